@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Source this file: start_test_services starts a private X server, a private D-Bus session bus and
+# a private PulseAudio server (a null sink whose monitor is remapped into the default microphone
+# "VocalynxTestMic"), and exports the variables that point at them. stop_test_services ends them.
+
+start_test_services() {
+  VOCALYNX_SERVICES_DIR="$(mktemp -d /tmp/vocalynx-services.XXXXXX)"
+  export VOCALYNX_SERVICES_DIR
+  mkdir -p "$VOCALYNX_SERVICES_DIR/runtime" "$VOCALYNX_SERVICES_DIR/home"
+  chmod 700 "$VOCALYNX_SERVICES_DIR/runtime"
+
+  # X server: -displayfd picks a free display number.
+  Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp -ac \
+    >"$VOCALYNX_SERVICES_DIR/xvfb.display" 2>"$VOCALYNX_SERVICES_DIR/xvfb.log" &
+  VOCALYNX_XVFB_PID=$!
+  for _ in $(seq 1 100); do [ -s "$VOCALYNX_SERVICES_DIR/xvfb.display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$VOCALYNX_SERVICES_DIR/xvfb.display")"
+
+  # Session bus.
+  dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+    3>"$VOCALYNX_SERVICES_DIR/dbus.address" 4>"$VOCALYNX_SERVICES_DIR/dbus.pid"
+  export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$VOCALYNX_SERVICES_DIR/dbus.address")"
+  VOCALYNX_DBUS_PID="$(head -n1 "$VOCALYNX_SERVICES_DIR/dbus.pid")"
+
+  # Sound server with a virtual microphone fed by whatever is played into the null sink.
+  export XDG_RUNTIME_DIR="$VOCALYNX_SERVICES_DIR/runtime"
+  local sock="$XDG_RUNTIME_DIR/pulse.sock"
+  HOME="$VOCALYNX_SERVICES_DIR/home" pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \
+    --load="module-native-protocol-unix socket=$sock auth-anonymous=1" \
+    --load="module-null-sink sink_name=vocalynx_sink sink_properties=device.description=VocalynxTestSpeaker" \
+    --load="module-remap-source source_name=vocalynx_mic master=vocalynx_sink.monitor source_properties=device.description=VocalynxTestMic" \
+    >"$VOCALYNX_SERVICES_DIR/pulse.log" 2>&1 &
+  VOCALYNX_PULSE_PID=$!
+  export PULSE_SERVER="unix:$sock"
+  for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-source vocalynx_mic >/dev/null 2>&1 || true
+  pactl set-default-sink vocalynx_sink >/dev/null 2>&1 || true
+  export VOCALYNX_XVFB_PID VOCALYNX_DBUS_PID VOCALYNX_PULSE_PID
+  echo "Test services: DISPLAY=$DISPLAY bus=$DBUS_SESSION_BUS_ADDRESS pulse=$PULSE_SERVER"
+}
+
+stop_test_services() {
+  for pid in "${VOCALYNX_PULSE_PID:-}" "${VOCALYNX_DBUS_PID:-}" "${VOCALYNX_XVFB_PID:-}"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${VOCALYNX_PULSE_PID:-}" "${VOCALYNX_XVFB_PID:-}"; do
+    [ -n "$pid" ] && wait "$pid" 2>/dev/null || true
+  done
+  [ -n "${VOCALYNX_SERVICES_DIR:-}" ] && rm -rf "$VOCALYNX_SERVICES_DIR"
+}

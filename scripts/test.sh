@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds three trees (plain, AddressSanitizer + UndefinedBehavior-
+# Sanitizer, ThreadSanitizer), starts the private X server, session bus and sound server, and runs
+# every test with CTest: all tests in the plain tree, the unit tests in the sanitizer trees.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/install-packages.sh"
+jobs="$(nproc)"
+
+configure() {  # dir, extra cmake arguments...
+  local dir="$1"; shift
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+}
+configure "$root/build/tests"
+configure "$root/build/asan" -DVOCALYNX_SANITIZE=ON -DVOCALYNX_UNIT_ONLY=ON
+configure "$root/build/tsan" -DVOCALYNX_TSAN=ON -DVOCALYNX_UNIT_ONLY=ON
+cmake --build "$root/build/tests" -j "$jobs"
+cmake --build "$root/build/asan" -j "$jobs"
+cmake --build "$root/build/tsan" -j "$jobs"
+
+# shellcheck source=test-services.sh
+source "$root/scripts/test-services.sh"
+trap stop_test_services EXIT
+start_test_services
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+mkdir -p "$root/build/artifacts"
+status=0
+echo "== all tests (plain build) =="
+ctest --test-dir "$root/build/tests" --output-on-failure -j "$jobs" || status=1
+echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
+ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" -L unit || status=1
+echo "== unit tests under ThreadSanitizer =="
+ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -L unit || status=1
+exit $status

@@ -1,0 +1,49 @@
+#pragma once
+#include <QObject>
+#include <functional>
+#include <optional>
+
+#include "core/ConfigStore.h"
+#include "core/PreferencesDomain.h"
+#include "engine/WhisperEngine.h"
+#include "overlay/ScreenshotMode.h"
+#include "platform/ProcessTable.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+// The application delegate: runs the launch road in its fixed order and the shutdown step.
+// Each component is handed in; a step whose component is absent is skipped.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    struct Components {
+        Runtime& runtime;
+        ProcessTable& processes;
+        ConfigStore& config;
+        StandardDefaults& standardDefaults;
+        WhisperEngine& engine;
+        // Hooks the later steps call; unset ones are skipped.
+        std::function<void()> configureCrashReporting;
+        std::function<void()> cleanupOrphanedColiProcesses;
+    };
+
+    AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
+
+private:
+    void terminateOtherInstances();
+    void runNormalLaunch();
+    void runScreenshotLaunch();
+
+    Components c_;
+    std::optional<ScreenshotMode> screenshotMode_;
+};
+
+}  // namespace vocalynx

@@ -1,0 +1,78 @@
+#include "app/Application.h"
+
+#include <QApplication>
+#include <QProcessEnvironment>
+#include <QTimer>
+
+#include "app/AppDelegate.h"
+#include "core/ConfigStore.h"
+#include "core/PreferencesDomain.h"
+#include "core/SoundFeedback.h"
+#include "engine/WhisperEngine.h"
+#include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/QtMainQueue.h"
+#include "platform/linux/QtSoundOutput.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/ThreadQueues.h"
+
+namespace vocalynx {
+
+namespace {
+bool noDisplay = false;
+}
+
+void prepareDisplayPlatform() {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    } else {
+        noDisplay = true;
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
+namespace {
+// The shared components, each created once and kept until the process ends.
+struct Services {
+    SystemClock clock;
+    QtMainQueue main;
+    ThreadQueueFactory queues;
+    NotificationCenter notifications;
+    StdoutLogger log;
+    Diagnostics diagnostics{log};
+    InfoDictionary info = InfoDictionary::fromBuild();
+    Paths paths = Paths::fromEnvironment();
+    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
+    ProcProcessTable processes;
+    ConfigStore config{runtime};
+    StandardDefaults standardDefaults{paths.config, log};
+    QtSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    WhisperEngine engine{{runtime, config, sounds}};
+};
+}  // namespace
+
+int runApplication(QApplication& app) {
+    app.setApplicationName(QStringLiteral("Vocalynx"));
+    app.setOrganizationDomain(QStringLiteral("vocalynx.app"));
+    app.setQuitOnLastWindowClosed(false);
+
+    auto services = std::make_unique<Services>();
+    if (noDisplay)
+        services->log.line(QStringLiteral("[Vocalynx] No display found (DISPLAY is not set); running without windows"));
+
+    const auto screenshotMode = ScreenshotMode::fromEnvironment(QProcessEnvironment::systemEnvironment(), services->log);
+    AppDelegate delegate(
+        AppDelegate::Components{services->runtime, services->processes, services->config, services->standardDefaults,
+                                services->engine, {}, {}},
+        screenshotMode);
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    const int code = app.exec();
+    // The shared components live until the process ends; skip their teardown on the way out.
+    services.release();
+    return code;
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,126 @@
+#include "engine/WhisperEngine.h"
+
+#include "core/Text.h"
+
+namespace vocalynx {
+
+namespace {
+// "20.0", "6.0": a decimal number with at least one fraction digit.
+QString decimalSeconds(double value) {
+    QString text = QString::number(value, 'g', 15);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
+    return text;
+}
+}  // namespace
+
+WhisperEngine::WhisperEngine(Dependencies deps)
+    : runtime_(deps.runtime),
+      config_(deps.config),
+      sounds_(deps.sounds),
+      silentPlayer_(deps.silentPlayer),
+      media_(deps.media),
+      capture_(deps.capture),
+      self_(std::make_shared<WhisperEngine*>(this)),
+      audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated)),
+      sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)) {
+    qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
+}
+
+WhisperEngine::~WhisperEngine() {
+    self_.reset();
+    stateStallWatchdog_.cancel();
+    micStartupWatchdog_.cancel();
+    recordingTimeoutTimer_.cancel();
+    finalizeDrainWorkItem_.cancel();
+}
+
+void WhisperEngine::setPreviewText(const QString& text) {
+    previewText_ = text;
+    emit previewTextChanged(previewText_);
+}
+
+void WhisperEngine::setMicReady(bool ready) {
+    micReady_ = ready;
+    emit micReadyChanged(ready);
+}
+
+void WhisperEngine::resumePlayers() {
+    if (silentPlayer_) silentPlayer_->resumeSilentPlayer();
+    if (media_) media_->resumeAfterRecording();
+}
+
+void WhisperEngine::setState(RecordingState newState, const QString& reason) {
+    const RecordingState old = state_.load();
+    QString message = old == newState
+                          ? QStringLiteral("state remains ") + recordingStateName(newState)
+                          : QStringLiteral("state ") + recordingStateName(old) + QStringLiteral(" -> ") +
+                                recordingStateName(newState);
+    message += QStringLiteral(" reason=") + reason;
+    logStateDiagnostics(message);
+    state_.store(newState);
+    emit stateChanged(newState);
+    switch (newState) {
+        case RecordingState::recording:
+            stateStallWatchdog_.cancel();
+            stateStallWatchdog_ = {};
+            break;
+        case RecordingState::transcribing:
+            armStateStallWatchdog(RecordingState::transcribing, reason, 20);
+            break;
+        case RecordingState::collapsing:
+            armStateStallWatchdog(RecordingState::collapsing, reason, 6);
+            break;
+        case RecordingState::idle:
+            stateStallWatchdog_.cancel();
+            stateStallWatchdog_ = {};
+            onIdleDetachOutputReader();
+            break;
+    }
+}
+
+void WhisperEngine::armStateStallWatchdog(RecordingState armedState, const QString& reason, double timeoutSeconds) {
+    stateStallWatchdog_.cancel();
+    stateStallWatchdog_ = runtime_.main.postAfter(
+        Duration(timeoutSeconds), weakTask([armedState, reason, timeoutSeconds](WhisperEngine& engine) {
+            if (engine.state() != armedState) return;
+            engine.autoDump(QStringLiteral("state-stall-") + reason,
+                            QStringLiteral("state=") + recordingStateName(armedState) + QStringLiteral(" timeout=") +
+                                decimalSeconds(timeoutSeconds) + QStringLiteral("s"));
+            engine.recoverFromStalledState(armedState, QStringLiteral("watchdog-") + reason);
+        }));
+}
+
+void WhisperEngine::autoDump(const QString& trigger, const QString& detail) {
+    QString message = QStringLiteral("AUTO_DUMP trigger=") + trigger;
+    if (!detail.isEmpty()) message += QLatin1Char(' ') + detail;
+    message += QStringLiteral(" state=") + recordingStateName(state()) + QStringLiteral(" micReady=") +
+               (micReady_ ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral(" isStopping=") +
+               (isStoppingRecording_ ? QStringLiteral("true") : QStringLiteral("false")) +
+               QStringLiteral(" previewLen=") + QString::number(characterCount(previewText_));
+    logStateDiagnostics(message);
+}
+
+void WhisperEngine::recoverFromStalledState(RecordingState stalledState, const QString& reason) {
+    logStateDiagnostics(QStringLiteral("recoverFromStalledState state=") + recordingStateName(stalledState) +
+                        QStringLiteral(" reason=") + reason);
+    finalizeDrainWorkItem_.cancel();
+    finalizeDrainWorkItem_ = {};
+    {
+        std::lock_guard lock(processLock_);
+        finalizeDrainToken_.reset();
+        activeColiSessionID_.reset();
+        lineBuffer_.clear();
+        coliReady_ = false;
+    }
+    std::shared_ptr<CaptureSession> session = std::move(captureSession_);
+    captureSession_.reset();
+    if (session) tearDownCaptureSession(std::move(session));
+    resumePlayers();
+    setPreviewText(QString());
+    isStoppingRecording_ = false;
+    setState(RecordingState::idle, QStringLiteral("recovery-") + reason);
+    terminateColiProcess();
+    prepareCaptureSession();
+}
+
+}  // namespace vocalynx

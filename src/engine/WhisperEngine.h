@@ -1,0 +1,181 @@
+#pragma once
+// The speech engine: one object that owns a dictation from the start request to the final text.
+// Everything here runs on the main queue unless a member says otherwise; the audio queue, the
+// pipe readers and the drain share the stream fields under processLock.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "core/ConfigStore.h"
+#include "core/DictationControl.h"
+#include "core/SoundFeedback.h"
+#include "core/Types.h"
+#include "engine/EngineCollaborators.h"
+#include "platform/AudioCapture.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+class WhisperEngine : public QObject, public DictationControl {
+    Q_OBJECT
+
+public:
+    using RecordingState = vocalynx::RecordingState;
+
+    struct Dependencies {
+        Runtime& runtime;
+        ConfigStore& config;
+        SoundFeedback& sounds;
+        SilentPlayerControl* silentPlayer = nullptr;  // may be set later with setSilentPlayer
+        MediaPauseControl* media = nullptr;           // may be set later with setMediaService
+        AudioCaptureSystem* capture = nullptr;
+    };
+
+    explicit WhisperEngine(Dependencies deps);
+    ~WhisperEngine() override;
+
+    void setSilentPlayer(SilentPlayerControl* player) { silentPlayer_ = player; }
+    void setMediaService(MediaPauseControl* media) { media_ = media; }
+
+    // ---- published values ----
+    RecordingState state() const override { return state_.load(); }
+    QString previewText() const { return previewText_; }
+    bool micReady() const { return micReady_; }
+
+    // ---- state machine and diagnostics ----
+    void setState(RecordingState newState, const QString& reason);
+    void armStateStallWatchdog(RecordingState armedState, const QString& reason, double timeoutSeconds);
+    void autoDump(const QString& trigger, const QString& detail);
+    void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;
+    QString diagnosticsTimestamp() const { return runtime_.timestampNow(); }
+    void logStateDiagnostics(const QString& message) const { runtime_.logState(message); }
+
+    // ---- recording road ----
+    void startRecording(Completion onComplete) override;
+    void stopRecording() override;
+    void handleStopShortcut() override;
+    void requestStopRecording(const QString& reason);
+    void requestCancelRecording();
+    void cancelRecording();
+    void warmUpColi();
+    void shutdown();
+
+    // ---- capture ----
+    void prepareCaptureSession();
+    void discardPreparedSession();
+    void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
+
+    // ---- speech process ----
+    void terminateColiProcess();
+    // Entering idle removes the readability handler of the persistent standard output.
+    void onIdleDetachOutputReader();
+
+    // ---- tuning values, fixed at construction ----
+    const double maxRecordingDuration = 60;
+    const double preparedSessionMaxAge = 15;
+    const double silenceDuration = 1.25;
+    const double silenceWarmupDuration = 0.5;
+    const double minimumSpeechDuration = 0.45;
+    const double transcriptSettleDuration = 0.45;
+    const double hardStopAfterInactivity = 1.7;
+    const double noSpeechTimeout = 5;
+    const int transcriptTailJitterTolerance = 2;
+    const float rmsSmoothingFactor = 0.18f;
+    const float noiseFloorDecay = 0.065f;
+
+signals:
+    void stateChanged(vocalynx::RecordingState state);
+    void previewTextChanged(const QString& text);
+    void micReadyChanged(bool ready);
+
+protected:
+    // Publishing setters (main thread): store and notify observers.
+    void setPreviewText(const QString& text);
+    void setMicReady(bool ready);
+
+    void resumePlayers();
+
+    // Wraps work so that it runs only while the engine still exists.
+    template <typename F>
+    Task weakTask(F work) {
+        return [weak = std::weak_ptr<WhisperEngine*>(self_), work = std::move(work)]() mutable {
+            if (auto self = weak.lock()) work(**self);
+        };
+    }
+
+    Runtime& runtime_;
+    ConfigStore& config_;
+    SoundFeedback& sounds_;
+    SilentPlayerControl* silentPlayer_;
+    MediaPauseControl* media_;
+    AudioCaptureSystem* capture_;
+
+    // A flag shared with delayed work: delayed work holds it and does nothing once the engine is
+    // gone (the weak reference of the original design).
+    std::shared_ptr<WhisperEngine*> self_;
+
+    // ---- published ----
+    std::atomic<RecordingState> state_{RecordingState::idle};
+    QString previewText_;
+    bool micReady_ = false;
+
+    // ---- recording ----
+    std::shared_ptr<CaptureSession> captureSession_;
+    Completion onComplete_;
+    std::shared_ptr<SerialQueue> audioQueue_;
+    bool audioDebugLoggingEnabled_ = false;
+    TaskHandle recordingTimeoutTimer_;
+    std::shared_ptr<SerialQueue> sessionQueue_;
+    TaskHandle micStartupWatchdog_;
+    TaskHandle stateStallWatchdog_;
+    std::shared_ptr<CaptureSession> preparedSession_;
+    std::optional<MonoTime> preparedSessionBuiltAt_;
+
+    // ---- speech stream, guarded by processLock_ ----
+    std::mutex processLock_;
+    QString lineBuffer_;
+    std::vector<QByteArray> pendingAudioBuffer_;
+    bool coliReady_ = false;
+    std::optional<QUuid> activeColiSessionID_;
+    TaskHandle finalizeDrainWorkItem_;
+    std::optional<QUuid> finalizeDrainToken_;
+    bool persistentColiReady_ = false;
+    bool isShuttingDown_ = false;
+
+    // ---- stop and cancel ----
+    bool cancelRequested_ = false;
+    bool isStoppingRecording_ = false;
+    bool stopRequestedByVoicePhrase_ = false;
+
+    // ---- level tracking ----
+    std::optional<MonoTime> silenceStart_;
+    bool hasSpeechStarted_ = false;
+    std::optional<MonoTime> speechStartAt_;
+    std::optional<MonoTime> lastSpeechDetectedAt_;
+    float smoothedRMS_ = 0;
+    float adaptiveNoiseFloor_ = 0.003f;
+
+    // ---- transcripts ----
+    std::optional<MonoTime> lastTranscriptUpdateAt_;
+    std::optional<MonoTime> lastDistinctTranscriptAt_;
+    QString lastMeaningfulTranscript_;
+    QStringList recentTranscriptVariants_;
+    int stablePreviewCount_ = 0;
+
+    // ---- audio counters ----
+    long long pcmBytesSent_ = 0;
+    long long pcmBytesBuffered_ = 0;
+    std::optional<MonoTime> firstAudioTime_;
+    std::optional<MonoTime> micReadyAt_;
+
+    bool hasShownModelAlert_ = false;
+};
+
+}  // namespace vocalynx

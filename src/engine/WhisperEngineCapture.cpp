@@ -1,0 +1,12 @@
+// Placeholder definitions of the capture side; replaced by the capture pipeline.
+#include "engine/WhisperEngine.h"
+
+namespace vocalynx {
+
+void WhisperEngine::prepareCaptureSession() {}
+void WhisperEngine::discardPreparedSession() {}
+void WhisperEngine::tearDownCaptureSession(std::shared_ptr<CaptureSession> session) {
+    sessionQueue_->post([session = std::move(session)] { session->tearDown(); });
+}
+
+}  // namespace vocalynx

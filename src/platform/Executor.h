@@ -1,0 +1,77 @@
+#pragma once
+// Where work runs: the main queue, serial queues and the global pool all share this interface.
+// Production runs it on the Qt event loop and worker threads; tests run it on a virtual clock.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vocalynx {
+
+// Seconds as a floating-point duration, the unit every delay in the system is given in.
+using Duration = std::chrono::duration<double>;
+using Task = std::function<void()>;
+
+inline Duration seconds(double s) { return Duration(s); }
+
+// A cancellable piece of delayed work. Cancelling before it starts means it never runs;
+// cancelling is idempotent and may be done from any thread. An empty handle cancels nothing.
+class TaskHandle {
+public:
+    TaskHandle() = default;
+    explicit TaskHandle(std::shared_ptr<std::atomic<bool>> cancelled) : cancelled_(std::move(cancelled)) {}
+    void cancel() const {
+        if (cancelled_) cancelled_->store(true);
+    }
+    bool isCancelled() const { return cancelled_ && cancelled_->load(); }
+    bool isValid() const { return cancelled_ != nullptr; }
+    explicit operator bool() const { return isValid(); }
+
+    // For executors: make a fresh handle and the task wrapper that honours it.
+    static std::pair<TaskHandle, Task> wrap(Task task) {
+        auto flag = std::make_shared<std::atomic<bool>>(false);
+        Task guarded = [flag, task = std::move(task)]() {
+            if (!flag->load()) task();
+        };
+        return {TaskHandle(flag), std::move(guarded)};
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+};
+
+class Executor {
+public:
+    virtual ~Executor() = default;
+    // Runs the task later, in order with the other tasks of this executor. Thread-safe.
+    virtual void post(Task task) = 0;
+    // Runs the task after the delay unless the returned handle was cancelled first. Thread-safe.
+    virtual TaskHandle postAfter(Duration delay, Task task) = 0;
+    // True when the calling code runs on this executor.
+    virtual bool isCurrent() const = 0;
+};
+
+// The application's main thread (the UI event loop).
+class MainQueue : public Executor {};
+
+// A serial queue: one task at a time, in order, on its own thread named after the label.
+class SerialQueue : public Executor {
+public:
+    virtual std::string label() const = 0;
+};
+
+// Quality-of-service classes of the shared worker pool.
+enum class QoS { UserInteractive, UserInitiated, Default, Utility, Background };
+
+class QueueFactory {
+public:
+    virtual ~QueueFactory() = default;
+    virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label,
+                                                         QoS qos = QoS::Default) = 0;
+    // The shared pool; tasks posted here may run concurrently with each other.
+    virtual Executor& global(QoS qos) = 0;
+};
+
+}  // namespace vocalynx

@@ -1,0 +1,22 @@
+#pragma once
+#include <QObject>
+#include <QThread>
+
+#include "platform/Executor.h"
+
+namespace vocalynx {
+
+// The main queue on the Qt event loop of the thread that created it (the GUI thread).
+class QtMainQueue final : public MainQueue {
+public:
+    QtMainQueue();
+    ~QtMainQueue() override;
+    void post(Task task) override;
+    TaskHandle postAfter(Duration delay, Task task) override;
+    bool isCurrent() const override;
+
+private:
+    QObject* context_;  // lives on the main thread; queued calls and timers target it
+};
+
+}  // namespace vocalynx

@@ -1,0 +1,77 @@
+#include "platform/linux/QtSoundOutput.h"
+
+#include <QMediaDevices>
+#include <QtEndian>
+
+namespace vocalynx {
+
+std::optional<ParsedWav> parseWav(const QByteArray& wav) {
+    if (wav.size() < 12 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE") return std::nullopt;
+    ParsedWav parsed;
+    bool haveFormat = false;
+    qsizetype pos = 12;
+    while (pos + 8 <= wav.size()) {
+        const QByteArray id = wav.mid(pos, 4);
+        const quint32 size = qFromLittleEndian<quint32>(wav.constData() + pos + 4);
+        const qsizetype body = pos + 8;
+        if (size > static_cast<quint64>(wav.size() - body)) return std::nullopt;
+        if (id == "fmt ") {
+            if (size < 16) return std::nullopt;
+            const auto* p = wav.constData() + body;
+            if (qFromLittleEndian<quint16>(p) != 1) return std::nullopt;  // PCM only
+            parsed.channels = qFromLittleEndian<quint16>(p + 2);
+            parsed.sampleRate = static_cast<int>(qFromLittleEndian<quint32>(p + 4));
+            parsed.bitsPerSample = qFromLittleEndian<quint16>(p + 14);
+            haveFormat = true;
+        } else if (id == "data") {
+            if (!haveFormat || parsed.channels <= 0 || parsed.sampleRate <= 0 || parsed.bitsPerSample != 16)
+                return std::nullopt;
+            parsed.data = wav.mid(body, size);
+            return parsed;
+        }
+        pos = body + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+QtSoundOutput::QtSoundOutput() = default;
+
+QtSoundOutput::~QtSoundOutput() {
+    for (auto& [id, sound] : sounds_)
+        if (sound.sink) sound.sink->stop();
+}
+
+std::optional<SoundOutput::SoundId> QtSoundOutput::prepare(const QByteArray& wav) {
+    const auto parsed = parseWav(wav);
+    if (!parsed) return std::nullopt;
+    Sound sound;
+    sound.format.setSampleRate(parsed->sampleRate);
+    sound.format.setChannelCount(parsed->channels);
+    sound.format.setSampleFormat(QAudioFormat::Int16);
+    sound.pcm = parsed->data;
+    const SoundId id = next_++;
+    sounds_.emplace(id, std::move(sound));
+    return id;
+}
+
+void QtSoundOutput::stop(SoundId id) {
+    auto it = sounds_.find(id);
+    if (it == sounds_.end() || !it->second.sink) return;
+    it->second.sink->stop();
+}
+
+void QtSoundOutput::play(SoundId id) {
+    auto it = sounds_.find(id);
+    if (it == sounds_.end()) return;
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) return;
+    Sound& sound = it->second;
+    if (sound.sink) sound.sink->stop();
+    sound.sink = std::make_unique<QAudioSink>(device, sound.format);
+    sound.buffer = std::make_unique<QBuffer>();
+    sound.buffer->setData(sound.pcm);
+    sound.buffer->open(QIODevice::ReadOnly);
+    sound.sink->start(sound.buffer.get());
+}
+
+}  // namespace vocalynx

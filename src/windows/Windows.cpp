@@ -1,0 +1,1 @@
+// The windows layer: onboarding, settings, licences and what's new.

@@ -1,0 +1,28 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <mutex>
+
+#include "platform/Logger.h"
+
+namespace vocalynx::test {
+
+// Keeps every line; set VOCALYNX_TEST_ECHO=1 to see them on standard output as well.
+class RecordingLogger final : public Logger {
+public:
+    void line(const QString& text) override;
+    QStringList lines() const;
+    bool contains(const QString& exact) const;
+    bool containsPart(const QString& part) const;
+    int count(const QString& exact) const;
+    int countPart(const QString& part) const;
+    // Index of the first line containing part at or after from, or -1.
+    int indexOf(const QString& part, int from = 0) const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    QStringList lines_;
+};
+
+}  // namespace vocalynx::test
