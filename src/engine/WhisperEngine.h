@@ -67,10 +67,22 @@ public:
     void warmUpColi();
     void shutdown();
 
-    // ---- capture ----
-    void prepareCaptureSession();
-    void discardPreparedSession();
+    // ---- capture (audio queue unless noted) ----
+    void prepareCaptureSession();   // main
+    void discardPreparedSession();  // main
     void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
+    void handleSampleBuffer(const SampleBuffer& buffer);
+
+    // ---- level tracking and automatic stop ----
+    void evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now);
+    void noteSpeechActivity(MonoTime at);
+
+    // ---- speech stream ----
+    // Writes converted audio (16 kHz mono s16le) to the speech process, or keeps it pending.
+    void sendPCM(const QByteArray& pcm);
+
+    // ---- transcripts ----
+    bool hasTranscriptText() const;
 
     // ---- speech process ----
     void terminateColiProcess();

@@ -9,4 +9,8 @@ void WhisperEngine::tearDownCaptureSession(std::shared_ptr<CaptureSession> sessi
     sessionQueue_->post([session = std::move(session)] { session->tearDown(); });
 }
 
+void WhisperEngine::handleSampleBuffer(const SampleBuffer&) {}
+void WhisperEngine::evaluateAudioLevel(const SampleBuffer&, MonoTime) {}
+void WhisperEngine::noteSpeechActivity(MonoTime) {}
+
 }  // namespace vocalynx

@@ -13,5 +13,7 @@ void WhisperEngine::warmUpColi() {}
 void WhisperEngine::shutdown() {}
 void WhisperEngine::terminateColiProcess() {}
 void WhisperEngine::onIdleDetachOutputReader() {}
+void WhisperEngine::sendPCM(const QByteArray&) {}
+bool WhisperEngine::hasTranscriptText() const { return false; }
 
 }  // namespace vocalynx
