@@ -71,6 +71,9 @@ public:
     void prepareCaptureSession();   // main
     void discardPreparedSession();  // main
     void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
+    std::shared_ptr<CaptureSession> makeCaptureSession();  // main; null when no session can be built
+    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);  // main
+    void removeCaptureSessionObservers();                                                // main
     void handleSampleBuffer(const SampleBuffer& buffer);
 
     // ---- level tracking and automatic stop ----

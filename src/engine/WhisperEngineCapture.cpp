@@ -9,6 +9,9 @@ void WhisperEngine::tearDownCaptureSession(std::shared_ptr<CaptureSession> sessi
     sessionQueue_->post([session = std::move(session)] { session->tearDown(); });
 }
 
+std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession() { return nullptr; }
+void WhisperEngine::installCaptureSessionObservers(const std::shared_ptr<CaptureSession>&) {}
+void WhisperEngine::removeCaptureSessionObservers() {}
 void WhisperEngine::handleSampleBuffer(const SampleBuffer&) {}
 void WhisperEngine::evaluateAudioLevel(const SampleBuffer&, MonoTime) {}
 void WhisperEngine::noteSpeechActivity(MonoTime) {}

@@ -1,0 +1,93 @@
+#include "FakeCapture.h"
+
+#include <cstring>
+
+namespace vocalynx::test {
+
+void FakeCaptureSession::startRunning() {
+    std::lock_guard lock(mutex_);
+    ++startCount;
+    running_ = startSucceeds;
+}
+
+bool FakeCaptureSession::isRunning() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+void FakeCaptureSession::stopRunning() {
+    std::lock_guard lock(mutex_);
+    ++stopCount;
+    running_ = false;
+}
+
+void FakeCaptureSession::tearDown() {
+    std::lock_guard lock(mutex_);
+    ++tearDownCount;
+    running_ = false;
+}
+
+void FakeCaptureSession::setSampleBufferHandler(std::function<void(const SampleBuffer&)> handler, Executor* queue) {
+    std::lock_guard lock(mutex_);
+    sampleHandler_ = std::move(handler);
+    sampleQueue_ = queue;
+}
+
+void FakeCaptureSession::setEventHandler(std::function<void(const CaptureSessionEvent&)> handler) {
+    std::lock_guard lock(mutex_);
+    eventHandler_ = std::move(handler);
+}
+
+bool FakeCaptureSession::deliver(const SampleBuffer& buffer) {
+    std::function<void(const SampleBuffer&)> handler;
+    Executor* queue;
+    {
+        std::lock_guard lock(mutex_);
+        handler = sampleHandler_;
+        queue = sampleQueue_;
+    }
+    if (!handler) return false;
+    if (queue)
+        queue->post([handler, buffer] { handler(buffer); });
+    else
+        handler(buffer);
+    return true;
+}
+
+bool FakeCaptureSession::raise(const CaptureSessionEvent& event) {
+    std::function<void(const CaptureSessionEvent&)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = eventHandler_;
+    }
+    if (!handler) return false;
+    handler(event);
+    return true;
+}
+
+bool FakeCaptureSession::hasSampleHandler() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<bool>(sampleHandler_);
+}
+
+std::shared_ptr<CaptureSession> FakeCaptureSystem::makeSession(const AudioInputDevice& device) {
+    if (!canMakeSessions) return nullptr;
+    auto session = std::make_shared<FakeCaptureSession>(device);
+    session->startSucceeds = sessionsStartRunning;
+    made.push_back(session);
+    return session;
+}
+
+SampleBuffer constantBuffer(float value, int frames, double rate, int channels) {
+    SampleBuffer b;
+    b.format = SampleFormat::float32;
+    b.frameCount = frames;
+    b.sampleRate = rate;
+    b.channelCount = channels;
+    b.bytes.resize(static_cast<qsizetype>(frames) * channels * 4);
+    auto* p = reinterpret_cast<float*>(b.bytes.data());
+    for (int i = 0; i < frames * channels; ++i) p[i] = value;
+    return b;
+}
+
+}  // namespace vocalynx::test

@@ -1,0 +1,58 @@
+#pragma once
+// A capture system for tests: devices are set by the test, sessions record what was done to them,
+// and the test feeds sample buffers and session events by hand.
+
+#include <mutex>
+
+#include "platform/AudioCapture.h"
+
+namespace vocalynx::test {
+
+class FakeCaptureSession final : public CaptureSession {
+public:
+    explicit FakeCaptureSession(AudioInputDevice device) : device(std::move(device)) {}
+    void startRunning() override;
+    bool isRunning() const override;
+    void stopRunning() override;
+    void tearDown() override;
+    void setSampleBufferHandler(std::function<void(const SampleBuffer&)> handler, Executor* queue) override;
+    void setEventHandler(std::function<void(const CaptureSessionEvent&)> handler) override;
+
+    // Delivers a buffer the way a device would: to the handler, on the handler's queue.
+    // Returns false when no handler is attached.
+    bool deliver(const SampleBuffer& buffer);
+    bool raise(const CaptureSessionEvent& event);
+    bool hasSampleHandler() const;
+
+    AudioInputDevice device;
+    bool startSucceeds = true;  // whether startRunning leaves the session running
+    int startCount = 0;
+    int stopCount = 0;
+    int tearDownCount = 0;
+
+private:
+    mutable std::mutex mutex_;
+    bool running_ = false;
+    std::function<void(const SampleBuffer&)> sampleHandler_;
+    Executor* sampleQueue_ = nullptr;
+    std::function<void(const CaptureSessionEvent&)> eventHandler_;
+};
+
+class FakeCaptureSystem final : public AudioCaptureSystem {
+public:
+    std::vector<AudioInputDevice> inputDevices() override { return devices; }
+    std::optional<AudioInputDevice> defaultInputDevice() override { return defaultDevice; }
+    std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device) override;
+
+    std::vector<AudioInputDevice> devices{{QStringLiteral("mic-1"), QStringLiteral("Built-in Microphone"), true}};
+    std::optional<AudioInputDevice> defaultDevice =
+        AudioInputDevice{QStringLiteral("mic-1"), QStringLiteral("Built-in Microphone"), true};
+    bool canMakeSessions = true;
+    bool sessionsStartRunning = true;
+    std::vector<std::shared_ptr<FakeCaptureSession>> made;  // every session built, in order
+};
+
+// A buffer of interleaved float samples, all of one value.
+SampleBuffer constantBuffer(float value, int frames = 480, double rate = 48000, int channels = 1);
+
+}  // namespace vocalynx::test
