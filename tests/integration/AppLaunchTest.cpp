@@ -1,7 +1,27 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDeadlineTimer>
+#include <QFile>
+
 #include "AppProcess.h"
+
+namespace {
+// True once the process's main thread sleeps in poll/ppoll, i.e. its launch road has returned to
+// the event loop (the road itself runs without waiting for events).
+bool waitUntilIdleInEventLoop(qint64 pid, int timeoutMs = 15000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        QFile f(QStringLiteral("/proc/%1/syscall").arg(pid));
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray number = f.readAll().split(' ').value(0).trimmed();
+            if (number == "7" || number == "271") return true;
+        }
+        QFile(QStringLiteral("/proc/%1/stat").arg(pid)).open(QIODevice::ReadOnly);  // yield briefly
+    }
+    return false;
+}
+}  // namespace
 
 using vocalynx::test::AppProcess;
 
@@ -18,8 +38,9 @@ TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
 TEST(AppLaunch, ASecondCopyTerminatesTheFirst) {
     AppProcess first;
     first.start(VOCALYNX_APP_BINARY);
-    // The speech warm-up line comes after the first copy's own look for other instances.
-    ASSERT_TRUE(first.waitForLine("coli")) << first.output().toStdString();
+    ASSERT_TRUE(first.waitForLine("Sentry disabled")) << first.output().toStdString();
+    // The first copy must have finished its own look for other instances before the second starts.
+    ASSERT_TRUE(waitUntilIdleInEventLoop(first.process().processId()));
     AppProcess second;
     second.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(second.waitForLine("[Vocalynx] Found 1 other instance(s), terminating them..."))
