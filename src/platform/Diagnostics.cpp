@@ -13,7 +13,7 @@ QString Diagnostics::timestamp(WallTime date) {
         reference = *reference_;
     }
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-    const QString iso = QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(Qt::ISODateWithMs);
+    const QString iso = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
     const double uptime = std::chrono::duration<double>(date - reference).count();
     return QStringLiteral("ts=") + iso + QStringLiteral(" uptime=") + QString::asprintf("%.1f", uptime) +
            QStringLiteral("s");

@@ -65,20 +65,26 @@ void TimerThread::run() {
 ThreadSerialQueue::ThreadSerialQueue(std::string label, TimerThread& timers)
     : label_(std::move(label)), timers_(timers), thread_([this] { run(); }) {}
 
-ThreadSerialQueue::~ThreadSerialQueue() {
+ThreadSerialQueue::~ThreadSerialQueue() { shutdown(); }
+
+void ThreadSerialQueue::shutdown() {
     {
         std::lock_guard lock(mutex_);
+        if (joined_) return;
+        joined_ = true;
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach();  // a task of this queue ended it; the thread finishes on its own
+    else
+        thread_.join();
 }
 
 void ThreadSerialQueue::post(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-    }
+    std::lock_guard lock(mutex_);
+    if (joined_ && !thread_.joinable()) return;
+    tasks_.push_back(std::move(task));
     wake_.notify_one();
 }
 
@@ -119,10 +125,8 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::post(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-    }
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
     wake_.notify_one();
 }
 
@@ -151,7 +155,13 @@ void WorkerPool::run() {
 
 ThreadQueueFactory::ThreadQueueFactory() : pool_(std::max(4u, std::thread::hardware_concurrency()), timers_) {}
 
-ThreadQueueFactory::~ThreadQueueFactory() { timers_.stop(); }
+ThreadQueueFactory::~ThreadQueueFactory() {
+    // No delayed work fires any more; then every serial queue finishes before the pool it may
+    // post to goes away.
+    timers_.stop();
+    std::lock_guard lock(queuesMutex_);
+    for (auto& queue : queues_) queue->shutdown();
+}
 
 std::shared_ptr<SerialQueue> ThreadQueueFactory::makeSerialQueue(const std::string& label, QoS) {
     auto queue = std::make_shared<ThreadSerialQueue>(label, timers_);

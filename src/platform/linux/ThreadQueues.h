@@ -39,7 +39,9 @@ private:
 class ThreadSerialQueue final : public SerialQueue {
 public:
     ThreadSerialQueue(std::string label, TimerThread& timers);
-    ~ThreadSerialQueue() override;  // runs what is queued, then joins
+    ~ThreadSerialQueue() override;
+    // Runs what is queued, then joins the thread; later posts are dropped. Idempotent.
+    void shutdown();
     void post(Task task) override;
     TaskHandle postAfter(Duration delay, Task task) override;
     bool isCurrent() const override;
@@ -53,6 +55,7 @@ private:
     std::condition_variable wake_;
     std::deque<Task> tasks_;
     bool stopping_ = false;
+    bool joined_ = false;
     std::thread thread_;
 };
 

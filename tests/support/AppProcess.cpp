@@ -1,0 +1,59 @@
+#include "AppProcess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+
+namespace vocalynx::test {
+
+AppProcess::AppProcess(QString home) : env_(QProcessEnvironment::systemEnvironment()) {
+    if (home.isEmpty()) {
+        dir_ = std::make_unique<QTemporaryDir>();
+        home = dir_->path();
+    }
+    home_ = home;
+    env_.insert("HOME", home_);
+    env_.insert("XDG_CONFIG_HOME", home_ + "/.config");
+    env_.insert("XDG_DATA_HOME", home_ + "/.local/share");
+    env_.insert("XDG_STATE_HOME", home_ + "/.local/state");
+    env_.remove("VOCALYNX_SCREENSHOT_MODE");
+    env_.remove("VOCALYNX_SCREENSHOT_OUTPUT_DIR");
+    process_ = std::make_unique<QProcess>();
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+}
+
+AppProcess::~AppProcess() {
+    if (process_->state() != QProcess::NotRunning) {
+        process_->kill();
+        process_->waitForFinished(5000);
+    }
+}
+
+void AppProcess::start(const QString& binary, const QStringList& arguments) {
+    process_->setProcessEnvironment(env_);
+    process_->start(binary, arguments);
+    process_->waitForStarted(10000);
+}
+
+void AppProcess::readAvailable() { output_ += QString::fromUtf8(process_->readAll()); }
+
+bool AppProcess::waitForLine(const QString& part, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        readAvailable();
+        if (output_.contains(part)) return true;
+        if (deadline.hasExpired()) return false;
+        if (process_->state() == QProcess::NotRunning) {
+            readAvailable();
+            return output_.contains(part);
+        }
+        process_->waitForReadyRead(static_cast<int>(std::min<qint64>(200, deadline.remainingTime())));
+    }
+}
+
+bool AppProcess::waitForExit(int timeoutMs) {
+    const bool finished = process_->state() == QProcess::NotRunning || process_->waitForFinished(timeoutMs);
+    readAvailable();
+    return finished;
+}
+
+}  // namespace vocalynx::test

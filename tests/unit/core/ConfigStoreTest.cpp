@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include "TestRuntime.h"
+#include "core/ConfigStore.h"
+
+using namespace vocalynx;
+using vocalynx::test::TestRuntime;
+
+class ConfigStoreTest : public ::testing::Test {
+protected:
+    // Writes a raw value into the store's file the way another run would have left it.
+    void storeRaw(const QString& key, const QVariant& value) {
+        QSettings raw(store.filePath(), QSettings::IniFormat);
+        raw.setValue(key, value);
+        raw.sync();
+    }
+    TestRuntime rt;
+    ConfigStore store{rt.runtime()};
+};
+
+TEST_F(ConfigStoreTest, DefaultsWhenNothingIsStored) {
+    EXPECT_EQ(store.action(GestureType::single), Action::toggleRecording());
+    EXPECT_EQ(store.action(GestureType::double_), Action::simulateEnter());
+    EXPECT_EQ(store.action(GestureType::triple), Action::simulateEsc());
+    EXPECT_EQ(store.injectionMode(), InjectionMode::keyboard);
+    EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
+    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::automatic());
+    for (SoundType s : kAllSoundTypes) EXPECT_TRUE(store.isSoundEnabled(s));
+}
+
+TEST_F(ConfigStoreTest, GestureMappings) {
+    struct Case {
+        const char* json;
+        Action single, double_, triple;
+    };
+    const Case cases[] = {
+        // One stored gesture; the others keep their defaults.
+        {R"({"single": {"type": "simulateEnter"}})", Action::simulateEnter(), Action::simulateEnter(),
+         Action::simulateEsc()},
+        // A type that names no case decodes as none.
+        {R"({"double": {"type": "explode"}})", Action::toggleRecording(), Action::none(), Action::simulateEsc()},
+        // A value without a type spoils the whole object: every gesture falls back.
+        {R"({"single": {"type": "simulateEsc"}, "triple": {"text": "x"}})", Action::toggleRecording(),
+         Action::simulateEnter(), Action::simulateEsc()},
+        // Not JSON at all.
+        {"{{{", Action::toggleRecording(), Action::simulateEnter(), Action::simulateEsc()},
+        {R"({"triple": {"type": "sendText", "text": "好的"}})", Action::toggleRecording(), Action::simulateEnter(),
+         Action::sendText("好的")},
+    };
+    for (const auto& c : cases) {
+        storeRaw(store.mappingKey, QByteArray(c.json));
+        EXPECT_EQ(store.action(GestureType::single), c.single) << c.json;
+        EXPECT_EQ(store.action(GestureType::double_), c.double_) << c.json;
+        EXPECT_EQ(store.action(GestureType::triple), c.triple) << c.json;
+    }
+}
+
+TEST_F(ConfigStoreTest, InjectionModeReadsOnlyClipboardAsClipboard) {
+    for (const auto& [stored, mode] : std::vector<std::pair<QString, InjectionMode>>{
+             {"clipboard", InjectionMode::clipboard}, {"keyboard", InjectionMode::keyboard},
+             {"Clipboard", InjectionMode::keyboard}, {"", InjectionMode::keyboard}}) {
+        storeRaw(store.injectionModeKey, stored);
+        EXPECT_EQ(store.injectionMode(), mode) << stored.toStdString();
+    }
+}
+
+TEST_F(ConfigStoreTest, ShortcutWritePostsAndUndecodableReadsDefault) {
+    std::vector<KeyboardShortcut> posted;
+    rt.notifications.addObserver(notifications::stopRecordingShortcutDidChange, [&](const std::any& o) {
+        posted.push_back(std::any_cast<KeyboardShortcut>(o));
+    });
+    store.setStopRecordingShortcut({40, 0x900});
+    EXPECT_EQ(store.stopRecordingShortcut(), (KeyboardShortcut{40, 0x900}));
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0], (KeyboardShortcut{40, 0x900}));
+    storeRaw(store.stopRecordingShortcutKey, QByteArray(R"({"keyCode": 40})"));
+    EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
+}
+
+TEST_F(ConfigStoreTest, VoicePhraseIsTrimmedAndNeverEmpty) {
+    storeRaw(store.stopRecordingVoicePhraseKey, "   ");
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
+    store.setStopRecordingVoicePhrase("  好了  \n");
+    EXPECT_EQ(QSettings(store.filePath(), QSettings::IniFormat).value(store.stopRecordingVoicePhraseKey).toString(),
+              "好了");
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), "好了");
+    store.setStopRecordingVoicePhrase("\t");
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
+}
+
+TEST_F(ConfigStoreTest, PreferredDisplayRoundTripAndNotification) {
+    int posts = 0;
+    rt.notifications.addObserver(notifications::preferredDisplayDidChange, [&](const std::any& o) {
+        ++posts;
+        EXPECT_EQ(std::any_cast<PreferredDisplay>(o), PreferredDisplay::screen("screen:HDMI-1"));
+    });
+    store.setPreferredDisplay(PreferredDisplay::screen("screen:HDMI-1"));
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::screen("screen:HDMI-1"));
+    storeRaw(store.preferredDisplayKey, "HDMI-1");
+    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::automatic());
+}
+
+TEST_F(ConfigStoreTest, SoundSwitchesAreKeptPerCue) {
+    store.setSoundEnabled(SoundType::agentStart, false);
+    EXPECT_FALSE(store.isSoundEnabled(SoundType::agentStart));
+    EXPECT_TRUE(store.isSoundEnabled(SoundType::agentComplete));
+    EXPECT_EQ(QSettings(store.filePath(), QSettings::IniFormat).value("sound_enabled_agentStart").toBool(), false);
+    // A second instance on the same domain sees the same values.
+    ConfigStore other(rt.runtime());
+    EXPECT_FALSE(other.isSoundEnabled(SoundType::agentStart));
+}
+
+TEST(ConfigStoreFailure, UnwritableFileIsReportedOnceAndValuesStayUsable) {
+    TestRuntime rt;
+    // A plain file where the settings folder should be: nothing can be saved there, even as root.
+    QDir().mkpath(QFileInfo(rt.paths().config).absolutePath());
+    QFile blocker(rt.paths().config);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ConfigStore store(rt.runtime());
+    store.setStopRecordingVoicePhrase("second");
+    store.setSoundEnabled(SoundType::cancel, false);
+    store.setPreferredDisplay(PreferredDisplay::builtin());
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), "second");
+    EXPECT_FALSE(store.isSoundEnabled(SoundType::cancel));
+    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
+    EXPECT_EQ(rt.log.countPart("Settings could not be saved"), 1);
+}

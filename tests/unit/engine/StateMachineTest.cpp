@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include "FakeCapture.h"
+#include "FakeSoundOutput.h"
+#include "TestRuntime.h"
+#include "engine/WhisperEngine.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
+    void suspendSilentPlayer() override { calls << "suspendSilent"; }
+    void resumeSilentPlayer() override { calls << "resumeSilent"; }
+    void pauseForRecording() override { calls << "pauseMedia"; }
+    void resumeAfterRecording() override { calls << "resumeMedia"; }
+    QStringList calls;
+};
+
+// Exposes the engine's protected setters and fields that the state machine acts on.
+class TestableEngine : public WhisperEngine {
+public:
+    using WhisperEngine::WhisperEngine;
+    using WhisperEngine::setMicReady;
+    using WhisperEngine::setPreviewText;
+    void giveCaptureSession(std::shared_ptr<CaptureSession> s) { captureSession_ = std::move(s); }
+    void setStopping(bool v) { isStoppingRecording_ = v; }
+    bool stopping() const { return isStoppingRecording_; }
+    void setStreamFields() {
+        std::lock_guard lock(processLock_);
+        lineBuffer_ = "partial";
+        coliReady_ = true;
+        activeColiSessionID_ = QUuid::createUuid();
+        finalizeDrainToken_ = QUuid::createUuid();
+    }
+    bool streamFieldsCleared() {
+        std::lock_guard lock(processLock_);
+        return lineBuffer_.isEmpty() && !coliReady_ && !activeColiSessionID_ && !finalizeDrainToken_;
+    }
+};
+
+class StateMachineTest : public ::testing::Test {
+protected:
+    StateMachineTest() {
+        QObject::connect(&engine, &WhisperEngine::stateChanged, [this](RecordingState s) { observed.push_back(s); });
+    }
+    QStringList stateLines() const {
+        QStringList out;
+        for (const auto& l : rt.log.lines())
+            if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
+        return out;
+    }
+    TestRuntime rt;
+    ConfigStore config{rt.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    RecordingPlayers players;
+    FakeCaptureSystem capture;
+    TestableEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture}};
+    std::vector<RecordingState> observed;
+};
+
+}  // namespace
+
+TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
+    engine.setState(RecordingState::recording, "startRecording");
+    engine.setState(RecordingState::recording, "again");
+    EXPECT_EQ(stateLines(), (QStringList{"state idle -> recording reason=startRecording",
+                                         "state remains recording reason=again"}));
+    EXPECT_EQ(observed, (std::vector{RecordingState::recording, RecordingState::recording}));
+    const QString first = rt.log.lines().first();
+    EXPECT_TRUE(first.startsWith("[Vocalynx][StateDiagnostics] ts=")) << first.toStdString();
+    EXPECT_TRUE(first.contains(QRegularExpression(R"(ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uptime=0\.0s )")))
+        << first.toStdString();
+}
+
+TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) {
+    engine.setState(RecordingState::transcribing, "stopRecording");
+    rt.time.advance(19.9);
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    rt.time.advance(0.1);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    const QStringList lines = stateLines();
+    EXPECT_TRUE(lines.contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "
+                               "state=transcribing micReady=false isStopping=false previewLen=0"));
+    EXPECT_TRUE(lines.contains("recoverFromStalledState state=transcribing reason=watchdog-stopRecording"));
+    EXPECT_TRUE(lines.contains("state transcribing -> idle reason=recovery-watchdog-stopRecording"));
+}
+
+TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds) {
+    engine.setState(RecordingState::transcribing, "stopRecording");
+    rt.time.advance(10);
+    engine.setState(RecordingState::collapsing, "postRecordingCollapse");
+    rt.time.advance(5.9);
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+    rt.time.advance(0.1);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-postRecordingCollapse state=collapsing "
+                                      "timeout=6.0s state=collapsing micReady=false isStopping=false previewLen=0"));
+    // The old 20 s watchdog never fires.
+    rt.log.clear();
+    rt.time.advance(30);
+    EXPECT_TRUE(stateLines().isEmpty());
+}
+
+TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
+    for (RecordingState next : {RecordingState::idle, RecordingState::recording}) {
+        engine.setState(RecordingState::transcribing, "stopRecording");
+        engine.setState(next, "moveOn");
+        rt.log.clear();
+        rt.time.advance(60);
+        EXPECT_TRUE(stateLines().isEmpty()) << recordingStateName(next).toStdString();
+        EXPECT_EQ(engine.state(), next);
+    }
+}
+
+TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
+    engine.setState(RecordingState::collapsing, "first");
+    rt.time.advance(4);
+    engine.setState(RecordingState::collapsing, "second");
+    rt.time.advance(4);
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+    rt.time.advance(2);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_TRUE(stateLines().contains("recoverFromStalledState state=collapsing reason=watchdog-second"));
+}
+
+TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
+    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    engine.giveCaptureSession(session);
+    engine.setState(RecordingState::transcribing, "stopRecording");
+    engine.setPreviewText("你好");
+    engine.setStopping(true);
+    engine.setStreamFields();
+    players.calls.clear();
+
+    engine.recoverFromStalledState(RecordingState::transcribing, "watchdog-x");
+    rt.time.runUntilIdle();  // the tear-down runs on the capture-session queue
+
+    EXPECT_EQ(session->tearDownCount, 1);
+    EXPECT_TRUE(engine.streamFieldsCleared());
+    EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
+    EXPECT_EQ(engine.previewText(), "");
+    EXPECT_FALSE(engine.stopping());
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    const QStringList lines = stateLines();
+    const int recover = lines.indexOf("recoverFromStalledState state=transcribing reason=watchdog-x");
+    const int idle = lines.indexOf("state transcribing -> idle reason=recovery-watchdog-x");
+    EXPECT_GE(recover, 0);
+    EXPECT_GT(idle, recover);
+    EXPECT_TRUE(soundOutput.calls.isEmpty()) << "recovery plays no sound";
+}
+
+TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
+    engine.setState(RecordingState::collapsing, "cancelRecording");
+    engine.recoverFromStalledState(RecordingState::collapsing, "mainThreadHang");
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
+}
+
+TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
+    engine.setPreviewText(QString::fromUtf8("a🎉é"));
+    engine.setMicReady(true);
+    engine.autoDump("mic-startup-watchdog", "");
+    EXPECT_EQ(stateLines().last(),
+              "AUTO_DUMP trigger=mic-startup-watchdog state=idle micReady=true isStopping=false previewLen=3");
+}
+
+TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
+    auto other = std::make_unique<TestableEngine>(
+        WhisperEngine::Dependencies{rt.runtime(), config, sounds, &players, &players, &capture});
+    other->setState(RecordingState::transcribing, "stopRecording");
+    other.reset();
+    rt.log.clear();
+    rt.time.advance(30);
+    EXPECT_TRUE(stateLines().isEmpty());
+}

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "RecordingLogger.h"
+#include "VirtualTime.h"
+#include "platform/Diagnostics.h"
+#include "platform/NotificationCenter.h"
+#include "platform/linux/ThreadQueues.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+TEST(VirtualTimeTest, RunsDueWorkInTimeOrderAndHonoursCancel) {
+    VirtualTime time;
+    auto audio = time.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated);
+    QStringList order;
+    time.main().postAfter(seconds(2), [&] { order << "main@2"; });
+    auto cancelled = time.main().postAfter(seconds(1), [&] { order << "cancelled"; });
+    audio->postAfter(seconds(1.5), [&] {
+        order << QString::fromStdString("audio@1.5 on " + time.currentQueue());
+        time.main().post([&] { order << "main posted from audio"; });
+    });
+    time.main().post([&] { order << "main@0"; });
+    cancelled.cancel();
+    time.advance(1.0);
+    EXPECT_EQ(order, (QStringList{"main@0"}));
+    time.advance(5.0);
+    EXPECT_EQ(order, (QStringList{"main@0", "audio@1.5 on com.vocalynx.audiodata", "main posted from audio", "main@2"}));
+    EXPECT_EQ(time.pending(), 0u);
+}
+
+TEST(VirtualTimeTest, ClockMovesToEachTaskAndSleepDoesNotRunWork) {
+    VirtualTime time;
+    const MonoTime start = time.now();
+    double seenAt = -1;
+    time.main().postAfter(seconds(0.8), [&] { seenAt = secondsBetween(start, time.now()); });
+    time.sleepFor(seconds(0.5));
+    EXPECT_LT(seenAt, 0);
+    time.advance(1.0);
+    EXPECT_NEAR(seenAt, 0.8, 1e-9);
+    EXPECT_NEAR(secondsBetween(start, time.now()), 1.5, 1e-9);
+}
+
+TEST(NotificationCenterTest, SynchronousInOrderAndRemovable) {
+    NotificationCenter center;
+    QStringList seen;
+    auto a = center.addObserver("n", [&](const std::any& o) { seen << "a" + QString::number(std::any_cast<int>(o)); });
+    center.addObserver("n", [&](const std::any&) { seen << "b"; });
+    center.addObserver("other", [&](const std::any&) { seen << "other"; });
+    center.post("n", 1);
+    center.removeObserver(a);
+    center.post("n", 2);
+    EXPECT_EQ(seen, (QStringList{"a1", "b", "b"}));
+}
+
+TEST(NotificationCenterTest, ObserverMayRemoveItselfWhilePosting) {
+    NotificationCenter center;
+    int calls = 0;
+    NotificationCenter::Token token = 0;
+    token = center.addObserver("n", [&](const std::any&) {
+        ++calls;
+        center.removeObserver(token);
+    });
+    center.post("n");
+    center.post("n");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(DiagnosticsTest, TimestampFormatAndUptimeFromFirstUse) {
+    RecordingLogger log;
+    Diagnostics diagnostics(log);
+    const WallTime t0 = std::chrono::system_clock::time_point{} + std::chrono::milliseconds(1796800474123);
+    EXPECT_EQ(diagnostics.timestamp(t0), "ts=2026-12-09T07:14:34.123Z uptime=0.0s");
+    EXPECT_EQ(diagnostics.timestamp(t0 + std::chrono::milliseconds(12340)), "ts=2026-12-09T07:14:46.463Z uptime=12.3s");
+    diagnostics.logState("state idle -> recording reason=startRecording", t0);
+    EXPECT_EQ(log.lines().last(),
+              "[Vocalynx][StateDiagnostics] ts=2026-12-09T07:14:34.123Z uptime=0.0s state idle -> recording "
+              "reason=startRecording");
+}
+
+TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {
+    ThreadQueueFactory factory;
+    auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
+    std::vector<int> order;  // touched only on the queue
+    std::promise<std::vector<int>> done;
+    for (int i = 0; i < 100; ++i) queue->post([&order, i] { order.push_back(i); });
+    queue->post([&] {
+        EXPECT_TRUE(queue->isCurrent());
+        done.set_value(order);
+    });
+    const auto result = done.get_future().get();
+    ASSERT_EQ(result.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(result[i], i);
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(ThreadQueuesTest, CancelledDelayedWorkNeverRunsAndOthersDo) {
+    ThreadQueueFactory factory;
+    auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
+    std::atomic<int> ran{0};
+    std::promise<void> done;
+    auto handle = queue->postAfter(seconds(0), [&] { ran += 100; });
+    handle.cancel();
+    queue->postAfter(seconds(0), [&] {
+        ran += 1;
+        factory.global(QoS::Utility).post([&] { done.set_value(); });
+    });
+    done.get_future().get();
+    EXPECT_EQ(ran.load(), 1);
+}
