@@ -40,6 +40,7 @@ void AppDelegate::terminateOtherInstances() {
 void AppDelegate::runNormalLaunch() {
     // Steps that later components join, in this order: updater, onboarding, accessibility check,
     // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
     c_.engine.warmUpColi();
     // Then: watchdog, observers, what's new.
 }

@@ -5,6 +5,7 @@
 
 #include "core/ConfigStore.h"
 #include "core/PreferencesDomain.h"
+#include "core/StopRecordingShortcutManager.h"
 #include "engine/WhisperEngine.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
@@ -27,6 +28,8 @@ public:
         // Hooks the later steps call; unset ones are skipped.
         std::function<void()> configureCrashReporting;
         std::function<void()> cleanupOrphanedColiProcesses;
+        // The stop-recording hot key, registered at launch with the stored shortcut.
+        StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);

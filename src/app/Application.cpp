@@ -8,12 +8,18 @@
 #include "core/ConfigStore.h"
 #include "core/PreferencesDomain.h"
 #include "core/SoundFeedback.h"
+#include "core/StopRecordingShortcutManager.h"
+#include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
+#include "platform/linux/X11GlobalHotKeys.h"
+#include "platform/linux/X11Session.h"
+#include "platform/linux/XTestKeyInjection.h"
 
 namespace vocalynx {
 
@@ -49,6 +55,14 @@ struct Services {
     QtSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     WhisperEngine engine{{runtime, config, sounds}};
+    // Key injection, clipboard and the global hot key. Without a display the X session stays
+    // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
+    X11Session x11;
+    XTestKeyInjection keyInjection{x11};
+    QtClipboard clipboard;
+    TextInjector textInjector{runtime, keyInjection, clipboard};
+    X11GlobalHotKeys hotKeys{x11};
+    StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
 };
 }  // namespace
 
@@ -62,10 +76,10 @@ int runApplication(QApplication& app) {
         services->log.line(QStringLiteral("[Vocalynx] No display found (DISPLAY is not set); running without windows"));
 
     const auto screenshotMode = ScreenshotMode::fromEnvironment(QProcessEnvironment::systemEnvironment(), services->log);
-    AppDelegate delegate(
-        AppDelegate::Components{services->runtime, services->processes, services->config, services->standardDefaults,
-                                services->engine, {}, {}},
-        screenshotMode);
+    AppDelegate::Components components{services->runtime, services->processes, services->config,
+                                       services->standardDefaults, services->engine, {}, {}};
+    components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });

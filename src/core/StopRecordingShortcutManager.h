@@ -1,0 +1,36 @@
+#pragma once
+#include <optional>
+
+#include "core/ConfigStore.h"
+#include "core/DictationControl.h"
+#include "platform/GlobalHotKeys.h"
+
+namespace vocalynx {
+
+// Registers the stop-recording shortcut as a system-wide hot key and forwards its presses to the
+// speech engine. One hot key at a time; main thread only.
+class StopRecordingShortcutManager {
+public:
+    StopRecordingShortcutManager(ConfigStore& config, DictationControl& whisperEngine, GlobalHotKeys& hotKeys);
+
+    // Installs the handler (once), drops the previous hot key, then registers the shortcut that
+    // the settings store holds now (callers store a new shortcut first, then register).
+    void registerShortcut();
+
+    // The hot-key handler: a press of our identifier stops a running dictation. Returns the
+    // handler status (0 = handled or not ours).
+    static int stopRecordingHotKeyHandler(const HotKeyID* event, StopRecordingShortcutManager* userData);
+
+    bool hasHotKey() const { return hotKeyRef_.has_value(); }
+    static constexpr HotKeyID kHotKeyID{HotKeyID::fourCharCode("VLNX"), 1};
+
+private:
+    ConfigStore& config_;
+    DictationControl& whisperEngine_;
+    GlobalHotKeys& hotKeys_;
+    std::optional<GlobalHotKeys::Ref> hotKeyRef_;
+    bool eventHandlerInstalled_ = false;
+    HotKeyID hotKeyID_ = kHotKeyID;
+};
+
+}  // namespace vocalynx

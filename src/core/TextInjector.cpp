@@ -1,0 +1,65 @@
+#include "core/TextInjector.h"
+
+#include "core/Text.h"
+
+namespace vocalynx {
+
+TextInjector::TextInjector(Runtime& runtime, KeyEventInjection& keys, Clipboard& clipboard)
+    : runtime_(runtime), keys_(keys), clipboard_(clipboard) {}
+
+TextInjector::~TextInjector() = default;
+
+void TextInjector::diagnostics(const QString& rest) {
+    runtime_.log.line(QStringLiteral("[Vocalynx][InjectionDiagnostics] ") + runtime_.timestampNow() + QLatin1Char(' ') +
+                      rest);
+}
+
+void TextInjector::injectText(const QString& text, InjectionMode mode) {
+    if (text.isEmpty()) return;
+    runtime_.log.line(QStringLiteral("[Vocalynx] Injecting text (") + injectionModeName(mode) + QStringLiteral("): ") +
+                      characterPrefix(text, 50) + QStringLiteral("..."));
+    if (mode == InjectionMode::clipboard)
+        pasteViaClipboard(text);
+    else
+        typeViaKeyEvents(text);
+}
+
+void TextInjector::pasteViaClipboard(const QString& text) {
+    diagnostics(QStringLiteral("clipboard set begin length=") + QString::number(characterCount(text)));
+    const bool written = clipboard_.setText(text);
+    diagnostics(QStringLiteral("clipboard set result=") + boolText(written));
+    diagnostics(QStringLiteral("Cmd+V scheduled delay=0.15s"));
+    // The earlier clipboard contents are not restored: the text stays there for the user.
+    std::weak_ptr<bool> alive = alive_;
+    runtime_.main.postAfter(seconds(pasteDelaySeconds), [this, alive] {
+        if (alive.lock()) postCommandV();
+    });
+}
+
+void TextInjector::postCommandV() {
+    if (!keys_.canCreateEvents()) return;
+    // Linux applications paste on Ctrl+V.
+    keys_.postKey(kKeyV, KeyboardShortcut::kFlagControl);
+    diagnostics(QStringLiteral("Cmd+V posted"));
+    runtime_.log.line(QStringLiteral("[Vocalynx] Cmd+V posted"));
+}
+
+void TextInjector::typeViaKeyEvents(const QString& text) {
+    if (!keys_.isTrusted()) {
+        diagnostics(QStringLiteral("keyboard injection unavailable accessibility=false"));
+        runtime_.log.line(QStringLiteral("[Vocalynx] Accessibility not trusted, falling back to clipboard"));
+        pasteViaClipboard(text);
+        return;
+    }
+    if (!keys_.canCreateEvents()) {
+        diagnostics(QStringLiteral("keyboard injection missing CGEventSource; fallback clipboard"));
+        pasteViaClipboard(text);
+        return;
+    }
+    for (const QChar unit : text) keys_.postUnicodeUnit(unit.unicode());
+    const QString count = QString::number(text.size());
+    diagnostics(QStringLiteral("keyboard injection done chars=") + count);
+    runtime_.log.line(QStringLiteral("[Vocalynx] Keyboard injection done (") + count + QStringLiteral(" chars)"));
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,40 @@
+#pragma once
+#include <QString>
+#include <memory>
+
+#include "core/Types.h"
+#include "platform/Clipboard.h"
+#include "platform/KeyEventInjection.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+// Types or pastes text into the application that has the keyboard focus. Main thread only.
+class TextInjector {
+public:
+    TextInjector(Runtime& runtime, KeyEventInjection& keys, Clipboard& clipboard);
+    ~TextInjector();
+
+    void injectText(const QString& text, InjectionMode mode);
+    // Puts the text on the clipboard and posts the paste chord 0.15 s later.
+    void pasteViaClipboard(const QString& text);
+    // One key event pair per UTF-16 unit; falls back to the clipboard when keys cannot be posted.
+    void typeViaKeyEvents(const QString& text);
+    // The paste chord (Ctrl+V on Linux).
+    void postCommandV();
+
+    static constexpr double pasteDelaySeconds = 0.15;
+    // Key code of V and the Linux paste modifier (control).
+    static constexpr uint16_t kKeyV = 9;
+
+private:
+    void diagnostics(const QString& rest);
+
+    Runtime& runtime_;
+    KeyEventInjection& keys_;
+    Clipboard& clipboard_;
+    // Delayed work holds this weakly, so a paste scheduled by a destroyed injector is dropped.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vocalynx

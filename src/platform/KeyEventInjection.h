@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+
+namespace vocalynx {
+
+// Synthetic keyboard events delivered to whichever application has the keyboard focus, and the
+// trust check that decides whether this process may post them at all.
+class KeyEventInjection {
+public:
+    virtual ~KeyEventInjection() = default;
+    // True when this process may post synthetic key events (on X11: a display is open and the
+    // XTEST extension is present).
+    virtual bool isTrusted() = 0;
+    // True when key events can be created at all (an event source exists).
+    virtual bool canCreateEvents() = 0;
+    // Posts one press of the platform key code (down, then up) with the platform's key-event flag
+    // mask held (0: no modifier). False when the events cannot be created; nothing is posted then.
+    virtual bool postKey(uint16_t keyCode, uint64_t flags) = 0;
+    // Posts one down/up pair that carries a single UTF-16 code unit. A high surrogate is completed
+    // by the low surrogate that follows it, so a character outside the basic plane arrives whole.
+    virtual void postUnicodeUnit(char16_t unit) = 0;
+};
+
+}  // namespace vocalynx
