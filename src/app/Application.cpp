@@ -10,7 +10,9 @@
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
+#include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
+#include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtMainQueue.h"
@@ -54,7 +56,10 @@ struct Services {
     StandardDefaults standardDefaults{paths.config, log};
     QtSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
-    WhisperEngine engine{{runtime, config, sounds}};
+    // Speech processes are forked from the launcher's own long-lived thread (see its header).
+    PosixProcessLauncher processLauncher;
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, nullptr, &processLauncher}};
+    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;
@@ -79,6 +84,7 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -22,7 +22,12 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       capture_(deps.capture),
       self_(std::make_shared<WhisperEngine*>(this)),
       audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated)),
-      sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)) {
+      sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)),
+      locator_(deps.runtime.paths.home, deps.runtime.paths.resources, ColiLocator::processEnvironment(), deps.processes),
+      process_(deps.runtime, channel_, locator_, deps.processes,
+               {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); }}),
+      stream_(deps.runtime, channel_, process_, locator_,
+              {[this](const QString& text) { handleTranscript(text); }, [this] { prepareCaptureSession(); }}) {
     qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
 }
 
@@ -31,11 +36,11 @@ WhisperEngine::~WhisperEngine() {
     stateStallWatchdog_.cancel();
     micStartupWatchdog_.cancel();
     recordingTimeoutTimer_.cancel();
-    finalizeDrainWorkItem_.cancel();
 }
 
 void WhisperEngine::setPreviewText(const QString& text) {
     previewText_ = text;
+    transcripts_.setPreviewText(text);
     emit previewTextChanged(previewText_);
 }
 
@@ -103,15 +108,7 @@ void WhisperEngine::autoDump(const QString& trigger, const QString& detail) {
 void WhisperEngine::recoverFromStalledState(RecordingState stalledState, const QString& reason) {
     logStateDiagnostics(QStringLiteral("recoverFromStalledState state=") + recordingStateName(stalledState) +
                         QStringLiteral(" reason=") + reason);
-    finalizeDrainWorkItem_.cancel();
-    finalizeDrainWorkItem_ = {};
-    {
-        std::lock_guard lock(processLock_);
-        finalizeDrainToken_.reset();
-        activeColiSessionID_.reset();
-        lineBuffer_.clear();
-        coliReady_ = false;
-    }
+    stream_.resetForRecovery();
     std::shared_ptr<CaptureSession> session = std::move(captureSession_);
     captureSession_.reset();
     if (session) tearDownCaptureSession(std::move(session));

@@ -17,8 +17,14 @@
 #include "core/DictationControl.h"
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
+#include "engine/ColiChannel.h"
+#include "engine/ColiCommand.h"
 #include "engine/EngineCollaborators.h"
+#include "engine/SpeechProcess.h"
+#include "engine/SpeechStream.h"
+#include "engine/TranscriptTracker.h"
 #include "platform/AudioCapture.h"
+#include "platform/ChildProcess.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
@@ -36,6 +42,7 @@ public:
         SilentPlayerControl* silentPlayer = nullptr;  // may be set later with setSilentPlayer
         MediaPauseControl* media = nullptr;           // may be set later with setMediaService
         AudioCaptureSystem* capture = nullptr;
+        ProcessLauncher* processes = nullptr;  // starts the speech program; none: it is never found
     };
 
     explicit WhisperEngine(Dependencies deps);
@@ -66,6 +73,9 @@ public:
     void cancelRecording();
     void warmUpColi();
     void shutdown();
+    void armMicStartupWatchdog();
+    // Main thread, after the drain: composes the final text and hands it to the completion.
+    void postRecording(Completion completion);
 
     // ---- capture (audio queue unless noted) ----
     void prepareCaptureSession();   // main
@@ -85,10 +95,20 @@ public:
     void sendPCM(const QByteArray& pcm);
 
     // ---- transcripts ----
-    bool hasTranscriptText() const;
+    // Main thread: one transcript from the speech stream.
+    void handleTranscript(const QString& text);
+    bool hasTranscriptText() const { return transcripts_.hasTranscriptText(); }
+    // Any thread: the transcript fields in one consistent view (for the level evaluation).
+    TranscriptTracker::Snapshot transcriptSnapshot() const { return transcripts_.snapshot(); }
+
+    // ---- voice model ----
+    bool isSpeechModelInstalled() const;
+    // Any thread: tells the application once per run that the model failed to load.
+    void reportModelUnavailable();
 
     // ---- speech process ----
     void terminateColiProcess();
+    const ColiLocator& coliLocator() const { return locator_; }
     // Entering idle removes the readability handler of the persistent standard output.
     void onIdleDetachOutputReader();
 
@@ -153,16 +173,12 @@ protected:
     std::shared_ptr<CaptureSession> preparedSession_;
     std::optional<MonoTime> preparedSessionBuiltAt_;
 
-    // ---- speech stream, guarded by processLock_ ----
-    std::mutex processLock_;
-    QString lineBuffer_;
-    std::vector<QByteArray> pendingAudioBuffer_;
-    bool coliReady_ = false;
-    std::optional<QUuid> activeColiSessionID_;
-    TaskHandle finalizeDrainWorkItem_;
-    std::optional<QUuid> finalizeDrainToken_;
-    bool persistentColiReady_ = false;
-    bool isShuttingDown_ = false;
+    // ---- speech process and stream; their shared fields are guarded by channel_.processLock ----
+    std::atomic<bool> hasShownModelAlert_{false};
+    ColiChannel channel_;
+    ColiLocator locator_;
+    SpeechProcess process_;
+    SpeechStream stream_;
 
     // ---- stop and cancel ----
     bool cancelRequested_ = false;
@@ -177,20 +193,12 @@ protected:
     float smoothedRMS_ = 0;
     float adaptiveNoiseFloor_ = 0.003f;
 
-    // ---- transcripts ----
-    std::optional<MonoTime> lastTranscriptUpdateAt_;
-    std::optional<MonoTime> lastDistinctTranscriptAt_;
-    QString lastMeaningfulTranscript_;
-    QStringList recentTranscriptVariants_;
-    int stablePreviewCount_ = 0;
+    // ---- transcripts (the tracker locks its own fields) ----
+    TranscriptTracker transcripts_;
 
     // ---- audio counters ----
-    long long pcmBytesSent_ = 0;
-    long long pcmBytesBuffered_ = 0;
-    std::optional<MonoTime> firstAudioTime_;
+    std::optional<MonoTime> firstAudioTime_;  // guarded by channel_.processLock
     std::optional<MonoTime> micReadyAt_;
-
-    bool hasShownModelAlert_ = false;
 };
 
 }  // namespace vocalynx
