@@ -12,9 +12,14 @@
 #include "core/TextInjector.h"
 #include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/MediaRemoteService.h"
+#include "platform/linux/MprisRunningPlayers.h"
+#include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtHttpClient.h"
+#include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/SystemClock.h"
@@ -58,7 +63,7 @@ struct Services {
     SoundFeedback sounds{config, soundOutput};
     // Speech processes are forked from the launcher's own long-lived thread (see its header).
     PosixProcessLauncher processLauncher;
-    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, nullptr, &processLauncher}};
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &processLauncher}};
     ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
@@ -68,6 +73,12 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // The media service: players over MPRIS on the session bus, artwork through Qt Network.
+    QtHttpClient http;
+    MprisScriptRunner playerScripts{http};
+    MprisRunningPlayers runningPlayers;
+    QtImageDecoder images;
+    MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
 };
 }  // namespace
 
@@ -85,6 +96,8 @@ int runApplication(QApplication& app) {
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
+    components.media = &services->media;
+    services->engine.setMediaService(&services->media);
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -23,6 +23,7 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       self_(std::make_shared<WhisperEngine*>(this)),
       audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated)),
       sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)),
+      converters_(deps.converters),
       locator_(deps.runtime.paths.home, deps.runtime.paths.resources, ColiLocator::processEnvironment(), deps.processes),
       process_(deps.runtime, channel_, locator_, deps.processes,
                {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); }}),
@@ -39,7 +40,10 @@ WhisperEngine::~WhisperEngine() {
 }
 
 void WhisperEngine::setPreviewText(const QString& text) {
-    previewText_ = text;
+    {
+        std::lock_guard lock(levelLock_);  // the level evaluation reads it on the audio queue
+        previewText_ = text;
+    }
     transcripts_.setPreviewText(text);
     emit previewTextChanged(previewText_);
 }

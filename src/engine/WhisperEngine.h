@@ -20,11 +20,13 @@
 #include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
 #include "engine/EngineCollaborators.h"
+#include "engine/LevelTracker.h"
 #include "engine/SpeechProcess.h"
 #include "engine/SpeechStream.h"
 #include "engine/TranscriptTracker.h"
 #include "platform/AudioCapture.h"
 #include "platform/ChildProcess.h"
+#include "platform/AudioConverter.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
@@ -42,6 +44,7 @@ public:
         SilentPlayerControl* silentPlayer = nullptr;  // may be set later with setSilentPlayer
         MediaPauseControl* media = nullptr;           // may be set later with setMediaService
         AudioCaptureSystem* capture = nullptr;
+        AudioConverterFactory* converters = nullptr;  // without it no buffer is converted
         ProcessLauncher* processes = nullptr;  // starts the speech program; none: it is never found
     };
 
@@ -78,16 +81,37 @@ public:
     void postRecording(Completion completion);
 
     // ---- capture (audio queue unless noted) ----
-    void prepareCaptureSession();   // main
-    void discardPreparedSession();  // main
+    // The microphone to use: a connected device named like AirPods, else the default; none when
+    // there is no device at all.
+    std::optional<AudioInputDevice> preferredMicrophone();
+    // Main thread, or the drain's background queue (the prepared fields are guarded).
+    void prepareCaptureSession();
+    void discardPreparedSession();
+    // The prepared session when one exists and was built at most preparedSessionMaxAge ago; it is
+    // handed over (the prepared fields become empty). Null otherwise, and the prepared session stays.
+    std::shared_ptr<CaptureSession> takePreparedSession();
     void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
-    std::shared_ptr<CaptureSession> makeCaptureSession();  // main; null when no session can be built
-    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);  // main
-    void removeCaptureSessionObservers();                                                // main
+    std::shared_ptr<CaptureSession> makeCaptureSession();  // null when no session can be built
+    // Main thread, or the drain's background queue (the observer list is guarded). Session events
+    // are handled on the main queue.
+    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
+    void removeCaptureSessionObservers();
+    // The sample-buffer callback; attach it to a session's output with attachSampleBufferHandler.
     void handleSampleBuffer(const SampleBuffer& buffer);
+    void attachSampleBufferHandler(CaptureSession& session);  // main
+    // The buffer in the speech format (16 kHz mono s16le), or none when it cannot be converted.
+    std::optional<QByteArray> convertSampleBuffer(const SampleBuffer& buffer);
+    // Drops the converter (start, stop, cancel): done on the audio queue, after any buffer still in
+    // hand there, so that a buffer in flight never sees the converter go away under it.
+    void resetAudioConverter();
+    static float sampleBufferRMS(const SampleBuffer& buffer);
+    void markMicReady(float rms, double elapsed);  // main
+    void markMicReadyFailsafe(double elapsed);     // main
 
     // ---- level tracking and automatic stop ----
     void evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now);
+    void updateNoiseFloor(float level);
+    // Takes levelLock_ itself: call it without holding the lock.
     void noteSpeechActivity(MonoTime at);
 
     // ---- speech stream ----
@@ -170,8 +194,15 @@ protected:
     std::shared_ptr<SerialQueue> sessionQueue_;
     TaskHandle micStartupWatchdog_;
     TaskHandle stateStallWatchdog_;
+    // The prepared session and the observed sessions are touched from the main thread and the
+    // drain's background queue: both under captureLock_ (taken briefly, never with another lock).
+    std::mutex captureLock_;
     std::shared_ptr<CaptureSession> preparedSession_;
     std::optional<MonoTime> preparedSessionBuiltAt_;
+    std::vector<std::shared_ptr<CaptureSession>> captureSessionObservers_;
+    // Audio queue only (reset by start and stop on the main thread while no buffer is handled).
+    std::unique_ptr<AudioConverter> audioConverter_;
+    AudioConverterFactory* converters_;
 
     // ---- speech process and stream; their shared fields are guarded by channel_.processLock ----
     std::atomic<bool> hasShownModelAlert_{false};
@@ -182,22 +213,26 @@ protected:
 
     // ---- stop and cancel ----
     bool cancelRequested_ = false;
-    bool isStoppingRecording_ = false;
+    std::atomic<bool> isStoppingRecording_{false};  // also read on the audio queue
     bool stopRequestedByVoicePhrase_ = false;
 
-    // ---- level tracking ----
-    std::optional<MonoTime> silenceStart_;
-    bool hasSpeechStarted_ = false;
-    std::optional<MonoTime> speechStartAt_;
-    std::optional<MonoTime> lastSpeechDetectedAt_;
-    float smoothedRMS_ = 0;
-    float adaptiveNoiseFloor_ = 0.003f;
+    // levelLock_ guards the level tracking, the transcript fields below, previewText_,
+    // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
+    // evaluation) and the main thread (start, stop, the requests, the transcript handler). Writers
+    // take it around each whole update; the main thread may read without it. Never held together
+    // with processLock_ or captureLock_, and never while calling the stop or cancel requests.
+    mutable std::recursive_mutex levelLock_;
 
-    // ---- transcripts (the tracker locks its own fields) ----
+    // ---- level tracking: silenceStart, hasSpeechStarted, speechStartAt, lastSpeechDetectedAt,
+    // smoothedRMS, adaptiveNoiseFloor (levelTracker_.reset() at start and stop,
+    // levelTracker_.resetSpeech() in the stop and cancel requests) ----
+    LevelTracker levelTracker_;
+
+    // ---- transcripts: the tracker locks its own fields; updates also hold levelLock_ (taken first) ----
     TranscriptTracker transcripts_;
 
     // ---- audio counters ----
-    std::optional<MonoTime> firstAudioTime_;  // guarded by channel_.processLock
+    std::optional<MonoTime> firstAudioTime_;
     std::optional<MonoTime> micReadyAt_;
 };
 

@@ -39,23 +39,19 @@ void WhisperEngine::startRecording(Completion onComplete) {
     }
     // 2. Reset for the new recording.
     setPreviewText(QString());
+    resetAudioConverter();
     stream_.resetForStart();
-    silenceStart_.reset();
-    speechStartAt_.reset();
-    lastSpeechDetectedAt_.reset();
-    hasSpeechStarted_ = false;
-    smoothedRMS_ = 0;
-    adaptiveNoiseFloor_ = 0.003f;
-    transcripts_.resetTracking();
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.reset();
+        transcripts_.resetTracking();
+        firstAudioTime_.reset();
+        micReadyAt_.reset();
+    }
     stopRequestedByVoicePhrase_ = false;
     cancelRequested_ = false;
     isStoppingRecording_ = false;
     setMicReady(false);
-    {
-        std::lock_guard lock(channel_.processLock);
-        firstAudioTime_.reset();
-    }
-    micReadyAt_.reset();
     // 3. Players.
     if (silentPlayer_) silentPlayer_->suspendSilentPlayer();
     if (media_) media_->pauseForRecording();
@@ -63,15 +59,9 @@ void WhisperEngine::startRecording(Completion onComplete) {
     setState(RecordingState::recording, QStringLiteral("startRecording"));
     stream_.beginColiSession();
     // 6. A prepared session at most 15 s old, or a fresh one.
-    std::shared_ptr<CaptureSession> session;
-    bool reused = false;
-    if (preparedSession_ && preparedSessionBuiltAt_ &&
-        secondsBetween(*preparedSessionBuiltAt_, runtime_.clock.now()) <= preparedSessionMaxAge) {
-        session = std::move(preparedSession_);
-        preparedSession_.reset();
-        preparedSessionBuiltAt_.reset();
-        reused = true;
-    } else {
+    std::shared_ptr<CaptureSession> session = takePreparedSession();
+    const bool reused = session != nullptr;
+    if (!session) {
         discardPreparedSession();
         session = makeCaptureSession();
     }
@@ -83,11 +73,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
         return;
     }
     // 8.
-    session->setSampleBufferHandler(
-        [weak = std::weak_ptr<WhisperEngine*>(self_)](const SampleBuffer& buffer) {
-            if (auto self = weak.lock()) (*self)->handleSampleBuffer(buffer);
-        },
-        audioQueue_.get());
+    attachSampleBufferHandler(*session);
     installCaptureSessionObservers(session);
     captureSession_ = session;
     onComplete_ = std::move(onComplete);
@@ -157,13 +143,12 @@ void WhisperEngine::stopRecording() {
         tearDownCaptureSession(std::move(session));
     }
     // 5, 6. The preview stays: the post-recording step reads it.
-    silenceStart_.reset();
-    speechStartAt_.reset();
-    lastSpeechDetectedAt_.reset();
-    hasSpeechStarted_ = false;
-    smoothedRMS_ = 0;
-    adaptiveNoiseFloor_ = 0.003f;
-    transcripts_.resetTracking();
+    resetAudioConverter();
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.reset();
+        transcripts_.resetTracking();
+    }
     stopRequestedByVoicePhrase_ = false;
     // 7-10.
     setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
@@ -172,7 +157,7 @@ void WhisperEngine::stopRecording() {
                       QString::number(stream_.pcmBytesBuffered()) + QStringLiteral(" bytes"));
     std::optional<MonoTime> firstAudio;
     {
-        std::lock_guard lock(channel_.processLock);
+        std::lock_guard lock(levelLock_);
         firstAudio = firstAudioTime_;
     }
     if (firstAudio)
@@ -194,12 +179,13 @@ void WhisperEngine::handleStopShortcut() {
 }
 
 void WhisperEngine::requestStopRecording(const QString& reason) {
-    runtime_.log.line(QStringLiteral("[Vocalynx] Auto-stopping (reason=") + reason + QStringLiteral(", rms=") +
-                      fixed4(smoothedRMS_) + QStringLiteral(", floor=") + fixed4(adaptiveNoiseFloor_) +
-                      QStringLiteral(")"));
-    hasSpeechStarted_ = false;
-    speechStartAt_.reset();
-    silenceStart_.reset();
+    {
+        std::lock_guard lock(levelLock_);
+        runtime_.log.line(QStringLiteral("[Vocalynx] Auto-stopping (reason=") + reason + QStringLiteral(", rms=") +
+                          fixed4(levelTracker_.smoothedRMS()) + QStringLiteral(", floor=") +
+                          fixed4(levelTracker_.adaptiveNoiseFloor()) + QStringLiteral(")"));
+        levelTracker_.resetSpeech();
+    }
     runtime_.main.post(weakTask([](WhisperEngine& engine) {
         engine.logStateDiagnostics(QStringLiteral("requestStopRecording dispatch stop"));
         engine.stopRecording();
@@ -211,9 +197,10 @@ void WhisperEngine::requestCancelRecording() {
     cancelRequested_ = true;
     runtime_.log.line(QStringLiteral("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='") +
                       transcripts_.previewText() + QStringLiteral("')"));
-    hasSpeechStarted_ = false;
-    speechStartAt_.reset();
-    silenceStart_.reset();
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.resetSpeech();
+    }
     runtime_.main.post(weakTask([](WhisperEngine& engine) {
         engine.logStateDiagnostics(QStringLiteral("requestCancelRecording dispatch cancel"));
         engine.cancelRecording();
@@ -236,6 +223,7 @@ void WhisperEngine::cancelRecording() {
         session->setSampleBufferHandler(nullptr, nullptr);
         tearDownCaptureSession(std::move(session));
     }
+    resetAudioConverter();
     // 3. The persistent process keeps running; output for the abandoned session is dropped.
     stream_.abandonSession();
     // 4-7.
@@ -307,7 +295,7 @@ void WhisperEngine::sendPCM(const QByteArray& pcm) {
     if (pcm.isEmpty()) return;
     bool first = false;
     {
-        std::lock_guard lock(channel_.processLock);
+        std::lock_guard lock(levelLock_);
         if (!firstAudioTime_) {
             firstAudioTime_ = runtime_.clock.now();
             first = true;
@@ -321,14 +309,17 @@ void WhisperEngine::sendPCM(const QByteArray& pcm) {
 
 void WhisperEngine::handleTranscript(const QString& text) {
     const MonoTime now = runtime_.clock.now();
-    const TranscriptTracker::Outcome outcome = transcripts_.handleTranscript(
-        text, config_.stopRecordingVoicePhrase(), micReadyAt_, now, transcriptTailJitterTolerance);
-    if (outcome.ignored) return;
-    if (outcome.previewChanged) {
-        previewText_ = outcome.preview;
-        emit previewTextChanged(previewText_);
+    const QString stopPhrase = config_.stopRecordingVoicePhrase();
+    TranscriptTracker::Outcome outcome;
+    {
+        // One update as the level evaluation sees it: the transcript fields and the speech activity.
+        std::lock_guard lock(levelLock_);
+        outcome = transcripts_.handleTranscript(text, stopPhrase, micReadyAt_, now, transcriptTailJitterTolerance);
+        if (outcome.previewChanged) previewText_ = outcome.preview;
+        if (outcome.speechActivity) noteSpeechActivity(now);
     }
-    if (outcome.speechActivity) noteSpeechActivity(now);
+    if (outcome.ignored) return;
+    if (outcome.previewChanged) emit previewTextChanged(previewText_);
     if (outcome.stopPhraseHeard) {
         stopRequestedByVoicePhrase_ = true;
         requestStopRecording(QStringLiteral("voice phrase"));

@@ -158,7 +158,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     FakeCaptureSystem capture;
     PosixProcessLauncher launcher;
     auto engine = std::make_unique<PipelineEngine>(
-        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &launcher});
+        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, nullptr, &launcher});
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
 
@@ -222,7 +222,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     int alerts = 0;
     rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
     {
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, &launcher}};
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         // Exiting at once, over and over: one launch a second, not a busy loop.
         QDeadlineTimer window(2500);
@@ -239,7 +239,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
         // Now the model fails to load: reported once, and the exit that follows is not relaunched.
         EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
         QFile::remove(standInLog);
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, &launcher}};
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
         QDeadlineTimer window(1500);

@@ -91,7 +91,7 @@ protected:
     RecordingPlayers players;
     FakeCaptureSystem capture;
     FakeProcessLauncher launcher;
-    RoadEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, &launcher}};
+    RoadEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
     QStringList completed;
     int modelAlerts = 0;
 };
@@ -442,8 +442,9 @@ TEST_F(RoadTest, PreparedSessionAge) {
             engine.requestCancelRecording();
             rt.time.advance(1);
         } else {
-            EXPECT_FALSE(stateLines().contains("recording pipeline armed preparedSession=reused"));
+            EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=fresh"));
             EXPECT_EQ(prepared->startCount, 0);
+            EXPECT_EQ(prepared->tearDownCount, 1) << "the stale session is discarded";
         }
     }
 }
