@@ -152,11 +152,13 @@ void SpeechProcess::terminateColiProcess() {
         channel_.persistentColiStderr.reset();
         channel_.persistentColiReady = false;
     }
+    // The exit handler goes first: a program that ends at the end of its input would otherwise
+    // be handled as a process that died by itself.
+    if (process) process->setTerminationHandler(nullptr);
     if (out) out->setReadHandler(nullptr);
     if (err) err->setReadHandler(nullptr);
     if (in) in->close();
     if (process) {
-        process->setTerminationHandler(nullptr);
         clearRecordedPid(process->pid());
         process->terminate();
     }
@@ -180,11 +182,13 @@ void SpeechProcess::shutdown() {
         channel_.persistentColiStderr.reset();
         channel_.persistentColiReady = false;
     }
+    // The exit handler goes first: a program that ends at the end of its input would otherwise
+    // be handled as a process that died by itself.
+    if (process) process->setTerminationHandler(nullptr);
     if (out) out->setReadHandler(nullptr);
     if (err) err->setReadHandler(nullptr);
     if (in) in->close();
     if (process) {
-        process->setTerminationHandler(nullptr);
         clearRecordedPid(process->pid());
         process->terminate();
     }

@@ -24,6 +24,7 @@
 //   COLI_STANDIN_EXIT_AFTER_BYTES=<n> exit with code 3 once n audio bytes have been received
 //                                    (0: right after start).
 //   COLI_STANDIN_IGNORE_SIGTERM=1    keep running on SIGTERM (only SIGKILL ends it).
+//   COLI_STANDIN_IGNORE_EOF=1        keep running when standard input ends (only a signal ends it).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -225,6 +226,8 @@ int main(int argc, char** argv) {
             return 3;
         }
     }
+    if (env("COLI_STANDIN_IGNORE_EOF") == "1")
+        for (;;) ::pause();
     logLine("exit code=0");
     return 0;
 }

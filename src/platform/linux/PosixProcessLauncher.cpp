@@ -67,8 +67,10 @@ private:
 // Shared by the reader handle and its thread, so that either may go first.
 struct ReaderState {
     std::mutex mutex;
+    std::condition_variable settled;  // finished became true, or the handler changed
     PipeReader::Handler handler;
     bool closed = false;
+    bool finished = false;  // the reader thread has stopped (end of file, error or closed)
     int fd = -1;
     int wake = -1;  // eventfd: a handler was set or removed, or the handle went away
     ~ReaderState() {
@@ -84,6 +86,14 @@ struct ReaderState {
 
 void readerLoop(std::shared_ptr<ReaderState> state) {
     pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    struct Finish {
+        ReaderState& s;
+        ~Finish() {
+            std::lock_guard lock(s.mutex);
+            s.finished = true;
+            s.settled.notify_all();
+        }
+    } finish{*state};
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         PipeReader::Handler handler;
@@ -127,6 +137,7 @@ public:
             std::lock_guard lock(state_->mutex);
             state_->closed = true;
             state_->handler = nullptr;
+            state_->settled.notify_all();
         }
         state_->poke();
     }
@@ -134,9 +145,11 @@ public:
         {
             std::lock_guard lock(state_->mutex);
             state_->handler = std::move(handler);
+            state_->settled.notify_all();
         }
         state_->poke();
     }
+    const std::shared_ptr<ReaderState>& state() const { return state_; }
 
 private:
     std::shared_ptr<ReaderState> state_;
@@ -160,7 +173,7 @@ public:
           stdout_(std::make_shared<FdReader>(out)),
           stderr_(std::make_shared<FdReader>(err)) {
         state_->pid = pid;
-        std::thread(watch, state_).detach();
+        std::thread(watch, state_, stdout_->state(), stderr_->state()).detach();
     }
 
     pid_t pid() const override { return state_->pid; }
@@ -191,7 +204,8 @@ public:
     }
 
 private:
-    static void watch(std::shared_ptr<ProcessState> state) {
+    static void watch(std::shared_ptr<ProcessState> state, std::shared_ptr<ReaderState> out,
+                      std::shared_ptr<ReaderState> err) {
         pthread_setname_np(pthread_self(), "vocalynx.reap");
         siginfo_t info{};
         // Wait without reaping, so that terminate() never signals a recycled identifier.
@@ -204,6 +218,17 @@ private:
             int status = 0;
             while (::waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
             }
+        }
+        // What the process wrote before it ended reaches the read handlers before the exit is
+        // reported (a failure message followed by the exit, say). A pipe that some other process
+        // still holds open is waited for at most a second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        for (const auto& reader : {out, err}) {
+            std::unique_lock lock(reader->mutex);
+            reader->settled.wait_until(lock, deadline, [&] { return reader->finished || !reader->handler; });
+        }
+        {
+            std::lock_guard lock(state->mutex);
             state->exited = true;
             onExit = std::move(state->onExit);
             state->onExit = nullptr;
@@ -376,22 +401,15 @@ std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, co
     closeFd(s.in);
     RunOutput result;
     char buffer[4096];
-    // Both pipes are read to their end so that a chatty standard error cannot stall the program.
-    while (s.out >= 0 || s.err >= 0) {
-        pollfd fds[2] = {{s.out, POLLIN, 0}, {s.err, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            int& fd = i == 0 ? s.out : s.err;
-            if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                if (i == 0) result.standardOutput.append(buffer, n);
-            } else if (n == 0 || errno != EINTR) {
-                closeFd(fd);
-            }
+    // Plain blocking reads: standard output to its end, then standard error to its end. (The
+    // programs run this way print a line; one that filled the standard-error pipe before closing
+    // its standard output would wait for the reader.)
+    for (int* fd : {&s.out, &s.err}) {
+        for (;;) {
+            const ssize_t n = ::read(*fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (fd == &s.out) result.standardOutput.append(buffer, n);
         }
     }
     closeFd(s.out);
