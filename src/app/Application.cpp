@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "core/ConfigStore.h"
+#include "core/HookInstaller.h"
 #include "core/PreferencesDomain.h"
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
@@ -63,6 +64,8 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // The coding-agent hooks, driven from the settings window's agent rows.
+    HookInstaller hookInstaller{paths.home, log};
 };
 }  // namespace
 
