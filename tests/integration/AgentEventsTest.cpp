@@ -6,7 +6,7 @@
 #include <QProcess>
 
 #include "FakeSoundOutput.h"
-#include "RealRuntime.h"
+#include "LiveRuntime.h"
 #include "core/AgentMonitor.h"
 #include "core/ConfigStore.h"
 #include "platform/linux/DBusDistributedNotifications.h"
@@ -32,7 +32,7 @@ void emitAgentEvent(const QString& path, const QString& body) {
 }
 
 struct AgentEventsFixture {
-    RealRuntime rt;
+    LiveRuntime rt;
     ConfigStore config{rt.runtime()};
     FakeSoundOutput output;
     SoundFeedback sounds{config, output};

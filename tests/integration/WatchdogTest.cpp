@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <thread>
 
-#include "RealRuntime.h"
+#include "LiveRuntime.h"
 #include "core/MainThreadWatchdog.h"
 
 using namespace vocalynx;
@@ -45,7 +45,7 @@ QStringList watchdogLines(const RecordingLogger& log) {
 
 struct WatchdogFixture {
     StuckEngine engine;  // first: a ping still waiting at teardown may read it
-    RealRuntime rt;
+    LiveRuntime rt;
     MainThreadWatchdog watchdog{rt, engine};
 };
 
