@@ -143,15 +143,16 @@ int dominantFrequency(const std::vector<double>& samples, double rate) {
 int main(int argc, char** argv) {
     const std::string logPath = env("COLI_STANDIN_LOG");
     if (!logPath.empty()) logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    std::string args;
-    for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
-    logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
-
+    // The handlers are in place before the start is logged, so a test that saw the start line
+    // also sees how a SIGTERM ended the program.
     ::signal(SIGPIPE, SIG_IGN);
     if (env("COLI_STANDIN_IGNORE_SIGTERM") == "1")
         ::signal(SIGTERM, SIG_IGN);
     else
         ::signal(SIGTERM, onSigterm);
+    std::string args;
+    for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
+    logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
 
     const std::string stderrText = env("COLI_STANDIN_STDERR");
     if (!stderrText.empty()) writeAll(STDERR_FILENO, stderrText + "\n");
