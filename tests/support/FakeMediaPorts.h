@@ -75,8 +75,10 @@ private:
             calls_ << call;
         }
         if (beforeAnswer) beforeAnswer(call);
-        if (!script || !players.contains(script->player)) return {};
-        const FakePlayer& p = players[script->player];
+        if (!script) return {};
+        const auto found = players.constFind(script->player);  // read-only: polls run concurrently
+        if (found == players.constEnd()) return {};
+        const FakePlayer& p = *found;
         switch (script->kind) {
         case PlayerScriptKind::status: return {p.status.has_value(), p.status, {}};
         case PlayerScriptKind::artworkCount: return {p.artworkCount.has_value(), p.artworkCount, {}};
