@@ -12,7 +12,9 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTimer>
+#include <future>
 
 #include "LiveRuntime.h"
 #include "LoopbackHttpServer.h"
@@ -209,6 +211,53 @@ TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThre
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return media.activePlayer().isEmpty() && !media.isPlaying(); }));
     EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
+}
+
+// Downloads run on a worker thread, as the service runs them, while this thread serves.
+std::optional<QByteArray> download(QtHttpClient& client, const QUrl& url) {
+    auto result = std::async(std::launch::async, [&] { return client.get(url); });
+    processEventsUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 15000);
+    return result.get();
+}
+
+TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
+    guiApplication();
+    LoopbackHttpServer web;
+    web.serve("/ok", "body");
+    web.serve("/big", QByteArray(4096, 'x'));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("local.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("local bytes");
+    file.close();
+    // A server that accepts and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    // A port with nobody listening.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+
+    QtHttpClient client(1000, 1024);
+    const struct {
+        const char* name;
+        QUrl url;
+        std::optional<QByteArray> body;
+    } cases[] = {
+        {"success", QUrl(web.base() + "/ok"), QByteArray("body")},
+        {"not found", QUrl(web.base() + "/missing"), std::nullopt},
+        {"larger than the limit", QUrl(web.base() + "/big"), std::nullopt},
+        {"local file", QUrl::fromLocalFile(file.fileName()), QByteArray("local bytes")},
+        {"missing local file", QUrl::fromLocalFile(dir.filePath("none")), std::nullopt},
+        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())), std::nullopt},
+        {"connection refused", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), std::nullopt},
+        {"relative address", QUrl("ok"), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(download(client, c.url), c.body);
+    }
 }
 
 }  // namespace
