@@ -48,6 +48,7 @@ private:
 class TestableEngine : public WhisperEngine {
 public:
     using WhisperEngine::WhisperEngine;
+    using WhisperEngine::setPreviewText;
     void setStopping(bool v) { isStoppingRecording_ = v; }
     std::optional<MonoTime> micReadyAt() {
         std::lock_guard lock(levelLock_);
@@ -380,6 +381,7 @@ TEST_F(CaptureTest, AudioQueueAndMainThreadShareTheirFieldsSafely) {
     });
     int rounds = 0;
     while (!done || rounds < 10) {
+        engine.setPreviewText(rounds % 2 ? QStringLiteral("今天天气") : QString());
         engine.noteSpeechActivity(rt.time.now());
         engine.updateNoiseFloor(0.002f);
         engine.prepareCaptureSession();
