@@ -40,6 +40,7 @@ void AppDelegate::terminateOtherInstances() {
 void AppDelegate::runNormalLaunch() {
     // Steps that later components join, in this order: updater, onboarding, accessibility check,
     // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    createOverlayPanel();
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
     c_.engine.warmUpColi();
     // Then: watchdog, observers, what's new.
@@ -48,6 +49,15 @@ void AppDelegate::runNormalLaunch() {
 void AppDelegate::runScreenshotLaunch() {
     c_.runtime.log.line(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") +
                         ScreenshotMode::stateName(screenshotMode_->state));
+    if (!screenshotMode_->outputDirectory) createOverlayPanel();
+}
+
+void AppDelegate::createOverlayPanel() {
+    if (!c_.screens || !c_.pointer) return;
+    overlayPanel_ = std::make_unique<OverlayPanelController>(
+        OverlayPanelController::Dependencies{c_.runtime, c_.config, c_.engine, *c_.screens, *c_.pointer,
+                                             c_.workspaces, c_.media},
+        screenshotMode_);
 }
 
 void AppDelegate::applicationWillTerminate() { c_.engine.shutdown(); }

@@ -8,6 +8,7 @@
 #include "core/StopRecordingShortcutManager.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
+#include "overlay/OverlayPanelController.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -33,6 +34,10 @@ public:
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
         // The media service; the overlay panel starts its monitoring.
         MediaRemoteService* media = nullptr;
+        // The screens and pointer the overlay panel is placed by; without them there is no panel.
+        ScreenList* screens = nullptr;
+        PointerLocation* pointer = nullptr;
+        WindowWorkspaces* workspaces = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
@@ -42,14 +47,17 @@ public:
     void applicationWillTerminate();
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
+    OverlayPanelController* overlayPanel() const { return overlayPanel_.get(); }
 
 private:
     void terminateOtherInstances();
     void runNormalLaunch();
     void runScreenshotLaunch();
+    void createOverlayPanel();
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
+    std::unique_ptr<OverlayPanelController> overlayPanel_;
 };
 
 }  // namespace vocalynx

@@ -20,11 +20,13 @@
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
+#include "platform/linux/QtScreens.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
+#include "platform/linux/X11WindowWorkspaces.h"
 #include "platform/linux/XTestKeyInjection.h"
 
 namespace vocalynx {
@@ -77,6 +79,10 @@ struct Services {
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
     // The coding-agent hooks, driven from the settings window's agent rows.
     HookInstaller hookInstaller{paths.home, log};
+    // The overlay panel's screens, pointer and sticky window hint.
+    QtScreenList screens;
+    QtPointerLocation pointer;
+    X11WindowWorkspaces workspaces{x11};
 };
 }  // namespace
 
@@ -94,6 +100,9 @@ int runApplication(QApplication& app) {
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.media = &services->media;
+    components.screens = &services->screens;
+    components.pointer = &services->pointer;
+    components.workspaces = &services->workspaces;
     services->engine.setMediaService(&services->media);
     AppDelegate delegate(std::move(components), screenshotMode);
 
