@@ -13,6 +13,8 @@
 #include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
+#include "platform/linux/DBusDistributedNotifications.h"
+#include "platform/linux/DistributionUpdater.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
@@ -28,6 +30,9 @@
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11WindowWorkspaces.h"
 #include "platform/linux/XTestKeyInjection.h"
+#ifdef VOCALYNX_HAVE_SENTRY
+#include "platform/sentry/SentryNativeSDK.h"
+#endif
 
 namespace vocalynx {
 
@@ -83,6 +88,16 @@ struct Services {
     QtScreenList screens;
     QtPointerLocation pointer;
     X11WindowWorkspaces workspaces{x11};
+    // Agent events arrive as session-bus signals; the watchdog pings the main loop.
+    DBusDistributedNotifications distributedNotifications;
+    AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
+    MainThreadWatchdog watchdog{runtime, engine};
+#ifdef VOCALYNX_HAVE_SENTRY
+    SentryNativeSDK crashReportingSDK{paths.appSupport + QStringLiteral("/crash-reports")};
+    CrashReportingSDK* crashReporting() { return &crashReportingSDK; }
+#else
+    CrashReportingSDK* crashReporting() { return nullptr; }
+#endif
 };
 }  // namespace
 
@@ -103,6 +118,10 @@ int runApplication(QApplication& app) {
     components.screens = &services->screens;
     components.pointer = &services->pointer;
     components.workspaces = &services->workspaces;
+    components.crashReportingSDK = services->crashReporting();
+    components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
+    components.agentMonitor = &services->agentMonitor;
+    components.watchdog = &services->watchdog;
     services->engine.setMediaService(&services->media);
     AppDelegate delegate(std::move(components), screenshotMode);
 
