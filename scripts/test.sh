@@ -24,9 +24,8 @@ trap stop_test_services EXIT
 start_test_services
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
-export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 mkdir -p "$root/build/artifacts"
 status=0
 echo "== all tests (plain build) =="
