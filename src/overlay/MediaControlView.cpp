@@ -269,6 +269,12 @@ void MediaControlView::accentChanged() {
     update();
 }
 
+void MediaControlView::finishAnimations() {
+    ticker_.stop();
+    from_ = to_;
+    update();
+}
+
 void MediaControlView::onFrame() {
     if (Duration(clock_.now() - accentStart_).count() >= kAccentAnimationSeconds) {
         ticker_.stop();

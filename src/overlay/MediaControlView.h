@@ -44,6 +44,8 @@ public:
     // The background as painted now (mid-animation while the accent changes).
     Glass presentedGlass() const;
     bool isAnimatingAccent() const { return ticker_.isRunning(); }
+    // Ends a running accent animation at its target (for pictures taken at once).
+    void finishAnimations();
 
     QAbstractButton& previousButton() const { return *buttons_[0]; }
     QAbstractButton& playPauseButton() const { return *buttons_[1]; }
