@@ -40,7 +40,12 @@ void AppDelegate::terminateOtherInstances() {
 void AppDelegate::runNormalLaunch() {
     // Steps that later components join, in this order: updater, onboarding, accessibility check,
     // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    if (c_.gestureEngine) c_.gestureEngine->startListening();
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
+    if (c_.gestureEngine && c_.gestureRouter)
+        c_.gestureEngine->setOnGesture([this](const GestureEvent& event) {
+            runGestureEntry(event, *c_.gestureRouter, c_.engine, c_.runtime);
+        });
     c_.engine.warmUpColi();
     // Then: watchdog, observers, what's new.
 }

@@ -7,6 +7,8 @@
 #include "core/PreferencesDomain.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/GestureEngine.h"
+#include "gestures/GestureRouter.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -30,6 +32,9 @@ public:
         std::function<void()> cleanupOrphanedColiProcesses;
         // The stop-recording hot key, registered at launch with the stored shortcut.
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
+        // The gesture engine, started at launch, and the router its gestures go through.
+        GestureEngine* gestureEngine = nullptr;
+        GestureRouter* gestureRouter = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);

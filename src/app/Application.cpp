@@ -5,13 +5,18 @@
 #include <QTimer>
 
 #include "app/AppDelegate.h"
+#include "core/ActionExecutor.h"
 #include "core/ConfigStore.h"
 #include "core/PreferencesDomain.h"
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/GestureEngine.h"
+#include "gestures/GestureRouter.h"
+#include "platform/linux/MprisPlayerService.h"
 #include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/QtAudioPlayback.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
@@ -63,6 +68,13 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // Headset gestures: our MPRIS player on the session bus carries the remote commands and the
+    // now-playing information; the silent player loops through Qt Multimedia.
+    ActionExecutor actions{config, engine, textInjector, keyInjection, sounds, runtime};
+    MprisPlayerService mpris{log};
+    QtAudioPlayback audioPlayback;
+    GestureEngine gestures{{runtime, mpris, mpris, audioPlayback}};
+    GestureRouter gestureRouter{config, actions};
 };
 }  // namespace
 
@@ -79,6 +91,9 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.gestureEngine = &services->gestures;
+    components.gestureRouter = &services->gestureRouter;
+    services->engine.setSilentPlayer(&services->gestures);
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
