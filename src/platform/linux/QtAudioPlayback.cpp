@@ -58,8 +58,17 @@ qint64 LoopingSampleSource::readData(char* data, qint64 maxSize) {
     return written;
 }
 
+namespace {
+constexpr qint64 kSinkBufferMicroseconds = 2'000'000;
+constexpr int kFeedIntervalMs = 500;
+}  // namespace
+
 QtLoopingPlayer::QtLoopingPlayer(QAudioFormat format, QByteArray samples)
-    : format_(format), samples_(std::move(samples)) {}
+    : format_(format), samples_(std::move(samples)) {
+    feeder_.setInterval(kFeedIntervalMs);
+    feeder_.setTimerType(Qt::CoarseTimer);
+    QObject::connect(&feeder_, &QTimer::timeout, [this] { refill(); });
+}
 
 QtLoopingPlayer::~QtLoopingPlayer() { stop(); }
 
@@ -75,13 +84,37 @@ bool QtLoopingPlayer::play() {
     source_ = std::make_unique<LoopingSampleSource>(samples_, loops_, format_.bytesPerFrame());
     source_->open(QIODevice::ReadOnly);
     sink_ = std::make_unique<QAudioSink>(device, format_);
+    sink_->setBufferSize(int(format_.bytesForDuration(kSinkBufferMicroseconds)));
     sink_->setVolume(volume_);
-    sink_->start(source_.get());
+    sinkInput_ = sink_->start();
+    if (!sinkInput_ || sink_->error() != QAudio::NoError) {
+        stop();
+        return false;
+    }
+    refill();
+    feeder_.start();
     return isPlaying();
 }
 
+void QtLoopingPlayer::refill() {
+    if (!sink_ || !sinkInput_) return;
+    qint64 room = sink_->bytesFree();
+    while (room > 0) {
+        const QByteArray chunk = source_->read(room);
+        if (chunk.isEmpty()) {  // a finite number of loops has been played out
+            feeder_.stop();
+            return;
+        }
+        const qint64 written = sinkInput_->write(chunk);
+        if (written <= 0) return;
+        room -= written;
+    }
+}
+
 void QtLoopingPlayer::stop() {
+    feeder_.stop();
     if (sink_) sink_->stop();
+    sinkInput_ = nullptr;
     sink_.reset();
     source_.reset();
 }

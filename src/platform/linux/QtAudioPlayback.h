@@ -1,12 +1,15 @@
 #pragma once
 // Looping file playback on the default output device through Qt Multimedia (PulseAudio or
-// PipeWire underneath). A player reads its whole WAV file when it is opened and feeds the samples
-// to an audio sink in a loop, so a loop costs no decoding and no file work.
+// PipeWire underneath). A player reads its whole WAV file when it is opened and pushes the samples
+// to an audio sink in a loop, so a loop costs no decoding and no file work. The sink holds two
+// seconds of sound and is topped up twice a second, which keeps an idle application's wake-ups
+// (and so its CPU use) low.
 
 #include <QAudioFormat>
 #include <QAudioSink>
 #include <QByteArray>
 #include <QIODevice>
+#include <QTimer>
 #include <memory>
 
 #include "platform/AudioPlayback.h"
@@ -48,12 +51,16 @@ public:
     bool isPlaying() const override;
 
 private:
+    void refill();
+
     QAudioFormat format_;
     QByteArray samples_;
     int loops_ = 0;
     float volume_ = 1.0f;
     std::unique_ptr<LoopingSampleSource> source_;
     std::unique_ptr<QAudioSink> sink_;
+    QIODevice* sinkInput_ = nullptr;  // owned by the sink
+    QTimer feeder_;
 };
 
 }  // namespace vocalynx
