@@ -9,6 +9,7 @@
 #include "engine/WhisperEngine.h"
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
+#include "gestures/MediaRemoteService.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -35,6 +36,8 @@ public:
         // The gesture engine, started at launch, and the router its gestures go through.
         GestureEngine* gestureEngine = nullptr;
         GestureRouter* gestureRouter = nullptr;
+        // The media service; the overlay panel starts its monitoring.
+        MediaRemoteService* media = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);

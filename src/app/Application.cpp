@@ -15,9 +15,14 @@
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
 #include "platform/linux/MprisPlayerService.h"
+#include "gestures/MediaRemoteService.h"
+#include "platform/linux/MprisRunningPlayers.h"
+#include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/QtAudioPlayback.h"
 #include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtHttpClient.h"
+#include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/SystemClock.h"
@@ -75,6 +80,12 @@ struct Services {
     QtAudioPlayback audioPlayback;
     GestureEngine gestures{{runtime, mpris, mpris, audioPlayback}};
     GestureRouter gestureRouter{config, actions};
+    // The media service: players over MPRIS on the session bus, artwork through Qt Network.
+    QtHttpClient http;
+    MprisScriptRunner playerScripts{http};
+    MprisRunningPlayers runningPlayers;
+    QtImageDecoder images;
+    MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
 };
 }  // namespace
 
@@ -94,6 +105,8 @@ int runApplication(QApplication& app) {
     components.gestureEngine = &services->gestures;
     components.gestureRouter = &services->gestureRouter;
     services->engine.setSilentPlayer(&services->gestures);
+    components.media = &services->media;
+    services->engine.setMediaService(&services->media);
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
