@@ -20,7 +20,7 @@
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
-#include "platform/linux/QtAudioPlayback.h"
+#include "platform/linux/PulseAudioPlayback.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
@@ -75,10 +75,10 @@ struct Services {
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
     // Headset gestures: our MPRIS player on the session bus carries the remote commands and the
-    // now-playing information; the silent player loops through Qt Multimedia.
+    // now-playing information; the silent player is a PulseAudio stream.
     ActionExecutor actions{config, engine, textInjector, keyInjection, sounds, runtime};
     MprisPlayerService mpris{log};
-    QtAudioPlayback audioPlayback;
+    PulseAudioPlayback audioPlayback;
     GestureEngine gestures{{runtime, mpris, mpris, audioPlayback}};
     GestureRouter gestureRouter{config, actions};
     // The media service: players over MPRIS on the session bus, artwork through Qt Network.

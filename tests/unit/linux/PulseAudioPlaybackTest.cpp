@@ -4,12 +4,12 @@
 #include <QTemporaryDir>
 
 #include "gestures/SilentPlayerKeeper.h"
-#include "platform/linux/QtAudioPlayback.h"
+#include "platform/linux/PulseAudioPlayback.h"
 #include "platform/linux/QtSoundOutput.h"
 
 using namespace vocalynx;
 
-TEST(QtAudioPlayback, TheSilentClipParsesAsOneSecondOfMonoFloat) {
+TEST(PulseAudioPlayback, TheSilentClipParsesAsOneSecondOfMonoFloat) {
     const auto wav = parseWav(SilentPlayerKeeper::silentClipWav());
     ASSERT_TRUE(wav);
     EXPECT_TRUE(wav->floatSamples);
@@ -19,14 +19,14 @@ TEST(QtAudioPlayback, TheSilentClipParsesAsOneSecondOfMonoFloat) {
     EXPECT_EQ(wav->data.size(), 44100 * 4);
 }
 
-TEST(QtAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
+TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
     QTemporaryDir dir;
     const QString garbage = dir.filePath("vocalynx_silence.wav");
     QFile f(garbage);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a wave");
     f.close();
-    QtAudioPlayback playback;
+    PulseAudioPlayback playback;
     struct Case {
         QString path;
         const char* reasonPart;
