@@ -12,6 +12,7 @@
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
+#include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
@@ -21,6 +22,7 @@
 #include "platform/linux/DistributionUpdater.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
+#include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/PulseAudioPlayback.h"
 #include "platform/linux/QtAudioCapture.h"
@@ -75,7 +77,10 @@ struct Services {
     // Microphone capture over Qt Multimedia and conversion over libsamplerate.
     QtAudioCapture capture;
     SampleRateConverterFactory converters;
-    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters}};
+    // Speech processes are forked from the launcher's own long-lived thread (see its header).
+    PosixProcessLauncher processLauncher;
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters, &processLauncher}};
+    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;
@@ -128,6 +133,7 @@ int runApplication(QApplication& app) {
     components.gestureEngine = &services->gestures;
     components.gestureRouter = &services->gestureRouter;
     services->engine.setSilentPlayer(&services->gestures);
+    components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     components.media = &services->media;
     components.crashReportingSDK = services->crashReporting();
     components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
