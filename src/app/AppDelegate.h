@@ -14,6 +14,7 @@
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
 #include "gestures/MediaRemoteService.h"
+#include "overlay/OverlayPanelController.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -48,6 +49,10 @@ public:
         UpdaterHookup::ControllerFactory makeUpdaterController = {};
         AgentMonitor* agentMonitor = nullptr;
         MainThreadWatchdog* watchdog = nullptr;
+        // The screens and pointer the overlay panel is placed by; without them there is no panel.
+        ScreenList* screens = nullptr;
+        PointerLocation* pointer = nullptr;
+        WindowWorkspaces* workspaces = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
@@ -57,6 +62,7 @@ public:
     void applicationWillTerminate();
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
+    OverlayPanelController* overlayPanel() const { return overlayPanel_.get(); }
 
     // The update framework: the launch check and the check the settings window asks for.
     void startUpdater() { updater_.startUpdater(); }
@@ -67,11 +73,13 @@ private:
     void terminateOtherInstances();
     void runNormalLaunch();
     void runScreenshotLaunch();
+    void createOverlayPanel();
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
     UpdaterHookup updater_;
     std::vector<NotificationCenter::Token> observers_;
+    std::unique_ptr<OverlayPanelController> overlayPanel_;
 };
 
 }  // namespace vocalynx
