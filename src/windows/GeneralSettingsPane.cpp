@@ -1,0 +1,87 @@
+#include "windows/GeneralSettingsPane.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QShowEvent>
+
+#include "core/StopRecordingShortcutManager.h"
+#include "windows/SettingsStyle.h"
+#include "windows/ShortcutRecorderButton.h"
+#include "windows/SymbolImage.h"
+
+namespace vocalynx {
+
+GestureLabel::GestureLabel(const QString& icon, const QString& text, QWidget* parent) : QWidget(parent) {
+    setObjectName(text);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    row->addWidget(new SymbolView(icon, 11, ui::secondary(), QSize(14, 14), 1.0, this), 0, Qt::AlignVCenter);
+    row->addWidget(makeLabel(text, ui::systemFont(12), ui::primary(), this), 0, Qt::AlignVCenter);
+}
+
+GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidget* parent)
+    : GroupedForm(parent), env_(environment) {
+    // Recording control: the stop shortcut, the stop phrase and a note.
+    FormSection* recording = addSection(QStringLiteral("录音控制"));
+    auto* shortcutRow = new QHBoxLayout;
+    shortcutRow->addWidget(makeLabel(QStringLiteral("结束录音快捷键"), ui::bodyFont(), ui::primary()), 0, Qt::AlignVCenter);
+    shortcutRow->addStretch(1);
+    recorder_ = new ShortcutRecorderButton(
+        &stopShortcut_, [this](const KeyboardShortcut& shortcut) { applyStopShortcut(shortcut); }, env_.keyCodes);
+    shortcutRow->addWidget(recorder_, 0, Qt::AlignVCenter);
+    recording->addRow(shortcutRow);
+
+    auto* phraseRow = new QHBoxLayout;
+    phraseRow->addWidget(makeLabel(QStringLiteral("语音结束口令"), ui::bodyFont(), ui::primary()), 0, Qt::AlignVCenter);
+    phraseRow->addStretch(1);
+    phraseField_ = new QLineEdit;
+    phraseField_->setFixedWidth(140);
+    phraseField_->setFont(ui::bodyFont());
+    phraseField_->setText(ConfigStore::kDefaultVoicePhrase);
+    // Every edit is stored at once; Return stores the current text again.
+    connect(phraseField_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { env_.config.setStopRecordingVoicePhrase(text); });
+    connect(phraseField_, &QLineEdit::returnPressed, this,
+            [this] { env_.config.setStopRecordingVoicePhrase(phraseField_->text()); });
+    phraseRow->addWidget(phraseField_, 0, Qt::AlignVCenter);
+    recording->addRow(phraseRow);
+
+    auto* note = makeLabel(QStringLiteral("可以使用键盘快捷键，或说出口令来结束一次录音。"), ui::footnoteFont(), ui::secondary());
+    note->setWordWrap(true);
+    recording->addRow(note);
+
+    // Headset gestures: a fixed legend, whatever the stored mappings are.
+    FormSection* gestures = addSection(QStringLiteral("耳机手势"));
+    auto* legend = new QHBoxLayout;
+    legend->setSpacing(16);
+    legend->addWidget(new GestureLabel(QStringLiteral("1.circle.fill"), QStringLiteral("开始录音")), 0, Qt::AlignVCenter);
+    legend->addWidget(new GestureLabel(QStringLiteral("2.circle.fill"), QStringLiteral("Enter")), 0, Qt::AlignVCenter);
+    legend->addWidget(new GestureLabel(QStringLiteral("3.circle.fill"), QStringLiteral("Esc")), 0, Qt::AlignVCenter);
+    legend->addStretch(1);
+    gestures->addRow(legend);
+    auto* gestureNote = makeLabel(QStringLiteral("Vocalynx运行时，音乐控制只在悬浮面板里提供，不占用耳机手势。"),
+                                  ui::footnoteFont(), ui::secondary());
+    gestureNote->setWordWrap(true);
+    gestures->addRow(gestureNote);
+}
+
+void GeneralSettingsPane::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) loadGeneralSettings();
+    GroupedForm::showEvent(event);
+}
+
+void GeneralSettingsPane::loadGeneralSettings() {
+    stopShortcut_ = env_.config.stopRecordingShortcut();
+    recorder_->updateGeometry();
+    recorder_->update();
+    phraseField_->setText(env_.config.stopRecordingVoicePhrase());
+}
+
+void GeneralSettingsPane::applyStopShortcut(const KeyboardShortcut& shortcut) {
+    env_.config.setStopRecordingShortcut(shortcut);
+    if (env_.stopRecordingShortcut) env_.stopRecordingShortcut->registerShortcut();
+}
+
+}  // namespace vocalynx

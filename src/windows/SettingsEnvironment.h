@@ -1,0 +1,34 @@
+#pragma once
+// What the settings window's panes work with, handed in by app/ (or by a test). Pieces that are
+// absent leave their controls inert.
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/ConfigStore.h"
+#include "platform/Executor.h"
+#include "platform/KeyCodeReader.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+class SoundFeedback;
+class StopRecordingShortcutManager;
+
+struct SettingsEnvironment {
+    SettingsEnvironment(Runtime& runtime, ConfigStore& config) : runtime(runtime), config(config) {}
+
+    Runtime& runtime;
+    ConfigStore& config;
+    SoundFeedback* sounds = nullptr;
+    StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
+    const KeyCodeReader* keyCodes = nullptr;
+    // Hands an address (a web page, a folder as a file address) to the desktop; false when no
+    // program took it.
+    std::function<bool(const QUrl&)> openUrl;
+};
+
+}  // namespace vocalynx
