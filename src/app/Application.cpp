@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "core/ConfigStore.h"
+#include "core/HookInstaller.h"
 #include "core/PreferencesDomain.h"
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
@@ -74,6 +75,8 @@ struct Services {
     MprisRunningPlayers runningPlayers;
     QtImageDecoder images;
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
+    // The coding-agent hooks, driven from the settings window's agent rows.
+    HookInstaller hookInstaller{paths.home, log};
 };
 }  // namespace
 
