@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/ConfigStore.h"
+#include "core/HookInstaller.h"
 #include "platform/Executor.h"
 #include "platform/KeyCodeReader.h"
 #include "platform/Runtime.h"
@@ -29,6 +30,7 @@ struct SettingsEnvironment {
     // Hands an address (a web page, a folder as a file address) to the desktop; false when no
     // program took it.
     std::function<bool(const QUrl&)> openUrl;
+    HookInstaller* hooks = nullptr;
 };
 
 }  // namespace vocalynx

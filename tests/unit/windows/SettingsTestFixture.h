@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLayout>
 #include <QWidget>
@@ -17,6 +19,7 @@
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
 #include "core/ConfigStore.h"
+#include "core/HookInstaller.h"
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "platform/linux/X11KeyCodeReader.h"
@@ -49,7 +52,16 @@ inline QImage renderArtifact(QWidget& widget, const QString& name) {
 
 class SettingsFixture : public ::testing::Test {
 protected:
-    SettingsFixture() { settingsTestApp(); }
+    SettingsFixture() {
+        settingsTestApp();
+        // The bridge program the agent hooks run must exist for them to be installed.
+        QDir().mkpath(QFileInfo(hooks.bridgePath).path());
+        QFile bridge(hooks.bridgePath);
+        bridge.open(QIODevice::WriteOnly);
+        bridge.write("#!/bin/sh\n");
+        bridge.close();
+        bridge.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 
     TestRuntime rt;
     ConfigStore config{rt};
@@ -58,6 +70,7 @@ protected:
     FakeDictationControl engine;
     FakeGlobalHotKeys hotKeys;
     StopRecordingShortcutManager stopShortcut{config, engine, hotKeys};
+    HookInstaller hooks{rt.paths().home, rt.log};
     X11KeyCodeReader keyCodes;  // no X connection: keys are read from the symbols they produced
     std::vector<QUrl> opened;
     SettingsEnvironment env = makeEnvironment();
@@ -68,6 +81,7 @@ private:
         e.sounds = &sounds;
         e.stopRecordingShortcut = &stopShortcut;
         e.keyCodes = &keyCodes;
+        e.hooks = &hooks;
         e.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
             return true;

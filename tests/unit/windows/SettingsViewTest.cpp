@@ -90,9 +90,13 @@ TEST_F(SettingsFixture, SwitchingPanesWhileRecordingAShortcutEndsTheRecording) {
 }
 
 TEST_F(SettingsFixture, RendersEachSection) {
+    QDir().mkpath(rt.paths().home + QStringLiteral("/.claude"));
+    QDir().mkpath(rt.paths().home + QStringLiteral("/.cursor"));
+    ASSERT_TRUE(hooks.install(hooks.agents()[0]));
     for (SettingsSection section : kAllSettingsSections) {
         SettingsView view(env, section);
         view.show();
+        rt.time.runUntilIdle();
         const QString names[] = {QStringLiteral("general"), QStringLiteral("sounds"), QStringLiteral("agents"),
                                  QStringLiteral("about")};
         const QImage image = renderArtifact(view, QStringLiteral("settings-") + names[static_cast<int>(section)]);
