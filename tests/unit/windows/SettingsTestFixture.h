@@ -17,6 +17,7 @@
 #include "FakeDictationControl.h"
 #include "FakeGlobalHotKeys.h"
 #include "FakeSoundOutput.h"
+#include "LiveRuntime.h"
 #include "TestRuntime.h"
 #include "core/ConfigStore.h"
 #include "core/HookInstaller.h"
@@ -28,13 +29,8 @@
 namespace vocalynx::test {
 
 inline QApplication& settingsTestApp() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "vocalynx-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return guiApplication();
 }
 
 // Renders the widget at scale 2 into build/artifacts/<name>.png for a person to look at.
