@@ -6,16 +6,18 @@
 namespace vocalynx {
 
 AppDelegate::AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode)
-    : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)) {}
+    : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)), updater_(c_.runtime.log) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    for (NotificationCenter::Token token : observers_) c_.runtime.notifications.removeObserver(token);
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     // 1. Crash reporting.
     if (c_.configureCrashReporting)
         c_.configureCrashReporting();
     else
-        CrashReporting::configure(c_.runtime.info, c_.runtime.log);
+        CrashReporting::configure(c_.runtime.info, c_.runtime.log, c_.crashReportingSDK);
     // 2. Fatal-signal handlers, once per process.
     installFatalSignalHandlers();
     // 3. Speech processes orphaned by an earlier run.
@@ -38,11 +40,22 @@ void AppDelegate::terminateOtherInstances() {
 }
 
 void AppDelegate::runNormalLaunch() {
-    // Steps that later components join, in this order: updater, onboarding, accessibility check,
-    // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    // 1. The update framework's controller, then its launch check.
+    updater_.createController(c_.makeUpdaterController);
+    startUpdater();
+    // Steps that later components join, in this order: onboarding, accessibility check,
+    // overlay panel.
+    // 5. Agent events.
+    if (c_.agentMonitor) c_.agentMonitor->start();
+    // Steps that later components join: gesture engine, then the stop hot key and gesture callback.
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
     c_.engine.warmUpColi();
-    // Then: watchdog, observers, what's new.
+    // 10. The main-thread watchdog.
+    if (c_.watchdog) c_.watchdog->start();
+    // 11. Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed", then:
+    observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxCheckForUpdates,
+                                                              [this](const std::any&) { manualCheckForUpdates(); }));
+    // Then: what's new.
 }
 
 void AppDelegate::runScreenshotLaunch() {

@@ -3,9 +3,13 @@
 #include <functional>
 #include <optional>
 
+#include "core/AgentMonitor.h"
 #include "core/ConfigStore.h"
+#include "core/CrashReporting.h"
+#include "core/MainThreadWatchdog.h"
 #include "core/PreferencesDomain.h"
 #include "core/StopRecordingShortcutManager.h"
+#include "core/UpdaterHookup.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "overlay/ScreenshotMode.h"
@@ -33,6 +37,12 @@ public:
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
         // The media service; the overlay panel starts its monitoring.
         MediaRemoteService* media = nullptr;
+        // The crash-reporting SDK; null in a build without it.
+        CrashReportingSDK* crashReportingSDK = nullptr;
+        // Makes the update framework's controller at launch; unset: no updater.
+        UpdaterHookup::ControllerFactory makeUpdaterController = {};
+        AgentMonitor* agentMonitor = nullptr;
+        MainThreadWatchdog* watchdog = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
@@ -43,6 +53,11 @@ public:
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
 
+    // The update framework: the launch check and the check the settings window asks for.
+    void startUpdater() { updater_.startUpdater(); }
+    void manualCheckForUpdates() { updater_.manualCheckForUpdates(); }
+    UpdaterController* updaterController() const { return updater_.controller(); }
+
 private:
     void terminateOtherInstances();
     void runNormalLaunch();
@@ -50,6 +65,8 @@ private:
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
+    UpdaterHookup updater_;
+    std::vector<NotificationCenter::Token> observers_;
 };
 
 }  // namespace vocalynx

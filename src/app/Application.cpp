@@ -13,19 +13,26 @@
 #include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
+#include "platform/linux/DBusDistributedNotifications.h"
+#include "platform/linux/DistributionUpdater.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
+#include "platform/linux/SampleRateConverter.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/XTestKeyInjection.h"
+#ifdef VOCALYNX_HAVE_SENTRY
+#include "platform/sentry/SentryNativeSDK.h"
+#endif
 
 namespace vocalynx {
 
@@ -60,7 +67,10 @@ struct Services {
     StandardDefaults standardDefaults{paths.config, log};
     QtSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
-    WhisperEngine engine{{runtime, config, sounds}};
+    // Microphone capture over Qt Multimedia and conversion over libsamplerate.
+    QtAudioCapture capture;
+    SampleRateConverterFactory converters;
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters}};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;
@@ -77,6 +87,16 @@ struct Services {
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
     // The coding-agent hooks, driven from the settings window's agent rows.
     HookInstaller hookInstaller{paths.home, log};
+    // Agent events arrive as session-bus signals; the watchdog pings the main loop.
+    DBusDistributedNotifications distributedNotifications;
+    AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
+    MainThreadWatchdog watchdog{runtime, engine};
+#ifdef VOCALYNX_HAVE_SENTRY
+    SentryNativeSDK crashReportingSDK{paths.appSupport + QStringLiteral("/crash-reports")};
+    CrashReportingSDK* crashReporting() { return &crashReportingSDK; }
+#else
+    CrashReportingSDK* crashReporting() { return nullptr; }
+#endif
 };
 }  // namespace
 
@@ -94,6 +114,10 @@ int runApplication(QApplication& app) {
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.media = &services->media;
+    components.crashReportingSDK = services->crashReporting();
+    components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
+    components.agentMonitor = &services->agentMonitor;
+    components.watchdog = &services->watchdog;
     services->engine.setMediaService(&services->media);
     AppDelegate delegate(std::move(components), screenshotMode);
 

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 
+#include "AppProcess.h"
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "core/AgentMonitor.h"
@@ -76,4 +77,19 @@ TEST(AgentEvents, SignalsWithoutAStringEventAreIgnoredSilently) {
         << f.rt.log.lines().join('\n').toStdString();
     EXPECT_EQ(f.rt.log.lines(), QStringList{"[Vocalynx] Agent event: SessionStart from codex"});
     EXPECT_EQ(f.output.calls.filter("play").size(), 1);
+}
+
+// The built program: its launch road starts the updater, the agent monitor and the watchdog, and
+// a bridge's signal reaches it.
+TEST(AgentEvents, TheRunningProgramHearsTheBridge) {
+    AppProcess app;
+    app.start(VOCALYNX_APP_BINARY);
+    ASSERT_TRUE(app.waitForLine("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")) << app.output().toStdString();
+    const QString out = app.output();
+    EXPECT_TRUE(out.contains("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false\n"));
+    EXPECT_LT(out.indexOf("[Vocalynx][Sparkle] started"), out.indexOf("[Vocalynx] AgentMonitor started, listening for agent events"));
+    emitAgentEvent("/com/vocalynx/Bridge", "{'event': <'PermissionRequest'>, 'source': <'cursor'>}");
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: PermissionRequest from cursor")) << app.output().toStdString();
+    app.process().terminate();
+    EXPECT_TRUE(app.waitForExit());
 }
