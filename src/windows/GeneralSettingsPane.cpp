@@ -7,6 +7,7 @@
 
 #include "core/StopRecordingShortcutManager.h"
 #include "windows/SettingsStyle.h"
+#include "windows/ModelStatusRow.h"
 #include "windows/ShortcutRecorderButton.h"
 #include "windows/SymbolImage.h"
 
@@ -70,6 +71,11 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
                                   ui::footnoteFont(), ui::secondary());
     gestureNote->setWordWrap(true);
     gestures->addRow(gestureNote);
+
+    // The voice model.
+    FormSection* model = addSection(QStringLiteral("语音模型"));
+    modelRow_ = new ModelStatusRow(env_);
+    model->addRow(modelRow_);
 }
 
 void GeneralSettingsPane::showEvent(QShowEvent* event) {

@@ -9,6 +9,7 @@ class QLineEdit;
 
 namespace vocalynx {
 
+class ModelStatusRow;
 class ShortcutRecorderButton;
 
 // A symbol with a short text beside it (the fixed headset-gesture legend).
@@ -33,6 +34,7 @@ public:
     const KeyboardShortcut& stopShortcut() const { return stopShortcut_; }
     ShortcutRecorderButton* shortcutRecorder() const { return recorder_; }
     QLineEdit* phraseField() const { return phraseField_; }
+    ModelStatusRow* modelRow() const { return modelRow_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -42,6 +44,7 @@ private:
     KeyboardShortcut stopShortcut_ = KeyboardShortcut::defaultShortcut();
     ShortcutRecorderButton* recorder_;
     QLineEdit* phraseField_;
+    ModelStatusRow* modelRow_;
 };
 
 }  // namespace vocalynx

@@ -11,6 +11,7 @@
 #include "core/ConfigStore.h"
 #include "core/HookInstaller.h"
 #include "platform/Executor.h"
+#include "platform/ChildProcess.h"
 #include "platform/KeyCodeReader.h"
 #include "platform/Runtime.h"
 
@@ -18,6 +19,14 @@ namespace vocalynx {
 
 class SoundFeedback;
 class StopRecordingShortcutManager;
+
+// The speech program as the voice-model row needs it: where it is, the command that starts its
+// streaming recogniser (the one the speech engine runs), and the launcher that starts it.
+struct SpeechProgram {
+    std::function<std::optional<QString>()> locateColi;
+    std::function<std::optional<LaunchCommand>()> makeColiArguments;
+    ProcessLauncher* launcher = nullptr;
+};
 
 struct SettingsEnvironment {
     SettingsEnvironment(Runtime& runtime, ConfigStore& config) : runtime(runtime), config(config) {}
@@ -31,6 +40,7 @@ struct SettingsEnvironment {
     // program took it.
     std::function<bool(const QUrl&)> openUrl;
     HookInstaller* hooks = nullptr;
+    SpeechProgram speechProgram;
 };
 
 }  // namespace vocalynx
