@@ -1,17 +1,62 @@
 #include "windows/GeneralSettingsPane.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
 
 #include "core/StopRecordingShortcutManager.h"
+#include "overlay/NotchGeometry.h"
 #include "windows/SettingsStyle.h"
 #include "windows/ModelStatusRow.h"
 #include "windows/ShortcutRecorderButton.h"
 #include "windows/SymbolImage.h"
 
 namespace vocalynx {
+
+namespace {
+const QString kAutomaticEntry = QStringLiteral("自动（当前显示器）");
+
+QString screenName(const ScreenDescription& screen) {
+    return screen.displayName.isEmpty() ? screen.localizedName : screen.displayName;
+}
+}  // namespace
+
+std::vector<DisplayOption> makeDisplayOptions(const std::vector<ScreenDescription>& screens) {
+    QHash<QString, int> counts;
+    for (const ScreenDescription& screen : screens) ++counts[screenName(screen)];
+    std::vector<DisplayOption> options;
+    for (size_t i = 0; i < screens.size(); ++i) {
+        const QString name = screenName(screens[i]);
+        options.push_back({displayIdentifier(screens[i]),
+                           counts.value(name) >= 2 ? name + QStringLiteral(" #") + QString::number(i + 1) : name});
+    }
+    return options;
+}
+
+PreferredDisplay pickerSelection(const PreferredDisplay& stored, const std::vector<DisplayOption>& options,
+                                 const std::vector<ScreenDescription>& screens) {
+    auto firstOfKind = [&](bool builtIn) {
+        for (const DisplayOption& option : options)
+            for (const ScreenDescription& screen : screens)
+                if (displayIdentifier(screen) == option.id) {
+                    if (isBuiltInDisplay(screen) == builtIn) return PreferredDisplay::screen(option.id);
+                    break;
+                }
+        return PreferredDisplay::automatic();
+    };
+    switch (stored.kind) {
+        case PreferredDisplay::Kind::automatic: return PreferredDisplay::automatic();
+        case PreferredDisplay::Kind::builtin: return firstOfKind(true);
+        case PreferredDisplay::Kind::external: return firstOfKind(false);
+        case PreferredDisplay::Kind::screen:
+            for (const DisplayOption& option : options)
+                if (option.id == stored.screenID) return stored;
+            return PreferredDisplay::automatic();
+    }
+    return PreferredDisplay::automatic();
+}
 
 GestureLabel::GestureLabel(const QString& icon, const QString& text, QWidget* parent) : QWidget(parent) {
     setObjectName(text);
@@ -24,6 +69,24 @@ GestureLabel::GestureLabel(const QString& icon, const QString& text, QWidget* pa
 
 GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidget* parent)
     : GroupedForm(parent), env_(environment) {
+    // Appearance and input: the display that carries the panel.
+    FormSection* appearance = addSection(QStringLiteral("外观与输入"));
+    auto* displayRow = new QHBoxLayout;
+    displayRow->addWidget(makeLabel(QStringLiteral("显示器"), ui::bodyFont(), ui::primary()), 0, Qt::AlignVCenter);
+    displayRow->addStretch(1);
+    displayPicker_ = new QComboBox;
+    displayPicker_->setObjectName(QStringLiteral("displayPicker"));
+    displayPicker_->setFont(ui::bodyFont());
+    displayPicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    connect(displayPicker_, &QComboBox::activated, this, [this](int index) {
+        const QString stored = displayPicker_->itemData(index).toString();
+        setPreferredDisplay(index == 0 ? PreferredDisplay::automatic() : PreferredDisplay::screen(stored));
+    });
+    displayRow->addWidget(displayPicker_, 0, Qt::AlignVCenter);
+    appearance->addRow(displayRow);
+    if (env_.screens) displayOptions_ = makeDisplayOptions(env_.screens->screens());
+    rebuildDisplayPicker();
+
     // Recording control: the stop shortcut, the stop phrase and a note.
     FormSection* recording = addSection(QStringLiteral("录音控制"));
     auto* shortcutRow = new QHBoxLayout;
@@ -83,7 +146,28 @@ void GeneralSettingsPane::showEvent(QShowEvent* event) {
     GroupedForm::showEvent(event);
 }
 
+void GeneralSettingsPane::rebuildDisplayPicker() {
+    displayPicker_->clear();
+    displayPicker_->addItem(kAutomaticEntry, QString());
+    for (const DisplayOption& option : displayOptions_) displayPicker_->addItem(option.name, option.id);
+    int index = 0;
+    if (preferredDisplay_.kind == PreferredDisplay::Kind::screen)
+        index = std::max(0, displayPicker_->findData(preferredDisplay_.screenID));
+    displayPicker_->setCurrentIndex(index);
+}
+
+void GeneralSettingsPane::setPreferredDisplay(const PreferredDisplay& display) {
+    if (display == preferredDisplay_) return;
+    preferredDisplay_ = display;
+    rebuildDisplayPicker();
+    env_.config.setPreferredDisplay(display);
+}
+
 void GeneralSettingsPane::loadGeneralSettings() {
+    displayOptions_ = env_.screens ? makeDisplayOptions(env_.screens->screens()) : std::vector<DisplayOption>{};
+    rebuildDisplayPicker();
+    setPreferredDisplay(pickerSelection(env_.config.preferredDisplay(), displayOptions_,
+                                        env_.screens ? env_.screens->screens() : std::vector<ScreenDescription>{}));
     stopShortcut_ = env_.config.stopRecordingShortcut();
     recorder_->updateGeometry();
     recorder_->update();

@@ -14,6 +14,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/KeyCodeReader.h"
 #include "platform/Runtime.h"
+#include "platform/Screens.h"
 
 namespace vocalynx {
 
@@ -41,6 +42,8 @@ struct SettingsEnvironment {
     std::function<bool(const QUrl&)> openUrl;
     HookInstaller* hooks = nullptr;
     SpeechProgram speechProgram;
+    // The screens, for the display picker.
+    const ScreenList* screens = nullptr;
 };
 
 }  // namespace vocalynx
