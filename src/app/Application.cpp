@@ -25,12 +25,14 @@
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
+#include "platform/linux/QtScreens.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/SampleRateConverter.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
+#include "platform/linux/X11WindowWorkspaces.h"
 #include "platform/linux/XTestKeyInjection.h"
 #ifdef VOCALYNX_HAVE_SENTRY
 #include "platform/sentry/SentryNativeSDK.h"
@@ -75,7 +77,13 @@ struct Services {
     // Speech processes are forked from the launcher's own long-lived thread (see its header).
     PosixProcessLauncher processLauncher;
     WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters, &processLauncher}};
-    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
+    // Each ended orphan leaves a breadcrumb and the scope tag of the crash reports.
+    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator(), [this](pid_t pid) {
+                                      if (CrashReportingSDK* sdk = crashReporting()) {
+                                          sdk->addBreadcrumb(QStringLiteral("info"), QStringLiteral("coli.cleanup"));
+                                          CrashReporting::setLastColiCleanupPidTag(*sdk, pid);
+                                      }
+                                  }};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;
@@ -92,6 +100,10 @@ struct Services {
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
     // The coding-agent hooks, driven from the settings window's agent rows.
     HookInstaller hookInstaller{paths.home, log};
+    // The overlay panel's screens, pointer and sticky window hint.
+    QtScreenList screens;
+    QtPointerLocation pointer;
+    X11WindowWorkspaces workspaces{x11};
     // Agent events arrive as session-bus signals; the watchdog pings the main loop.
     DBusDistributedNotifications distributedNotifications;
     AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
@@ -120,6 +132,9 @@ int runApplication(QApplication& app) {
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     components.media = &services->media;
+    components.screens = &services->screens;
+    components.pointer = &services->pointer;
+    components.workspaces = &services->workspaces;
     components.crashReportingSDK = services->crashReporting();
     components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
     components.agentMonitor = &services->agentMonitor;
