@@ -16,11 +16,6 @@ namespace vocalynx {
 
 namespace {
 
-QColor withOpacity(QColor c, double opacity) {
-    c.setAlphaF(c.alphaF() * opacity);
-    return c;
-}
-
 double secondsSince(const Clock& clock, MonoTime since) { return secondsBetween(since, clock.now()); }
 
 constexpr double kTitleHeight = 16;
@@ -273,6 +268,13 @@ double StreamingTextView::fade(MonoTime since) const {
 double StreamingTextView::newPieceOpacity() const { return newFading_ ? fade(newSince_) : 1.0; }
 
 double StreamingTextView::outgoingOpacity() const { return outgoing_.isEmpty() ? 0.0 : 1.0 - fade(outgoingSince_); }
+
+void StreamingTextView::finishFades() {
+    newFading_ = false;
+    outgoing_.clear();
+    ticker_.stop();
+    update();
+}
 
 void StreamingTextView::setText(const QString& text) {
     if (text == text_) return;
