@@ -3,12 +3,16 @@
 #include "app/SignalHandlers.h"
 #include "core/CrashReporting.h"
 
+#include <QPointer>
+
 namespace vocalynx {
 
 AppDelegate::AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode)
     : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    for (NotificationCenter::Token token : observerTokens_) c_.runtime.notifications.removeObserver(token);
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     // 1. Crash reporting.
@@ -40,9 +44,42 @@ void AppDelegate::terminateOtherInstances() {
 void AppDelegate::runNormalLaunch() {
     // Steps that later components join, in this order: updater, onboarding, accessibility check,
     // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    if (c_.windows && !c_.standardDefaults.onboardingComplete()) c_.windows->showOnboardingWindow();
+    if (c_.windows) {
+        QPointer<WindowManager> windows(c_.windows);
+        c_.runtime.main.postAfter(Duration(2.0), [windows] {
+            if (windows) windows->checkAccessibilityPermission();
+        });
+    }
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
     c_.engine.warmUpColi();
     // Then: watchdog, observers, what's new.
+    auto onMain = [this](void (AppDelegate::*target)()) {
+        QPointer<AppDelegate> self(this);
+        return [self, target, &main = c_.runtime.main](const std::any&) {
+            // An alert waits for the user: never inside a poster that runs on another thread.
+            if (main.isCurrent()) {
+                if (self) (self->*target)();
+                return;
+            }
+            main.post([self, target] {
+                if (self) (self->*target)();
+            });
+        };
+    };
+    observerTokens_.push_back(
+        c_.runtime.notifications.addObserver(notifications::openSettingsFromPanel, onMain(&AppDelegate::openSettings)));
+    observerTokens_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed,
+                                                                   onMain(&AppDelegate::handleModelLoadFailure)));
+    if (c_.windows) c_.windows->showWhatsNewIfNeeded();
+}
+
+void AppDelegate::openSettings() {
+    if (c_.windows) c_.windows->showSettingsWindow();
+}
+
+void AppDelegate::handleModelLoadFailure() {
+    if (c_.windows) c_.windows->showModelUnavailableAlert();
 }
 
 void AppDelegate::runScreenshotLaunch() {

@@ -10,6 +10,7 @@
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
+#include "windows/WindowManager.h"
 
 namespace vocalynx {
 
@@ -30,6 +31,8 @@ public:
         std::function<void()> cleanupOrphanedColiProcesses;
         // The stop-recording hot key, registered at launch with the stored shortcut.
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
+        // The application's windows and alerts (onboarding, settings, what's new).
+        WindowManager* windows = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
@@ -40,6 +43,10 @@ public:
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
 
+    // Observer targets of the in-process notifications.
+    void openSettings();
+    void handleModelLoadFailure();
+
 private:
     void terminateOtherInstances();
     void runNormalLaunch();
@@ -47,6 +54,7 @@ private:
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
+    std::vector<NotificationCenter::Token> observerTokens_;
 };
 
 }  // namespace vocalynx

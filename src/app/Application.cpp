@@ -15,6 +15,7 @@
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
+#include "platform/linux/QtWorkspace.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
@@ -63,6 +64,10 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // Windows and alerts.
+    QtUrlOpener urls;
+    QtAlertPresenter alerts{log};
+    WindowManager windows{{runtime, standardDefaults, keyInjection, urls, alerts}};
 };
 }  // namespace
 
@@ -79,6 +84,7 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.windows = &services->windows;
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -1,1 +1,0 @@
-// The windows layer: onboarding, settings, licences and what's new.
