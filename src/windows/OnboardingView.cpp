@@ -23,32 +23,40 @@ std::optional<OnboardingStep> onboardingStepFromRawValue(int rawValue) {
 
 namespace {
 
-// A step's column: centred items, 16 apart.
-QVBoxLayout* stepColumn(QWidget* step) {
-    auto* column = new QVBoxLayout(step);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(16);
-    column->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    return column;
-}
+// A step's column: items centred horizontally, 16 apart, the whole column centred vertically.
+class StepColumn : public QVBoxLayout {
+public:
+    explicit StepColumn(QWidget* step) : QVBoxLayout(step) {
+        setContentsMargins(0, 0, 0, 0);
+        setSpacing(16);
+        addStretch(1);
+        addStretch(1);
+    }
+    // Inserts above the bottom stretch.
+    void addItemWidget(QWidget* widget, Qt::Alignment alignment) { insertWidget(count() - 1, widget, 0, alignment); }
+};
 
-QLabel* symbolLabel(const QString& name, int size, const QColor& color) {
-    auto* label = new QLabel;
-    label->setPixmap(symbolPixmap(name, size, color));
-    label->setAlignment(Qt::AlignHCenter);
-    return label;
-}
+StepColumn* stepColumn(QWidget* step) { return new StepColumn(step); }
+
+QWidget* symbolLabel(const QString& name, int size, const QColor& color) { return new SymbolView(name, size, color); }
 
 QLabel* titleLabel(const QString& text, const QFont& font) {
     auto* label = new QLabel(text);
     QFont bold = font;
     bold.setWeight(QFont::Bold);
+    bold.setFamilies(style::systemFont(font.pixelSize()).families());
     label->setFont(bold);
     label->setAlignment(Qt::AlignHCenter);
     return label;
 }
 
-void addCentred(QVBoxLayout* column, QWidget* widget) { column->addWidget(widget, 0, Qt::AlignHCenter); }
+// Texts take the column's width (so they wrap only where they must); controls keep their size.
+void addCentred(StepColumn* column, QWidget* widget) {
+    if (qobject_cast<QLabel*>(widget))
+        column->addItemWidget(widget, {});
+    else
+        column->addItemWidget(widget, Qt::AlignHCenter);
+}
 
 const QColor kGreen(52, 199, 89);
 
@@ -202,8 +210,7 @@ void ModelDownloadStep::refresh() {
             break;
         }
         case Status::downloaded: {
-            auto* icon = new QLabel;
-            icon->setPixmap(symbolPixmap(QStringLiteral("checkmark.circle.fill"), 15, kGreen));
+            auto* icon = new SymbolView(QStringLiteral("checkmark.circle.fill"), 15, kGreen);
             auto* text = new QLabel(QStringLiteral("已下载"));
             text->setFont(style::systemFont(13));
             QPalette p = text->palette();
@@ -278,7 +285,7 @@ void OnboardingView::setStep(OnboardingStep step) {
         stepView_->deleteLater();
     }
     stepView_ = makeStepView(step);
-    stack_->addWidget(stepView_, 0, Qt::AlignCenter);
+    stack_->addWidget(stepView_);
 }
 
 QWidget* OnboardingView::makeStepView(OnboardingStep step) {

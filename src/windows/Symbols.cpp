@@ -1,5 +1,6 @@
 #include "windows/Symbols.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <functional>
@@ -80,14 +81,36 @@ QPixmap symbolPixmap(const QString& name, int pointSize, const QColor& color, qr
     if (it == symbols().end() || pointSize <= 0) return {};
     const int height = pointSize;
     const int width = qRound(pointSize * it->second.aspect);
-    QPixmap pixmap(QSize(width, height) * devicePixelRatio);
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+    QImage image(QSize(width, height) * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(height * devicePixelRatio, height * devicePixelRatio);
+        it->second.paint(painter, color);
+    }
+    image.setDevicePixelRatio(devicePixelRatio);
+    return QPixmap::fromImage(image);
+}
+
+SymbolView::SymbolView(QString name, int pointSize, QColor color, QWidget* parent)
+    : QWidget(parent), name_(std::move(name)), pointSize_(pointSize), color_(std::move(color)) {
+    setFixedSize(sizeHint());
+}
+
+QSize SymbolView::sizeHint() const {
+    const auto it = symbols().find(name_);
+    const qreal aspect = it == symbols().end() ? 1.0 : it->second.aspect;
+    return {qRound(pointSize_ * aspect), pointSize_};
+}
+
+void SymbolView::paintEvent(QPaintEvent*) {
+    const auto it = symbols().find(name_);
+    if (it == symbols().end()) return;
+    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(height, height);
-    it->second.paint(painter, color);
-    return pixmap;
+    painter.scale(pointSize_, pointSize_);
+    it->second.paint(painter, color_);
 }
 
 }  // namespace vocalynx

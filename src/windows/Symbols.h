@@ -2,6 +2,7 @@
 #include <QColor>
 #include <QPixmap>
 #include <QString>
+#include <QWidget>
 
 namespace vocalynx {
 
@@ -12,5 +13,21 @@ QPixmap symbolPixmap(const QString& name, int pointSize, const QColor& color, qr
 
 // True when a symbol of that name exists.
 bool hasSymbol(const QString& name);
+
+// Paints the symbol as vectors, so it stays sharp at any pixel density.
+class SymbolView : public QWidget {
+public:
+    SymbolView(QString name, int pointSize, QColor color, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QString name() const { return name_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString name_;
+    int pointSize_;
+    QColor color_;
+};
 
 }  // namespace vocalynx

@@ -9,6 +9,11 @@ namespace vocalynx::style {
 
 QFont systemFont(int pixelSize, QFont::Weight weight) {
     QFont font = QApplication::font();
+    // One family for Chinese and Latin text keeps the lines of mixed text on one baseline.
+    QStringList families{QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans SC")};
+    families += font.families();
+    families += font.family();
+    font.setFamilies(families);
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
@@ -31,7 +36,6 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent) {
     p.setColor(QPalette::WindowText, secondaryColor(label));
     label->setPalette(p);
     label->setAlignment(Qt::AlignHCenter);
-    label->setWordWrap(true);
     return label;
 }
 
@@ -39,7 +43,7 @@ QPushButton* prominentButton(const QString& text, QWidget* parent, bool large) {
     auto* button = new QPushButton(text, parent);
     button->setDefault(true);
     button->setFont(systemFont(large ? 15 : 13));
-    const QString padding = large ? QStringLiteral("8px 22px") : QStringLiteral("5px 16px");
+    const QString padding = large ? QStringLiteral("5px 22px") : QStringLiteral("4px 16px");
     button->setStyleSheet(QStringLiteral("QPushButton { background-color: palette(highlight); color: palette(highlighted-text);"
                                          " border: none; border-radius: 6px; padding: %1; }"
                                          "QPushButton:pressed { background-color: palette(dark); }"
@@ -52,6 +56,9 @@ QPushButton* prominentButton(const QString& text, QWidget* parent, bool large) {
 QPushButton* defaultButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
     button->setFont(systemFont(13));
+    button->setStyleSheet(QStringLiteral("QPushButton { background-color: palette(button); border: 1px solid palette(mid);"
+                                         " border-radius: 6px; padding: 4px 14px; }"
+                                         "QPushButton:pressed { background-color: palette(midlight); }"));
     button->setAutoDefault(false);
     return button;
 }

@@ -1,5 +1,6 @@
 #include "windows/WhatsNewView.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -9,12 +10,22 @@
 
 namespace vocalynx {
 
+namespace {
+constexpr int kLineHeightPercent = 82;
+
+QString tightLines(const QString& text) {
+    return QStringLiteral("<div style=\"line-height:%1%\">").arg(kLineHeightPercent) + text.toHtmlEscaped() +
+           QStringLiteral("</div>");
+}
+}
+
 WhatsNewSection::WhatsNewSection(QString title, QStringList items, QWidget* parent)
     : QWidget(parent), title_(std::move(title)), items_(std::move(items)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
-    auto* heading = new QLabel(title_);
+    auto* heading = new QLabel(tightLines(title_));
+    heading->setTextFormat(Qt::RichText);
     heading->setFont(style::systemFont(13, QFont::DemiBold));
     QPalette dim = heading->palette();
     dim.setColor(QPalette::WindowText, style::secondaryColor(heading));
@@ -26,7 +37,10 @@ WhatsNewSection::WhatsNewSection(QString title, QStringList items, QWidget* pare
         auto* bullet = new QLabel(QStringLiteral("•"));
         bullet->setPalette(dim);
         bullet->setFont(style::systemFont(13));
-        auto* text = new QLabel(item);
+        // Slightly tighter lines than the font's own, so the notes fit the window as drawn
+        // with a Chinese font.
+        auto* text = new QLabel(tightLines(item));
+        text->setTextFormat(Qt::RichText);
         text->setFont(style::systemFont(13));
         text->setWordWrap(true);
         text->setObjectName(QStringLiteral("whatsNewItem"));
@@ -61,7 +75,11 @@ WhatsNewView::WhatsNewView(QString version, std::function<void()> onDismiss, QWi
 
     auto* title = new QLabel(titleText(version_));
     title->setObjectName(QStringLiteral("whatsNewTitle"));
-    title->setFont(style::systemFont(22, QFont::Bold));
+    // The title is Latin text: the plain sans font, whose lines are lower than the Chinese one's.
+    QFont titleFont = QApplication::font();
+    titleFont.setPixelSize(22);
+    titleFont.setWeight(QFont::Bold);
+    title->setFont(titleFont);
     title->setContentsMargins(32, 0, 32, 0);
     column->addWidget(title);
     column->addSpacing(20);
