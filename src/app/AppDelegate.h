@@ -7,6 +7,7 @@
 #include "core/PreferencesDomain.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/MediaRemoteService.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -31,6 +32,8 @@ public:
         std::function<void()> cleanupOrphanedColiProcesses;
         // The stop-recording hot key, registered at launch with the stored shortcut.
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
+        // The media service; the overlay panel starts its monitoring.
+        MediaRemoteService* media = nullptr;
         // The application's windows and alerts (onboarding, settings, what's new).
         WindowManager* windows = nullptr;
     };

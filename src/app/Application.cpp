@@ -11,8 +11,13 @@
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/MediaRemoteService.h"
+#include "platform/linux/MprisRunningPlayers.h"
+#include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtHttpClient.h"
+#include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/QtWorkspace.h"
@@ -64,6 +69,12 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // The media service: players over MPRIS on the session bus, artwork through Qt Network.
+    QtHttpClient http;
+    MprisScriptRunner playerScripts{http};
+    MprisRunningPlayers runningPlayers;
+    QtImageDecoder images;
+    MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
     // Windows and alerts.
     QtUrlOpener urls;
     QtAlertPresenter alerts{log};
@@ -84,6 +95,8 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.media = &services->media;
+    services->engine.setMediaService(&services->media);
     components.windows = &services->windows;
     AppDelegate delegate(std::move(components), screenshotMode);
 

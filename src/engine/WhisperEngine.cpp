@@ -22,7 +22,8 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       capture_(deps.capture),
       self_(std::make_shared<WhisperEngine*>(this)),
       audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated)),
-      sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)) {
+      sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)),
+      converters_(deps.converters) {
     qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
 }
 
@@ -35,7 +36,10 @@ WhisperEngine::~WhisperEngine() {
 }
 
 void WhisperEngine::setPreviewText(const QString& text) {
-    previewText_ = text;
+    {
+        std::lock_guard lock(levelLock_);  // the level evaluation reads it on the audio queue
+        previewText_ = text;
+    }
     emit previewTextChanged(previewText_);
 }
 

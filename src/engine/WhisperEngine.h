@@ -18,7 +18,9 @@
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
 #include "engine/EngineCollaborators.h"
+#include "engine/LevelTracker.h"
 #include "platform/AudioCapture.h"
+#include "platform/AudioConverter.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
@@ -36,6 +38,7 @@ public:
         SilentPlayerControl* silentPlayer = nullptr;  // may be set later with setSilentPlayer
         MediaPauseControl* media = nullptr;           // may be set later with setMediaService
         AudioCaptureSystem* capture = nullptr;
+        AudioConverterFactory* converters = nullptr;  // without it no buffer is converted
     };
 
     explicit WhisperEngine(Dependencies deps);
@@ -68,16 +71,37 @@ public:
     void shutdown();
 
     // ---- capture (audio queue unless noted) ----
-    void prepareCaptureSession();   // main
-    void discardPreparedSession();  // main
+    // The microphone to use: a connected device named like AirPods, else the default; none when
+    // there is no device at all.
+    std::optional<AudioInputDevice> preferredMicrophone();
+    // Main thread, or the drain's background queue (the prepared fields are guarded).
+    void prepareCaptureSession();
+    void discardPreparedSession();
+    // The prepared session when one exists and was built at most preparedSessionMaxAge ago; it is
+    // handed over (the prepared fields become empty). Null otherwise, and the prepared session stays.
+    std::shared_ptr<CaptureSession> takePreparedSession();
     void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
-    std::shared_ptr<CaptureSession> makeCaptureSession();  // main; null when no session can be built
-    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);  // main
-    void removeCaptureSessionObservers();                                                // main
+    std::shared_ptr<CaptureSession> makeCaptureSession();  // null when no session can be built
+    // Main thread, or the drain's background queue (the observer list is guarded). Session events
+    // are handled on the main queue.
+    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
+    void removeCaptureSessionObservers();
+    // The sample-buffer callback; attach it to a session's output with attachSampleBufferHandler.
     void handleSampleBuffer(const SampleBuffer& buffer);
+    void attachSampleBufferHandler(CaptureSession& session);  // main
+    // The buffer in the speech format (16 kHz mono s16le), or none when it cannot be converted.
+    std::optional<QByteArray> convertSampleBuffer(const SampleBuffer& buffer);
+    // Drops the converter (start, stop, cancel): done on the audio queue, after any buffer still in
+    // hand there, so that a buffer in flight never sees the converter go away under it.
+    void resetAudioConverter();
+    static float sampleBufferRMS(const SampleBuffer& buffer);
+    void markMicReady(float rms, double elapsed);  // main
+    void markMicReadyFailsafe(double elapsed);     // main
 
     // ---- level tracking and automatic stop ----
     void evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now);
+    void updateNoiseFloor(float level);
+    // Takes levelLock_ itself: call it without holding the lock.
     void noteSpeechActivity(MonoTime at);
 
     // ---- speech stream ----
@@ -85,6 +109,8 @@ public:
     void sendPCM(const QByteArray& pcm);
 
     // ---- transcripts ----
+    // Reads previewText_ and lastMeaningfulTranscript_: on the main thread, or with levelLock_ held
+    // (the level evaluation calls it under the lock).
     bool hasTranscriptText() const;
 
     // ---- speech process ----
@@ -150,8 +176,15 @@ protected:
     std::shared_ptr<SerialQueue> sessionQueue_;
     TaskHandle micStartupWatchdog_;
     TaskHandle stateStallWatchdog_;
+    // The prepared session and the observed sessions are touched from the main thread and the
+    // drain's background queue: both under captureLock_ (taken briefly, never with another lock).
+    std::mutex captureLock_;
     std::shared_ptr<CaptureSession> preparedSession_;
     std::optional<MonoTime> preparedSessionBuiltAt_;
+    std::vector<std::shared_ptr<CaptureSession>> captureSessionObservers_;
+    // Audio queue only (reset by start and stop on the main thread while no buffer is handled).
+    std::unique_ptr<AudioConverter> audioConverter_;
+    AudioConverterFactory* converters_;
 
     // ---- speech stream, guarded by processLock_ ----
     std::mutex processLock_;
@@ -166,16 +199,20 @@ protected:
 
     // ---- stop and cancel ----
     bool cancelRequested_ = false;
-    bool isStoppingRecording_ = false;
+    std::atomic<bool> isStoppingRecording_{false};  // also read on the audio queue
     bool stopRequestedByVoicePhrase_ = false;
 
-    // ---- level tracking ----
-    std::optional<MonoTime> silenceStart_;
-    bool hasSpeechStarted_ = false;
-    std::optional<MonoTime> speechStartAt_;
-    std::optional<MonoTime> lastSpeechDetectedAt_;
-    float smoothedRMS_ = 0;
-    float adaptiveNoiseFloor_ = 0.003f;
+    // levelLock_ guards the level tracking, the transcript fields below, previewText_,
+    // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
+    // evaluation) and the main thread (start, stop, the requests, the transcript handler). Writers
+    // take it around each whole update; the main thread may read without it. Never held together
+    // with processLock_ or captureLock_, and never while calling the stop or cancel requests.
+    mutable std::recursive_mutex levelLock_;
+
+    // ---- level tracking: silenceStart, hasSpeechStarted, speechStartAt, lastSpeechDetectedAt,
+    // smoothedRMS, adaptiveNoiseFloor (levelTracker_.reset() at start and stop,
+    // levelTracker_.resetSpeech() in the stop and cancel requests) ----
+    LevelTracker levelTracker_;
 
     // ---- transcripts ----
     std::optional<MonoTime> lastTranscriptUpdateAt_;

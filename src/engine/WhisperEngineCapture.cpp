@@ -1,19 +1,286 @@
-// Placeholder definitions of the capture side; replaced by the capture pipeline.
+// The capture side of the engine: choosing the microphone, building and pre-building capture
+// sessions, watching them, and handling each sample buffer (readiness, conversion, level).
+#include <QStringList>
+#include <cmath>
+#include <cstring>
+
 #include "engine/WhisperEngine.h"
 
 namespace vocalynx {
 
-void WhisperEngine::prepareCaptureSession() {}
-void WhisperEngine::discardPreparedSession() {}
+namespace {
+constexpr float kReadyLevel = 0.0001f;
+constexpr double kReadyFailsafe = 2.0;
+
+QString decimal(double value) {
+    QString text = QString::number(value, 'g', 15);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
+    return text;
+}
+}  // namespace
+
+// ---------------------------------------------------------------- devices and sessions
+
+std::optional<AudioInputDevice> WhisperEngine::preferredMicrophone() {
+    if (!capture_) return std::nullopt;
+    for (const AudioInputDevice& device : capture_->inputDevices())
+        if (device.connected && device.name.toLower().contains(QStringLiteral("airpods"))) return device;
+    return capture_->defaultInputDevice();
+}
+
+std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession() {
+    const std::optional<AudioInputDevice> device = preferredMicrophone();
+    if (!device) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] No microphone available"));
+        return nullptr;
+    }
+    if (!device->connected) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Microphone ") + device->name +
+                          QStringLiteral(" disconnected before input creation"));
+        return nullptr;
+    }
+    QString error;
+    std::shared_ptr<CaptureSession> session = capture_->makeSession(*device, error);
+    if (!session) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Failed to create capture input: ") + error);
+        return nullptr;
+    }
+    return session;
+}
+
+void WhisperEngine::prepareCaptureSession() {
+    const MonoTime now = runtime_.clock.now();
+    {
+        std::lock_guard lock(captureLock_);
+        if (preparedSession_ && preparedSessionBuiltAt_ &&
+            secondsBetween(*preparedSessionBuiltAt_, now) <= preparedSessionMaxAge)
+            return;
+    }
+    discardPreparedSession();
+    removeCaptureSessionObservers();
+    std::shared_ptr<CaptureSession> session = makeCaptureSession();
+    if (!session) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Failed to prepare capture session"));
+        return;
+    }
+    std::shared_ptr<CaptureSession> replaced;
+    {
+        std::lock_guard lock(captureLock_);
+        replaced = std::exchange(preparedSession_, session);
+        preparedSessionBuiltAt_ = runtime_.clock.now();
+    }
+    // Two threads preparing at once: the later session wins, the other one is released.
+    if (replaced) tearDownCaptureSession(std::move(replaced));
+    runtime_.log.line(QStringLiteral("[Vocalynx] Capture session pre-built"));
+}
+
+void WhisperEngine::discardPreparedSession() {
+    std::shared_ptr<CaptureSession> session;
+    {
+        std::lock_guard lock(captureLock_);
+        session = std::move(preparedSession_);
+        preparedSession_.reset();
+        preparedSessionBuiltAt_.reset();
+    }
+    if (session) tearDownCaptureSession(std::move(session));
+}
+
+std::shared_ptr<CaptureSession> WhisperEngine::takePreparedSession() {
+    const MonoTime now = runtime_.clock.now();
+    std::lock_guard lock(captureLock_);
+    if (!preparedSession_ || !preparedSessionBuiltAt_ ||
+        secondsBetween(*preparedSessionBuiltAt_, now) > preparedSessionMaxAge)
+        return nullptr;
+    preparedSessionBuiltAt_.reset();
+    return std::exchange(preparedSession_, nullptr);
+}
+
 void WhisperEngine::tearDownCaptureSession(std::shared_ptr<CaptureSession> session) {
     sessionQueue_->post([session = std::move(session)] { session->tearDown(); });
 }
 
-std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession() { return nullptr; }
-void WhisperEngine::installCaptureSessionObservers(const std::shared_ptr<CaptureSession>&) {}
-void WhisperEngine::removeCaptureSessionObservers() {}
-void WhisperEngine::handleSampleBuffer(const SampleBuffer&) {}
-void WhisperEngine::evaluateAudioLevel(const SampleBuffer&, MonoTime) {}
-void WhisperEngine::noteSpeechActivity(MonoTime) {}
+// ---------------------------------------------------------------- session observers
+
+void WhisperEngine::installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session) {
+    removeCaptureSessionObservers();
+    // The three observers (runtime error, interruption, interruption ended) share one handler; each
+    // event is handled on the main queue while the engine exists.
+    session->setEventHandler([this, weak = std::weak_ptr<WhisperEngine*>(self_)](const CaptureSessionEvent& event) {
+        if (weak.expired()) return;
+        runtime_.main.post(weakTask([event](WhisperEngine& engine) {
+            switch (event.kind) {
+                case CaptureSessionEvent::Kind::runtimeError: {
+                    const QString text = event.error.isEmpty() ? QStringLiteral("unknown") : event.error;
+                    engine.logStateDiagnostics(QStringLiteral("captureSession runtimeError error=") + text);
+                    engine.autoDump(QStringLiteral("capture-runtime-error"), QStringLiteral("error=") + text);
+                    if (engine.state() == RecordingState::recording) {
+                        engine.runtime_.log.line(
+                            QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling..."));
+                        engine.requestCancelRecording();
+                    }
+                    break;
+                }
+                case CaptureSessionEvent::Kind::interrupted: {
+                    QString details = QStringLiteral("no-userInfo");
+                    if (event.userInfo) {
+                        QStringList entries;
+                        for (const auto& [key, value] : *event.userInfo) entries << key + QLatin1Char('=') + value;
+                        details = entries.join(QStringLiteral(", "));
+                    }
+                    engine.logStateDiagnostics(QStringLiteral("captureSession interrupted details=") + details);
+                    engine.autoDump(QStringLiteral("capture-interrupted"), QStringLiteral("details=") + details);
+                    if (engine.state() == RecordingState::recording) {
+                        engine.runtime_.log.line(
+                            QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling..."));
+                        engine.requestCancelRecording();
+                    }
+                    break;
+                }
+                case CaptureSessionEvent::Kind::interruptionEnded:
+                    engine.logStateDiagnostics(QStringLiteral("captureSession interruptionEnded"));
+                    break;
+            }
+        }));
+    });
+    std::lock_guard lock(captureLock_);
+    captureSessionObservers_.push_back(session);
+}
+
+void WhisperEngine::removeCaptureSessionObservers() {
+    std::vector<std::shared_ptr<CaptureSession>> observed;
+    {
+        std::lock_guard lock(captureLock_);
+        observed.swap(captureSessionObservers_);
+    }
+    for (const auto& session : observed) session->setEventHandler(nullptr);
+}
+
+// ---------------------------------------------------------------- sample buffers
+
+void WhisperEngine::attachSampleBufferHandler(CaptureSession& session) {
+    session.setSampleBufferHandler(
+        [weak = std::weak_ptr<WhisperEngine*>(self_)](const SampleBuffer& buffer) {
+            if (auto self = weak.lock()) (*self)->handleSampleBuffer(buffer);
+        },
+        audioQueue_.get());
+}
+
+void WhisperEngine::handleSampleBuffer(const SampleBuffer& buffer) {
+    if (state() != RecordingState::recording || isStoppingRecording_.load()) return;
+    const float level = sampleBufferRMS(buffer);
+    {
+        std::lock_guard lock(levelLock_);
+        if (!micReadyAt_) {
+            const MonoTime now = runtime_.clock.now();
+            if (!firstAudioTime_) firstAudioTime_ = now;
+            const double elapsed = secondsBetween(*firstAudioTime_, now);
+            if (level > kReadyLevel) {
+                micReadyAt_ = now;
+                runtime_.main.post(weakTask([level, elapsed](WhisperEngine& e) { e.markMicReady(level, elapsed); }));
+            } else if (elapsed > kReadyFailsafe) {
+                micReadyAt_ = now;
+                runtime_.main.post(weakTask([elapsed](WhisperEngine& e) { e.markMicReadyFailsafe(elapsed); }));
+            } else {
+                return;  // not ready yet: neither converted, nor sent, nor evaluated
+            }
+        }
+    }
+    if (std::optional<QByteArray> bytes = convertSampleBuffer(buffer)) sendPCM(*bytes);
+    evaluateAudioLevel(buffer, runtime_.clock.now());
+}
+
+std::optional<QByteArray> WhisperEngine::convertSampleBuffer(const SampleBuffer& buffer) {
+    const AudioInputFormat format = AudioInputFormat::of(buffer);
+    if (!audioConverter_ || audioConverter_->inputFormat() != format) {
+        // A new input format (another device): a fresh converter from it.
+        audioConverter_.reset();
+        if (!converters_) return std::nullopt;
+        audioConverter_ = converters_->makeConverter(format);
+        if (!audioConverter_) return std::nullopt;
+    }
+    if (buffer.frameCount <= 0 || buffer.bytes.isEmpty()) return std::nullopt;
+    return audioConverter_->convert(buffer);
+}
+
+void WhisperEngine::resetAudioConverter() {
+    audioQueue_->post(weakTask([](WhisperEngine& engine) { engine.audioConverter_.reset(); }));
+}
+
+float WhisperEngine::sampleBufferRMS(const SampleBuffer& buffer) {
+    const char* data = buffer.bytes.constData();
+    const qsizetype size = buffer.bytes.size();
+    double sum = 0;
+    qsizetype count = 0;
+    if (buffer.format == SampleFormat::float32) {
+        count = size / 4;
+        for (qsizetype i = 0; i < count; ++i) {
+            float x;
+            std::memcpy(&x, data + i * 4, 4);
+            sum += static_cast<double>(x) * x;
+        }
+    } else {
+        count = size / 2;
+        for (qsizetype i = 0; i < count; ++i) {
+            qint16 v;
+            std::memcpy(&v, data + i * 2, 2);
+            const double x = v / 32767.0;
+            sum += x * x;
+        }
+    }
+    if (count == 0) return 0;
+    return std::sqrt(static_cast<float>(sum / static_cast<double>(count)));
+}
+
+void WhisperEngine::markMicReady(float rms, double elapsed) {
+    micStartupWatchdog_.cancel();
+    micStartupWatchdog_ = {};
+    logStateDiagnostics(QStringLiteral("micReady rms=") + QString::asprintf("%.5f", rms) + QStringLiteral(" elapsed=") +
+                        QString::asprintf("%.3f", elapsed) + QStringLiteral("s"));
+    setMicReady(true);
+}
+
+void WhisperEngine::markMicReadyFailsafe(double elapsed) {
+    micStartupWatchdog_.cancel();
+    micStartupWatchdog_ = {};
+    logStateDiagnostics(QStringLiteral("micReady failsafe elapsed=") + QString::asprintf("%.3f", elapsed) +
+                        QStringLiteral("s"));
+    setMicReady(true);
+}
+
+// ---------------------------------------------------------------- level tracking
+
+void WhisperEngine::evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now) {
+    LevelTracker::Decision decision;
+    {
+        std::lock_guard lock(levelLock_);
+        if (LevelTracker::inWarmUp(micReadyAt_, now)) return;
+        const TranscriptActivity transcript{hasTranscriptText(), lastTranscriptUpdateAt_, lastDistinctTranscriptAt_,
+                                            stablePreviewCount_};
+        decision = levelTracker_.evaluate(sampleBufferRMS(buffer), now, *micReadyAt_, transcript);
+    }
+    // The requests take the lock themselves and hand the stop or cancel to the main queue.
+    switch (decision.kind) {
+        case LevelTracker::Decision::Kind::none:
+            break;
+        case LevelTracker::Decision::Kind::stop:
+            requestStopRecording(decision.reason);
+            break;
+        case LevelTracker::Decision::Kind::cancel:
+            runtime_.log.line(QStringLiteral("[Vocalynx] No speech detected within ") + decimal(noSpeechTimeout) +
+                              QStringLiteral("s, cancelling recording"));
+            requestCancelRecording();
+            break;
+    }
+}
+
+void WhisperEngine::updateNoiseFloor(float level) {
+    std::lock_guard lock(levelLock_);
+    levelTracker_.updateNoiseFloor(level);
+}
+
+void WhisperEngine::noteSpeechActivity(MonoTime at) {
+    std::lock_guard lock(levelLock_);
+    levelTracker_.noteSpeechActivity(at, hasTranscriptText());
+}
 
 }  // namespace vocalynx

@@ -29,11 +29,15 @@ struct AudioInputDevice {
     bool connected = true;
 };
 
-// Events a running session reports, delivered on the main queue.
+// Events a running session reports. They may arrive on any thread; the receiver hops to its own queue.
 struct CaptureSessionEvent {
     enum class Kind { runtimeError, interrupted, interruptionEnded };
     Kind kind;
-    QString error;  // runtime errors only: the error's description
+    // Runtime errors: the error's description; empty when the system gave none.
+    QString error;
+    // Interruptions: what the system said about it, as key/value pairs in its order; absent when it
+    // said nothing at all.
+    std::optional<std::vector<std::pair<QString, QString>>> userInfo;
 };
 
 // One microphone input and one data output, configured once.
@@ -46,7 +50,8 @@ public:
     virtual void stopRunning() = 0;
     // Stops if running and releases the input and the output.
     virtual void tearDown() = 0;
-    // Buffers go to the handler on the given queue; a null handler detaches.
+    // Buffers go to the handler on the given queue, one at a time in arrival order; a null handler
+    // detaches (a buffer already posted may still arrive).
     virtual void setSampleBufferHandler(std::function<void(const SampleBuffer&)> handler, Executor* queue) = 0;
     // Runtime errors and interruptions; a null handler detaches.
     virtual void setEventHandler(std::function<void(const CaptureSessionEvent&)> handler) = 0;
@@ -57,8 +62,9 @@ public:
     virtual ~AudioCaptureSystem() = default;
     virtual std::vector<AudioInputDevice> inputDevices() = 0;
     virtual std::optional<AudioInputDevice> defaultInputDevice() = 0;
-    // A configured session for the device, or null when no input can be made for it.
-    virtual std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device) = 0;
+    // A configured session for the device, or null when no input can be made for it; then error
+    // says why.
+    virtual std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device, QString& error) = 0;
 };
 
 }  // namespace vocalynx

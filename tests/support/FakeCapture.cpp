@@ -70,8 +70,11 @@ bool FakeCaptureSession::hasSampleHandler() const {
     return static_cast<bool>(sampleHandler_);
 }
 
-std::shared_ptr<CaptureSession> FakeCaptureSystem::makeSession(const AudioInputDevice& device) {
-    if (!canMakeSessions) return nullptr;
+std::shared_ptr<CaptureSession> FakeCaptureSystem::makeSession(const AudioInputDevice& device, QString& error) {
+    if (!canMakeSessions) {
+        error = makeSessionError;
+        return nullptr;
+    }
     auto session = std::make_shared<FakeCaptureSession>(device);
     session->startSucceeds = sessionsStartRunning;
     made.push_back(session);

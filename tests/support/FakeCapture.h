@@ -42,12 +42,13 @@ class FakeCaptureSystem final : public AudioCaptureSystem {
 public:
     std::vector<AudioInputDevice> inputDevices() override { return devices; }
     std::optional<AudioInputDevice> defaultInputDevice() override { return defaultDevice; }
-    std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device) override;
+    std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device, QString& error) override;
 
     std::vector<AudioInputDevice> devices{{QStringLiteral("mic-1"), QStringLiteral("Built-in Microphone"), true}};
     std::optional<AudioInputDevice> defaultDevice =
         AudioInputDevice{QStringLiteral("mic-1"), QStringLiteral("Built-in Microphone"), true};
     bool canMakeSessions = true;
+    QString makeSessionError = QStringLiteral("The device cannot be opened");  // when canMakeSessions is false
     bool sessionsStartRunning = true;
     std::vector<std::shared_ptr<FakeCaptureSession>> made;  // every session built, in order
 };

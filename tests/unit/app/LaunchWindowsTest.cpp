@@ -3,7 +3,8 @@
 #include "FakeKeyEventInjection.h"
 #include "FakeSoundOutput.h"
 #include "FakeWorkspace.h"
-#include "GuiTestApp.h"
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
 #include "TestRuntime.h"
 #include "app/AppDelegate.h"
 
@@ -22,7 +23,7 @@ public:
 // home folder (the runtime), as a user's successive runs do.
 struct Launch {
     explicit Launch(TestRuntime& rt) : rt(rt) {
-        guiTestApplication();
+        guiApplication();
         AppDelegate::Components components{rt.runtime(), processes, config, standard, engine, {}, {}};
         components.windows = &windows;
         delegate = std::make_unique<AppDelegate>(std::move(components), std::nullopt);

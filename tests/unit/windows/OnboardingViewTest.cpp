@@ -10,7 +10,8 @@
 #include <QSettings>
 
 #include "FakeWorkspace.h"
-#include "GuiTestApp.h"
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
 #include "TestRuntime.h"
 #include "windows/OnboardingView.h"
 #include "windows/WhatsNewView.h"
@@ -47,7 +48,7 @@ public:
 
 struct OnboardingFixture {
     explicit OnboardingFixture(bool withCompletion = true) {
-        guiTestApplication();
+        guiApplication();
         QDir().mkpath(modelsDir());
         std::function<void()> completion;
         if (withCompletion)
@@ -272,7 +273,7 @@ TEST(OnboardingDownload, ACompletionAfterTheGuideIsGoneIsHarmless) {
 
 // Pictures of every step and of the what's-new window, for a person to look at.
 TEST(WindowPictures, EveryOnboardingStepAndWhatsNew) {
-    guiTestApplication();
+    guiApplication();
     ASSERT_FALSE(QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty())
         << "no font with Chinese glyphs is installed (fonts-noto-cjk)";
     OnboardingFixture f;

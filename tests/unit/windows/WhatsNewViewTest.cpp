@@ -3,14 +3,15 @@
 #include <QAbstractButton>
 #include <QLabel>
 
-#include "GuiTestApp.h"
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
 #include "windows/WhatsNewView.h"
 
 using namespace vocalynx;
 using namespace vocalynx::test;
 
 TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
-    guiTestApplication();
+    guiApplication();
     for (const auto& [version, title] : std::vector<std::pair<QString, QString>>{
              {"1.2.3", "Vocalynx v1.2.3"}, {"", "Vocalynx v"}, {"2.0 beta", "Vocalynx v2.0 beta"}}) {
         WhatsNewView view(version, [] {});
@@ -21,7 +22,7 @@ TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
 }
 
 TEST(WhatsNewView, ShowsBothSectionsWithTheirItemsInOrder) {
-    guiTestApplication();
+    guiApplication();
     WhatsNewView view("1.0.0", [] {});
     const auto sections = view.findChildren<WhatsNewSection*>();
     ASSERT_EQ(sections.size(), 2);
@@ -37,7 +38,7 @@ TEST(WhatsNewView, ShowsBothSectionsWithTheirItemsInOrder) {
 }
 
 TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtTheBottom) {
-    guiTestApplication();
+    guiApplication();
     int dismissed = 0;
     WhatsNewView view("1.0.0", [&dismissed] { ++dismissed; });
     view.show();

@@ -6,7 +6,8 @@
 
 #include "FakeKeyEventInjection.h"
 #include "FakeWorkspace.h"
-#include "GuiTestApp.h"
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
 #include "TestRuntime.h"
 #include "windows/OnboardingView.h"
 #include "windows/WhatsNewView.h"
@@ -19,7 +20,7 @@ namespace {
 
 struct WindowsFixture {
     WindowsFixture() {
-        guiTestApplication();
+        guiApplication();
         windows.setSettingsContentFactory([this] {
             ++settingsContentsMade;
             return new QWidget;
@@ -141,7 +142,7 @@ TEST(WhatsNewSchedule, ShowsOnceAVersionIsNewAndOnboardingIsDone) {
     for (const Case& c : cases) {
         QMap<QString, QString> info;
         if (c.version) info.insert(InfoDictionary::kShortVersion, c.version);
-        guiTestApplication();
+        guiApplication();
         TestRuntime rt{InfoDictionary(info)};
         StandardDefaults standard{rt.paths().config, rt.log};
         FakeKeyEventInjection keys;

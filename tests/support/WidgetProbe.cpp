@@ -1,23 +1,11 @@
-#include "GuiTestApp.h"
+#include "WidgetProbe.h"
 
 #include <QAbstractButton>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
-#include <QThread>
 
 namespace vocalynx::test {
-
-QApplication& guiTestApplication() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "vocalynx-tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
 
 QImage saveArtifact(QWidget& widget, const QString& name) {
     widget.ensurePolished();
@@ -30,16 +18,6 @@ QImage saveArtifact(QWidget& widget, const QString& name) {
     QDir().mkpath(dir);
     image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
     return image;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
 }
 
 QAbstractButton* findButton(QWidget* root, const QString& text) {

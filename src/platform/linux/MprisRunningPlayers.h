@@ -1,0 +1,35 @@
+#pragma once
+// The running supported players, taken from the MPRIS names on the session bus and followed
+// through the bus's name-owner changes (MprisBusNames.h maps names to players). Lives on the main
+// thread; handlers run there.
+
+#include <QDBusConnection>
+#include <QObject>
+#include <vector>
+
+#include "platform/RunningPlayers.h"
+
+namespace vocalynx {
+
+class MprisRunningPlayers final : public QObject, public RunningPlayerSource {
+    Q_OBJECT
+
+public:
+    explicit MprisRunningPlayers(QDBusConnection connection = QDBusConnection::sessionBus(), QObject* parent = nullptr);
+
+    QSet<QString> scanRunningPlayers() override;
+    ObserverToken observeLaunches(Handler handler) override;
+    ObserverToken observeTerminations(Handler handler) override;
+
+private:
+    void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+    void notify(const QSet<QString>& before);
+    ObserverToken add(std::vector<std::weak_ptr<Handler>>& list, Handler handler);
+
+    QDBusConnection connection_;
+    QStringList busNames_;  // the MPRIS names that have an owner now
+    std::vector<std::weak_ptr<Handler>> launchHandlers_;
+    std::vector<std::weak_ptr<Handler>> terminationHandlers_;
+};
+
+}  // namespace vocalynx

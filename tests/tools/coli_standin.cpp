@@ -1,0 +1,230 @@
+// A stand-in for the speech program "coli asr-stream" that the tests start instead of the real
+// recogniser. It honours the program's contract: it is started with any arguments and keeps
+// running, reads raw signed 16-bit little-endian mono 16 kHz audio from standard input, writes one
+// transcript per line on standard output (the whole current hypothesis each time), writes free
+// text on standard error, needs no model argument, and exits on SIGTERM (and when its standard
+// input ends).
+//
+// What it does is chosen by environment variables:
+//   COLI_STANDIN_LOG=<file>          append one line per event: "start pid=<pid> ppid=<ppid>
+//                                    args=<arguments joined by spaces>", "audio bytes=<total>"
+//                                    (after each read), "line <text>" (each output line), "sigterm",
+//                                    "eof", "exit code=<n>".
+//   COLI_STANDIN_SCRIPT=<file>       hypotheses, one per line of the file, emitted in order as audio
+//                                    arrives: the next one each time another COLI_STANDIN_BYTES_PER_LINE
+//                                    bytes have been received. Each is written as {"text":"<line>"}
+//                                    unless COLI_STANDIN_RAW=1, which writes the line unchanged.
+//   COLI_STANDIN_BYTES_PER_LINE=<n>  audio bytes per scripted hypothesis (default 3200, 0.1 s).
+//   COLI_STANDIN_FREQUENCY=1         report the dominant frequency of the audio received: after every
+//                                    COLI_STANDIN_WINDOW_BYTES bytes (default 16000, 0.5 s) write
+//                                    {"text":"<f> Hz","frequency":<f>,"samples":<total samples>}
+//                                    where f is the strongest frequency of that window, in whole Hz.
+//   COLI_STANDIN_STDERR=<text>       written to standard error once at start (for instance
+//                                    "Load model from /x/model.onnx failed").
+//   COLI_STANDIN_EXIT_AFTER_BYTES=<n> exit with code 3 once n audio bytes have been received
+//                                    (0: right after start).
+//   COLI_STANDIN_IGNORE_SIGTERM=1    keep running on SIGTERM (only SIGKILL ends it).
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+int logFd = -1;
+
+void writeAll(int fd, const std::string& text) {
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+void logLine(const std::string& text) {
+    if (logFd >= 0) writeAll(logFd, text + "\n");
+}
+
+extern "C" void onSigterm(int) {
+    // Signal context: write(2) and _exit(2) only.
+    static const char message[] = "sigterm\n";
+    if (logFd >= 0) {
+        ssize_t ignored = ::write(logFd, message, sizeof message - 1);
+        (void)ignored;
+    }
+    ::_exit(0);
+}
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+long envNumber(const char* name, long fallback) {
+    const std::string value = env(name);
+    if (value.empty()) return fallback;
+    return std::strtol(value.c_str(), nullptr, 10);
+}
+
+std::string jsonEscape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+void emit(const std::string& line) {
+    logLine("line " + line);
+    writeAll(STDOUT_FILENO, line + "\n");
+}
+
+// The frequency with the largest DFT magnitude in the window, refined between neighbouring bins.
+int dominantFrequency(const std::vector<double>& samples, double rate) {
+    const size_t n = samples.size();
+    if (n < 16) return 0;
+    std::vector<double> magnitude(n / 2 + 1, 0.0);
+    size_t best = 1;
+    for (size_t k = 1; k <= n / 2; ++k) {
+        // Goertzel recurrence for bin k.
+        const double w = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n);
+        const double coeff = 2.0 * std::cos(w);
+        double s1 = 0, s2 = 0;
+        for (double x : samples) {
+            const double s0 = x + coeff * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        magnitude[k] = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+        if (magnitude[k] > magnitude[best]) best = k;
+    }
+    double offset = 0;
+    if (best > 1 && best < n / 2) {
+        const double a = std::sqrt(magnitude[best - 1]), b = std::sqrt(magnitude[best]),
+                     c = std::sqrt(magnitude[best + 1]);
+        const double denominator = a - 2 * b + c;
+        if (denominator != 0) offset = 0.5 * (a - c) / denominator;
+    }
+    return static_cast<int>(std::lround((static_cast<double>(best) + offset) * rate / static_cast<double>(n)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string logPath = env("COLI_STANDIN_LOG");
+    if (!logPath.empty()) logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::string args;
+    for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
+    logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
+
+    ::signal(SIGPIPE, SIG_IGN);
+    if (env("COLI_STANDIN_IGNORE_SIGTERM") == "1")
+        ::signal(SIGTERM, SIG_IGN);
+    else
+        ::signal(SIGTERM, onSigterm);
+
+    const std::string stderrText = env("COLI_STANDIN_STDERR");
+    if (!stderrText.empty()) writeAll(STDERR_FILENO, stderrText + "\n");
+
+    const long exitAfter = envNumber("COLI_STANDIN_EXIT_AFTER_BYTES", -1);
+    if (exitAfter == 0) {
+        logLine("exit code=3");
+        return 3;
+    }
+
+    std::vector<std::string> script;
+    if (const std::string path = env("COLI_STANDIN_SCRIPT"); !path.empty()) {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) script.push_back(line);
+    }
+    const bool raw = env("COLI_STANDIN_RAW") == "1";
+    const long bytesPerLine = std::max(1L, envNumber("COLI_STANDIN_BYTES_PER_LINE", 3200));
+    const bool frequencyMode = env("COLI_STANDIN_FREQUENCY") == "1";
+    const long windowBytes = std::max(64L, envNumber("COLI_STANDIN_WINDOW_BYTES", 16000)) & ~1L;
+
+    size_t scriptIndex = 0;
+    long long total = 0;
+    long long nextLineAt = bytesPerLine;
+    std::vector<double> window;
+    bool haveOddByte = false;
+    unsigned char oddByte = 0;
+    std::vector<unsigned char> buffer(8192);
+
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (n == 0) {
+            logLine("eof");
+            break;
+        }
+        total += n;
+        logLine("audio bytes=" + std::to_string(total));
+
+        if (frequencyMode) {
+            size_t i = 0;
+            if (haveOddByte) {
+                window.push_back(static_cast<int16_t>(oddByte | (buffer[0] << 8)) / 32768.0);
+                haveOddByte = false;
+                i = 1;
+            }
+            for (; i + 1 < static_cast<size_t>(n); i += 2)
+                window.push_back(static_cast<int16_t>(buffer[i] | (buffer[i + 1] << 8)) / 32768.0);
+            if (i < static_cast<size_t>(n)) {
+                haveOddByte = true;
+                oddByte = buffer[i];
+            }
+            while (window.size() >= static_cast<size_t>(windowBytes / 2)) {
+                std::vector<double> chunk(window.begin(), window.begin() + windowBytes / 2);
+                window.erase(window.begin(), window.begin() + windowBytes / 2);
+                const int f = dominantFrequency(chunk, 16000.0);
+                emit("{\"text\":\"" + std::to_string(f) + " Hz\",\"frequency\":" + std::to_string(f) +
+                     ",\"samples\":" + std::to_string(total / 2) + "}");
+            }
+        }
+
+        while (scriptIndex < script.size() && total >= nextLineAt) {
+            const std::string& text = script[scriptIndex++];
+            emit(raw ? text : "{\"text\":\"" + jsonEscape(text) + "\"}");
+            nextLineAt += bytesPerLine;
+        }
+
+        if (exitAfter > 0 && total >= exitAfter) {
+            logLine("exit code=3");
+            return 3;
+        }
+    }
+    logLine("exit code=0");
+    return 0;
+}
