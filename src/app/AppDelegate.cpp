@@ -8,10 +8,10 @@
 namespace vocalynx {
 
 AppDelegate::AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode)
-    : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)) {}
+    : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)), updater_(c_.runtime.log) {}
 
 AppDelegate::~AppDelegate() {
-    for (NotificationCenter::Token token : observerTokens_) c_.runtime.notifications.removeObserver(token);
+    for (NotificationCenter::Token token : observers_) c_.runtime.notifications.removeObserver(token);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -19,7 +19,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (c_.configureCrashReporting)
         c_.configureCrashReporting();
     else
-        CrashReporting::configure(c_.runtime.info, c_.runtime.log);
+        CrashReporting::configure(c_.runtime.info, c_.runtime.log, c_.crashReportingSDK);
     // 2. Fatal-signal handlers, once per process.
     installFatalSignalHandlers();
     // 3. Speech processes orphaned by an earlier run.
@@ -42,18 +42,28 @@ void AppDelegate::terminateOtherInstances() {
 }
 
 void AppDelegate::runNormalLaunch() {
-    // Steps that later components join, in this order: updater, onboarding, accessibility check,
-    // overlay panel, agent monitor, gesture engine, stop hot key, gesture callback.
+    // 1. The update framework's controller, then its launch check.
+    updater_.createController(c_.makeUpdaterController);
+    startUpdater();
+    // 2. Onboarding on a first run.
     if (c_.windows && !c_.standardDefaults.onboardingComplete()) c_.windows->showOnboardingWindow();
+    // 3. The permission check, 2.0 s from now.
     if (c_.windows) {
         QPointer<WindowManager> windows(c_.windows);
         c_.runtime.main.postAfter(Duration(2.0), [windows] {
             if (windows) windows->checkAccessibilityPermission();
         });
     }
+    // Steps that later components join, in this order: overlay panel.
+    // 5. Agent events.
+    if (c_.agentMonitor) c_.agentMonitor->start();
+    // Steps that later components join: gesture engine, then the stop hot key and gesture callback.
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
     c_.engine.warmUpColi();
-    // Then: watchdog, observers, what's new.
+    // 10. The main-thread watchdog.
+    if (c_.watchdog) c_.watchdog->start();
+    // 11. Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed",
+    // "vocalynxCheckForUpdates".
     auto onMain = [this](void (AppDelegate::*target)()) {
         QPointer<AppDelegate> self(this);
         return [self, target, &main = c_.runtime.main](const std::any&) {
@@ -67,10 +77,13 @@ void AppDelegate::runNormalLaunch() {
             });
         };
     };
-    observerTokens_.push_back(
+    observers_.push_back(
         c_.runtime.notifications.addObserver(notifications::openSettingsFromPanel, onMain(&AppDelegate::openSettings)));
-    observerTokens_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed,
-                                                                   onMain(&AppDelegate::handleModelLoadFailure)));
+    observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed,
+                                                              onMain(&AppDelegate::handleModelLoadFailure)));
+    observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxCheckForUpdates,
+                                                              [this](const std::any&) { manualCheckForUpdates(); }));
+    // 12. What's new, 1.5 s from now when this version has not been seen.
     if (c_.windows) c_.windows->showWhatsNewIfNeeded();
 }
 

@@ -3,9 +3,13 @@
 #include <functional>
 #include <optional>
 
+#include "core/AgentMonitor.h"
 #include "core/ConfigStore.h"
+#include "core/CrashReporting.h"
+#include "core/MainThreadWatchdog.h"
 #include "core/PreferencesDomain.h"
 #include "core/StopRecordingShortcutManager.h"
+#include "core/UpdaterHookup.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "overlay/ScreenshotMode.h"
@@ -34,6 +38,12 @@ public:
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
         // The media service; the overlay panel starts its monitoring.
         MediaRemoteService* media = nullptr;
+        // The crash-reporting SDK; null in a build without it.
+        CrashReportingSDK* crashReportingSDK = nullptr;
+        // Makes the update framework's controller at launch; unset: no updater.
+        UpdaterHookup::ControllerFactory makeUpdaterController = {};
+        AgentMonitor* agentMonitor = nullptr;
+        MainThreadWatchdog* watchdog = nullptr;
         // The application's windows and alerts (onboarding, settings, what's new).
         WindowManager* windows = nullptr;
     };
@@ -46,6 +56,10 @@ public:
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
 
+    // The update framework: the launch check and the check the settings window asks for.
+    void startUpdater() { updater_.startUpdater(); }
+    void manualCheckForUpdates() { updater_.manualCheckForUpdates(); }
+    UpdaterController* updaterController() const { return updater_.controller(); }
     // Observer targets of the in-process notifications.
     void openSettings();
     void handleModelLoadFailure();
@@ -57,7 +71,8 @@ private:
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
-    std::vector<NotificationCenter::Token> observerTokens_;
+    UpdaterHookup updater_;
+    std::vector<NotificationCenter::Token> observers_;
 };
 
 }  // namespace vocalynx

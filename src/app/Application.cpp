@@ -6,12 +6,15 @@
 
 #include "app/AppDelegate.h"
 #include "core/ConfigStore.h"
+#include "core/HookInstaller.h"
 #include "core/PreferencesDomain.h"
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
+#include "platform/linux/DBusDistributedNotifications.h"
+#include "platform/linux/DistributionUpdater.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
@@ -26,6 +29,9 @@
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/XTestKeyInjection.h"
+#ifdef VOCALYNX_HAVE_SENTRY
+#include "platform/sentry/SentryNativeSDK.h"
+#endif
 
 namespace vocalynx {
 
@@ -75,6 +81,18 @@ struct Services {
     MprisRunningPlayers runningPlayers;
     QtImageDecoder images;
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
+    // The coding-agent hooks, driven from the settings window's agent rows.
+    HookInstaller hookInstaller{paths.home, log};
+    // Agent events arrive as session-bus signals; the watchdog pings the main loop.
+    DBusDistributedNotifications distributedNotifications;
+    AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
+    MainThreadWatchdog watchdog{runtime, engine};
+#ifdef VOCALYNX_HAVE_SENTRY
+    SentryNativeSDK crashReportingSDK{paths.appSupport + QStringLiteral("/crash-reports")};
+    CrashReportingSDK* crashReporting() { return &crashReportingSDK; }
+#else
+    CrashReportingSDK* crashReporting() { return nullptr; }
+#endif
     // Windows and alerts.
     QtUrlOpener urls;
     QtAlertPresenter alerts{log};
@@ -96,6 +114,10 @@ int runApplication(QApplication& app) {
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.media = &services->media;
+    components.crashReportingSDK = services->crashReporting();
+    components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
+    components.agentMonitor = &services->agentMonitor;
+    components.watchdog = &services->watchdog;
     services->engine.setMediaService(&services->media);
     components.windows = &services->windows;
     AppDelegate delegate(std::move(components), screenshotMode);

@@ -1,14 +1,62 @@
 #pragma once
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+
 #include "platform/InfoDictionary.h"
 #include "platform/Logger.h"
 
 namespace vocalynx {
 
+// What the system asks of the crash-reporting SDK. The binding to the native SDK implements it;
+// a build without the SDK has none.
+class CrashReportingSDK {
+public:
+    struct Options {
+        QString dsn;
+        QString environment;
+        QString releaseName;
+        bool attachStacktrace = true;
+        bool enableAutoSessionTracking = true;
+        bool enableAppHangTracking = true;
+        bool enableSwizzling = true;
+        bool sendDefaultPii = false;
+    };
+    virtual ~CrashReportingSDK() = default;
+    // Starts reporting with the options and the event filter, which clears every event's user and
+    // removes "environment" and "process" from its extra data. False when the SDK refuses.
+    virtual bool start(const Options& options) = 0;
+    // Scope changes, kept for every later event.
+    virtual void setTag(const QString& key, const QString& value) = 0;
+    // Values: integers (int as a 32-bit, qulonglong as an unsigned 64-bit number), doubles, strings.
+    virtual void setContext(const QString& key, const QVariantMap& value) = 0;
+    // A breadcrumb without a message. Ignored by an SDK that was not started.
+    virtual void addBreadcrumb(const QString& level, const QString& category) = 0;
+};
+
+// The machine facts that every report carries.
+struct DeviceFacts {
+    QString osPrettyName;  // the operating system's human-readable name and version
+    int processorCount = 0;
+    quint64 physicalMemory = 0;  // bytes
+
+    static DeviceFacts current();
+};
+
 // Crash-reporting set-up: reporting runs only when the build carries a data source name.
 class CrashReporting {
 public:
-    // Returns whether reporting was started.
-    static bool configure(const InfoDictionary& info, Logger& log);
+    // Returns whether reporting was started. sdk is null in a build without the SDK.
+    static bool configure(const InfoDictionary& info, Logger& log, CrashReportingSDK* sdk = nullptr,
+                          const DeviceFacts& facts = DeviceFacts::current());
+
+    // The options started with for this data source name.
+    static CrashReportingSDK::Options options(const InfoDictionary& info, const QString& dsn);
+    // "Vocalynx@" + short version + "+" + build number, each "0" when missing.
+    static QString releaseName(const InfoDictionary& info);
+
+    // Records the last speech process that the orphan clean-up ended.
+    static void setLastColiCleanupPidTag(CrashReportingSDK& scope, std::int32_t pid);
 };
 
 }  // namespace vocalynx

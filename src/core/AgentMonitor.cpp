@@ -1,0 +1,50 @@
+#include "core/AgentMonitor.h"
+
+namespace vocalynx {
+
+namespace {
+bool isString(const QVariant& value) { return value.typeId() == QMetaType::QString; }
+}  // namespace
+
+AgentMonitor::AgentMonitor(Runtime& runtime, DistributedNotificationCenter& center, SoundFeedback& sounds)
+    : runtime_(runtime), center_(center), sounds_(sounds), self_(std::make_shared<AgentMonitor*>(this)) {}
+
+std::optional<SoundType> AgentMonitor::cueForEvent(const QString& event) {
+    if (event == QLatin1String("UserPromptSubmit") || event == QLatin1String("SessionStart"))
+        return SoundType::agentStart;
+    if (event == QLatin1String("Stop")) return SoundType::agentComplete;
+    if (event == QLatin1String("PermissionRequest")) return SoundType::agentPermission;
+    return std::nullopt;
+}
+
+void AgentMonitor::start() {
+    std::weak_ptr<AgentMonitor*> weak = self_;
+    const bool observing = center_.addObserver(notificationName, [weak](const std::optional<QVariantMap>& userInfo) {
+        if (auto self = weak.lock()) (*self)->handleAgentEvent(userInfo);
+    });
+    runtime_.log.line(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"));
+    if (!observing)
+        runtime_.log.line(QStringLiteral("[Vocalynx] AgentMonitor cannot receive agent events: the session bus "
+                                         "is not available"));
+}
+
+void AgentMonitor::handleAgentEvent(const std::optional<QVariantMap>& userInfo) {
+    if (!userInfo) return;
+    const QVariant eventValue = userInfo->value(QStringLiteral("event"));
+    if (!isString(eventValue)) return;
+    const QString event = eventValue.toString();
+    const QVariant sourceValue = userInfo->value(QStringLiteral("source"));
+    const QString source = isString(sourceValue) ? sourceValue.toString() : QStringLiteral("unknown");
+    runtime_.log.line(QStringLiteral("[Vocalynx] Agent event: ") + event + QStringLiteral(" from ") + source);
+
+    std::weak_ptr<AgentMonitor*> weak = self_;
+    runtime_.main.post([weak, event] {
+        if (auto self = weak.lock()) (*self)->playSoundForAgentEvent(event);
+    });
+}
+
+void AgentMonitor::playSoundForAgentEvent(const QString& event) {
+    if (const auto cue = cueForEvent(event)) sounds_.play(*cue);
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <atomic>
+#include <memory>
+
+#include "core/DictationControl.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+// Notices when the main thread stops answering. From its own serial queue it asks the main queue
+// to answer a fresh semaphore every pingInterval and waits hangThreshold for the answer; every
+// unanswered ping is logged, and from the third in a row on each one queues a forced recovery of
+// a dictation stuck in transcribing or collapsing. Started once, never stopped.
+class MainThreadWatchdog {
+public:
+    MainThreadWatchdog(Runtime& runtime, DictationControl& engine);
+    // Later pings find the watchdog gone and do nothing; a ping already waiting finishes first,
+    // so the runtime and the engine must outlive the watchdog's queue.
+    ~MainThreadWatchdog();
+
+    // Main thread. A second call does nothing.
+    void start();
+    bool isRunning() const;
+
+    static constexpr double pingInterval = 5.0;   // from the end of one ping to the start of the next
+    static constexpr double hangThreshold = 5.0;  // how long a ping waits for the main thread
+
+    static inline const std::string queueLabel = "com.vocalynx.watchdog";
+
+private:
+    struct Core;
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace vocalynx

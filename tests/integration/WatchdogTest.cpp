@@ -1,0 +1,105 @@
+// The watchdog against a really blocked main thread: the real watchdog queue pings the Qt main
+// loop of this test program while a main-loop task sleeps.
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <QTimer>
+#include <thread>
+
+#include "LiveRuntime.h"
+#include "core/MainThreadWatchdog.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+// The engine as the watchdog sees it: the test sets the state, recoveries are recorded and bring
+// the engine back to idle as the real one does.
+class StuckEngine final : public DictationControl {
+public:
+    RecordingState state() const override { return current.load(); }
+    void startRecording(Completion) override {}
+    void stopRecording() override {}
+    void handleStopShortcut() override {}
+    void recoverFromStalledState(RecordingState stalled, const QString& reason) override {
+        recoveries.push_back(recordingStateName(stalled) + " " + reason);
+        current.store(RecordingState::idle);
+    }
+    std::atomic<RecordingState> current{RecordingState::idle};
+    QStringList recoveries;  // main thread only
+};
+
+// Blocks the main thread for `stall` seconds, starting `after` seconds from now (the first ping
+// starts 5 s after start(), so a block from 4.5 s on holds that ping's whole wait).
+void blockMainThread(double after, double stall) {
+    QTimer::singleShot(static_cast<int>(after * 1000), [stall] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(stall * 1000)));
+    });
+}
+
+QStringList watchdogLines(const RecordingLogger& log) {
+    return log.lines().filter("[Vocalynx][Watchdog] ");
+}
+
+struct WatchdogFixture {
+    StuckEngine engine;  // first: a ping still waiting at teardown may read it
+    LiveRuntime rt;
+    MainThreadWatchdog watchdog{rt, engine};
+};
+
+}  // namespace
+
+TEST(MainThreadWatchdog, OneShortStallIsLoggedAndRecoveredFromWithoutForcing) {
+    WatchdogFixture f;
+    f.watchdog.start();
+    f.watchdog.start();  // a second start adds no second ping chain (that would log two hangs)
+    blockMainThread(4.5, 6.0);
+    ASSERT_TRUE(processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
+        << f.rt.log.lines().join('\n').toStdString();
+
+    const QStringList lines = watchdogLines(f.rt.log);
+    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[0], "[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)");
+    EXPECT_TRUE(QRegularExpression("^\\[Vocalynx\\]\\[Watchdog\\] HANG DETECTED main thread blocked ≥5\\.\\ds "
+                                   "consecutive=1 engineState=idle$")
+                    .match(lines[1])
+                    .hasMatch())
+        << lines[1].toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\[Vocalynx\\]\\[Watchdog\\] Main thread recovered after 1 hang\\(s\\), "
+                                   "latency=\\d+\\.\\d{3}s$")
+                    .match(lines[2])
+                    .hasMatch())
+        << lines[2].toStdString();
+    EXPECT_TRUE(f.engine.recoveries.isEmpty());
+}
+
+TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
+    WatchdogFixture f;
+    f.engine.current = RecordingState::transcribing;
+    f.watchdog.start();
+    // Pings start at 5, 15, 25 and 35 s and each waits 5 s: four unanswered pings, the last two
+    // each queueing a forced recovery; the main thread is free again at 40.5 s.
+    blockMainThread(4.5, 36.0);
+    ASSERT_TRUE(processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 80000))
+        << f.rt.log.lines().join('\n').toStdString();
+
+    QStringList lines = watchdogLines(f.rt.log);
+    ASSERT_EQ(lines.size(), 11) << lines.join('\n').toStdString();
+    for (int hang : {1, 2, 3, 4}) {
+        const QString line = lines[hang + (hang == 4 ? 1 : 0)];
+        EXPECT_TRUE(line.startsWith("[Vocalynx][Watchdog] HANG DETECTED main thread blocked ≥5.")) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(QString(" consecutive=%1 engineState=transcribing").arg(hang))) << line.toStdString();
+    }
+    EXPECT_EQ(lines[4], "[Vocalynx][Watchdog] Persistent hang (3x), forcing engine recovery");
+    EXPECT_EQ(lines[6], "[Vocalynx][Watchdog] Persistent hang (4x), forcing engine recovery");
+    // The queued recoveries run in turn once the main thread is free: the first finds the stalled
+    // state and recovers it, the second finds the engine idle.
+    EXPECT_EQ(lines[7], "[Vocalynx][Watchdog] Main thread resumed after hang, engineState=transcribing");
+    EXPECT_EQ(lines[8], "[Vocalynx][Watchdog] Triggering stale state recovery");
+    EXPECT_EQ(lines[9], "[Vocalynx][Watchdog] Main thread resumed after hang, engineState=idle");
+    EXPECT_TRUE(lines[10].startsWith("[Vocalynx][Watchdog] Main thread recovered after 4 hang(s), latency="))
+        << lines[10].toStdString();
+    EXPECT_EQ(f.engine.recoveries, QStringList{"transcribing watchdog-hang-transcribing"});
+}

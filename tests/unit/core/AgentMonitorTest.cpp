@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include "FakeSoundOutput.h"
+#include "TestRuntime.h"
+#include "core/AgentMonitor.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+class FakeDistributedCenter final : public DistributedNotificationCenter {
+public:
+    bool addObserver(const QString& name, Observer observer) override {
+        names << name;
+        observers.push_back(std::move(observer));
+        return accept;
+    }
+    void post(const std::optional<QVariantMap>& userInfo) {
+        for (auto& o : observers) o(userInfo);
+    }
+    QStringList names;
+    std::vector<Observer> observers;
+    bool accept = true;
+};
+
+// Cue ids as FakeSoundOutput numbers them: preparation order of the seven cues.
+constexpr int kAgentStart = 5, kAgentComplete = 6, kAgentPermission = 7;
+
+struct MonitorFixture {
+    TestRuntime rt;
+    ConfigStore config{rt.runtime()};
+    FakeSoundOutput output;
+    SoundFeedback sounds{config, output};
+    FakeDistributedCenter center;
+    AgentMonitor monitor{rt.runtime(), center, sounds};
+};
+
+}  // namespace
+
+TEST(AgentMonitor, StartObservesTheAgentEventNotification) {
+    MonitorFixture f;
+    f.monitor.start();
+    EXPECT_EQ(f.center.names, QStringList{"com.vocalynx.agent-event"});
+    EXPECT_EQ(f.rt.log.lines(), QStringList{"[Vocalynx] AgentMonitor started, listening for agent events"});
+}
+
+TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
+    struct Case {
+        QVariantMap userInfo;
+        const char* line;
+        int cue;  // 0: none
+    };
+    const Case cases[] = {
+        {{{"event", "UserPromptSubmit"}, {"source", "claude"}}, "[Vocalynx] Agent event: UserPromptSubmit from claude",
+         kAgentStart},
+        {{{"event", "SessionStart"}, {"source", "codex"}}, "[Vocalynx] Agent event: SessionStart from codex", kAgentStart},
+        {{{"event", "Stop"}}, "[Vocalynx] Agent event: Stop from unknown", kAgentComplete},
+        {{{"event", "PermissionRequest"}, {"source", 7}}, "[Vocalynx] Agent event: PermissionRequest from unknown",
+         kAgentPermission},
+        {{{"event", "PreToolUse"}, {"source", "cursor"}}, "[Vocalynx] Agent event: PreToolUse from cursor", 0},
+        {{{"event", "stop"}}, "[Vocalynx] Agent event: stop from unknown", 0},  // names are case-sensitive
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        MonitorFixture f;
+        f.monitor.start();
+        f.rt.log.clear();
+        f.center.post(c.userInfo);
+        EXPECT_EQ(f.rt.log.lines(), QStringList{c.line});
+        EXPECT_TRUE(f.output.calls.isEmpty()) << "the cue waits for the main queue";
+        f.rt.time.runUntilIdle();
+        if (c.cue)
+            EXPECT_EQ(f.output.calls, (QStringList{QString("stop %1").arg(c.cue), QString("play %1").arg(c.cue)}));
+        else
+            EXPECT_TRUE(f.output.calls.isEmpty());
+    }
+}
+
+TEST(AgentMonitor, NotificationsWithoutAStringEventAreIgnoredSilently) {
+    const std::optional<QVariantMap> cases[] = {
+        std::nullopt,
+        QVariantMap{},
+        QVariantMap{{"source", "claude"}},
+        QVariantMap{{"event", 42}, {"source", "claude"}},
+        QVariantMap{{"event", QVariant()}},
+        QVariantMap{{"event", QStringList{"Stop"}}},
+    };
+    MonitorFixture f;
+    f.monitor.start();
+    f.rt.log.clear();
+    for (const auto& userInfo : cases) f.center.post(userInfo);
+    f.rt.time.runUntilIdle();
+    EXPECT_TRUE(f.rt.log.lines().isEmpty());
+    EXPECT_TRUE(f.output.calls.isEmpty());
+}
+
+TEST(AgentMonitor, SwitchedOffCueIsNotPlayedButStillLogged) {
+    MonitorFixture f;
+    f.config.setSoundEnabled(SoundType::agentComplete, false);
+    f.monitor.start();
+    f.center.post(QVariantMap{{"event", "Stop"}, {"source", "claude"}});
+    f.rt.time.runUntilIdle();
+    EXPECT_TRUE(f.rt.log.contains("[Vocalynx] Agent event: Stop from claude"));
+    EXPECT_TRUE(f.output.calls.isEmpty());
+}
+
+TEST(AgentMonitor, SaysSoWhenEventsCannotBeReceived) {
+    MonitorFixture f;
+    f.center.accept = false;
+    f.monitor.start();
+    EXPECT_EQ(f.rt.log.countPart("AgentMonitor started"), 1);
+    EXPECT_EQ(f.rt.log.countPart("cannot receive agent events"), 1);
+}
