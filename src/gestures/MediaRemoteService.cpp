@@ -29,6 +29,16 @@ struct MediaRemoteService::Shared {
 
 namespace {
 
+// Stores a copy of a value that other threads may also reference (text, bytes, images). The
+// system's Qt library is not built for ThreadSanitizer, so a release of shared data inside its
+// out-of-line copy-assignment operators hides the reference count's ordering from it; assigning
+// from a fresh copy moves the old value into a temporary whose release happens in inline code,
+// where the ordering is seen.
+template <typename T, typename U>
+void storeCopy(T& to, const U& from) {
+    to = T(from);
+}
+
 PlayerScriptKind scriptKindFor(MediaCommand command) {
     switch (command) {
     case MediaCommand::toggle: return PlayerScriptKind::toggle;
@@ -65,7 +75,7 @@ std::optional<MediaRemoteService::PlayerInfo> MediaRemoteService::Shared::fetchP
     std::optional<QByteArray> data;
     {
         std::lock_guard guard(lock);
-        data = cachedArtworkData;
+        storeCopy(data, cachedArtworkData);
     }
     QString version;
     if (player == kMusicPlayer) {
@@ -81,13 +91,13 @@ std::optional<MediaRemoteService::PlayerInfo> MediaRemoteService::Shared::fetchP
     {
         std::lock_guard guard(lock);
         sameTrack = lastArtworkTrackKey && *lastArtworkTrackKey == key;
-        if (sameTrack && !data) data = cachedArtworkData;
+        if (sameTrack && !data) storeCopy(data, cachedArtworkData);
     }
     if (!sameTrack) {
         if (player == kMusicPlayer) data = scripts.runScriptForData(playerScript(PlayerScriptKind::artworkData, player));
         std::lock_guard guard(lock);
-        lastArtworkTrackKey = key;
-        cachedArtworkData = data;
+        storeCopy(lastArtworkTrackKey, std::optional(key));
+        storeCopy(cachedArtworkData, data);
     }
     return PlayerInfo{title, artist, album, state == QLatin1String("playing"), data, version};
 }
@@ -129,7 +139,7 @@ Task MediaRemoteService::onMain(F work) {
 
 #define VOCALYNX_PUBLISH(field, signalCall) \
     if (field == value) return;             \
-    field = value;                          \
+    storeCopy(field, value);                \
     emit signalCall;                        \
     emit changed();
 
@@ -235,10 +245,10 @@ void MediaRemoteService::applyPlayerInfo(const PlayerInfo& info, const QString& 
         std::lock_guard guard(shared_->lock);
         sameTrackAndVersion = shared_->lastArtworkTrackKey == key && artworkVersion_ == stored;
         if (sameTrackAndVersion) {
-            cached = shared_->cachedArtworkData;
+            storeCopy(cached, shared_->cachedArtworkData);
         } else {
-            shared_->lastArtworkTrackKey = key;
-            shared_->cachedArtworkData = info.artworkData;
+            storeCopy(shared_->lastArtworkTrackKey, std::optional(key));
+            storeCopy(shared_->cachedArtworkData, info.artworkData);
         }
     }
     if (sameTrackAndVersion) {
@@ -379,7 +389,7 @@ void MediaRemoteService::applySearchedArtwork(const QString& key, const QByteArr
     {
         std::lock_guard guard(shared_->lock);
         if (!shared_->lastArtworkTrackKey || *shared_->lastArtworkTrackKey != key) return;
-        shared_->cachedArtworkData = bytes;
+        storeCopy(shared_->cachedArtworkData, std::optional(bytes));
     }
     setArtwork(image);
     publishAccentColor(image);

@@ -7,10 +7,8 @@ namespace vocalynx {
 
 DBusDistributedNotifications::DBusDistributedNotifications() = default;
 
-DBusDistributedNotifications::~DBusDistributedNotifications() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    for (auto& receiver : receivers_) bus.disconnect(QString(), QString(), QString(), QString(), receiver.get(), nullptr);
-}
+// Destroying a receiver removes its connection to the bus.
+DBusDistributedNotifications::~DBusDistributedNotifications() = default;
 
 std::optional<DBusDistributedNotifications::SignalName> DBusDistributedNotifications::signalFor(
     const QString& notificationName) {

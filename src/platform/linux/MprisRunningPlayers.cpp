@@ -9,8 +9,9 @@ namespace vocalynx {
 MprisRunningPlayers::MprisRunningPlayers(QDBusConnection connection, QObject* parent)
     : QObject(parent), connection_(std::move(connection)) {
     // Follow changes before listing, so that nothing between the two is missed.
-    if (QDBusConnectionInterface* bus = connection_.interface())
-        connect(bus, &QDBusConnectionInterface::serviceOwnerChanged, this, &MprisRunningPlayers::nameOwnerChanged);
+    connection_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
+                        SLOT(nameOwnerChanged(QString, QString, QString)));
 }
 
 QSet<QString> MprisRunningPlayers::scanRunningPlayers() {

@@ -21,8 +21,10 @@ public:
     ObserverToken observeLaunches(Handler handler) override;
     ObserverToken observeTerminations(Handler handler) override;
 
-private:
+private slots:
     void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+
+private:
     void notify(const QSet<QString>& before);
     ObserverToken add(std::vector<std::weak_ptr<Handler>>& list, Handler handler);
 

@@ -1,0 +1,264 @@
+// The media service with its real adapters on the private session bus: a stand-in MPRIS player
+// of ours stands for Spotify or another player, and a loopback HTTP server serves artwork and
+// search answers.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDBusConnection>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTimer>
+#include <future>
+
+#include "LiveRuntime.h"
+#include "LoopbackHttpServer.h"
+#include "gestures/MediaRemoteService.h"
+#include "platform/linux/MprisRunningPlayers.h"
+#include "platform/linux/MprisScriptRunner.h"
+#include "platform/linux/QtHttpClient.h"
+#include "platform/linux/QtImageDecoder.h"
+
+namespace vocalynx::test {
+namespace {
+
+QByteArray solidPng(int size, QRgb color) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(color);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+// One stand-in player process.
+class StandInPlayer {
+public:
+    explicit StandInPlayer(const QStringList& arguments) {
+        process_.setProgram(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/mpris_stand_in_player"));
+        process_.setArguments(arguments);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start();
+    }
+    ~StandInPlayer() {
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(pid_t(process_.processId()), SIGCONT);
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    bool waitForLine(const QString& line, int timeoutMs = 10000) {
+        return processEventsUntil([&] { return lines().contains(line); }, timeoutMs);
+    }
+    QStringList lines() {
+        output_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return output_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QStringList calls() {
+        QStringList out;
+        for (const QString& line : lines())
+            if (line.startsWith(QLatin1String("call "))) out << line;
+        return out;
+    }
+    void send(const QString& line) {
+        process_.write((line + QLatin1Char('\n')).toUtf8());
+        waitForLine(QStringLiteral("ok ") + line.section(QLatin1Char(' '), 0, 0));
+    }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    QString output_;
+};
+
+class MediaServiceIntegration : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "needs the private session bus"; }
+
+    // Declared in this order so that the runtime's worker threads end before the ports they use.
+    QApplication& app = guiApplication();
+    LoopbackHttpServer web;
+    QtHttpClient http{5000};
+    MprisScriptRunner scripts{http, QDBusConnection::sessionBus(), 500};
+    MprisRunningPlayers players;
+    QtImageDecoder images;
+    LiveRuntime live;
+    MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(web.base())}};
+};
+
+TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
+    web.serve("/art/cover.png", solidPng(4, qRgb(51, 102, 204)));
+    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record", "--art-url",
+                           web.base() + "/art/cover.png"});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
+    EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
+    EXPECT_EQ(media.trackTitle(), "Song");
+    EXPECT_EQ(media.artist(), "Singer");
+    EXPECT_EQ(media.album(), "Record");
+    EXPECT_TRUE(media.isPlaying());
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(media.artwork()->width, 4);
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0.2, 0.4, 0.8, 1}));
+    EXPECT_EQ(media.automationWarning(), std::nullopt);
+}
+
+TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
+    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+
+    ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
+    EXPECT_FALSE(media.isPlaying());
+    ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
+    // The refresh polls read the paused state back; give them time to confirm it.
+    ASSERT_TRUE(processEventsUntil([&] { return spotify.calls().size() == 1 && !media.isPlaying(); }));
+    ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
+    ASSERT_TRUE(processEventsUntil([&] { return spotify.calls().size() == 2; }));
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+
+    // A recording while the player plays pauses it and resumes it afterwards.
+    media.pauseForRecording();
+    ASSERT_TRUE(spotify.waitForLine("call Pause"));
+    media.resumeAfterRecording();
+    ASSERT_TRUE(spotify.waitForLine("call Play"));
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+
+    // A recording while nothing plays sends nothing: the next command is the next call to arrive.
+    spotify.send("status Paused");
+    media.pollNowPlaying();
+    ASSERT_TRUE(processEventsUntil([&] { return !media.isPlaying(); }));
+    media.pauseForRecording();
+    media.resumeAfterRecording();
+    ASSERT_TRUE(media.sendCommand(MediaCommand::next));
+    ASSERT_TRUE(spotify.waitForLine("call Next"));
+    EXPECT_EQ(spotify.calls().mid(0, 5),
+              QStringList({"call PlayPause", "call PlayPause", "call Pause", "call Play", "call Next"}));
+}
+
+TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
+    StandInPlayer own({"--name", "org.mpris.MediaPlayer2.vocalynx", "--title", "Vocalynx"});
+    ASSERT_TRUE(own.waitForLine("ready"));
+    media.startMonitoring();
+    EXPECT_TRUE(media.cachedRunningPlayers().isEmpty());
+    EXPECT_EQ(media.targetPlayer(), QString());
+
+    QTemporaryDir dir;
+    const QString cover = dir.filePath("cover.png");
+    {
+        QFile f(cover);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(solidPng(2, qRgb(255, 0, 0)));
+    }
+    StandInPlayer other({"--name", "org.mpris.MediaPlayer2.standin", "--title", "Local", "--artist", "Band", "--album",
+                         "Disc", "--art-url", QUrl::fromLocalFile(cover).toString()});
+    ASSERT_TRUE(other.waitForLine("ready"));
+    ASSERT_TRUE(processEventsUntil([&] { return media.cachedRunningPlayers().contains(kMusicPlayer); }));
+    media.pollNowPlaying();
+    ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
+    EXPECT_EQ(media.activePlayer(), kMusicPlayer);
+    EXPECT_EQ(media.trackTitle(), "Local");
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1, 0, 0, 1}));
+    EXPECT_EQ(media.artworkVersion(), trackKey(kMusicPlayer, "Local", "Band", "Disc") + "||1");
+    EXPECT_TRUE(web.requests().isEmpty()) << "the player's own artwork needs no search";
+}
+
+TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
+    web.serve("/search?term=Song%20Singer%20Record&media=music&limit=10",
+              QByteArray(R"({"results":[{"collectionName":"Other","artworkUrl100":")") + web.base().toLatin1() +
+                  R"(/other/100x100bb.png"},{"collectionName":"record","artworkUrl100":")" + web.base().toLatin1() +
+                  R"(/cover/100x100bb.png"}]})");
+    web.serve("/cover/600x600bb.png", solidPng(3, qRgb(0, 255, 0)));
+    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 1, 0, 1}));
+    EXPECT_EQ(web.requests(),
+              QStringList({"/search?term=Song%20Singer%20Record&media=music&limit=10", "/cover/600x600bb.png"}));
+}
+
+TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThread) {
+    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle() == "Song"; }));
+
+    // A player that stops answering: the poll gives up after its timeout, and meanwhile the
+    // main thread keeps running.
+    ::kill(pid_t(spotify.process().processId()), SIGSTOP);
+    media.pollNowPlaying();
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle().isEmpty(); }));
+    EXPECT_GE(ticks, 3) << "the main thread ran while the player hung";
+    EXPECT_TRUE(media.sendCommand(MediaCommand::toggle)) << "the player still owns its name";
+
+    // A player that goes away: its name leaves the bus and the next poll clears everything.
+    ::kill(pid_t(spotify.process().processId()), SIGKILL);
+    ::kill(pid_t(spotify.process().processId()), SIGCONT);
+    ASSERT_TRUE(processEventsUntil([&] { return media.cachedRunningPlayers().isEmpty(); }));
+    media.pollNowPlaying();
+    ASSERT_TRUE(processEventsUntil([&] { return media.activePlayer().isEmpty() && !media.isPlaying(); }));
+    EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
+}
+
+// Downloads run on a worker thread, as the service runs them, while this thread serves.
+std::optional<QByteArray> download(QtHttpClient& client, const QUrl& url) {
+    auto result = std::async(std::launch::async, [&] { return client.get(url); });
+    processEventsUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 15000);
+    return result.get();
+}
+
+TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
+    guiApplication();
+    LoopbackHttpServer web;
+    web.serve("/ok", "body");
+    web.serve("/big", QByteArray(4096, 'x'));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("local.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("local bytes");
+    file.close();
+    // A server that accepts and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    // A port with nobody listening.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+
+    QtHttpClient client(1000, 1024);
+    const struct {
+        const char* name;
+        QUrl url;
+        std::optional<QByteArray> body;
+    } cases[] = {
+        {"success", QUrl(web.base() + "/ok"), QByteArray("body")},
+        {"not found", QUrl(web.base() + "/missing"), std::nullopt},
+        {"larger than the limit", QUrl(web.base() + "/big"), std::nullopt},
+        {"local file", QUrl::fromLocalFile(file.fileName()), QByteArray("local bytes")},
+        {"missing local file", QUrl::fromLocalFile(dir.filePath("none")), std::nullopt},
+        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())), std::nullopt},
+        {"connection refused", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), std::nullopt},
+        {"relative address", QUrl("ok"), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(download(client, c.url), c.body);
+    }
+}
+
+}  // namespace
+}  // namespace vocalynx::test

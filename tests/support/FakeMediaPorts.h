@@ -1,0 +1,171 @@
+#pragma once
+// Fakes behind the media service's ports: players that answer the player scripts, the running-
+// player source, downloads from a table, and an image decoder for a tiny text image format.
+
+#include <QMap>
+#include <QStringList>
+#include <functional>
+#include <mutex>
+
+#include "platform/HttpClient.h"
+#include "platform/ImageDecoder.h"
+#include "platform/PlayerScripts.h"
+#include "platform/RunningPlayers.h"
+#include "platform/ScriptRunner.h"
+
+namespace vocalynx::test {
+
+// What one fake player answers.
+struct FakePlayer {
+    std::optional<QString> status;        // the status reply; none = the script fails
+    std::optional<QString> artworkCount;  // Music
+    std::optional<QByteArray> artworkData;
+    std::optional<QString> artworkUrl;    // Spotify
+    bool commandsSucceed = true;
+};
+
+// Answers the recognised scripts from the players' tables and records each as "<player>:<kind>"
+// (kinds: status toggle next previous play pause count data url). Other texts fail and are
+// recorded as "unrecognised".
+class FakeScriptRunner final : public ScriptRunner {
+public:
+    bool runScript(const QString& source) override { return answer(source).ok; }
+    std::optional<QString> runScriptForString(const QString& source) override { return answer(source).text; }
+    std::optional<QByteArray> runScriptForData(const QString& source) override { return answer(source).data; }
+
+    QStringList calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    int count(const QString& call) const { return int(calls().count(call)); }
+    void clearCalls() {
+        std::lock_guard lock(mutex_);
+        calls_.clear();
+    }
+
+    QMap<QString, FakePlayer> players;
+    // Runs before a script is answered (e.g. to change a player mid-poll).
+    std::function<void(const QString& call)> beforeAnswer;
+
+private:
+    struct Answer {
+        bool ok = false;
+        std::optional<QString> text;
+        std::optional<QByteArray> data;
+    };
+    static QString kindName(PlayerScriptKind kind) {
+        switch (kind) {
+        case PlayerScriptKind::status: return "status";
+        case PlayerScriptKind::toggle: return "toggle";
+        case PlayerScriptKind::next: return "next";
+        case PlayerScriptKind::previous: return "previous";
+        case PlayerScriptKind::play: return "play";
+        case PlayerScriptKind::pause: return "pause";
+        case PlayerScriptKind::artworkCount: return "count";
+        case PlayerScriptKind::artworkData: return "data";
+        case PlayerScriptKind::artworkUrl: return "url";
+        }
+        return {};
+    }
+    Answer answer(const QString& source) {
+        const auto script = recognisePlayerScript(source);
+        const QString call = script ? script->player + ":" + kindName(script->kind) : QStringLiteral("unrecognised");
+        {
+            std::lock_guard lock(mutex_);
+            calls_ << call;
+        }
+        if (beforeAnswer) beforeAnswer(call);
+        if (!script) return {};
+        const auto found = players.constFind(script->player);  // read-only: polls run concurrently
+        if (found == players.constEnd()) return {};
+        const FakePlayer& p = *found;
+        switch (script->kind) {
+        case PlayerScriptKind::status: return {p.status.has_value(), p.status, {}};
+        case PlayerScriptKind::artworkCount: return {p.artworkCount.has_value(), p.artworkCount, {}};
+        case PlayerScriptKind::artworkData: return {p.artworkData.has_value(), {}, p.artworkData};
+        case PlayerScriptKind::artworkUrl: return {p.artworkUrl.has_value(), p.artworkUrl, {}};
+        default: return {p.commandsSucceed, {}, {}};
+        }
+    }
+    mutable std::mutex mutex_;
+    QStringList calls_;
+};
+
+class FakeRunningPlayers final : public RunningPlayerSource {
+public:
+    QSet<QString> scanRunningPlayers() override { return running; }
+    ObserverToken observeLaunches(Handler handler) override {
+        auto token = std::make_shared<Handler>(std::move(handler));
+        launchHandlers.push_back(token);
+        return token;
+    }
+    ObserverToken observeTerminations(Handler handler) override {
+        auto token = std::make_shared<Handler>(std::move(handler));
+        terminationHandlers.push_back(token);
+        return token;
+    }
+    void launch(const QString& player) {
+        running.insert(player);
+        for (auto& h : launchHandlers)
+            if (auto handler = h.lock()) (*handler)(player);
+    }
+    void terminate(const QString& player) {
+        running.remove(player);
+        for (auto& h : terminationHandlers)
+            if (auto handler = h.lock()) (*handler)(player);
+    }
+
+    QSet<QString> running;
+    std::vector<std::weak_ptr<Handler>> launchHandlers;
+    std::vector<std::weak_ptr<Handler>> terminationHandlers;
+};
+
+// Answers addresses from a table; anything else fails. Records each requested address.
+class FakeHttpClient final : public HttpClient {
+public:
+    std::optional<QByteArray> get(const QUrl& url) override {
+        const QString address = url.toString(QUrl::FullyEncoded);
+        {
+            std::lock_guard lock(mutex_);
+            requests_ << address;
+        }
+        if (beforeAnswer) beforeAnswer(address);
+        if (!bodies.contains(address)) return std::nullopt;
+        return bodies.value(address);
+    }
+    QStringList requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    int count(const QString& address) const { return int(requests().count(address)); }
+
+    QMap<QString, QByteArray> bodies;
+    std::function<void(const QString& address)> beforeAnswer;
+
+private:
+    mutable std::mutex mutex_;
+    QStringList requests_;
+};
+
+// Reads "img:<width>x<height>:<r>,<g>,<b>,<a>" as an image of one colour; anything else is no image.
+class FakeImageDecoder final : public ImageDecoder {
+public:
+    static QByteArray encode(int width, int height, int r, int g, int b, int a = 255) {
+        return QStringLiteral("img:%1x%2:%3,%4,%5,%6").arg(width).arg(height).arg(r).arg(g).arg(b).arg(a).toLatin1();
+    }
+    static RgbaImage solid(int width, int height, int r, int g, int b, int a = 255) {
+        RgbaImage image{width, height, QByteArray()};
+        for (int i = 0; i < width * height; ++i) image.pixels.append(char(r)).append(char(g)).append(char(b)).append(char(a));
+        return image;
+    }
+    std::optional<RgbaImage> decode(const QByteArray& bytes) const override {
+        const QList<QByteArray> parts = bytes.split(':');
+        if (parts.size() != 3 || parts[0] != "img") return std::nullopt;
+        const QList<QByteArray> size = parts[1].split('x');
+        const QList<QByteArray> rgba = parts[2].split(',');
+        if (size.size() != 2 || rgba.size() != 4) return std::nullopt;
+        return solid(size[0].toInt(), size[1].toInt(), rgba[0].toInt(), rgba[1].toInt(), rgba[2].toInt(), rgba[3].toInt());
+    }
+};
+
+}  // namespace vocalynx::test

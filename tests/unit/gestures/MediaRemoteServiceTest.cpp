@@ -1,0 +1,495 @@
+// The media service on the virtual clock, with fake players, a fake running-player source and
+// fake downloads: readings, the poll order, the warning, commands and their refresh polls, the
+// recording pause, and the artwork cache and search.
+
+#include <gtest/gtest.h>
+
+#include "FakeMediaPorts.h"
+#include "TestRuntime.h"
+#include "gestures/MediaRemoteService.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+const QString kWarningPrefix = QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 ");
+
+QString playing(const QString& title, const QString& artist = "Artist", const QString& album = "Album") {
+    return "playing||" + title + "||" + artist + "||" + album;
+}
+
+class MediaServiceTest : public ::testing::Test {
+protected:
+    // Starts monitoring with the given players running and lets the first poll finish.
+    void start(QSet<QString> running) {
+        players.running = std::move(running);
+        media.startMonitoring();
+        rt.time.runUntilIdle();
+    }
+    void poll() {
+        media.pollNowPlaying();
+        rt.time.runUntilIdle();
+    }
+    QString key(const QString& player, const QString& title) const { return trackKey(player, title, "Artist", "Album"); }
+    QString searchUrl(const QString& title) const {
+        return "https://search.test/search?term=" + title + "%20Artist%20Album&media=music&limit=10";
+    }
+
+    TestRuntime rt;
+    FakeScriptRunner scripts;
+    FakeRunningPlayers players;
+    FakeHttpClient http;
+    FakeImageDecoder images;
+    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl("https://search.test")}};
+};
+
+// ---- readings ----
+
+struct ReplyCase {
+    const char* name;
+    std::optional<QString> reply;
+    bool read;
+    QString title, artist, album;
+    bool isPlaying;
+};
+
+TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
+    const ReplyCase cases[] = {
+        {"playing", "playing||Song||Singer||Record", true, "Song", "Singer", "Record", true},
+        {"paused", "paused||Song||Singer||Record", true, "Song", "Singer", "Record", false},
+        {"five parts: the fourth is the album", "playing||Song||Singer||Record||extra", true, "Song", "Singer", "Record", true},
+        {"empty artist and album are kept", "playing||Song||||", true, "Song", "", "", true},
+        {"any other state is not playing", "fast forwarding||Song||Singer||Record", true, "Song", "Singer", "Record", false},
+        {"empty title", "playing||||Singer||Record", false, "", "", "", false},
+        {"three parts", "playing||Song||Singer", false, "", "", "", false},
+        {"stopped", "stopped", false, "", "", "", false},
+        {"script error", std::nullopt, false, "", "", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestRuntime localRt;
+        FakeScriptRunner localScripts;
+        FakeRunningPlayers localPlayers;
+        localPlayers.running = {kMusicPlayer};
+        localScripts.players[kMusicPlayer].status = c.reply;
+        MediaRemoteService service{{localRt.runtime(), localScripts, localPlayers, http, images, QUrl("https://search.test")}};
+        service.startMonitoring();
+        localRt.time.runUntilIdle();
+        EXPECT_EQ(service.trackTitle(), c.title);
+        EXPECT_EQ(service.artist(), c.artist);
+        EXPECT_EQ(service.album(), c.album);
+        EXPECT_EQ(service.isPlaying(), c.isPlaying);
+        EXPECT_EQ(service.activePlayer(), c.read ? kMusicPlayer : QString());
+        // With Music running and nothing read while no title was shown, the warning appears.
+        EXPECT_EQ(service.automationWarning(), c.read ? std::nullopt : std::optional(kWarningPrefix + "Music。"));
+        EXPECT_FALSE(localScripts.calls().contains("unrecognised"));
+    }
+}
+
+TEST_F(MediaServiceTest, MusicIsReadFirstAndSpotifyOnlyWhenMusicGivesNothing) {
+    scripts.players[kMusicPlayer].status = playing("From Music");
+    scripts.players[kSpotifyPlayer].status = playing("From Spotify");
+    start({kMusicPlayer, kSpotifyPlayer});
+    EXPECT_EQ(media.activePlayer(), kMusicPlayer);
+    EXPECT_EQ(media.trackTitle(), "From Music");
+    EXPECT_EQ(scripts.count("Spotify:status"), 0);
+
+    // A Music reply without a title gives no reading: the poll goes on to Spotify.
+    scripts.players[kMusicPlayer].status = "playing||||Artist||Album";
+    poll();
+    EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
+    EXPECT_EQ(media.trackTitle(), "From Spotify");
+}
+
+TEST_F(MediaServiceTest, APlayerThatDoesNotRunIsNeverAsked) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    scripts.players[kSpotifyPlayer].status = playing("Other");
+    start({kSpotifyPlayer});
+    EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
+    EXPECT_EQ(scripts.count("Music:status"), 0);
+}
+
+TEST_F(MediaServiceTest, WarningListsEveryRunningPlayerInOrder) {
+    EXPECT_EQ(MediaRemoteService::automationWarningText({kSpotifyPlayer, kMusicPlayer}), kWarningPrefix + "Music / Spotify。");
+    start({kSpotifyPlayer, kMusicPlayer});  // both run, neither can be read
+    EXPECT_EQ(media.automationWarning(), kWarningPrefix + "Music / Spotify。");
+    EXPECT_EQ(media.trackTitle(), "");
+}
+
+TEST_F(MediaServiceTest, WithoutRunningPlayersPollsClearAndCommandsAreRefused) {
+    media.setAutomationWarning(QStringLiteral("earlier"));
+    media.setTrackTitle("Old");
+    media.setActivePlayer(kMusicPlayer);
+    media.setIsPlaying(true);
+    start({});
+    EXPECT_EQ(media.trackTitle(), "");
+    EXPECT_EQ(media.activePlayer(), "");
+    EXPECT_FALSE(media.isPlaying());
+    EXPECT_EQ(media.automationWarning(), QStringLiteral("earlier")) << "clearing leaves the warning alone";
+    EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(scripts.calls().isEmpty());
+}
+
+TEST_F(MediaServiceTest, AStoppedPlayerClearsTheTrackAndWarnsOnTheNextPoll) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    start({kMusicPlayer});
+    ASSERT_EQ(media.trackTitle(), "Song");
+
+    scripts.players[kMusicPlayer].status = "stopped";
+    poll();
+    EXPECT_EQ(media.trackTitle(), "");
+    EXPECT_EQ(media.automationWarning(), std::nullopt) << "a title was still shown";
+    poll();
+    EXPECT_EQ(media.automationWarning(), kWarningPrefix + "Music。");
+
+    // A reading again removes the warning.
+    scripts.players[kMusicPlayer].status = playing("Song");
+    poll();
+    EXPECT_EQ(media.automationWarning(), std::nullopt);
+}
+
+// ---- monitoring ----
+
+TEST_F(MediaServiceTest, PollsEveryFiveSecondsAndASecondStartAddsNothing) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    start({kMusicPlayer});
+    media.startMonitoring();
+    rt.time.runUntilIdle();
+    EXPECT_EQ(players.launchHandlers.size(), 1u);
+    EXPECT_EQ(players.terminationHandlers.size(), 1u);
+    EXPECT_EQ(scripts.count("Music:status"), 1);
+    rt.time.advance(4.9);
+    EXPECT_EQ(scripts.count("Music:status"), 1);
+    rt.time.advance(0.1);
+    EXPECT_EQ(scripts.count("Music:status"), 2);
+    rt.time.advance(10);
+    EXPECT_EQ(scripts.count("Music:status"), 4);
+}
+
+TEST_F(MediaServiceTest, LaunchesAndTerminationsChangeThePlayerSetForTheNextPoll) {
+    scripts.players[kSpotifyPlayer].status = playing("Song");
+    start({});
+    players.launch(kSpotifyPlayer);
+    EXPECT_EQ(media.cachedRunningPlayers(), QSet<QString>{kSpotifyPlayer});
+    EXPECT_TRUE(scripts.calls().isEmpty()) << "the observer itself does not poll";
+    rt.time.advance(5);
+    EXPECT_EQ(media.trackTitle(), "Song");
+
+    players.terminate(kSpotifyPlayer);
+    rt.time.advance(5);
+    EXPECT_EQ(media.trackTitle(), "");
+    EXPECT_EQ(media.activePlayer(), "");
+}
+
+TEST_F(MediaServiceTest, PublishedFieldsAreAnnouncedOnChange) {
+    QStringList seen;
+    QObject::connect(&media, &MediaRemoteService::trackTitleChanged, [&](const QString& t) { seen << "title:" + t; });
+    QObject::connect(&media, &MediaRemoteService::isPlayingChanged, [&](bool p) { seen << QString("playing:%1").arg(p); });
+    int changes = 0;
+    QObject::connect(&media, &MediaRemoteService::changed, [&] { ++changes; });
+    scripts.players[kMusicPlayer].status = playing("Song");
+    start({kMusicPlayer});
+    poll();  // the same reading again announces nothing
+    EXPECT_EQ(seen, QStringList({"title:Song", "playing:1"}));
+    EXPECT_GE(changes, 2);
+}
+
+// ---- commands ----
+
+struct CommandCase {
+    MediaCommand command;
+    bool playingBefore;
+    bool playingAfter;
+    const char* call;
+};
+
+TEST_F(MediaServiceTest, CommandsChangeThePlayStateAtOnceAndSendTheirScript) {
+    const CommandCase cases[] = {
+        {MediaCommand::toggle, true, false, "Spotify:toggle"},  {MediaCommand::toggle, false, true, "Spotify:toggle"},
+        {MediaCommand::next, false, true, "Spotify:next"},      {MediaCommand::previous, false, true, "Spotify:previous"},
+        {MediaCommand::play, false, true, "Spotify:play"},      {MediaCommand::pause, true, false, "Spotify:pause"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        scripts.clearCalls();
+        media.setActivePlayer(kSpotifyPlayer);
+        media.setIsPlaying(c.playingBefore);
+        ASSERT_TRUE(media.sendCommand(c.command));
+        EXPECT_EQ(media.isPlaying(), c.playingAfter);
+        EXPECT_TRUE(scripts.calls().isEmpty()) << "the script runs on the background queue";
+        rt.time.runUntilIdle();
+        EXPECT_EQ(scripts.calls(), QStringList{c.call});
+        rt.time.advance(1);
+    }
+}
+
+TEST_F(MediaServiceTest, ASuccessfulCommandRefreshesAfterTheThreeDelays) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    start({kMusicPlayer});
+    media.setAutomationWarning(QStringLiteral("stale"));
+    ASSERT_TRUE(media.isPlaying());
+    ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
+    EXPECT_FALSE(media.isPlaying());
+    rt.time.runUntilIdle();
+    EXPECT_EQ(media.automationWarning(), std::nullopt);
+    scripts.players[kMusicPlayer].status = "paused||Song||Artist||Album";
+    const int before = scripts.count("Music:status");
+    const std::pair<double, int> steps[] = {{0.11, 0}, {0.01, 1}, {0.32, 1}, {0.01, 2}, {0.44, 2}, {0.01, 3}};
+    for (auto [advance, polls] : steps) {
+        rt.time.advance(advance);
+        EXPECT_EQ(scripts.count("Music:status") - before, polls);
+    }
+    EXPECT_FALSE(media.isPlaying());
+}
+
+TEST_F(MediaServiceTest, AFailedCommandWarnsAndDoesNotRefresh) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    scripts.players[kMusicPlayer].commandsSucceed = false;
+    start({kMusicPlayer});
+    ASSERT_TRUE(media.sendCommand(MediaCommand::next));
+    rt.time.runUntilIdle();
+    EXPECT_EQ(media.automationWarning(), kWarningPrefix + "Music。");
+    const int before = scripts.count("Music:status");
+    rt.time.advance(1);
+    EXPECT_EQ(scripts.count("Music:status"), before);
+}
+
+TEST_F(MediaServiceTest, TargetPlayerPrefersTheActivePlayerThenMusicThenSpotify) {
+    start({kSpotifyPlayer});
+    EXPECT_EQ(media.targetPlayer(), kSpotifyPlayer);
+    players.launch(kMusicPlayer);
+    EXPECT_EQ(media.targetPlayer(), kMusicPlayer);
+    media.setActivePlayer(kSpotifyPlayer);
+    EXPECT_EQ(media.targetPlayer(), kSpotifyPlayer);
+    media.setActivePlayer(QString());
+    players.terminate(kMusicPlayer);
+    players.terminate(kSpotifyPlayer);
+    EXPECT_EQ(media.targetPlayer(), QString());
+}
+
+// ---- around a recording ----
+
+TEST_F(MediaServiceTest, ARecordingPausesAPlayingPlayerAndResumesItAfterwards) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    start({kMusicPlayer});
+    scripts.clearCalls();
+    media.pauseForRecording();
+    EXPECT_FALSE(media.isPlaying());
+    EXPECT_TRUE(media.wasPlayingBeforeRecording());
+    rt.time.runUntilIdle();
+    EXPECT_EQ(scripts.calls(), QStringList{"Music:pause"});
+
+    media.resumeAfterRecording();
+    EXPECT_FALSE(media.wasPlayingBeforeRecording());
+    EXPECT_EQ(media.playerBeforeRecording(), QString());
+    rt.time.runUntilIdle();
+    EXPECT_EQ(scripts.calls(), QStringList({"Music:pause", "Music:play"}));
+    rt.time.advance(1);
+    EXPECT_EQ(scripts.count("Music:status"), 6) << "the pause and the resume each refresh three times";
+}
+
+TEST_F(MediaServiceTest, ARecordingWhileNothingPlaysSendsNothing) {
+    scripts.players[kMusicPlayer].status = "paused||Song||Artist||Album";
+    start({kMusicPlayer});
+    scripts.clearCalls();
+    media.pauseForRecording();
+    media.resumeAfterRecording();
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(scripts.calls().isEmpty());
+    // Resuming twice after one pause sends the play only once.
+    media.setIsPlaying(true);
+    media.pauseForRecording();
+    media.resumeAfterRecording();
+    media.resumeAfterRecording();
+    rt.time.runUntilIdle();
+    EXPECT_EQ(scripts.count("Music:play"), 1);
+}
+
+TEST_F(MediaServiceTest, AFailedResumeWarns) {
+    scripts.players[kSpotifyPlayer].status = playing("Song");
+    start({kSpotifyPlayer});
+    media.pauseForRecording();
+    rt.time.runUntilIdle();
+    scripts.players[kSpotifyPlayer].commandsSucceed = false;
+    media.resumeAfterRecording();
+    rt.time.runUntilIdle();
+    EXPECT_EQ(media.automationWarning(), kWarningPrefix + "Spotify。");
+}
+
+// ---- artwork ----
+
+TEST_F(MediaServiceTest, MusicArtworkIsFetchedOncePerTrackAndGivesTheAccentColour) {
+    auto& music = scripts.players[kMusicPlayer];
+    music.status = playing("Song");
+    music.artworkCount = "1";
+    music.artworkData = FakeImageDecoder::encode(2, 2, 255, 0, 51);
+    start({kMusicPlayer});
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(2, 2, 255, 0, 51));
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1.0, 0.0, 0.2, 1.0}));
+    EXPECT_EQ(media.artworkVersion(), key(kMusicPlayer, "Song") + "||1");
+
+    int artworkChanges = 0;
+    QObject::connect(&media, &MediaRemoteService::artworkChanged, [&] { ++artworkChanges; });
+    poll();
+    poll();
+    EXPECT_EQ(scripts.count("Music:data"), 1);
+    EXPECT_EQ(artworkChanges, 0);
+    EXPECT_TRUE(http.requests().isEmpty()) << "no search for a track with artwork";
+
+    // Another track asks for its bytes again.
+    music.status = playing("Next song");
+    music.artworkData = FakeImageDecoder::encode(1, 1, 0, 0, 0);
+    poll();
+    EXPECT_EQ(scripts.count("Music:data"), 2);
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 0, 0, 1}));
+}
+
+TEST_F(MediaServiceTest, ATrackWithoutArtworkIsSearchedOnceAndAFailedKeyNeverAgain) {
+    auto& music = scripts.players[kMusicPlayer];
+    music.status = playing("Song");
+    music.artworkCount = "0";
+    start({kMusicPlayer});  // the search finds nothing: no answer
+    EXPECT_EQ(http.requests(), QStringList{searchUrl("Song")});
+    EXPECT_EQ(media.failedArtworkKeys(), QSet<QString>{key(kMusicPlayer, "Song")});
+    EXPECT_FALSE(media.artwork());
+
+    // The count changes, so publishing runs again, but the failed key is not searched.
+    music.artworkCount = "2";
+    poll();
+    poll();
+    EXPECT_EQ(http.requests().size(), 1);
+    EXPECT_EQ(scripts.count("Music:data"), 1) << "the bytes of a known track are not asked for again";
+}
+
+TEST_F(MediaServiceTest, ASearchedArtworkIsShownAndCachedForTheTrack) {
+    auto& music = scripts.players[kMusicPlayer];
+    music.status = playing("Song");
+    music.artworkCount = "0";
+    http.bodies[searchUrl("Song")] = R"({"results":[
+        {"collectionName":"Other","artworkUrl100":"https://img.test/other/100x100bb.jpg"},
+        {"collectionName":"ALBUM","artworkUrl100":"https://img.test/a/100x100bb.jpg"}]})";
+    http.bodies["https://img.test/a/600x600bb.jpg"] = FakeImageDecoder::encode(3, 3, 10, 20, 30);
+    start({kMusicPlayer});
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(3, 3, 10, 20, 30));
+    EXPECT_EQ(media.cachedArtworkData(), FakeImageDecoder::encode(3, 3, 10, 20, 30));
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{10 / 255.0, 20 / 255.0, 30 / 255.0, 1}));
+    EXPECT_TRUE(media.failedArtworkKeys().isEmpty());
+
+    // Later polls of the same track keep it and search no more.
+    poll();
+    EXPECT_TRUE(media.artwork());
+    EXPECT_EQ(http.count(searchUrl("Song")), 1);
+}
+
+TEST_F(MediaServiceTest, ASearchAnswerForAnOlderTrackIsDropped) {
+    auto& music = scripts.players[kMusicPlayer];
+    music.status = playing("First");
+    music.artworkCount = "0";
+    http.bodies[searchUrl("First")] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies["https://img.test/600x600bb"] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
+    // While the search for the first track runs, the player moves on and a poll reads the new track.
+    http.beforeAnswer = [&](const QString& address) {
+        if (address != searchUrl("First")) return;
+        music.status = playing("Second");
+        media.pollNowPlaying();
+    };
+    start({kMusicPlayer});
+    EXPECT_EQ(media.trackTitle(), "Second");
+    EXPECT_FALSE(media.artwork()) << "the first track's artwork must not show for the second";
+    EXPECT_EQ(media.pendingArtworkFetchKey(), key(kMusicPlayer, "Second"));
+}
+
+TEST_F(MediaServiceTest, SearchResultsApplyOnlyForThePendingKeyOfTheCurrentTrack) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    scripts.players[kMusicPlayer].artworkCount = "0";
+    start({kMusicPlayer});
+    const QString current = key(kMusicPlayer, "Song");
+    const RgbaImage image = FakeImageDecoder::solid(1, 1, 1, 2, 3);
+    media.applySearchedArtwork(key(kMusicPlayer, "Other"), "bytes", image);
+    EXPECT_FALSE(media.artwork()) << "not the pending key";
+    media.clearNowPlaying();
+    media.applySearchedArtwork(current, "bytes", image);
+    EXPECT_FALSE(media.artwork()) << "the track is no longer the current one";
+}
+
+TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
+    auto& spotify = scripts.players[kSpotifyPlayer];
+    spotify.status = playing("Song");
+    spotify.artworkUrl = "https://art.test/one";
+    http.bodies["https://art.test/one"] = FakeImageDecoder::encode(1, 1, 50, 60, 70);
+    start({kSpotifyPlayer});
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(media.artworkVersion(), key(kSpotifyPlayer, "Song") + "||https://art.test/one");
+    poll();
+    poll();
+    EXPECT_EQ(http.count("https://art.test/one"), 3);
+    EXPECT_EQ(scripts.count("Spotify:data"), 0);
+
+    // A new track without an address carries the cached bytes, i.e. the previous track's image.
+    spotify.status = playing("Next");
+    spotify.artworkUrl = "";
+    poll();
+    EXPECT_EQ(media.trackTitle(), "Next");
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(1, 1, 50, 60, 70));
+    EXPECT_TRUE(media.pendingArtworkFetchKey() != key(kSpotifyPlayer, "Next"));
+
+    // A failed download of a new track's address gives no artwork, and a search.
+    spotify.status = playing("Third");
+    spotify.artworkUrl = "https://art.test/missing";
+    poll();
+    EXPECT_FALSE(media.artwork());
+    EXPECT_EQ(media.artworkAccentColor(), std::nullopt);
+    EXPECT_EQ(http.count(searchUrl("Third")), 1);
+}
+
+TEST_F(MediaServiceTest, BytesThatAreNoImageGiveNoArtworkAndASearch) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    scripts.players[kMusicPlayer].artworkCount = "1";
+    scripts.players[kMusicPlayer].artworkData = QByteArray("<html>not an image</html>");
+    media.setArtworkAccentColor(AccentColor{1, 1, 1, 1});
+    start({kMusicPlayer});
+    EXPECT_FALSE(media.artwork());
+    EXPECT_EQ(media.artworkAccentColor(), std::nullopt);
+    EXPECT_EQ(http.count(searchUrl("Song")), 1);
+}
+
+TEST_F(MediaServiceTest, ClearingEmptiesTheArtworkCacheButKeepsColourAndWarning) {
+    scripts.players[kMusicPlayer].status = playing("Song");
+    scripts.players[kMusicPlayer].artworkCount = "1";
+    scripts.players[kMusicPlayer].artworkData = FakeImageDecoder::encode(1, 1, 255, 255, 255);
+    start({kMusicPlayer});
+    media.setAutomationWarning(QStringLiteral("kept"));
+    media.clearNowPlaying();
+    EXPECT_EQ(media.trackTitle(), "");
+    EXPECT_FALSE(media.artwork());
+    EXPECT_EQ(media.lastArtworkTrackKey(), std::nullopt);
+    EXPECT_EQ(media.cachedArtworkData(), std::nullopt);
+    EXPECT_EQ(media.artworkVersion(), "");
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1, 1, 1, 1}));
+    EXPECT_EQ(media.automationWarning(), QStringLiteral("kept"));
+    // The same track is then new again: its bytes are asked for once more.
+    poll();
+    EXPECT_EQ(scripts.count("Music:data"), 2);
+    EXPECT_TRUE(media.artwork());
+}
+
+TEST_F(MediaServiceTest, WorkQueuedBeforeTheServiceIsGoneDoesNothing) {
+    auto service = std::make_unique<MediaRemoteService>(
+        MediaRemoteService::Dependencies{rt.runtime(), scripts, players, http, images, QUrl("https://search.test")});
+    players.running = {kMusicPlayer};
+    scripts.players[kMusicPlayer].status = playing("Song");
+    service->startMonitoring();
+    service->setIsPlaying(true);
+    service->sendCommand(MediaCommand::pause);
+    service.reset();
+    rt.time.advance(10);  // the poll, the command, its refresh and the timer find no service
+    players.launch(kSpotifyPlayer);
+    SUCCEED();
+}
+
+}  // namespace

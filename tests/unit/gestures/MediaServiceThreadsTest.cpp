@@ -1,0 +1,67 @@
+// The media service with its background work on real worker threads (the main queue stays on the
+// virtual clock, run by the test thread): polls, commands and player changes overlap with the
+// readings that share the running-player set and the artwork cache.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "FakeMediaPorts.h"
+#include "TestRuntime.h"
+#include "gestures/MediaRemoteService.h"
+#include "platform/linux/ThreadQueues.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheSafely) {
+    TestRuntime rt;
+    FakeScriptRunner scripts;
+    FakeRunningPlayers players;
+    FakeHttpClient http;
+    FakeImageDecoder images;
+    scripts.players[kMusicPlayer] = {"playing||Song||Artist||Album", "1", FakeImageDecoder::encode(8, 8, 1, 2, 3), {}, true};
+    scripts.players[kSpotifyPlayer] = {"paused||Other||Artist||Album", {}, {}, "https://art.test/a", true};
+    http.bodies["https://art.test/a"] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
+    players.running = {kMusicPlayer, kSpotifyPlayer};
+
+    auto pool = std::make_unique<ThreadQueueFactory>();
+    const Runtime& base = rt.runtime();
+    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
+    auto service = std::make_unique<MediaRemoteService>(
+        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    MediaRemoteService& media = *service;
+
+    media.startMonitoring();
+    for (int i = 0; i < 300; ++i) {
+        media.pollNowPlaying();
+        if (i % 3 == 0) media.sendCommand(MediaCommand::toggle);
+        if (i % 7 == 0) players.terminate(kMusicPlayer);
+        if (i % 7 == 3) players.launch(kMusicPlayer);
+        if (i % 11 == 0) media.clearNowPlaying();
+        if (i % 13 == 0) media.pauseForRecording();
+        if (i % 13 == 5) media.resumeAfterRecording();
+        rt.time.advance(0.05);
+        std::this_thread::yield();
+    }
+
+    // Once the players hold still, a poll settles on the Music reading and its artwork.
+    players.launch(kMusicPlayer);
+    media.pollNowPlaying();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(media.trackTitle() == "Song" && media.artworkAccentColor() == AccentColor{1 / 255.0, 2 / 255.0, 3 / 255.0, 1}) &&
+           std::chrono::steady_clock::now() < deadline) {
+        rt.time.runUntilIdle();
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(media.trackTitle(), "Song");
+    EXPECT_EQ(media.activePlayer(), kMusicPlayer);
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1 / 255.0, 2 / 255.0, 3 / 255.0, 1}));
+    EXPECT_FALSE(scripts.calls().contains("unrecognised"));
+
+    // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
+    // threads end before the fakes they use.
+    service.reset();
+    pool.reset();
+    rt.time.advance(10);
+}
