@@ -25,10 +25,15 @@ start_test_services() {
   # Sound server with a virtual microphone fed by whatever is played into the null sink.
   export XDG_RUNTIME_DIR="$VOCALYNX_SERVICES_DIR/runtime"
   local sock="$XDG_RUNTIME_DIR/pulse.sock"
+  # 48 kHz stereo float, what a desktop microphone typically delivers. Qt lists no monitor source
+  # as a microphone, so the sink's monitor is remapped into a source of its own; tests that take the
+  # microphone away unload that module and load it again with the same arguments.
+  export VOCALYNX_TEST_AUDIO_FORMAT="format=float32le rate=48000 channels=2"
+  export VOCALYNX_TEST_MIC_ARGS="source_name=vocalynx_mic master=vocalynx_sink.monitor $VOCALYNX_TEST_AUDIO_FORMAT source_properties=device.description=VocalynxTestMic"
   HOME="$VOCALYNX_SERVICES_DIR/home" pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \
     --load="module-native-protocol-unix socket=$sock auth-anonymous=1" \
-    --load="module-null-sink sink_name=vocalynx_sink sink_properties=device.description=VocalynxTestSpeaker" \
-    --load="module-remap-source source_name=vocalynx_mic master=vocalynx_sink.monitor source_properties=device.description=VocalynxTestMic" \
+    --load="module-null-sink sink_name=vocalynx_sink $VOCALYNX_TEST_AUDIO_FORMAT sink_properties=device.description=VocalynxTestSpeaker" \
+    --load="module-remap-source $VOCALYNX_TEST_MIC_ARGS" \
     >"$VOCALYNX_SERVICES_DIR/pulse.log" 2>&1 &
   VOCALYNX_PULSE_PID=$!
   export PULSE_SERVER="unix:$sock"

@@ -18,12 +18,14 @@
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/QtWorkspace.h"
+#include "platform/linux/SampleRateConverter.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
@@ -66,7 +68,10 @@ struct Services {
     StandardDefaults standardDefaults{paths.config, log};
     QtSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
-    WhisperEngine engine{{runtime, config, sounds}};
+    // Microphone capture over Qt Multimedia and conversion over libsamplerate.
+    QtAudioCapture capture;
+    SampleRateConverterFactory converters;
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters}};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;

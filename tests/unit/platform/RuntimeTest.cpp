@@ -100,8 +100,12 @@ TEST(ThreadQueuesTest, CancelledDelayedWorkNeverRunsAndOthersDo) {
     auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
     std::atomic<int> ran{0};
     std::promise<void> done;
+    // Hold the queue until the cancel has happened, so the cancelled task cannot have started.
+    std::promise<void> gate;
+    queue->post([opened = gate.get_future().share()] { opened.wait(); });
     auto handle = queue->postAfter(seconds(0), [&] { ran += 100; });
     handle.cancel();
+    gate.set_value();
     queue->postAfter(seconds(0), [&] {
         ran += 1;
         factory.global(QoS::Utility).post([&] { done.set_value(); });

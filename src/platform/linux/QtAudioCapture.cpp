@@ -1,0 +1,294 @@
+#include "platform/linux/QtAudioCapture.h"
+
+#include <QAudioDevice>
+#include <QAudioSource>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+#include <mutex>
+
+namespace vocalynx {
+
+namespace {
+
+constexpr int kDevicePollMs = 250;
+
+AudioInputDevice describe(const QAudioDevice& device) {
+    return {QString::fromUtf8(device.id()), device.description(), true};
+}
+
+QString errorText(QAudio::Error error) {
+    switch (error) {
+        case QAudio::NoError:
+            return {};
+        case QAudio::OpenError:
+            return QStringLiteral("The audio input device could not be opened");
+        case QAudio::IOError:
+            return QStringLiteral("Reading from the audio input device failed");
+        case QAudio::UnderrunError:
+            return QStringLiteral("The audio input device delivered no data in time");
+        case QAudio::FatalError:
+            return QStringLiteral("The audio input device failed and cannot be used");
+    }
+    return QStringLiteral("Unknown audio input error");
+}
+
+// What the session shares with the objects on the capture thread: the handlers and the stream's
+// layout. Guarded by its mutex; handlers are called without it held.
+struct SessionShared {
+    std::mutex mutex;
+    std::function<void(const SampleBuffer&)> sampleHandler;
+    Executor* sampleQueue = nullptr;
+    std::function<void(const CaptureSessionEvent&)> eventHandler;
+
+    void raise(const CaptureSessionEvent& event) {
+        std::function<void(const CaptureSessionEvent&)> handler;
+        {
+            std::lock_guard lock(mutex);
+            handler = eventHandler;
+        }
+        if (handler) handler(event);
+    }
+};
+
+// The device the audio source writes into: every write becomes one sample buffer of whole frames
+// (a partial frame waits for the rest).
+class BufferSink final : public QIODevice {
+public:
+    BufferSink(std::shared_ptr<SessionShared> shared, SampleFormat format, int rate, int channels)
+        : shared_(std::move(shared)), format_(format), rate_(rate), channels_(channels),
+          frameBytes_(channels * (format == SampleFormat::float32 ? 4 : 2)) {
+        open(QIODevice::WriteOnly);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override {
+        pending_.append(data, static_cast<qsizetype>(length));
+        const qsizetype whole = pending_.size() - pending_.size() % frameBytes_;
+        if (whole == 0) return length;
+        SampleBuffer buffer;
+        buffer.format = format_;
+        buffer.sampleRate = rate_;
+        buffer.channelCount = channels_;
+        buffer.frameCount = static_cast<int>(whole / frameBytes_);
+        buffer.bytes = pending_.left(whole);
+        pending_.remove(0, whole);
+        std::function<void(const SampleBuffer&)> handler;
+        Executor* queue;
+        {
+            std::lock_guard lock(shared_->mutex);
+            handler = shared_->sampleHandler;
+            queue = shared_->sampleQueue;
+        }
+        if (handler) {
+            if (queue)
+                queue->post([handler, buffer = std::move(buffer)] { handler(buffer); });
+            else
+                handler(buffer);
+        }
+        return length;
+    }
+
+private:
+    std::shared_ptr<SessionShared> shared_;
+    SampleFormat format_;
+    int rate_;
+    int channels_;
+    int frameBytes_;
+    QByteArray pending_;
+};
+
+// The capture-thread side of one session: the audio source, its sink, and the watch on the
+// device list.
+class SessionCore final : public QObject {
+public:
+    SessionCore(const QAudioDevice& device, const QAudioFormat& format, SampleFormat sampleFormat,
+                std::shared_ptr<SessionShared> shared)
+        : device_(device), shared_(std::move(shared)),
+          source_(new QAudioSource(device, format, this)),
+          sink_(new BufferSink(shared_, sampleFormat, format.sampleRate(), format.channelCount())) {
+        sink_->setParent(this);
+        connect(source_, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
+            if (state != QAudio::StoppedState || !running_) return;
+            running_ = false;
+            const QAudio::Error error = source_->error();
+            if (error != QAudio::NoError && !stopRequested_)
+                shared_->raise({CaptureSessionEvent::Kind::runtimeError, errorText(error), std::nullopt});
+        });
+        devices_ = new QMediaDevices(this);
+        connect(devices_, &QMediaDevices::audioInputsChanged, this, [this] { devicesChanged(); });
+        // The PulseAudio backend updates its device list without always announcing it, and the sound
+        // server moves the stream of a vanished source to another one instead of ending it: the
+        // list is therefore also looked at while the session runs.
+        poll_ = new QTimer(this);
+        poll_->setInterval(kDevicePollMs);
+        connect(poll_, &QTimer::timeout, this, [this] { devicesChanged(); });
+    }
+
+    void start() {
+        stopRequested_ = false;
+        source_->start(sink_);
+        running_ = source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
+        if (running_) poll_->start();
+    }
+    bool running() const { return running_; }
+    void stop() {
+        stopRequested_ = true;
+        running_ = false;
+        poll_->stop();
+        source_->stop();
+    }
+
+private:
+    void devicesChanged() {
+        bool listed = false;
+        for (const QAudioDevice& d : QMediaDevices::audioInputs())
+            if (d.id() == device_.id()) listed = true;
+        if (!listed && !lost_) {
+            lost_ = true;
+            shared_->raise({CaptureSessionEvent::Kind::interrupted, {},
+                            std::vector<std::pair<QString, QString>>{{QStringLiteral("reason"), QStringLiteral("device-removed")},
+                                                                     {QStringLiteral("device"), device_.description()}}});
+        } else if (listed && lost_) {
+            lost_ = false;
+            shared_->raise({CaptureSessionEvent::Kind::interruptionEnded, {}, std::nullopt});
+        }
+    }
+
+    QAudioDevice device_;
+    std::shared_ptr<SessionShared> shared_;
+    QAudioSource* source_;
+    BufferSink* sink_;
+    QMediaDevices* devices_ = nullptr;
+    QTimer* poll_ = nullptr;
+    bool running_ = false;
+    bool stopRequested_ = false;
+    bool lost_ = false;
+};
+
+class QtCaptureSession final : public CaptureSession {
+public:
+    QtCaptureSession(QtAudioCapture& owner, SessionCore* core, std::shared_ptr<SessionShared> shared)
+        : owner_(owner), core_(core), shared_(std::move(shared)) {}
+    ~QtCaptureSession() override {
+        detach();
+        QPointer<SessionCore> core = core_;
+        owner_.runOnCaptureThread([core] { delete core.data(); });
+    }
+
+    void startRunning() override {
+        owner_.runOnCaptureThread([this] {
+            if (core_) core_->start();
+        });
+    }
+    bool isRunning() const override {
+        bool running = false;
+        owner_.runOnCaptureThread([this, &running] { running = core_ && core_->running(); });
+        return running;
+    }
+    void stopRunning() override {
+        owner_.runOnCaptureThread([this] {
+            if (core_) core_->stop();
+        });
+    }
+    void tearDown() override {
+        stopRunning();
+        detach();
+    }
+    void setSampleBufferHandler(std::function<void(const SampleBuffer&)> handler, Executor* queue) override {
+        std::lock_guard lock(shared_->mutex);
+        shared_->sampleHandler = std::move(handler);
+        shared_->sampleQueue = shared_->sampleHandler ? queue : nullptr;
+    }
+    void setEventHandler(std::function<void(const CaptureSessionEvent&)> handler) override {
+        std::lock_guard lock(shared_->mutex);
+        shared_->eventHandler = std::move(handler);
+    }
+
+private:
+    void detach() {
+        std::lock_guard lock(shared_->mutex);
+        shared_->sampleHandler = nullptr;
+        shared_->sampleQueue = nullptr;
+        shared_->eventHandler = nullptr;
+    }
+    QtAudioCapture& owner_;
+    QPointer<SessionCore> core_;
+    std::shared_ptr<SessionShared> shared_;
+};
+
+}  // namespace
+
+QtAudioCapture::QtAudioCapture() {
+    thread_.setObjectName(QStringLiteral("capture-io"));
+    thread_.start();
+    context_ = new QObject;
+    context_->moveToThread(&thread_);
+}
+
+QtAudioCapture::~QtAudioCapture() {
+    QObject* context = context_;
+    runOnCaptureThread([context] { delete context; });
+    thread_.quit();
+    thread_.wait();
+}
+
+void QtAudioCapture::runOnCaptureThread(const std::function<void()>& work) {
+    if (QThread::currentThread() == &thread_) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(context_, work, Qt::BlockingQueuedConnection);
+}
+
+std::vector<AudioInputDevice> QtAudioCapture::inputDevices() {
+    std::vector<AudioInputDevice> devices;
+    runOnCaptureThread([&devices] {
+        for (const QAudioDevice& device : QMediaDevices::audioInputs()) devices.push_back(describe(device));
+    });
+    return devices;
+}
+
+std::optional<AudioInputDevice> QtAudioCapture::defaultInputDevice() {
+    std::optional<AudioInputDevice> result;
+    runOnCaptureThread([&result] {
+        const QAudioDevice device = QMediaDevices::defaultAudioInput();
+        if (!device.isNull()) result = describe(device);
+    });
+    return result;
+}
+
+std::shared_ptr<CaptureSession> QtAudioCapture::makeSession(const AudioInputDevice& wanted, QString& error) {
+    SessionCore* core = nullptr;
+    auto shared = std::make_shared<SessionShared>();
+    runOnCaptureThread([&] {
+        QAudioDevice device;
+        for (const QAudioDevice& d : QMediaDevices::audioInputs())
+            if (QString::fromUtf8(d.id()) == wanted.id) device = d;
+        if (device.isNull()) {
+            error = QStringLiteral("The audio input device %1 is no longer available").arg(wanted.name);
+            return;
+        }
+        // The device's own rate and channel layout, as 32-bit float; 16-bit when float is refused.
+        QAudioFormat format = device.preferredFormat();
+        SampleFormat sampleFormat = SampleFormat::float32;
+        format.setSampleFormat(QAudioFormat::Float);
+        if (!device.isFormatSupported(format)) {
+            format.setSampleFormat(QAudioFormat::Int16);
+            sampleFormat = SampleFormat::int16;
+        }
+        if (!device.isFormatSupported(format) || format.sampleRate() <= 0 || format.channelCount() <= 0) {
+            error = QStringLiteral("The audio input device %1 offers no usable sample format").arg(wanted.name);
+            return;
+        }
+        core = new SessionCore(device, format, sampleFormat, shared);
+        core->setParent(context_);
+    });
+    if (!core) return nullptr;
+    return std::make_shared<QtCaptureSession>(*this, core, std::move(shared));
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,214 @@
+// Microphone capture through the private sound server: the test microphone is the monitor of a null
+// sink remapped into a source, so what the test plays into the sink is what the microphone hears.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <mutex>
+
+#include "FakeSoundOutput.h"
+#include "LiveRuntime.h"
+#include "ToneAnalysis.h"
+#include "core/ConfigStore.h"
+#include "core/SoundFeedback.h"
+#include "engine/WhisperEngine.h"
+#include "platform/linux/QtAudioCapture.h"
+#include "platform/linux/SampleRateConverter.h"
+
+namespace vocalynx::test {
+namespace {
+
+const QString kMicName = QStringLiteral("VocalynxTestMic");
+
+QString pactl(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool micListed(QtAudioCapture& capture) {
+    for (const auto& d : capture.inputDevices())
+        if (d.name == kMicName) return true;
+    return false;
+}
+
+// Takes the test microphone away from the sound server and always brings it back.
+class MicrophoneRemoval {
+public:
+    void remove() {
+        const QString modules = pactl({"list", "short", "modules"});
+        for (const QString& line : modules.split('\n'))
+            if (line.contains("module-remap-source") && line.contains("vocalynx_mic"))
+                pactl({"unload-module", line.section('\t', 0, 0)});
+        removed_ = true;
+    }
+    ~MicrophoneRemoval() {
+        if (!removed_) return;
+        const QStringList args = QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(' ', Qt::SkipEmptyParts);
+        pactl(QStringList{"load-module", "module-remap-source"} + args);
+        pactl({"set-default-source", "vocalynx_mic"});
+        QtAudioCapture capture;
+        processEventsUntil([&] { return micListed(capture); });
+    }
+
+private:
+    bool removed_ = false;
+};
+
+// Plays a tone into the null sink as 48 kHz stereo float, in real time.
+class TonePlayer {
+public:
+    void play(double frequency, double secondsValue) {
+        process_.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le",
+                                                 "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
+        ASSERT_TRUE(process_.waitForStarted(5000));
+        const int frames = static_cast<int>(48000 * secondsValue);
+        process_.write(toneBuffer(frequency, frames, 48000, 2, SampleFormat::float32).bytes);
+        process_.closeWriteChannel();
+    }
+    ~TonePlayer() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess process_;
+};
+
+// Collects what a session delivers, on a serial queue as the engine's audio queue would.
+struct Collector {
+    std::mutex mutex;
+    std::vector<SampleBuffer> buffers;
+    std::vector<CaptureSessionEvent> events;
+    double loudSeconds() {
+        std::lock_guard lock(mutex);
+        double s = 0;
+        for (const auto& b : buffers)
+            if (WhisperEngine::sampleBufferRMS(b) > 0.01f) s += b.frameCount / b.sampleRate;
+        return s;
+    }
+    size_t eventCount() {
+        std::lock_guard lock(mutex);
+        return events.size();
+    }
+};
+
+class AudioCaptureTest : public ::testing::Test {
+protected:
+    AudioCaptureTest() { guiApplication(); }
+    LiveRuntime rt;
+    QtAudioCapture capture;
+};
+
+}  // namespace
+
+TEST_F(AudioCaptureTest, TheRemappedMonitorIsListedAsTheDefaultMicrophone) {
+    ASSERT_TRUE(processEventsUntil([&] { return micListed(capture); }));
+    for (const auto& d : capture.inputDevices()) {
+        EXPECT_TRUE(d.connected);
+        EXPECT_FALSE(d.name.contains("Monitor")) << d.name.toStdString() << ": a monitor is not a microphone";
+    }
+    const auto def = capture.defaultInputDevice();
+    ASSERT_TRUE(def.has_value());
+    EXPECT_EQ(def->name, kMicName);
+}
+
+TEST_F(AudioCaptureTest, APlayedToneArrivesAsFloatBuffersAndConvertsToTheSamePitch) {
+    const auto device = capture.defaultInputDevice();
+    ASSERT_TRUE(device.has_value());
+    QString error;
+    auto session = capture.makeSession(*device, error);
+    ASSERT_NE(session, nullptr) << error.toStdString();
+    EXPECT_FALSE(session->isRunning());
+
+    auto queue = rt.runtime().queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated);
+    Collector got;
+    session->setSampleBufferHandler(
+        [&got, queue](const SampleBuffer& b) {
+            EXPECT_TRUE(queue->isCurrent());
+            std::lock_guard lock(got.mutex);
+            got.buffers.push_back(b);
+        },
+        queue.get());
+    session->startRunning();
+    ASSERT_TRUE(session->isRunning());
+
+    TonePlayer player;
+    player.play(1000, 2.0);
+    ASSERT_TRUE(processEventsUntil([&] { return got.loudSeconds() >= 1.5; }, 15000));
+    session->tearDown();
+    EXPECT_FALSE(session->isRunning());
+
+    std::lock_guard lock(got.mutex);
+    auto converter = SampleRateConverter::make({SampleFormat::float32, 48000, 2});
+    QByteArray converted;
+    for (const auto& b : got.buffers) {
+        EXPECT_EQ(b.format, SampleFormat::float32);
+        EXPECT_EQ(b.sampleRate, 48000);
+        EXPECT_EQ(b.channelCount, 2);
+        EXPECT_EQ(b.bytes.size(), b.frameCount * 8);
+        if (WhisperEngine::sampleBufferRMS(b) > 0.01f)
+            if (auto out = converter->convert(b)) converted += *out;
+    }
+    const std::vector<float> samples = samplesFromS16(converted);
+    ASSERT_GE(samples.size(), 16000u);
+    EXPECT_NEAR(dominantFrequency(samples, 16000), 1000, 20);
+}
+
+TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording) {
+    ConfigStore config{rt.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    SampleRateConverterFactory converters;
+    WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
+
+    auto session = engine.makeCaptureSession();
+    ASSERT_NE(session, nullptr);
+    Collector got;
+    session->startRunning();
+    ASSERT_TRUE(session->isRunning());
+    engine.setState(RecordingState::recording, "startRecording");
+    engine.installCaptureSessionObservers(session);
+
+    MicrophoneRemoval removal;
+    removal.remove();
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return rt.log.containsPart("[Vocalynx] Capture session interrupted during recording, cancelling..."); },
+        10000));
+    EXPECT_TRUE(rt.log.containsPart("captureSession interrupted details=reason=device-removed, device=VocalynxTestMic"));
+    EXPECT_TRUE(rt.log.containsPart("AUTO_DUMP trigger=capture-interrupted"));
+    engine.removeCaptureSessionObservers();
+    session->tearDown();
+
+    // With no microphone left, no session can be built.
+    ASSERT_TRUE(processEventsUntil([&] { return !micListed(capture); }));
+    rt.log.clear();
+    EXPECT_EQ(engine.makeCaptureSession(), nullptr);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
+}
+
+TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
+    ConfigStore config{rt.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    SampleRateConverterFactory converters;
+    WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
+    engine.prepareCaptureSession();
+    auto session = engine.takePreparedSession();
+    ASSERT_NE(session, nullptr);
+    engine.setState(RecordingState::recording, "startRecording");
+    engine.attachSampleBufferHandler(*session);
+    session->startRunning();
+
+    TonePlayer player;
+    player.play(440, 1.0);
+    ASSERT_TRUE(processEventsUntil([&] { return engine.micReady(); }, 10000));
+    EXPECT_TRUE(rt.log.containsPart("micReady rms="));
+    session->setSampleBufferHandler(nullptr, nullptr);
+    session->tearDown();
+}
+
+}  // namespace vocalynx::test
