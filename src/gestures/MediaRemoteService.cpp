@@ -1,7 +1,6 @@
 #include "gestures/MediaRemoteService.h"
 
 #include <QStringList>
-#include <algorithm>
 #include <mutex>
 
 namespace vocalynx {

@@ -213,6 +213,57 @@ TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThre
     EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
 }
 
+TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
+    QTemporaryDir dir;
+    const QString cover = dir.filePath("cover.png");
+    {
+        QFile f(cover);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("cover bytes");
+    }
+    StandInPlayer spotify({"--status", "Stopped", "--title", "T", "--artist", "A", "--album", "L"});
+    StandInPlayer other({"--name", "org.mpris.MediaPlayer2.standin", "--status", "Paused", "--title", "Local", "--artist",
+                         "Band", "--album", "Disc", "--art-url", QUrl::fromLocalFile(cover).toString()});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    ASSERT_TRUE(other.waitForLine("ready"));
+
+    using K = PlayerScriptKind;
+    const struct {
+        K kind;
+        QString player;
+        std::optional<QString> text;
+    } strings[] = {
+        {K::status, kSpotifyPlayer, QStringLiteral("stopped")},
+        {K::status, kMusicPlayer, QStringLiteral("paused||Local||Band||Disc")},
+        {K::artworkCount, kMusicPlayer, QStringLiteral("1")},
+        {K::artworkCount, kSpotifyPlayer, QStringLiteral("0")},
+        {K::artworkUrl, kMusicPlayer, QUrl::fromLocalFile(cover).toString()},
+        {K::artworkUrl, kSpotifyPlayer, std::nullopt},
+        {K::toggle, kMusicPlayer, std::nullopt},
+    };
+    for (const auto& c : strings) {
+        const QString script = playerScript(c.kind, c.player);
+        SCOPED_TRACE(script.toStdString());
+        EXPECT_EQ(scripts.runScriptForString(script), c.text);
+    }
+    EXPECT_EQ(scripts.runScriptForData(playerScript(K::artworkData, kMusicPlayer)), QByteArray("cover bytes"));
+    EXPECT_EQ(scripts.runScriptForData(playerScript(K::artworkData, kSpotifyPlayer)), std::nullopt);
+
+    const QStringList before = other.calls();
+    EXPECT_TRUE(scripts.runScript(playerScript(K::next, kMusicPlayer)));
+    EXPECT_TRUE(other.waitForLine("call Play"));
+    EXPECT_EQ(other.calls().mid(before.size()), QStringList({"call PlayPause", "call Next", "call Play"}));
+    EXPECT_FALSE(scripts.runScript("tell application \"Music\" to quit")) << "an unknown text is an error";
+    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kMusicPlayer) + "\n"), std::nullopt);
+
+    // A player that is gone is an error.
+    spotify.process().kill();
+    spotify.process().waitForFinished();
+    ASSERT_TRUE(processEventsUntil([&] { return !players.scanRunningPlayers().contains(kSpotifyPlayer); }));
+    EXPECT_FALSE(scripts.runScript(playerScript(K::pause, kSpotifyPlayer)));
+    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kSpotifyPlayer)), std::nullopt);
+}
+
 // Downloads run on a worker thread, as the service runs them, while this thread serves.
 std::optional<QByteArray> download(QtHttpClient& client, const QUrl& url) {
     auto result = std::async(std::launch::async, [&] { return client.get(url); });

@@ -99,17 +99,17 @@ TEST(ThreadQueuesTest, CancelledDelayedWorkNeverRunsAndOthersDo) {
     ThreadQueueFactory factory;
     auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
     std::atomic<int> ran{0};
+    std::promise<void> release;
     std::promise<void> done;
-    // Hold the queue until the cancel has happened, so the cancelled task cannot have started.
-    std::promise<void> gate;
-    queue->post([opened = gate.get_future().share()] { opened.wait(); });
+    // Hold the queue, so that the cancel surely comes before the work could start.
+    queue->post([f = release.get_future().share()] { f.wait(); });
     auto handle = queue->postAfter(seconds(0), [&] { ran += 100; });
-    handle.cancel();
-    gate.set_value();
-    queue->postAfter(seconds(0), [&] {
+    queue->postAfter(seconds(0.01), [&] {
         ran += 1;
         factory.global(QoS::Utility).post([&] { done.set_value(); });
     });
+    handle.cancel();
+    release.set_value();
     done.get_future().get();
     EXPECT_EQ(ran.load(), 1);
 }
