@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
@@ -46,6 +48,7 @@ private:
 class TestableEngine : public WhisperEngine {
 public:
     using WhisperEngine::WhisperEngine;
+    using WhisperEngine::setPreviewText;
     void setStopping(bool v) { isStoppingRecording_ = v; }
     std::optional<MonoTime> micReadyAt() {
         std::lock_guard lock(levelLock_);
@@ -362,4 +365,32 @@ TEST_F(CaptureTest, StartAndStopForgetTheConverterAfterBuffersInHand) {
     EXPECT_EQ(converters.converted.size(), 2u) << "the buffer in hand used the old converter";
     deliver(*session, constantBuffer(0.1f));
     EXPECT_EQ(converters.made.size(), 2u);
+}
+
+// The audio queue and the main thread share the level and transcript fields and the prepared
+// session; run them on two real threads so that the thread sanitizer sees every access.
+TEST_F(CaptureTest, AudioQueueAndMainThreadShareTheirFieldsSafely) {
+    auto session = recordingSession();
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        for (int i = 0; i < 2000; ++i) {
+            engine.handleSampleBuffer(constantBuffer(i % 50 < 25 ? 0.1f : 0.0f));
+            engine.evaluateAudioLevel(constantBuffer(0.05f), rt.time.now() + seconds(i * 0.01));
+        }
+        done = true;
+    });
+    int rounds = 0;
+    while (!done || rounds < 10) {
+        engine.setPreviewText(rounds % 2 ? QStringLiteral("今天天气") : QString());
+        engine.noteSpeechActivity(rt.time.now());
+        engine.updateNoiseFloor(0.002f);
+        engine.prepareCaptureSession();
+        engine.discardPreparedSession();
+        engine.installCaptureSessionObservers(session);
+        engine.removeCaptureSessionObservers();
+        ++rounds;
+    }
+    audio.join();
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(engine.micReady());
 }
