@@ -11,12 +11,14 @@
 #include "core/SoundFeedback.h"
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
+#include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/DBusDistributedNotifications.h"
 #include "platform/linux/DistributionUpdater.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
+#include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/QtClipboard.h"
@@ -71,7 +73,10 @@ struct Services {
     // Microphone capture over Qt Multimedia and conversion over libsamplerate.
     QtAudioCapture capture;
     SampleRateConverterFactory converters;
-    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters}};
+    // Speech processes are forked from the launcher's own long-lived thread (see its header).
+    PosixProcessLauncher processLauncher;
+    WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters, &processLauncher}};
+    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;
@@ -118,6 +123,7 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     components.media = &services->media;
     components.crashReportingSDK = services->crashReporting();
     components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };

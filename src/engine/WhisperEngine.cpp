@@ -23,7 +23,12 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       self_(std::make_shared<WhisperEngine*>(this)),
       audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated)),
       sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session", QoS::UserInitiated)),
-      converters_(deps.converters) {
+      converters_(deps.converters),
+      locator_(deps.runtime.paths.home, deps.runtime.paths.resources, ColiLocator::processEnvironment(), deps.processes),
+      process_(deps.runtime, channel_, locator_, deps.processes,
+               {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); }}),
+      stream_(deps.runtime, channel_, process_, locator_,
+              {[this](const QString& text) { handleTranscript(text); }, [this] { prepareCaptureSession(); }}) {
     qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
 }
 
@@ -32,7 +37,6 @@ WhisperEngine::~WhisperEngine() {
     stateStallWatchdog_.cancel();
     micStartupWatchdog_.cancel();
     recordingTimeoutTimer_.cancel();
-    finalizeDrainWorkItem_.cancel();
 }
 
 void WhisperEngine::setPreviewText(const QString& text) {
@@ -40,6 +44,7 @@ void WhisperEngine::setPreviewText(const QString& text) {
         std::lock_guard lock(levelLock_);  // the level evaluation reads it on the audio queue
         previewText_ = text;
     }
+    transcripts_.setPreviewText(text);
     emit previewTextChanged(previewText_);
 }
 
@@ -107,15 +112,7 @@ void WhisperEngine::autoDump(const QString& trigger, const QString& detail) {
 void WhisperEngine::recoverFromStalledState(RecordingState stalledState, const QString& reason) {
     logStateDiagnostics(QStringLiteral("recoverFromStalledState state=") + recordingStateName(stalledState) +
                         QStringLiteral(" reason=") + reason);
-    finalizeDrainWorkItem_.cancel();
-    finalizeDrainWorkItem_ = {};
-    {
-        std::lock_guard lock(processLock_);
-        finalizeDrainToken_.reset();
-        activeColiSessionID_.reset();
-        lineBuffer_.clear();
-        coliReady_ = false;
-    }
+    stream_.resetForRecovery();
     std::shared_ptr<CaptureSession> session = std::move(captureSession_);
     captureSession_.reset();
     if (session) tearDownCaptureSession(std::move(session));

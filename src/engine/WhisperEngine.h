@@ -17,9 +17,15 @@
 #include "core/DictationControl.h"
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
+#include "engine/ColiChannel.h"
+#include "engine/ColiCommand.h"
 #include "engine/EngineCollaborators.h"
 #include "engine/LevelTracker.h"
+#include "engine/SpeechProcess.h"
+#include "engine/SpeechStream.h"
+#include "engine/TranscriptTracker.h"
 #include "platform/AudioCapture.h"
+#include "platform/ChildProcess.h"
 #include "platform/AudioConverter.h"
 #include "platform/Runtime.h"
 
@@ -39,6 +45,7 @@ public:
         MediaPauseControl* media = nullptr;           // may be set later with setMediaService
         AudioCaptureSystem* capture = nullptr;
         AudioConverterFactory* converters = nullptr;  // without it no buffer is converted
+        ProcessLauncher* processes = nullptr;  // starts the speech program; none: it is never found
     };
 
     explicit WhisperEngine(Dependencies deps);
@@ -69,6 +76,9 @@ public:
     void cancelRecording();
     void warmUpColi();
     void shutdown();
+    void armMicStartupWatchdog();
+    // Main thread, after the drain: composes the final text and hands it to the completion.
+    void postRecording(Completion completion);
 
     // ---- capture (audio queue unless noted) ----
     // The microphone to use: a connected device named like AirPods, else the default; none when
@@ -109,12 +119,20 @@ public:
     void sendPCM(const QByteArray& pcm);
 
     // ---- transcripts ----
-    // Reads previewText_ and lastMeaningfulTranscript_: on the main thread, or with levelLock_ held
-    // (the level evaluation calls it under the lock).
-    bool hasTranscriptText() const;
+    // Main thread: one transcript from the speech stream.
+    void handleTranscript(const QString& text);
+    bool hasTranscriptText() const { return transcripts_.hasTranscriptText(); }
+    // Any thread: the transcript fields in one consistent view (for the level evaluation).
+    TranscriptTracker::Snapshot transcriptSnapshot() const { return transcripts_.snapshot(); }
+
+    // ---- voice model ----
+    bool isSpeechModelInstalled() const;
+    // Any thread: tells the application once per run that the model failed to load.
+    void reportModelUnavailable();
 
     // ---- speech process ----
     void terminateColiProcess();
+    const ColiLocator& coliLocator() const { return locator_; }
     // Entering idle removes the readability handler of the persistent standard output.
     void onIdleDetachOutputReader();
 
@@ -186,16 +204,12 @@ protected:
     std::unique_ptr<AudioConverter> audioConverter_;
     AudioConverterFactory* converters_;
 
-    // ---- speech stream, guarded by processLock_ ----
-    std::mutex processLock_;
-    QString lineBuffer_;
-    std::vector<QByteArray> pendingAudioBuffer_;
-    bool coliReady_ = false;
-    std::optional<QUuid> activeColiSessionID_;
-    TaskHandle finalizeDrainWorkItem_;
-    std::optional<QUuid> finalizeDrainToken_;
-    bool persistentColiReady_ = false;
-    bool isShuttingDown_ = false;
+    // ---- speech process and stream; their shared fields are guarded by channel_.processLock ----
+    std::atomic<bool> hasShownModelAlert_{false};
+    ColiChannel channel_;
+    ColiLocator locator_;
+    SpeechProcess process_;
+    SpeechStream stream_;
 
     // ---- stop and cancel ----
     bool cancelRequested_ = false;
@@ -214,20 +228,12 @@ protected:
     // levelTracker_.resetSpeech() in the stop and cancel requests) ----
     LevelTracker levelTracker_;
 
-    // ---- transcripts ----
-    std::optional<MonoTime> lastTranscriptUpdateAt_;
-    std::optional<MonoTime> lastDistinctTranscriptAt_;
-    QString lastMeaningfulTranscript_;
-    QStringList recentTranscriptVariants_;
-    int stablePreviewCount_ = 0;
+    // ---- transcripts: the tracker locks its own fields; updates also hold levelLock_ (taken first) ----
+    TranscriptTracker transcripts_;
 
     // ---- audio counters ----
-    long long pcmBytesSent_ = 0;
-    long long pcmBytesBuffered_ = 0;
     std::optional<MonoTime> firstAudioTime_;
     std::optional<MonoTime> micReadyAt_;
-
-    bool hasShownModelAlert_ = false;
 };
 
 }  // namespace vocalynx

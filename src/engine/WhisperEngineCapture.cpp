@@ -254,8 +254,9 @@ void WhisperEngine::evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now)
     {
         std::lock_guard lock(levelLock_);
         if (LevelTracker::inWarmUp(micReadyAt_, now)) return;
-        const TranscriptActivity transcript{hasTranscriptText(), lastTranscriptUpdateAt_, lastDistinctTranscriptAt_,
-                                            stablePreviewCount_};
+        const TranscriptTracker::Snapshot snapshot = transcripts_.snapshot();
+        const TranscriptActivity transcript{snapshot.hasTranscriptText, snapshot.lastTranscriptUpdateAt,
+                                            snapshot.lastDistinctTranscriptAt, snapshot.stablePreviewCount};
         decision = levelTracker_.evaluate(sampleBufferRMS(buffer), now, *micReadyAt_, transcript);
     }
     // The requests take the lock themselves and hand the stop or cancel to the main queue.

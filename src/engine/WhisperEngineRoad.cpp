@@ -1,19 +1,329 @@
-// Placeholder definitions of the recording road; replaced by the full road.
+// The road of one dictation: start, stop, cancel, the post-recording step and the collapse back to
+// idle, the warm-up at launch and the shutdown at termination; and the engine's side of the speech
+// stream, the transcripts and the voice-model check.
+#include <QDir>
+
+#include "core/Text.h"
+#include "engine/ColiPid.h"
+#include "engine/ModelCheck.h"
+#include "engine/TranscriptRules.h"
 #include "engine/WhisperEngine.h"
 
 namespace vocalynx {
 
-void WhisperEngine::startRecording(Completion) {}
-void WhisperEngine::stopRecording() {}
-void WhisperEngine::handleStopShortcut() {}
-void WhisperEngine::requestStopRecording(const QString&) {}
-void WhisperEngine::requestCancelRecording() {}
-void WhisperEngine::cancelRecording() {}
-void WhisperEngine::warmUpColi() {}
-void WhisperEngine::shutdown() {}
-void WhisperEngine::terminateColiProcess() {}
-void WhisperEngine::onIdleDetachOutputReader() {}
-void WhisperEngine::sendPCM(const QByteArray&) {}
-bool WhisperEngine::hasTranscriptText() const { return false; }
+namespace {
+// A decimal number with at least one fraction digit ("60.0", "1.234").
+QString decimal(double value) {
+    QString text = QString::number(value, 'g', 15);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
+    return text;
+}
+
+QString fixed4(float value) { return QString::asprintf("%.4f", static_cast<double>(value)); }
+}  // namespace
+
+bool WhisperEngine::isSpeechModelInstalled() const { return vocalynx::isSpeechModelInstalled(runtime_.paths.home); }
+
+void WhisperEngine::reportModelUnavailable() {
+    if (hasShownModelAlert_.exchange(true)) return;
+    NotificationCenter& center = runtime_.notifications;
+    runtime_.main.post([&center] { center.post(notifications::vocalynxModelLoadFailed); });
+}
+
+void WhisperEngine::startRecording(Completion onComplete) {
+    // 1. Voice model.
+    if (!isSpeechModelInstalled()) {
+        NotificationCenter& center = runtime_.notifications;
+        runtime_.main.post([&center] { center.post(notifications::vocalynxModelLoadFailed); });
+        return;
+    }
+    // 2. Reset for the new recording.
+    setPreviewText(QString());
+    resetAudioConverter();
+    stream_.resetForStart();
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.reset();
+        transcripts_.resetTracking();
+        firstAudioTime_.reset();
+        micReadyAt_.reset();
+    }
+    stopRequestedByVoicePhrase_ = false;
+    cancelRequested_ = false;
+    isStoppingRecording_ = false;
+    setMicReady(false);
+    // 3. Players.
+    if (silentPlayer_) silentPlayer_->suspendSilentPlayer();
+    if (media_) media_->pauseForRecording();
+    // 4, 5.
+    setState(RecordingState::recording, QStringLiteral("startRecording"));
+    stream_.beginColiSession();
+    // 6. A prepared session at most 15 s old, or a fresh one.
+    std::shared_ptr<CaptureSession> session = takePreparedSession();
+    const bool reused = session != nullptr;
+    if (!session) {
+        discardPreparedSession();
+        session = makeCaptureSession();
+    }
+    // 7. No microphone.
+    if (!session) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Failed to get microphone input"));
+        setState(RecordingState::idle, QStringLiteral("startRecordingFailed"));
+        resumePlayers();
+        return;
+    }
+    // 8.
+    attachSampleBufferHandler(*session);
+    installCaptureSessionObservers(session);
+    captureSession_ = session;
+    onComplete_ = std::move(onComplete);
+    // 9-11.
+    logStateDiagnostics(QStringLiteral("recording pipeline armed preparedSession=") +
+                        (reused ? QStringLiteral("reused") : QStringLiteral("fresh")));
+    armMicStartupWatchdog();
+    runtime_.log.line(QStringLiteral("[Vocalynx] Starting capture session"));
+    // 12. Start on the capture-session queue; the result comes back to the main queue.
+    std::weak_ptr<CaptureSession> weakSession = session;
+    std::weak_ptr<WhisperEngine*> weakEngine = self_;
+    MainQueue& main = runtime_.main;
+    sessionQueue_->post([weakSession, weakEngine, &main] {
+        auto started = weakSession.lock();
+        if (!started || !weakEngine.lock()) return;
+        started->startRunning();
+        const bool running = started->isRunning();
+        main.post([weakSession, weakEngine, running] {
+            auto self = weakEngine.lock();
+            auto s = weakSession.lock();
+            if (!self || !s) return;
+            WhisperEngine& engine = **self;
+            if (engine.captureSession_ != s) return;
+            if (running) {
+                engine.runtime_.log.line(QStringLiteral("[Vocalynx] Recording started"));
+            } else {
+                engine.runtime_.log.line(QStringLiteral("[Vocalynx] Capture session failed to start"));
+                engine.cancelRecording();
+            }
+        });
+    });
+    // 13. The recording limit.
+    recordingTimeoutTimer_.cancel();
+    recordingTimeoutTimer_ = runtime_.main.postAfter(Duration(maxRecordingDuration), weakTask([](WhisperEngine& engine) {
+        if (engine.state() != RecordingState::recording) return;
+        engine.runtime_.log.line(QStringLiteral("[Vocalynx] Recording timeout reached (") +
+                                 decimal(engine.maxRecordingDuration) + QStringLiteral("s), force stopping"));
+        engine.stopRecording();
+    }));
+}
+
+void WhisperEngine::armMicStartupWatchdog() {
+    micStartupWatchdog_.cancel();
+    micStartupWatchdog_ = runtime_.main.postAfter(Duration(4.0), weakTask([](WhisperEngine& engine) {
+        if (engine.state() != RecordingState::recording || engine.isStoppingRecording_ || engine.micReady_) return;
+        engine.runtime_.log.line(QStringLiteral("[Vocalynx] Mic startup watchdog fired; cancelling stuck recording"));
+        engine.autoDump(QStringLiteral("mic-startup-watchdog"), QString());
+        engine.requestCancelRecording();
+    }));
+}
+
+void WhisperEngine::stopRecording() {
+    // 1.
+    if (state() != RecordingState::recording || isStoppingRecording_) return;
+    isStoppingRecording_ = true;
+    // 2.
+    recordingTimeoutTimer_.cancel();
+    recordingTimeoutTimer_ = {};
+    micStartupWatchdog_.cancel();
+    micStartupWatchdog_ = {};
+    // 3, 4.
+    removeCaptureSessionObservers();
+    std::shared_ptr<CaptureSession> session = std::move(captureSession_);
+    captureSession_.reset();
+    if (session) {
+        session->setSampleBufferHandler(nullptr, nullptr);
+        tearDownCaptureSession(std::move(session));
+    }
+    // 5, 6. The preview stays: the post-recording step reads it.
+    resetAudioConverter();
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.reset();
+        transcripts_.resetTracking();
+    }
+    stopRequestedByVoicePhrase_ = false;
+    // 7-10.
+    setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
+    runtime_.log.line(QStringLiteral("[Vocalynx] Recording stopped. Total PCM sent: ") +
+                      QString::number(stream_.pcmBytesSent()) + QStringLiteral(" bytes, buffered: ") +
+                      QString::number(stream_.pcmBytesBuffered()) + QStringLiteral(" bytes"));
+    std::optional<MonoTime> firstAudio;
+    {
+        std::lock_guard lock(levelLock_);
+        firstAudio = firstAudioTime_;
+    }
+    if (firstAudio)
+        runtime_.log.line(QStringLiteral("[Vocalynx] First audio was ") +
+                          decimal(secondsBetween(*firstAudio, runtime_.clock.now())) + QStringLiteral("s ago"));
+    sounds_.play(SoundType::stopRecording);
+    // 11.
+    Completion completion = std::move(onComplete_);
+    onComplete_ = nullptr;
+    stream_.finishColiStream(weakTask([completion = std::move(completion)](WhisperEngine& engine) {
+        engine.postRecording(completion);
+    }));
+}
+
+void WhisperEngine::handleStopShortcut() {
+    if (state() != RecordingState::recording) return;
+    runtime_.log.line(QStringLiteral("[Vocalynx] Stop shortcut pressed"));
+    stopRecording();
+}
+
+void WhisperEngine::requestStopRecording(const QString& reason) {
+    {
+        std::lock_guard lock(levelLock_);
+        runtime_.log.line(QStringLiteral("[Vocalynx] Auto-stopping (reason=") + reason + QStringLiteral(", rms=") +
+                          fixed4(levelTracker_.smoothedRMS()) + QStringLiteral(", floor=") +
+                          fixed4(levelTracker_.adaptiveNoiseFloor()) + QStringLiteral(")"));
+        levelTracker_.resetSpeech();
+    }
+    runtime_.main.post(weakTask([](WhisperEngine& engine) {
+        engine.logStateDiagnostics(QStringLiteral("requestStopRecording dispatch stop"));
+        engine.stopRecording();
+    }));
+}
+
+void WhisperEngine::requestCancelRecording() {
+    if (cancelRequested_) return;
+    cancelRequested_ = true;
+    runtime_.log.line(QStringLiteral("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='") +
+                      transcripts_.previewText() + QStringLiteral("')"));
+    {
+        std::lock_guard lock(levelLock_);
+        levelTracker_.resetSpeech();
+    }
+    runtime_.main.post(weakTask([](WhisperEngine& engine) {
+        engine.logStateDiagnostics(QStringLiteral("requestCancelRecording dispatch cancel"));
+        engine.cancelRecording();
+    }));
+}
+
+void WhisperEngine::cancelRecording() {
+    // 1.
+    if (state() != RecordingState::recording || isStoppingRecording_) return;
+    isStoppingRecording_ = true;
+    // 2.
+    recordingTimeoutTimer_.cancel();
+    recordingTimeoutTimer_ = {};
+    micStartupWatchdog_.cancel();
+    micStartupWatchdog_ = {};
+    removeCaptureSessionObservers();
+    std::shared_ptr<CaptureSession> session = std::move(captureSession_);
+    captureSession_.reset();
+    if (session) {
+        session->setSampleBufferHandler(nullptr, nullptr);
+        tearDownCaptureSession(std::move(session));
+    }
+    resetAudioConverter();
+    // 3. The persistent process keeps running; output for the abandoned session is dropped.
+    stream_.abandonSession();
+    // 4-7.
+    onComplete_ = nullptr;
+    setPreviewText(QString());
+    runtime_.log.line(QStringLiteral("[Vocalynx] Recording cancelled (no speech)"));
+    resumePlayers();
+    setState(RecordingState::collapsing, QStringLiteral("cancelRecording"));
+    // 8.
+    runtime_.main.postAfter(Duration(0.5), weakTask([](WhisperEngine& engine) {
+        engine.setState(RecordingState::idle, QStringLiteral("cancelCollapseFinished"));
+        engine.isStoppingRecording_ = false;
+    }));
+}
+
+void WhisperEngine::postRecording(Completion completion) {
+    // 2-4. The final text.
+    const std::optional<QString> stripped =
+        transcript::stripVoiceStopPhrase(previewText_, config_.stopRecordingVoicePhrase());
+    QString text = stripped ? *stripped : transcript::trimmed(previewText_);
+    text = transcript::cleanFinalTranscript(text);
+    if (!transcript::containsLetterOrDigit(text)) text.clear();
+    // 5-7.
+    logStateDiagnostics(QStringLiteral("postRecording finalTextLength=") + QString::number(characterCount(text)) +
+                        QStringLiteral(" previewLength=") + QString::number(characterCount(previewText_)));
+    runtime_.log.line(QStringLiteral("[Vocalynx] Post-recording: injecting text, rebuilding player"));
+    resumePlayers();
+    // 8.
+    if (!text.isEmpty()) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Injecting final text: ") + characterPrefix(text, 50) +
+                          QStringLiteral("..."));
+        if (completion) completion(text);
+    } else {
+        logStateDiagnostics(QStringLiteral("postRecording finalText empty; skipping injection"));
+    }
+    // 9. Collapse, then idle.
+    MainQueue& main = runtime_.main;
+    main.postAfter(Duration(1.5), weakTask([&main](WhisperEngine& engine) {
+        engine.setState(RecordingState::collapsing, QStringLiteral("postRecordingCollapse"));
+        main.postAfter(Duration(0.5), engine.weakTask([](WhisperEngine& e) {
+            e.setState(RecordingState::idle, QStringLiteral("collapseFinished"));
+            e.isStoppingRecording_ = false;
+        }));
+    }));
+}
+
+void WhisperEngine::warmUpColi() {
+    {
+        std::lock_guard lock(channel_.processLock);
+        if (channel_.persistentColiProcess) return;
+    }
+    if (!locator_.locateColi()) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] coli not found, skipping warm-up"));
+        return;
+    }
+    logStateDiagnostics(QStringLiteral("warmUpColi begin"));
+    runtime_.log.line(QStringLiteral("[Vocalynx] Warming up coli (persistent process)..."));
+    process_.launchPersistentColi();
+    prepareCaptureSession();
+}
+
+void WhisperEngine::shutdown() { process_.shutdown(); }
+
+void WhisperEngine::terminateColiProcess() { process_.terminateColiProcess(); }
+
+void WhisperEngine::onIdleDetachOutputReader() { stream_.detachOutputReader(); }
+
+void WhisperEngine::sendPCM(const QByteArray& pcm) {
+    if (pcm.isEmpty()) return;
+    bool first = false;
+    {
+        std::lock_guard lock(levelLock_);
+        if (!firstAudioTime_) {
+            firstAudioTime_ = runtime_.clock.now();
+            first = true;
+        }
+    }
+    if (first)
+        runtime_.log.line(QStringLiteral("[Vocalynx] First PCM chunk: ") + QString::number(pcm.size()) +
+                          QStringLiteral(" bytes"));
+    stream_.sendPCM(pcm);
+}
+
+void WhisperEngine::handleTranscript(const QString& text) {
+    const MonoTime now = runtime_.clock.now();
+    const QString stopPhrase = config_.stopRecordingVoicePhrase();
+    TranscriptTracker::Outcome outcome;
+    {
+        // One update as the level evaluation sees it: the transcript fields and the speech activity.
+        std::lock_guard lock(levelLock_);
+        outcome = transcripts_.handleTranscript(text, stopPhrase, micReadyAt_, now, transcriptTailJitterTolerance);
+        if (outcome.previewChanged) previewText_ = outcome.preview;
+        if (outcome.speechActivity) noteSpeechActivity(now);
+    }
+    if (outcome.ignored) return;
+    if (outcome.previewChanged) emit previewTextChanged(previewText_);
+    if (outcome.stopPhraseHeard) {
+        stopRequestedByVoicePhrase_ = true;
+        requestStopRecording(QStringLiteral("voice phrase"));
+    }
+}
 
 }  // namespace vocalynx

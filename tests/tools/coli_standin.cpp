@@ -24,6 +24,7 @@
 //   COLI_STANDIN_EXIT_AFTER_BYTES=<n> exit with code 3 once n audio bytes have been received
 //                                    (0: right after start).
 //   COLI_STANDIN_IGNORE_SIGTERM=1    keep running on SIGTERM (only SIGKILL ends it).
+//   COLI_STANDIN_IGNORE_EOF=1        keep running when standard input ends (only a signal ends it).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -142,15 +143,16 @@ int dominantFrequency(const std::vector<double>& samples, double rate) {
 int main(int argc, char** argv) {
     const std::string logPath = env("COLI_STANDIN_LOG");
     if (!logPath.empty()) logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    std::string args;
-    for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
-    logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
-
+    // The handlers are in place before the start is logged, so a test that saw the start line
+    // also sees how a SIGTERM ended the program.
     ::signal(SIGPIPE, SIG_IGN);
     if (env("COLI_STANDIN_IGNORE_SIGTERM") == "1")
         ::signal(SIGTERM, SIG_IGN);
     else
         ::signal(SIGTERM, onSigterm);
+    std::string args;
+    for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
+    logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
 
     const std::string stderrText = env("COLI_STANDIN_STDERR");
     if (!stderrText.empty()) writeAll(STDERR_FILENO, stderrText + "\n");
@@ -225,6 +227,8 @@ int main(int argc, char** argv) {
             return 3;
         }
     }
+    if (env("COLI_STANDIN_IGNORE_EOF") == "1")
+        for (;;) ::pause();
     logLine("exit code=0");
     return 0;
 }

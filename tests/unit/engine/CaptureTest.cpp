@@ -208,8 +208,10 @@ TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
         {{Kind::interruptionEnded, "", {}}, "captureSession interruptionEnded", "", ""},
     };
     for (RecordingState state : {RecordingState::idle, RecordingState::recording}) {
-        engine.setState(state, "test");
         for (const Case& c : cases) {
+            // A cancel of the case before moved the state on and removed the observers.
+            engine.setState(state, "test");
+            engine.installCaptureSessionObservers(session);
             rt.log.clear();
             ASSERT_TRUE(session->raise(c.event));
             EXPECT_TRUE(rt.log.lines().isEmpty()) << "handled on the main queue";
@@ -218,7 +220,7 @@ TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
             ASSERT_FALSE(lines.isEmpty());
             EXPECT_EQ(lines[0], c.diagnostics);
             if (!c.dump.isEmpty()) {
-                ASSERT_EQ(lines.size(), 2);
+                ASSERT_GE(lines.size(), 2);  // the cancel itself may follow
                 EXPECT_TRUE(lines[1].startsWith(c.dump + " state=" + recordingStateName(state))) << lines[1].toStdString();
             }
             EXPECT_EQ(rt.log.contains(c.cancelLine), state == RecordingState::recording && !c.cancelLine.isEmpty())

@@ -28,15 +28,16 @@ public:
     void setStopping(bool v) { isStoppingRecording_ = v; }
     bool stopping() const { return isStoppingRecording_; }
     void setStreamFields() {
-        std::lock_guard lock(processLock_);
-        lineBuffer_ = "partial";
-        coliReady_ = true;
-        activeColiSessionID_ = QUuid::createUuid();
-        finalizeDrainToken_ = QUuid::createUuid();
+        std::lock_guard lock(channel_.processLock);
+        channel_.lineBuffer.append("partial");
+        channel_.coliReady = true;
+        channel_.activeColiSessionID = QUuid::createUuid();
+        channel_.finalizeDrainToken = QUuid::createUuid();
     }
     bool streamFieldsCleared() {
-        std::lock_guard lock(processLock_);
-        return lineBuffer_.isEmpty() && !coliReady_ && !activeColiSessionID_ && !finalizeDrainToken_;
+        std::lock_guard lock(channel_.processLock);
+        return channel_.lineBuffer.isEmpty() && !channel_.coliReady && !channel_.activeColiSessionID &&
+               !channel_.finalizeDrainToken;
     }
 };
 

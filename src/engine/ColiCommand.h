@@ -1,0 +1,46 @@
+#pragma once
+// Finding the speech program "coli" and building the command that starts its streaming
+// recogniser: the runtime shipped in the data folder first, then the usual install places, then
+// whatever "/usr/bin/which coli" names.
+
+#include <QMap>
+#include <QString>
+#include <optional>
+
+#include "platform/ChildProcess.h"
+
+namespace vocalynx {
+
+class ColiLocator {
+public:
+    using Environment = QMap<QString, QString>;
+
+    // home: the user's home folder; resources: the installed data folder (empty when none);
+    // environment: this process's environment; launcher runs "/usr/bin/which" (may be null).
+    ColiLocator(QString home, QString resources, Environment environment, ProcessLauncher* launcher);
+
+    // This process's environment as a map.
+    static Environment processEnvironment();
+    // The sub-folder of the runtime's native recogniser library for this machine.
+    static QString nativeLibraryFolder();
+
+    std::optional<QString> locateColi() const;
+    Environment makeColiEnvironment(const QString& executablePath) const;
+    std::optional<LaunchCommand> makeColiArguments() const;
+
+    static const QStringList& streamArguments();
+
+private:
+    struct BundledRuntime {
+        QString node;
+        QString script;
+    };
+    std::optional<BundledRuntime> bundledRuntime() const;
+
+    QString home_;
+    QString resources_;
+    Environment environment_;
+    ProcessLauncher* launcher_;
+};
+
+}  // namespace vocalynx

@@ -1,0 +1,197 @@
+#include "engine/SpeechProcess.h"
+
+#include <QStringDecoder>
+
+#include "engine/ColiPid.h"
+#include "engine/TranscriptRules.h"
+
+namespace vocalynx {
+
+QString sessionText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+
+QString optionalSessionText(const std::optional<QUuid>& id) {
+    return id ? QStringLiteral("Optional(") + sessionText(*id) + QStringLiteral(")") : QStringLiteral("nil");
+}
+
+namespace {
+void clearRecordedPid(pid_t pid) {
+    int expected = static_cast<int>(pid);
+    persistentColiPid.compare_exchange_strong(expected, 0);
+}
+}  // namespace
+
+SpeechProcess::SpeechProcess(Runtime& runtime, ColiChannel& channel, const ColiLocator& locator,
+                             ProcessLauncher* launcher, Hooks hooks)
+    : runtime_(runtime),
+      channel_(channel),
+      locator_(locator),
+      launcher_(launcher),
+      hooks_(std::move(hooks)),
+      self_(std::make_shared<SpeechProcess*>(this)) {}
+
+SpeechProcess::~SpeechProcess() { self_.reset(); }
+
+void SpeechProcess::launchPersistentColi() {
+    const std::optional<LaunchCommand> command = locator_.makeColiArguments();
+    if (!command || !launcher_) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] coli not available"));
+        return;
+    }
+    {
+        std::lock_guard lock(channel_.processLock);
+        if (channel_.isShuttingDown) return;
+    }
+    QString error;
+    std::shared_ptr<ChildProcess> process = launcher_->launch(*command, &error);
+    if (!process) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Failed to launch persistent coli: ") + error);
+        return;
+    }
+    const pid_t pid = process->pid();
+    persistentColiPid.store(static_cast<int>(pid));
+    std::vector<QByteArray> pending;
+    std::shared_ptr<PipeWriter> input = process->standardInput();
+    {
+        std::lock_guard lock(channel_.processLock);
+        if (channel_.isShuttingDown) {
+            // Shut down while this process was starting: it is not kept.
+            clearRecordedPid(pid);
+            process->terminate();
+            return;
+        }
+        channel_.persistentColiProcess = process;
+        channel_.persistentColiStdin = input;
+        channel_.persistentColiStdout = process->standardOutput();
+        channel_.persistentColiStderr = process->standardError();
+        channel_.persistentColiReady = true;
+        pending.swap(channel_.pendingAudioBuffer);
+    }
+    // The handlers go on once the fields are stored, so that an exit right after the launch finds
+    // its process in place and is handled like any other exit.
+    std::weak_ptr<SpeechProcess*> weak = self_;
+    process->standardError()->setReadHandler([weak](const QByteArray& bytes) {
+        if (auto self = weak.lock()) (*self)->handleColiStderr(bytes);
+    });
+    const ChildProcess* identity = process.get();
+    process->setTerminationHandler([weak, identity, pid] {
+        if (auto self = weak.lock()) (*self)->handleColiTermination(identity, pid);
+    });
+    for (const QByteArray& chunk : pending) input->write(chunk);
+    runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli launched (model loading...)"));
+}
+
+void SpeechProcess::handleColiStderr(const QByteArray& bytes) {
+    if (bytes.isEmpty()) return;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) return;
+    const QString trimmed = transcript::trimmed(text);
+    runtime_.log.line(QStringLiteral("[Vocalynx] coli stderr: ") + trimmed);
+    if (trimmed.contains(QStringLiteral("Load model from")) && trimmed.contains(QStringLiteral("failed")) &&
+        hooks_.reportModelUnavailable)
+        hooks_.reportModelUnavailable();
+}
+
+void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid) {
+    runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli process exited, relaunching..."));
+    clearRecordedPid(pid);
+    bool shuttingDown = false;
+    std::shared_ptr<PipeReader> out, err;
+    {
+        std::lock_guard lock(channel_.processLock);
+        shuttingDown = channel_.isShuttingDown;
+        // Only the current process is dropped: a process that was already replaced must not take
+        // its successor's handles with it (that successor would run on with no one writing to it).
+        if (channel_.persistentColiProcess.get() != exited) return;
+        out = std::move(channel_.persistentColiStdout);
+        err = std::move(channel_.persistentColiStderr);
+        channel_.persistentColiProcess.reset();
+        channel_.persistentColiStdin.reset();
+        channel_.persistentColiStdout.reset();
+        channel_.persistentColiStderr.reset();
+        channel_.persistentColiReady = false;
+    }
+    if (out) out->setReadHandler(nullptr);
+    if (err) err->setReadHandler(nullptr);
+    if (shuttingDown) return;
+    if (hooks_.modelAlertShown && hooks_.modelAlertShown()) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] Skipping coli relaunch — model load failed"));
+        return;
+    }
+    scheduleRelaunch();
+}
+
+void SpeechProcess::scheduleRelaunch() {
+    std::weak_ptr<SpeechProcess*> weak = self_;
+    runtime_.queues.global(QoS::Default).postAfter(Duration(1.0), [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        SpeechProcess& me = **self;
+        if (me.hooks_.modelAlertShown && me.hooks_.modelAlertShown()) return;
+        {
+            std::lock_guard lock(me.channel_.processLock);
+            if (me.channel_.persistentColiProcess || me.channel_.isShuttingDown) return;
+        }
+        me.launchPersistentColi();
+    });
+}
+
+void SpeechProcess::terminateColiProcess() {
+    std::shared_ptr<ChildProcess> process;
+    std::shared_ptr<PipeWriter> in;
+    std::shared_ptr<PipeReader> out, err;
+    {
+        std::lock_guard lock(channel_.processLock);
+        process = std::move(channel_.persistentColiProcess);
+        in = std::move(channel_.persistentColiStdin);
+        out = std::move(channel_.persistentColiStdout);
+        err = std::move(channel_.persistentColiStderr);
+        channel_.persistentColiProcess.reset();
+        channel_.persistentColiStdin.reset();
+        channel_.persistentColiStdout.reset();
+        channel_.persistentColiStderr.reset();
+        channel_.persistentColiReady = false;
+    }
+    // The exit handler goes first: a program that ends at the end of its input would otherwise
+    // be handled as a process that died by itself.
+    if (process) process->setTerminationHandler(nullptr);
+    if (out) out->setReadHandler(nullptr);
+    if (err) err->setReadHandler(nullptr);
+    if (in) in->close();
+    if (process) {
+        clearRecordedPid(process->pid());
+        process->terminate();
+    }
+    if (locator_.locateColi()) launchPersistentColi();
+}
+
+void SpeechProcess::shutdown() {
+    std::shared_ptr<ChildProcess> process;
+    std::shared_ptr<PipeWriter> in;
+    std::shared_ptr<PipeReader> out, err;
+    {
+        std::lock_guard lock(channel_.processLock);
+        channel_.isShuttingDown = true;
+        process = std::move(channel_.persistentColiProcess);
+        in = std::move(channel_.persistentColiStdin);
+        out = std::move(channel_.persistentColiStdout);
+        err = std::move(channel_.persistentColiStderr);
+        channel_.persistentColiProcess.reset();
+        channel_.persistentColiStdin.reset();
+        channel_.persistentColiStdout.reset();
+        channel_.persistentColiStderr.reset();
+        channel_.persistentColiReady = false;
+    }
+    // The exit handler goes first: a program that ends at the end of its input would otherwise
+    // be handled as a process that died by itself.
+    if (process) process->setTerminationHandler(nullptr);
+    if (out) out->setReadHandler(nullptr);
+    if (err) err->setReadHandler(nullptr);
+    if (in) in->close();
+    if (process) {
+        clearRecordedPid(process->pid());
+        process->terminate();
+    }
+}
+
+}  // namespace vocalynx

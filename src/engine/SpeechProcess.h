@@ -1,0 +1,51 @@
+#pragma once
+// The long-lived speech process: launched at warm-up or on demand, restarted after every
+// dictation, relaunched 1.0 s after it dies by itself (unless the application is shutting down or
+// the model failed to load), and ended for good at shutdown.
+
+#include <functional>
+#include <memory>
+
+#include "engine/ColiChannel.h"
+#include "engine/ColiCommand.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+class SpeechProcess {
+public:
+    struct Hooks {
+        std::function<void()> reportModelUnavailable;  // any thread
+        std::function<bool()> modelAlertShown;         // any thread
+    };
+
+    SpeechProcess(Runtime& runtime, ColiChannel& channel, const ColiLocator& locator, ProcessLauncher* launcher,
+                  Hooks hooks);
+    ~SpeechProcess();
+    SpeechProcess(const SpeechProcess&) = delete;
+    SpeechProcess& operator=(const SpeechProcess&) = delete;
+
+    void launchPersistentColi();
+    // Ends the current process (without relaunch from its exit) and launches a fresh one.
+    void terminateColiProcess();
+    // Ends the process for good: no launch or relaunch happens afterwards.
+    void shutdown();
+
+    // Standard-error bytes of the process (pipe thread).
+    void handleColiStderr(const QByteArray& bytes);
+    // The given process has exited (reaper thread).
+    void handleColiTermination(const ChildProcess* exited, pid_t pid);
+
+private:
+    void scheduleRelaunch();
+
+    Runtime& runtime_;
+    ColiChannel& channel_;
+    const ColiLocator& locator_;
+    ProcessLauncher* launcher_;
+    Hooks hooks_;
+    // Handlers hold this weakly and do nothing once the object is gone.
+    std::shared_ptr<SpeechProcess*> self_;
+};
+
+}  // namespace vocalynx

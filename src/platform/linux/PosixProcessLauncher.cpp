@@ -1,0 +1,424 @@
+#include "platform/linux/PosixProcessLauncher.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <future>
+#include <string>
+#include <vector>
+
+namespace vocalynx {
+
+namespace {
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// ---- standard input ----
+
+class FdWriter final : public PipeWriter {
+public:
+    explicit FdWriter(int fd) : fd_(fd) {}
+    ~FdWriter() override { close(); }
+
+    bool write(const QByteArray& bytes) override {
+        std::lock_guard lock(mutex_);
+        if (fd_ < 0) return false;
+        const char* p = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            p += n;
+            left -= n;
+        }
+        return true;
+    }
+
+    void close() override {
+        std::lock_guard lock(mutex_);
+        closeFd(fd_);
+    }
+
+private:
+    std::mutex mutex_;  // one chunk at a time, whole
+    int fd_;
+};
+
+// ---- standard output and error ----
+
+// Shared by the reader handle and its thread, so that either may go first.
+struct ReaderState {
+    std::mutex mutex;
+    std::condition_variable settled;  // finished became true, or the handler changed
+    PipeReader::Handler handler;
+    bool closed = false;
+    bool finished = false;  // the reader thread has stopped (end of file, error or closed)
+    int fd = -1;
+    int wake = -1;  // eventfd: a handler was set or removed, or the handle went away
+    ~ReaderState() {
+        if (fd >= 0) ::close(fd);
+        if (wake >= 0) ::close(wake);
+    }
+    void poke() {
+        const uint64_t one = 1;
+        ssize_t ignored = ::write(wake, &one, sizeof one);
+        (void)ignored;
+    }
+};
+
+void readerLoop(std::shared_ptr<ReaderState> state) {
+    pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    struct Finish {
+        ReaderState& s;
+        ~Finish() {
+            std::lock_guard lock(s.mutex);
+            s.finished = true;
+            s.settled.notify_all();
+        }
+    } finish{*state};
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        PipeReader::Handler handler;
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->closed) return;
+            handler = state->handler;
+        }
+        pollfd fds[2] = {{state->wake, POLLIN, 0}, {state->fd, static_cast<short>(handler ? POLLIN : 0), 0}};
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            uint64_t count = 0;
+            ssize_t ignored = ::read(state->wake, &count, sizeof count);
+            (void)ignored;
+            continue;  // look at the handler again
+        }
+        if (!handler || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return;
+        }
+        if (n == 0) return;  // end of file: the writer is gone
+        handler(QByteArray(buffer.data(), static_cast<qsizetype>(n)));
+    }
+}
+
+class FdReader final : public PipeReader {
+public:
+    explicit FdReader(int fd) : state_(std::make_shared<ReaderState>()) {
+        state_->fd = fd;
+        state_->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        std::thread(readerLoop, state_).detach();
+    }
+    ~FdReader() override {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->closed = true;
+            state_->handler = nullptr;
+            state_->settled.notify_all();
+        }
+        state_->poke();
+    }
+    void setReadHandler(Handler handler) override {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->handler = std::move(handler);
+            state_->settled.notify_all();
+        }
+        state_->poke();
+    }
+    const std::shared_ptr<ReaderState>& state() const { return state_; }
+
+private:
+    std::shared_ptr<ReaderState> state_;
+};
+
+// ---- the process ----
+
+struct ProcessState {
+    std::mutex mutex;
+    pid_t pid = -1;
+    bool running = true;
+    bool exited = false;
+    std::function<void()> onExit;
+};
+
+class PosixChildProcess final : public ChildProcess {
+public:
+    PosixChildProcess(pid_t pid, int in, int out, int err)
+        : state_(std::make_shared<ProcessState>()),
+          stdin_(std::make_shared<FdWriter>(in)),
+          stdout_(std::make_shared<FdReader>(out)),
+          stderr_(std::make_shared<FdReader>(err)) {
+        state_->pid = pid;
+        std::thread(watch, state_, stdout_->state(), stderr_->state()).detach();
+    }
+
+    pid_t pid() const override { return state_->pid; }
+    bool isRunning() const override {
+        std::lock_guard lock(state_->mutex);
+        return state_->running;
+    }
+    std::shared_ptr<PipeWriter> standardInput() override { return stdin_; }
+    std::shared_ptr<PipeReader> standardOutput() override { return stdout_; }
+    std::shared_ptr<PipeReader> standardError() override { return stderr_; }
+
+    void setTerminationHandler(std::function<void()> handler) override {
+        bool runNow = false;
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->exited && handler)
+                runNow = true;
+            else
+                state_->onExit = handler;
+        }
+        if (runNow) std::thread(std::move(handler)).detach();
+    }
+
+    void terminate() override {
+        // Under the lock the process is known not to be reaped yet, so the identifier is still ours.
+        std::lock_guard lock(state_->mutex);
+        if (state_->running) ::kill(state_->pid, SIGTERM);
+    }
+
+private:
+    static void watch(std::shared_ptr<ProcessState> state, std::shared_ptr<ReaderState> out,
+                      std::shared_ptr<ReaderState> err) {
+        pthread_setname_np(pthread_self(), "vocalynx.reap");
+        siginfo_t info{};
+        // Wait without reaping, so that terminate() never signals a recycled identifier.
+        while (::waitid(P_PID, static_cast<id_t>(state->pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        std::function<void()> onExit;
+        {
+            std::lock_guard lock(state->mutex);
+            state->running = false;
+            int status = 0;
+            while (::waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        // What the process wrote before it ended reaches the read handlers before the exit is
+        // reported (a failure message followed by the exit, say). A pipe that some other process
+        // still holds open is waited for at most a second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        for (const auto& reader : {out, err}) {
+            std::unique_lock lock(reader->mutex);
+            reader->settled.wait_until(lock, deadline, [&] { return reader->finished || !reader->handler; });
+        }
+        {
+            std::lock_guard lock(state->mutex);
+            state->exited = true;
+            onExit = std::move(state->onExit);
+            state->onExit = nullptr;
+        }
+        if (onExit) onExit();
+    }
+
+    std::shared_ptr<ProcessState> state_;
+    std::shared_ptr<FdWriter> stdin_;
+    std::shared_ptr<FdReader> stdout_;
+    std::shared_ptr<FdReader> stderr_;
+};
+
+std::vector<std::string> utf8List(const QStringList& list) {
+    std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(list.size()));
+    for (const QString& s : list) out.push_back(s.toStdString());
+    return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (auto& s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+PosixProcessLauncher::PosixProcessLauncher() {
+    ::signal(SIGPIPE, SIG_IGN);
+    spawner_ = std::thread([this] { spawnerLoop(); });
+}
+
+PosixProcessLauncher::~PosixProcessLauncher() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    spawner_.join();
+}
+
+void PosixProcessLauncher::spawnerLoop() {
+    pthread_setname_np(pthread_self(), "vocalynx.spawn");
+    // Children inherit the signal mask; the spawner keeps it empty so they start clean.
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !requests_.empty(); });
+        if (requests_.empty()) return;
+        auto request = std::move(requests_.front());
+        requests_.pop_front();
+        lock.unlock();
+        request();
+        lock.lock();
+    }
+}
+
+PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& command) {
+    // Everything the child needs is prepared before the fork: after it only async-signal-safe calls.
+    std::vector<std::string> argStrings = utf8List(QStringList{command.executable} + command.arguments);
+    std::vector<std::string> envStrings;
+    for (auto it = command.environment.cbegin(); it != command.environment.cend(); ++it)
+        envStrings.push_back((it.key() + QLatin1Char('=') + it.value()).toStdString());
+    const std::string path = command.executable.toStdString();
+
+    auto work = [&]() -> Spawned {
+        Spawned result;
+        int in[2], out[2], err[2], report[2];
+        if (::pipe2(in, O_CLOEXEC) != 0) return Spawned{.error = errno};
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            const int e = errno;
+            ::close(in[0]), ::close(in[1]);
+            return Spawned{.error = e};
+        }
+        if (::pipe2(err, O_CLOEXEC) != 0) {
+            const int e = errno;
+            ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
+            return Spawned{.error = e};
+        }
+        if (::pipe2(report, O_CLOEXEC) != 0) {
+            const int e = errno;
+            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+            return Spawned{.error = e};
+        }
+        std::vector<char*> argv = pointers(argStrings);
+        std::vector<char*> envp = pointers(envStrings);
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) ::_exit(127);  // the parent died before the request took hold
+            ::signal(SIGPIPE, SIG_DFL);
+            ::dup2(in[0], STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            ::dup2(err[1], STDERR_FILENO);
+#ifdef SYS_close_range
+            // Only the three standard streams and the report pipe (close-on-exec) stay open.
+            ::syscall(SYS_close_range, 3u, static_cast<unsigned>(report[1]) - 1u, 0u);
+            ::syscall(SYS_close_range, static_cast<unsigned>(report[1]) + 1u, ~0u, 0u);
+#endif
+            ::execve(path.c_str(), argv.data(), envp.data());
+            const int e = errno;
+            ssize_t ignored = ::write(report[1], &e, sizeof e);
+            (void)ignored;
+            ::_exit(127);
+        }
+        const int forkError = pid < 0 ? errno : 0;
+        ::close(in[0]), ::close(out[1]), ::close(err[1]), ::close(report[1]);
+        if (pid < 0) {
+            ::close(in[1]), ::close(out[0]), ::close(err[0]), ::close(report[0]);
+            return Spawned{.error = forkError};
+        }
+        int execError = 0;
+        ssize_t n;
+        while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+        }
+        ::close(report[0]);
+        if (n > 0) {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            ::close(in[1]), ::close(out[0]), ::close(err[0]);
+            return Spawned{.error = execError ? execError : EIO};
+        }
+        result.pid = pid;
+        result.in = in[1];
+        result.out = out[0];
+        result.err = err[0];
+        return result;
+    };
+
+    std::packaged_task<Spawned()> task(work);
+    std::future<Spawned> outcome = task.get_future();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return Spawned{.error = ESHUTDOWN};
+        requests_.push_back([&task] { task(); });
+    }
+    wake_.notify_all();
+    return outcome.get();
+}
+
+std::shared_ptr<ChildProcess> PosixProcessLauncher::launch(const LaunchCommand& command, QString* error) {
+    const Spawned s = spawn(command);
+    if (s.pid < 0) {
+        if (error) *error = command.executable + QStringLiteral(": ") + errnoText(s.error);
+        return nullptr;
+    }
+    // The reading ends are watched with poll; writes to standard input block as a pipe does.
+    return std::make_shared<PosixChildProcess>(s.pid, s.in, s.out, s.err);
+}
+
+std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, const QStringList& arguments,
+                                                   QString* error) {
+    LaunchCommand command{executable, arguments, {}};
+    for (char** e = environ; e && *e; ++e) {
+        const QString entry = QString::fromLocal8Bit(*e);
+        const qsizetype eq = entry.indexOf(QLatin1Char('='));
+        if (eq > 0) command.environment.insert(entry.left(eq), entry.mid(eq + 1));
+    }
+    Spawned s = spawn(command);
+    if (s.pid < 0) {
+        if (error) *error = executable + QStringLiteral(": ") + errnoText(s.error);
+        return std::nullopt;
+    }
+    closeFd(s.in);
+    RunOutput result;
+    char buffer[4096];
+    // Plain blocking reads: standard output to its end, then standard error to its end. (The
+    // programs run this way print a line; one that filled the standard-error pipe before closing
+    // its standard output would wait for the reader.)
+    for (int* fd : {&s.out, &s.err}) {
+        for (;;) {
+            const ssize_t n = ::read(*fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (fd == &s.out) result.standardOutput.append(buffer, n);
+        }
+    }
+    closeFd(s.out);
+    closeFd(s.err);
+    int status = 0;
+    while (::waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,320 @@
+// The speech pipeline with the real process code and the stand-in speech program on the real
+// clock, and the application's speech processes against the ways an application can end.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cmath>
+
+#include "AppProcess.h"
+#include "FakeCapture.h"
+#include "FakeSoundOutput.h"
+#include "RecordingLogger.h"
+#include "TestRuntime.h"
+#include "engine/ColiPid.h"
+#include "engine/ModelCheck.h"
+#include "engine/WhisperEngine.h"
+#include "platform/linux/PosixProcessLauncher.h"
+#include "platform/linux/QtMainQueue.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/ThreadQueues.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
+
+QCoreApplication& application() {
+    static int argc = 1;
+    static char name[] = "integration_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    return *QCoreApplication::instance();
+}
+
+// Puts the stand-in where the speech program is looked for, and a model file big enough.
+void prepareHome(const QString& home) {
+    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+    QFile::remove(home + "/.local/bin/coli");
+    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
+    const QString model = speechModelPath(home);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+    QFile f(model);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(200'000'000));  // sparse
+}
+
+// Alive: the process exists and is not a zombie.
+bool alive(pid_t pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray stat = f.readAll();
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size()) return false;
+    const char state = stat.at(close + 2);
+    return state != 'Z' && state != 'X';
+}
+
+template <typename Pred>
+bool waitFor(Pred pred, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QStringList fileLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QList<pid_t> startedPids(const QString& log) {
+    QList<pid_t> out;
+    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
+    for (const QString& line : fileLines(log))
+        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
+    return out;
+}
+
+// 16 kHz mono s16le sine.
+QByteArray sine(double hz, int samples) {
+    QByteArray out(samples * 2, Qt::Uninitialized);
+    for (int i = 0; i < samples; ++i) {
+        const auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * i / 16000.0));
+        out[2 * i] = static_cast<char>(v & 0xff);
+        out[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
+    }
+    return out;
+}
+
+class PipelineEngine : public WhisperEngine {
+public:
+    using WhisperEngine::WhisperEngine;
+    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
+        preparedSession_ = std::move(s);
+        preparedSessionBuiltAt_ = at;
+    }
+};
+
+// The production runtime pieces, with the folders of one temporary home.
+struct RealRuntime {
+    RealRuntime() : paths(Paths::under(dir.path())) {}
+    QTemporaryDir dir;
+    SystemClock clock;
+    QtMainQueue main;
+    ThreadQueueFactory queues;
+    NotificationCenter notifications;
+    RecordingLogger log;
+    Diagnostics diagnostics{log};
+    InfoDictionary info{TestRuntime::defaultInfo()};
+    Paths paths;
+    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
+};
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
+    ~EnvironmentVariable() { qunsetenv(name_); }
+
+private:
+    const char* name_;
+};
+
+}  // namespace
+
+TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
+    application();
+    auto rt = std::make_unique<RealRuntime>();
+    prepareHome(rt->paths.home);
+    const QString standInLog = rt->dir.path() + "/standin.log";
+    const QString script = rt->dir.path() + "/script.txt";
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("今天\n今天天气很好\n今天天气很好我们去公园吧\n");
+    }
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
+    EnvironmentVariable scriptVar("COLI_STANDIN_SCRIPT", script.toUtf8());
+    EnvironmentVariable pace("COLI_STANDIN_BYTES_PER_LINE", "3200");
+
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    PosixProcessLauncher launcher;
+    auto engine = std::make_unique<PipelineEngine>(
+        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, nullptr, &launcher});
+    QStringList previews;
+    QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
+
+    engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; })) << rt->log.lines().join('\n').toStdString();
+    const pid_t first = startedPids(standInLog).first();
+    EXPECT_EQ(persistentColiPid.load(), first);
+    EXPECT_TRUE(fileLines(standInLog).first().endsWith("args=asr-stream --json --language auto --asr-interval-ms 300"));
+
+    QStringList completed;
+    engine->givePreparedSession(std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true}),
+                                rt->clock.now());
+    engine->startRecording([&](const QString& text) { completed << text; });
+    EXPECT_TRUE(rt->log.containsPart("[Vocalynx] Reusing persistent coli for session "));
+    // Audio as the capture pipeline hands it over: 0.1 s chunks from the audio queue.
+    const QByteArray audio = sine(440, 16000);
+    for (int i = 0; i < 10; ++i) engine->sendPCM(audio.mid(i * 3200, 3200));
+
+    ASSERT_TRUE(waitFor([&] { return engine->previewText() == "今天天气很好我们去公园吧"; }))
+        << engine->previewText().toStdString();
+    EXPECT_EQ(previews, (QStringList{"", "今天", "今天天气很好", "今天天气很好我们去公园吧"}));
+
+    engine->stopRecording();
+    EXPECT_EQ(engine->state(), RecordingState::transcribing);
+    ASSERT_TRUE(waitFor([&] { return !completed.isEmpty(); }, 5000));
+    EXPECT_EQ(completed, QStringList{"今天天气很好我们去公园吧"});
+    ASSERT_TRUE(waitFor([&] { return engine->state() == RecordingState::idle; }, 5000));
+    EXPECT_TRUE(rt->log.contains("[Vocalynx] Recording stopped. Total PCM sent: 32000 bytes, buffered: 0 bytes"));
+
+    // The process that served the dictation got SIGTERM; a fresh one waits for the next.
+    ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 2; }));
+    const pid_t second = startedPids(standInLog).at(1);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(waitFor([&] { return !alive(first); }));
+    EXPECT_TRUE(waitFor([&] { return persistentColiPid.load() == second; }));
+    EXPECT_FALSE(rt->log.containsPart("exited, relaunching")) << "the restart removed the exit handler first";
+
+    // Shutdown ends it for good.
+    engine->shutdown();
+    EXPECT_TRUE(waitFor([&] { return !alive(second); }));
+    EXPECT_EQ(persistentColiPid.load(), 0);
+    QThread::msleep(1200);  // longer than the relaunch delay: nothing may come back
+    QCoreApplication::processEvents();
+    EXPECT_EQ(startedPids(standInLog).size(), 2);
+    engine.reset();
+}
+
+TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
+    application();
+    auto rt = std::make_unique<RealRuntime>();
+    prepareHome(rt->paths.home);
+    const QString standInLog = rt->dir.path() + "/standin.log";
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
+    EnvironmentVariable exitAtOnce("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
+
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    PosixProcessLauncher launcher;
+    int alerts = 0;
+    rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
+    {
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        engine.warmUpColi();
+        // Exiting at once, over and over: one launch a second, not a busy loop.
+        QDeadlineTimer window(2500);
+        while (!window.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(5);
+        }
+        const int launches = startedPids(standInLog).size();
+        EXPECT_GE(launches, 2);
+        EXPECT_LE(launches, 4);
+        engine.shutdown();
+    }
+    {
+        // Now the model fails to load: reported once, and the exit that follows is not relaunched.
+        EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
+        const QString failingLog = rt->dir.path() + "/failing.log";
+        EnvironmentVariable failingLogVar("COLI_STANDIN_LOG", failingLog.toUtf8());
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        engine.warmUpColi();
+        ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
+        QDeadlineTimer window(1500);
+        while (!window.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(5);
+        }
+        EXPECT_EQ(startedPids(failingLog).size(), 1);
+        EXPECT_EQ(alerts, 1);
+        engine.shutdown();
+    }
+}
+
+// No speech process outlives the application, however it ends.
+TEST(SpeechPipeline, TheSpeechProcessEndsWithTheApplication) {
+    for (int signal : {SIGTERM, SIGSEGV, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        AppProcess app;
+        prepareHome(app.home());
+        const QString standInLog = app.home() + "/standin.log";
+        app.environment().insert("COLI_STANDIN_LOG", standInLog);
+        // Only a signal ends it, not the end of its input when the application's pipe closes.
+        app.environment().insert("COLI_STANDIN_IGNORE_EOF", "1");
+        app.start(VOCALYNX_APP_BINARY);
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)")) << app.output().toStdString();
+        ASSERT_TRUE(waitFor([&] { return !startedPids(standInLog).isEmpty(); }));
+        const pid_t coli = startedPids(standInLog).first();
+        ASSERT_TRUE(alive(coli));
+        ::kill(static_cast<pid_t>(app.process().processId()), signal);
+        ASSERT_TRUE(app.waitForExit());
+        EXPECT_TRUE(waitFor([&] { return !alive(coli); })) << "pid " << coli;
+        EXPECT_TRUE(fileLines(standInLog).contains("sigterm")) << "ended by the SIGTERM it was sent";
+    }
+}
+
+// A recogniser left by an earlier run is ended at launch, also when its parent is a subreaper
+// (here this test program) rather than process 1.
+TEST(SpeechPipeline, OrphansOfAnEarlierRunAreEndedAtLaunch) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    AppProcess app;
+    prepareHome(app.home());
+    const QString orphanLog = app.home() + "/orphan.log";
+    const QByteArray coliPath = (app.home() + "/.local/bin/coli").toUtf8();
+    const QByteArray logEnv = "COLI_STANDIN_LOG=" + orphanLog.toUtf8();
+
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        if (::fork() == 0) {
+            // The stdin of the orphan must stay open, or it would end by itself at end of input.
+            int keep[2];
+            if (::pipe(keep) == 0) ::dup2(keep[0], STDIN_FILENO);
+            char* argv[] = {const_cast<char*>(coliPath.constData()), const_cast<char*>("asr-stream"),
+                            const_cast<char*>("--json"), nullptr};
+            char* envp[] = {const_cast<char*>(logEnv.constData()), nullptr};
+            ::execve(coliPath.constData(), argv, envp);
+            ::_exit(127);
+        }
+        ::_exit(0);  // the recogniser is orphaned and handed to this test program
+    }
+    int status = 0;
+    ::waitpid(middle, &status, 0);
+    ASSERT_TRUE(waitFor([&] { return !startedPids(orphanLog).isEmpty(); }));
+    const pid_t orphan = startedPids(orphanLog).first();
+    ASSERT_TRUE(alive(orphan));
+
+    app.start(VOCALYNX_APP_BINARY);
+    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Cleaning orphaned coli process pid=%1").arg(orphan)))
+        << app.output().toStdString();
+    // It is our child now: reap it to see how it ended.
+    QDeadlineTimer deadline(5000);
+    pid_t reaped = 0;
+    while (!deadline.hasExpired() && (reaped = ::waitpid(orphan, &status, WNOHANG)) == 0) QThread::msleep(10);
+    EXPECT_EQ(reaped, orphan);
+    EXPECT_TRUE(fileLines(orphanLog).contains("sigterm"));
+    ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
+    EXPECT_TRUE(app.waitForExit());
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}

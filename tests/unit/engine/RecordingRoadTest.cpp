@@ -1,0 +1,550 @@
+// The road of a dictation through the engine, with a fake speech process on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include "FakeCapture.h"
+#include "FakeProcesses.h"
+#include "FakeSoundOutput.h"
+#include "TestRuntime.h"
+#include "engine/ColiPid.h"
+#include "engine/ModelCheck.h"
+#include "engine/WhisperEngine.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
+    void suspendSilentPlayer() override { calls << "suspendSilent"; }
+    void resumeSilentPlayer() override { calls << "resumeSilent"; }
+    void pauseForRecording() override { calls << "pauseMedia"; }
+    void resumeAfterRecording() override { calls << "resumeMedia"; }
+    QStringList calls;
+};
+
+class RoadEngine : public WhisperEngine {
+public:
+    using WhisperEngine::WhisperEngine;
+    using WhisperEngine::setMicReady;
+    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime builtAt) {
+        preparedSession_ = std::move(s);
+        preparedSessionBuiltAt_ = builtAt;
+    }
+    SpeechStream& stream() { return stream_; }
+    ColiChannel& channel() { return channel_; }
+    bool stopping() const { return isStoppingRecording_; }
+    void setMicReadyAt(MonoTime t) { micReadyAt_ = t; }
+};
+
+class RoadTest : public ::testing::Test {
+protected:
+    void installColi() {
+        const QString path = rt.paths().home + "/.local/bin/coli";
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    void installModel() {
+        const QString path = speechModelPath(rt.paths().home);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(200'000'000));
+    }
+    void SetUp() override {
+        installColi();
+        installModel();
+        rt.notifications.addObserver(notifications::vocalynxModelLoadFailed, [this](const std::any&) { ++modelAlerts; });
+    }
+    void TearDown() override { persistentColiPid.store(0); }
+
+    // Starts a recording on a prepared capture session built just now.
+    std::shared_ptr<FakeCaptureSession> start() {
+        auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+        engine.givePreparedSession(session, rt.time.now());
+        engine.startRecording([this](const QString& text) { completed << text; });
+        rt.time.runUntilIdle();
+        return session;
+    }
+    std::shared_ptr<FakeChildProcess> process() { return launcher.last(); }
+    // Output of the current process, then everything due now (the transcripts reach the main queue).
+    void output(const QByteArray& bytes) {
+        process()->out->feed(bytes);
+        rt.time.runUntilIdle();
+    }
+    QStringList stateLines() const {
+        QStringList out;
+        for (const auto& l : rt.log.lines())
+            if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
+        return out;
+    }
+
+    TestRuntime rt;
+    ConfigStore config{rt.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    RecordingPlayers players;
+    FakeCaptureSystem capture;
+    FakeProcessLauncher launcher;
+    RoadEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
+    QStringList completed;
+    int modelAlerts = 0;
+};
+
+}  // namespace
+
+TEST_F(RoadTest, AMissingModelRefusesEveryStart) {
+    QFile::resize(speechModelPath(rt.paths().home), 199'999'999);
+    for (int i = 0; i < 2; ++i) {
+        engine.startRecording([this](const QString& t) { completed << t; });
+        rt.time.runUntilIdle();
+    }
+    EXPECT_EQ(modelAlerts, 2);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_TRUE(launcher.launched().empty());
+    EXPECT_TRUE(players.calls.isEmpty());
+    rt.time.advance(70);
+    EXPECT_TRUE(completed.isEmpty());
+}
+
+TEST_F(RoadTest, AWholeDictation) {
+    engine.warmUpColi();
+    ASSERT_EQ(launcher.launched().size(), 1u);
+    auto first = process();
+    EXPECT_EQ(persistentColiPid.load(), first->pid());
+    EXPECT_EQ(first->command.arguments.first(), "asr-stream");
+
+    start();
+    EXPECT_EQ(engine.state(), RecordingState::recording);
+    EXPECT_EQ(players.calls, (QStringList{"suspendSilent", "pauseMedia"}));
+    EXPECT_GE(rt.log.indexOf("[Vocalynx] Reusing persistent coli for session "), 0);
+    EXPECT_TRUE(rt.log.lines().filter(QRegularExpression(
+                    R"(^\[Vocalynx\] Reusing persistent coli for session [0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$)"))
+                    .size() == 1);
+    EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
+
+    engine.sendPCM(QByteArray(320, 'a'));
+    engine.sendPCM(QByteArray());  // ignored
+    engine.sendPCM(QByteArray(640, 'b'));
+    EXPECT_EQ(first->in->chunks(), (QList<QByteArray>{QByteArray(320, 'a'), QByteArray(640, 'b')}));
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] First PCM chunk: 320 bytes"));
+
+    // A line split across two reads is one transcript, once its line feed arrives.
+    output(R"({"text":"今天天气)");
+    EXPECT_EQ(engine.previewText(), "");
+    output("很好\"}\n{\"text\":\"今天天气很好我们去公园\"}\n{\"partial\":\"今天");
+    EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园");
+
+    engine.stopRecording();
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 960 bytes, buffered: 0 bytes"));
+    EXPECT_EQ(soundOutput.plays(2), 1) << "the stop cue";
+    // Audio after the stop is kept, not written.
+    engine.sendPCM(QByteArray(10, 'c'));
+    EXPECT_EQ(first->in->chunks().size(), 2);
+
+    rt.time.advance(0.79);
+    EXPECT_TRUE(completed.isEmpty());
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    rt.time.advance(0.01);
+    EXPECT_EQ(completed, QStringList{"今天天气很好我们去公园"});
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Injecting final text: 今天天气很好我们去公园..."));
+    // The process that served the dictation is ended and a fresh one started.
+    EXPECT_EQ(first->terminateCount(), 1);
+    EXPECT_TRUE(first->in->closed());
+    EXPECT_FALSE(first->out->hasHandler());
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    EXPECT_EQ(persistentColiPid.load(), process()->pid());
+    EXPECT_FALSE(rt.log.containsPart("exited, relaunching")) << "a restart is not an exit";
+
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    rt.time.advance(1.5);
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+    rt.time.advance(0.5);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_FALSE(engine.stopping());
+    EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the preview stays until the next start";
+    EXPECT_EQ(players.calls, (QStringList{"suspendSilent", "pauseMedia", "resumeSilent", "resumeMedia"}));
+
+    const QStringList lines = stateLines();
+    const int begin = lines.indexOf(QRegularExpression(
+        R"(^finishColiStream begin activeSession=Optional\([0-9A-F-]{36}\) pendingAudioBuffer=0$)"));
+    const int drained = lines.indexOf(QRegularExpression(R"(^finishColiStream drainComplete session=Optional\([0-9A-F-]{36}\)$)"));
+    const int post = lines.indexOf("postRecording finalTextLength=11 previewLength=11");
+    EXPECT_GE(begin, 0);
+    EXPECT_GT(drained, begin);
+    EXPECT_GT(post, drained);
+
+    // The next dictation reuses the fresh process.
+    start();
+    engine.sendPCM(QByteArray(4, 'd'));
+    EXPECT_EQ(process()->in->chunks().last(), QByteArray(4, 'd'));
+    EXPECT_EQ(engine.previewText(), "");
+}
+
+TEST_F(RoadTest, OutputAfterTheDrainIsDropped) {
+    engine.warmUpColi();
+    start();
+    output("{\"text\":\"第一句话\"}\n");
+    auto first = process();
+    engine.stopRecording();
+    rt.time.advance(0.8);
+    ASSERT_EQ(completed, QStringList{"第一句话"});
+    // The old process's reader is gone; bytes handed to the stream directly find no session.
+    EXPECT_FALSE(first->out->feed("{\"text\":\"迟到的\"}\n"));
+    engine.stream().handleColiOutput("{\"text\":\"迟到的\"}\nunfinished");
+    rt.time.runUntilIdle();
+    EXPECT_EQ(engine.previewText(), "第一句话");
+    std::lock_guard lock(engine.channel().processLock);
+    EXPECT_TRUE(engine.channel().lineBuffer.isEmpty());
+}
+
+TEST_F(RoadTest, ASecondFinishReplacesTheFirst) {
+    engine.warmUpColi();
+    start();
+    int firstRuns = 0, secondRuns = 0;
+    engine.stream().finishColiStream([&] { ++firstRuns; });
+    rt.time.advance(0.5);
+    engine.stream().finishColiStream([&] { ++secondRuns; });
+    rt.time.advance(0.3);  // the first would have been due now
+    EXPECT_EQ(firstRuns + secondRuns, 0);
+    rt.time.advance(0.5);
+    EXPECT_EQ(firstRuns, 0);
+    EXPECT_EQ(secondRuns, 1);
+    EXPECT_EQ(launcher.launched().size(), 2u) << "one restart";
+    rt.time.advance(5);
+    EXPECT_EQ(firstRuns, 0);
+}
+
+TEST_F(RoadTest, WithoutAProgramAudioIsKeptAndTheDrainDoesNotWait) {
+    QFile::remove(rt.paths().home + "/.local/bin/coli");
+    engine.warmUpColi();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found, skipping warm-up"));
+    start();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found in PATH"));
+    engine.sendPCM(QByteArray(100, 'a'));
+    engine.sendPCM(QByteArray(50, 'b'));
+    engine.stopRecording();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 0 bytes, buffered: 150 bytes"));
+    EXPECT_TRUE(stateLines().contains("finishColiStream coli not running, skipping drain wait"));
+    EXPECT_TRUE(stateLines().filter("finishColiStream begin").value(0).endsWith("pendingAudioBuffer=2"));
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(stateLines().contains("postRecording finalText empty; skipping injection"));
+    EXPECT_TRUE(completed.isEmpty());
+    EXPECT_TRUE(launcher.launched().empty());
+    rt.time.advance(2.0);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+}
+
+TEST_F(RoadTest, OnDemandLaunchAtTheStart) {
+    start();  // no warm-up: the session launches the process
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Persistent coli not ready, launching on-demand..."));
+    ASSERT_EQ(launcher.launched().size(), 1u);
+    engine.sendPCM(QByteArray(8, 'x'));
+    EXPECT_EQ(process()->in->chunks(), QList<QByteArray>{QByteArray(8, 'x')});
+    output("plain text transcript\n");
+    EXPECT_EQ(engine.previewText(), "plain text transcript");
+}
+
+TEST_F(RoadTest, AFailedOnDemandLaunchKeepsTheAudioForTheNextProcess) {
+    launcher.launchError = "No such file or directory";
+    start();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to launch persistent coli: No such file or directory"));
+    engine.sendPCM(QByteArray(3, '1'));
+    engine.sendPCM(QByteArray(3, '2'));
+    launcher.launchError.reset();
+    engine.terminateColiProcess();  // the next launch takes the kept audio, in order
+    ASSERT_EQ(launcher.launched().size(), 1u);
+    EXPECT_EQ(process()->in->chunks(), (QList<QByteArray>{QByteArray(3, '1'), QByteArray(3, '2')}));
+}
+
+TEST_F(RoadTest, CancelAbandonsTheSessionButKeepsTheProcess) {
+    engine.warmUpColi();
+    start();
+    output("{\"text\":\"你好\"}\n");
+    players.calls.clear();
+    engine.requestCancelRecording();
+    engine.requestCancelRecording();
+    EXPECT_EQ(rt.log.countPart("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='你好')"), 1);
+    rt.time.runUntilIdle();
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording cancelled (no speech)"));
+    EXPECT_EQ(engine.previewText(), "");
+    EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
+    output("{\"text\":\"迟到的\"}\n");
+    EXPECT_EQ(engine.previewText(), "");
+    rt.time.advance(0.5);
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    EXPECT_FALSE(engine.stopping());
+    rt.time.advance(70);
+    EXPECT_TRUE(completed.isEmpty());
+    EXPECT_EQ(process()->terminateCount(), 0);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    EXPECT_EQ(soundOutput.calls.filter("play").size(), 0) << "no cue on cancel";
+}
+
+TEST_F(RoadTest, MicStartupWatchdog) {
+    engine.warmUpColi();
+    start();
+    rt.time.advance(3.99);
+    EXPECT_EQ(engine.state(), RecordingState::recording);
+    rt.time.advance(0.01);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Mic startup watchdog fired; cancelling stuck recording"));
+    EXPECT_TRUE(stateLines().contains(
+        "AUTO_DUMP trigger=mic-startup-watchdog state=recording micReady=false isStopping=false previewLen=0"));
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+}
+
+TEST_F(RoadTest, MicStartupWatchdogLeavesAReadyMicrophoneAlone) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    rt.time.advance(5);
+    EXPECT_EQ(engine.state(), RecordingState::recording);
+    EXPECT_FALSE(rt.log.containsPart("Mic startup watchdog fired"));
+}
+
+TEST_F(RoadTest, SixtySecondLimitStopsAndInjects) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    output("{\"text\":\"很长的一段话\"}\n");
+    rt.time.advance(59.99);
+    EXPECT_EQ(engine.state(), RecordingState::recording);
+    rt.time.advance(0.01);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording timeout reached (60.0s), force stopping"));
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    rt.time.advance(0.8);
+    EXPECT_EQ(completed, QStringList{"很长的一段话"});
+}
+
+TEST_F(RoadTest, TheLimitAfterAManualStopDoesNothing) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    rt.time.advance(10);
+    engine.handleStopShortcut();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Stop shortcut pressed"));
+    rt.time.advance(60);
+    EXPECT_FALSE(rt.log.containsPart("Recording timeout reached"));
+    EXPECT_EQ(engine.state(), RecordingState::idle);
+    engine.handleStopShortcut();  // not recording: nothing
+    EXPECT_EQ(rt.log.countPart("Stop shortcut pressed"), 1);
+}
+
+TEST_F(RoadTest, TwoAutomaticStopRequestsStopOnce) {
+    engine.warmUpColi();
+    start();
+    engine.requestStopRecording("silence");
+    engine.requestStopRecording("hard timeout");
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Auto-stopping (reason=silence, rms=0.0000, floor=0.0030)"));
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Auto-stopping (reason=hard timeout, rms=0.0000, floor=0.0030)"));
+    rt.time.runUntilIdle();
+    EXPECT_EQ(stateLines().count("requestStopRecording dispatch stop"), 2);
+    EXPECT_EQ(rt.log.countPart("Recording stopped. Total PCM sent"), 1);
+    engine.stopRecording();  // while transcribing: nothing
+    EXPECT_EQ(rt.log.countPart("Recording stopped. Total PCM sent"), 1);
+}
+
+TEST_F(RoadTest, FinalTextRules) {
+    struct Case {
+        QByteArray line;
+        std::optional<QString> injected;
+    };
+    const QString longText = QString(120, QChar(u'字'));
+    const Case cases[] = {
+        {"{\"text\":\"你好？。\"}", "你好？"},
+        {"{\"text\":\"，。！？\"}", std::nullopt},  // punctuation alone is never typed
+        {"{\"text\":\"😀😀\"}", std::nullopt},      // neither letters nor digits
+        {"{\"text\":\"" + longText.toUtf8() + "\"}", longText},
+    };
+    for (const Case& c : cases) {
+        completed.clear();
+        rt.log.clear();
+        engine.warmUpColi();
+        start();
+        engine.setMicReady(true);
+        output(c.line + "\n");
+        engine.stopRecording();
+        rt.time.advance(0.8);
+        if (c.injected) {
+            EXPECT_EQ(completed, QStringList{*c.injected}) << c.line.toStdString();
+        } else {
+            EXPECT_TRUE(completed.isEmpty()) << c.line.toStdString();
+            EXPECT_TRUE(stateLines().contains("postRecording finalText empty; skipping injection"));
+        }
+        rt.time.advance(2.0);
+        EXPECT_EQ(engine.state(), RecordingState::idle);
+    }
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Injecting final text: " + QString(50, QChar(u'字')) + "..."));
+}
+
+TEST_F(RoadTest, TheStopPhraseEndsTheRecordingAndIsNotTyped) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    output("{\"text\":\"好的，就这样喵。\"}\n");
+    EXPECT_EQ(engine.previewText(), "好的");
+    EXPECT_TRUE(rt.log.containsPart("[Vocalynx] Auto-stopping (reason=voice phrase"));
+    rt.time.runUntilIdle();
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    rt.time.advance(0.8);
+    EXPECT_EQ(completed, QStringList{"好的"});
+}
+
+TEST_F(RoadTest, EarlyStrayMarksAreIgnored) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReadyAt(rt.time.now());
+    rt.time.advance(0.2);
+    output("{\"text\":\"。\"}\n");
+    EXPECT_EQ(engine.previewText(), "");
+    output("{\"text\":\"嗯\"}\n");
+    EXPECT_EQ(engine.previewText(), "嗯");
+}
+
+TEST_F(RoadTest, BadOutputLosesNothingAlreadyShown) {
+    engine.warmUpColi();
+    start();
+    output("{\"text\":\"第一句话\"}\n");
+    const QByteArray bad[] = {
+        "{\"unexpected\":{\"shape\":[1,2]}}\n", "[]\n", "{\"text\":5}\n", QByteArray("\xff\xfe\xfd\n"),
+        "   \n", QByteArray(ColiLineBuffer::maxLineBytes + 10, '{') + "\n",
+    };
+    for (const QByteArray& b : bad) output(b);
+    EXPECT_EQ(engine.previewText(), "第一句话");
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Dropped a coli output line longer than 1048576 bytes"));
+    output("{\"text\":\"第一句话后来又说了\"}\n");
+    EXPECT_EQ(engine.previewText(), "第一句话后来又说了");
+}
+
+TEST_F(RoadTest, PreparedSessionAge) {
+    engine.warmUpColi();
+    struct Case {
+        double age;
+        bool reused;
+    };
+    for (const Case c : {Case{15.0, true}, Case{15.1, false}}) {
+        rt.log.clear();
+        auto prepared = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+        engine.givePreparedSession(prepared, rt.time.now());
+        rt.time.advance(c.age);
+        engine.startRecording([](const QString&) {});
+        rt.time.runUntilIdle();
+        if (c.reused) {
+            EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
+            EXPECT_EQ(prepared->startCount, 1);
+            engine.requestCancelRecording();
+            rt.time.advance(1);
+        } else {
+            EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=fresh"));
+            EXPECT_EQ(prepared->startCount, 0);
+            EXPECT_EQ(prepared->tearDownCount, 1) << "the stale session is discarded";
+        }
+    }
+}
+
+TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
+    engine.warmUpColi();
+    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    session->startSucceeds = false;
+    engine.givePreparedSession(session, rt.time.now());
+    engine.startRecording([](const QString&) {});
+    engine.stopRecording();  // before the capture-session queue ran the start
+    rt.time.runUntilIdle();
+    EXPECT_FALSE(rt.log.containsPart("Capture session failed to start"));
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+}
+
+TEST_F(RoadTest, ACaptureSessionThatDoesNotRunCancels) {
+    engine.warmUpColi();
+    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    session->startSucceeds = false;
+    engine.givePreparedSession(session, rt.time.now());
+    engine.startRecording([](const QString&) {});
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session failed to start"));
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+}
+
+// ---- the persistent process ----
+
+TEST_F(RoadTest, AProcessKilledFromOutsideIsRelaunchedAfterOneSecond) {
+    engine.warmUpColi();
+    auto first = process();
+    first->exit();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Persistent coli process exited, relaunching..."));
+    EXPECT_EQ(persistentColiPid.load(), 0);
+    rt.time.advance(0.99);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    rt.time.advance(0.01);
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    EXPECT_EQ(persistentColiPid.load(), process()->pid());
+}
+
+TEST_F(RoadTest, AProcessThatDiesAtOnceIsRelaunchedOncePerSecond) {
+    engine.warmUpColi();
+    for (int i = 0; i < 10; ++i) {
+        process()->exit();
+        rt.time.advance(1.0);
+    }
+    EXPECT_EQ(launcher.launched().size(), 11u);
+    EXPECT_EQ(rt.time.pending(), 0u) << "nothing else is queued: no busy loop";
+}
+
+TEST_F(RoadTest, NoRelaunchDuringShutdown) {
+    engine.warmUpColi();
+    auto first = process();
+    engine.shutdown();
+    EXPECT_EQ(first->terminateCount(), 1);
+    EXPECT_TRUE(first->in->closed());
+    EXPECT_FALSE(first->hasTerminationHandler());
+    EXPECT_EQ(persistentColiPid.load(), 0);
+    first->exit();
+    rt.time.advance(5);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    // Nor does anything else launch one.
+    engine.terminateColiProcess();
+    engine.warmUpColi();
+    rt.time.advance(5);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+}
+
+TEST_F(RoadTest, AModelFailureIsReportedOnceAndStopsRelaunches) {
+    engine.warmUpColi();
+    auto first = process();
+    first->err->feed("Load model from /x/model.int8.onnx\n");  // one phrase: nothing
+    rt.time.runUntilIdle();
+    EXPECT_EQ(modelAlerts, 0);
+    first->err->feed("  Load model from /x/model.int8.onnx failed\n");
+    first->err->feed("Load model from /x failed again");
+    first->err->feed(QByteArray("\xff\xfe"));  // not UTF-8: ignored
+    rt.time.runUntilIdle();
+    EXPECT_EQ(modelAlerts, 1);
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] coli stderr: Load model from /x/model.int8.onnx failed"));
+    EXPECT_EQ(rt.log.countPart("[Vocalynx] coli stderr: "), 3);
+
+    first->exit();
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Skipping coli relaunch — model load failed"));
+    rt.time.advance(5);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    // A restart after a drain still launches.
+    engine.terminateColiProcess();
+    EXPECT_EQ(launcher.launched().size(), 2u);
+}
+
+TEST_F(RoadTest, RecoveryRestartsTheProcess) {
+    engine.warmUpColi();
+    auto first = process();
+    start();
+    engine.recoverFromStalledState(RecordingState::recording, "test");
+    EXPECT_EQ(first->terminateCount(), 1);
+    EXPECT_EQ(launcher.launched().size(), 2u);
+    output("{\"text\":\"no session\"}\n");
+    EXPECT_EQ(engine.previewText(), "");
+}
