@@ -76,7 +76,13 @@ struct Services {
     // Speech processes are forked from the launcher's own long-lived thread (see its header).
     PosixProcessLauncher processLauncher;
     WhisperEngine engine{{runtime, config, sounds, nullptr, nullptr, &capture, &converters, &processLauncher}};
-    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator()};
+    // Each ended orphan leaves a breadcrumb and the scope tag of the crash reports.
+    ColiOrphanCleanup coliCleanup{runtime, processes, engine.coliLocator(), [this](pid_t pid) {
+                                      if (CrashReportingSDK* sdk = crashReporting()) {
+                                          sdk->addBreadcrumb(QStringLiteral("info"), QStringLiteral("coli.cleanup"));
+                                          CrashReporting::setLastColiCleanupPidTag(*sdk, pid);
+                                      }
+                                  }};
     // Key injection, clipboard and the global hot key. Without a display the X session stays
     // closed: injection reports untrusted and falls back to the clipboard, the hot key never fires.
     X11Session x11;

@@ -25,6 +25,7 @@
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtMainQueue.h"
+#include "platform/linux/SampleRateConverter.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 
@@ -91,13 +92,23 @@ QList<pid_t> startedPids(const QString& log) {
     return out;
 }
 
-// 16 kHz mono s16le sine.
-QByteArray sine(double hz, int samples) {
-    QByteArray out(samples * 2, Qt::Uninitialized);
-    for (int i = 0; i < samples; ++i) {
-        const auto v = static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * i / 16000.0));
-        out[2 * i] = static_cast<char>(v & 0xff);
-        out[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
+// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
+std::vector<SampleBuffer> microphoneSine(double hz, double seconds) {
+    const int rate = 48000, frames = 480, channels = 2;
+    std::vector<SampleBuffer> out;
+    long long n = 0;
+    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
+        SampleBuffer buffer;
+        buffer.format = SampleFormat::float32;
+        buffer.frameCount = frames;
+        buffer.sampleRate = rate;
+        buffer.channelCount = channels;
+        buffer.bytes.resize(frames * channels * 4);
+        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
+        for (int i = 0; i < frames; ++i, ++n)
+            for (int c = 0; c < channels; ++c)
+                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * hz * n / rate));
+        out.push_back(std::move(buffer));
     }
     return out;
 }
@@ -156,9 +167,10 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     FakeCaptureSystem capture;
+    SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
     auto engine = std::make_unique<PipelineEngine>(
-        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, nullptr, &launcher});
+        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
 
@@ -169,13 +181,13 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     EXPECT_TRUE(fileLines(standInLog).first().endsWith("args=asr-stream --json --language auto --asr-interval-ms 300"));
 
     QStringList completed;
-    engine->givePreparedSession(std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true}),
-                                rt->clock.now());
+    auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    engine->givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([&](const QString& text) { completed << text; });
     EXPECT_TRUE(rt->log.containsPart("[Vocalynx] Reusing persistent coli for session "));
-    // Audio as the capture pipeline hands it over: 0.1 s chunks from the audio queue.
-    const QByteArray audio = sine(440, 16000);
-    for (int i = 0; i < 10; ++i) engine->sendPCM(audio.mid(i * 3200, 3200));
+    ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
+    // One second of microphone buffers: converted on the audio queue and written to the program.
+    for (const SampleBuffer& buffer : microphoneSine(440, 1.0)) ASSERT_TRUE(microphone->deliver(buffer));
 
     ASSERT_TRUE(waitFor([&] { return engine->previewText() == "今天天气很好我们去公园吧"; }))
         << engine->previewText().toStdString();
@@ -186,7 +198,12 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     ASSERT_TRUE(waitFor([&] { return !completed.isEmpty(); }, 5000));
     EXPECT_EQ(completed, QStringList{"今天天气很好我们去公园吧"});
     ASSERT_TRUE(waitFor([&] { return engine->state() == RecordingState::idle; }, 5000));
-    EXPECT_TRUE(rt->log.contains("[Vocalynx] Recording stopped. Total PCM sent: 32000 bytes, buffered: 0 bytes"));
+    const QStringList stopped = rt->log.lines().filter("[Vocalynx] Recording stopped. Total PCM sent: ");
+    ASSERT_EQ(stopped.size(), 1);
+    const long long sent = stopped[0].section(' ', 6, 6).toLongLong();
+    EXPECT_GT(sent, 30000) << "about one second of 16 kHz 16-bit audio";
+    EXPECT_LE(sent, 32000);
+    EXPECT_TRUE(stopped[0].endsWith(" bytes, buffered: 0 bytes"));
 
     // The process that served the dictation got SIGTERM; a fresh one waits for the next.
     ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 2; }));
@@ -203,6 +220,35 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     QThread::msleep(1200);  // longer than the relaunch delay: nothing may come back
     QCoreApplication::processEvents();
     EXPECT_EQ(startedPids(standInLog).size(), 2);
+    engine.reset();
+}
+
+// The program hears what the microphone heard: a 1 kHz tone from a 48 kHz stereo float
+// microphone arrives as 16 kHz mono s16le audio of the same pitch.
+TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
+    application();
+    auto rt = std::make_unique<RealRuntime>();
+    prepareHome(rt->paths.home);
+    EnvironmentVariable frequency("COLI_STANDIN_FREQUENCY", "1");
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    SampleRateConverterFactory converters;
+    PosixProcessLauncher launcher;
+    auto engine = std::make_unique<PipelineEngine>(
+        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    engine->warmUpColi();
+    auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    engine->givePreparedSession(microphone, rt->clock.now());
+    engine->startRecording([](const QString&) {});
+    ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
+    for (const SampleBuffer& buffer : microphoneSine(1000, 1.2)) ASSERT_TRUE(microphone->deliver(buffer));
+    static const QRegularExpression pitch(QStringLiteral("^(\\d+) Hz$"));
+    ASSERT_TRUE(waitFor([&] { return pitch.match(engine->previewText()).hasMatch(); }))
+        << engine->previewText().toStdString();
+    EXPECT_NEAR(pitch.match(engine->previewText()).captured(1).toInt(), 1000, 3);
+    engine->shutdown();
     engine.reset();
 }
 

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <atomic>
+#include <thread>
 
 #include "FakeCapture.h"
 #include "FakeProcesses.h"
@@ -547,4 +549,53 @@ TEST_F(RoadTest, RecoveryRestartsTheProcess) {
     EXPECT_EQ(launcher.launched().size(), 2u);
     output("{\"text\":\"no session\"}\n");
     EXPECT_EQ(engine.previewText(), "");
+}
+
+// The audio queue writes, the pipe readers deliver output and standard error, the level evaluation
+// reads the transcript fields and the main queue handles transcripts, all at once (for the thread
+// sanitizer as much as for the result).
+TEST_F(RoadTest, AudioOutputAndTranscriptsAtOnce) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    auto proc = process();
+    constexpr int chunks = 2000, lines = 300;
+    std::atomic<bool> finished{false};
+    std::thread audio([&] {
+        for (int i = 0; i < chunks; ++i) engine.sendPCM(QByteArray(32, static_cast<char>(i)));
+    });
+    std::thread reader([&] {
+        for (int i = 1; i <= lines; ++i) {
+            // Every line split in two reads, the cut inside a character.
+            const QByteArray line = QStringLiteral("{\"text\":\"第%1句话说了很多很多的内容\"}\n").arg(i).toUtf8();
+            proc->out->feed(line.left(line.size() / 2 + 1));
+            proc->out->feed(line.mid(line.size() / 2 + 1));
+        }
+    });
+    std::thread errors([&] {
+        for (int i = 0; i < 100; ++i) proc->err->feed("loading\n");
+    });
+    std::thread level([&] {
+        while (!finished.load()) {
+            const auto snapshot = engine.transcriptSnapshot();
+            (void)snapshot;
+            (void)engine.hasTranscriptText();
+        }
+    });
+    auto joinAll = [&] {
+        audio.join();
+        reader.join();
+        errors.join();
+    };
+    for (int spins = 0; spins < 2000; ++spins) rt.time.runUntilIdle();
+    joinAll();
+    rt.time.runUntilIdle();
+    EXPECT_EQ(proc->in->all().size(), chunks * 32);
+    EXPECT_EQ(engine.previewText(), QStringLiteral("第%1句话说了很多很多的内容").arg(lines));
+    engine.stopRecording();
+    rt.time.advance(0.8);
+    finished = true;
+    level.join();
+    EXPECT_EQ(completed, QStringList{QStringLiteral("第%1句话说了很多很多的内容").arg(lines)});
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 64000 bytes, buffered: 0 bytes"));
 }
