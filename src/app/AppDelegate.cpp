@@ -54,7 +54,8 @@ void AppDelegate::runNormalLaunch() {
             if (windows) windows->checkAccessibilityPermission();
         });
     }
-    // Steps that later components join, in this order: overlay panel.
+    // 4. The overlay panel.
+    createOverlayPanel();
     // 5. Agent events.
     if (c_.agentMonitor) c_.agentMonitor->start();
     // Steps that later components join: gesture engine, then the stop hot key and gesture callback.
@@ -98,6 +99,15 @@ void AppDelegate::handleModelLoadFailure() {
 void AppDelegate::runScreenshotLaunch() {
     c_.runtime.log.line(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") +
                         ScreenshotMode::stateName(screenshotMode_->state));
+    if (!screenshotMode_->outputDirectory) createOverlayPanel();
+}
+
+void AppDelegate::createOverlayPanel() {
+    if (!c_.screens || !c_.pointer) return;
+    overlayPanel_ = std::make_unique<OverlayPanelController>(
+        OverlayPanelController::Dependencies{c_.runtime, c_.config, c_.engine, *c_.screens, *c_.pointer,
+                                             c_.workspaces, c_.media},
+        screenshotMode_);
 }
 
 void AppDelegate::applicationWillTerminate() { c_.engine.shutdown(); }

@@ -12,6 +12,7 @@
 #include "core/UpdaterHookup.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
+#include "overlay/OverlayPanelController.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
@@ -44,6 +45,10 @@ public:
         UpdaterHookup::ControllerFactory makeUpdaterController = {};
         AgentMonitor* agentMonitor = nullptr;
         MainThreadWatchdog* watchdog = nullptr;
+        // The screens and pointer the overlay panel is placed by; without them there is no panel.
+        ScreenList* screens = nullptr;
+        PointerLocation* pointer = nullptr;
+        WindowWorkspaces* workspaces = nullptr;
         // The application's windows and alerts (onboarding, settings, what's new).
         WindowManager* windows = nullptr;
     };
@@ -55,6 +60,7 @@ public:
     void applicationWillTerminate();
 
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
+    OverlayPanelController* overlayPanel() const { return overlayPanel_.get(); }
 
     // The update framework: the launch check and the check the settings window asks for.
     void startUpdater() { updater_.startUpdater(); }
@@ -68,11 +74,13 @@ private:
     void terminateOtherInstances();
     void runNormalLaunch();
     void runScreenshotLaunch();
+    void createOverlayPanel();
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;
     UpdaterHookup updater_;
     std::vector<NotificationCenter::Token> observers_;
+    std::unique_ptr<OverlayPanelController> overlayPanel_;
 };
 
 }  // namespace vocalynx

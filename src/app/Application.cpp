@@ -25,6 +25,7 @@
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
+#include "platform/linux/QtScreens.h"
 #include "platform/linux/QtSoundOutput.h"
 #include "platform/linux/QtWorkspace.h"
 #include "platform/linux/SampleRateConverter.h"
@@ -32,6 +33,7 @@
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
+#include "platform/linux/X11WindowWorkspaces.h"
 #include "platform/linux/XTestKeyInjection.h"
 #ifdef VOCALYNX_HAVE_SENTRY
 #include "platform/sentry/SentryNativeSDK.h"
@@ -99,6 +101,10 @@ struct Services {
     MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
     // The coding-agent hooks, driven from the settings window's agent rows.
     HookInstaller hookInstaller{paths.home, log};
+    // The overlay panel's screens, pointer and sticky window hint.
+    QtScreenList screens;
+    QtPointerLocation pointer;
+    X11WindowWorkspaces workspaces{x11};
     // Agent events arrive as session-bus signals; the watchdog pings the main loop.
     DBusDistributedNotifications distributedNotifications;
     AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
@@ -131,6 +137,9 @@ int runApplication(QApplication& app) {
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
     components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     components.media = &services->media;
+    components.screens = &services->screens;
+    components.pointer = &services->pointer;
+    components.workspaces = &services->workspaces;
     components.crashReportingSDK = services->crashReporting();
     components.makeUpdaterController = [](UpdaterDelegate&) { return std::make_unique<DistributionUpdater>(); };
     components.agentMonitor = &services->agentMonitor;

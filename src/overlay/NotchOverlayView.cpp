@@ -1,0 +1,587 @@
+#include "overlay/NotchOverlayView.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <cmath>
+
+#include "engine/WhisperEngine.h"
+#include "overlay/OverlayEffects.h"
+#include "overlay/OverlayPalette.h"
+#include "overlay/OverlayPanelState.h"
+#include "overlay/StatusViews.h"
+
+namespace vocalynx {
+
+namespace {
+
+QColor withOpacity(QColor c, double opacity) {
+    c.setAlphaF(c.alphaF() * opacity);
+    return c;
+}
+
+double lerp(double a, double b, double t) { return a + (b - a) * t; }
+
+// Shows a piece of the panel at an opacity: hidden at 0, an opacity effect in between, plain at 1.
+void applyFade(QWidget* widget, double opacity) {
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    if (opacity <= 0.001) {
+        widget->hide();
+        return;
+    }
+    if (opacity >= 0.999) {
+        if (widget->graphicsEffect()) widget->setGraphicsEffect(nullptr);
+    } else {
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+        if (!effect) {
+            effect = new QGraphicsOpacityEffect(widget);
+            widget->setGraphicsEffect(effect);
+        }
+        effect->setOpacity(opacity);
+    }
+    widget->show();
+}
+
+// Horizontal room on the left of the status row for the halo and glow of its first view.
+constexpr double kRowBleed = 10;
+constexpr double kRowHeight = 28;
+
+}  // namespace
+
+// ---- settings button ----
+
+// The gear at the top right of the hover card. Pressing it asks for the settings window; while the
+// pointer is over it the pointing hand shows (pushed on entry, popped on exit or when it goes).
+class SettingsGearButton : public QAbstractButton {
+public:
+    SettingsGearButton(NotificationCenter& notifications, QWidget* parent) : QAbstractButton(parent) {
+        setFocusPolicy(Qt::NoFocus);
+        connect(this, &QAbstractButton::clicked, this,
+                [&notifications] { notifications.post(notifications::openSettingsFromPanel); });
+    }
+    ~SettingsGearButton() override { popCursor(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(withOpacity(Qt::white, 0.5));
+        p.drawPath(gearPath(QPointF(width() / 2.0, height() / 2.0)));
+    }
+    void enterEvent(QEnterEvent* event) override {
+        if (!cursorPushed_) {
+            QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
+            cursorPushed_ = true;
+        }
+        QAbstractButton::enterEvent(event);
+    }
+    void leaveEvent(QEvent* event) override {
+        popCursor();
+        QAbstractButton::leaveEvent(event);
+    }
+    void hideEvent(QHideEvent* event) override {
+        popCursor();
+        QAbstractButton::hideEvent(event);
+    }
+
+private:
+    void popCursor() {
+        if (!cursorPushed_) return;
+        QGuiApplication::restoreOverrideCursor();
+        cursorPushed_ = false;
+    }
+    // A filled gear about 11 points across with eight teeth and a round hole.
+    static QPainterPath gearPath(QPointF c) {
+        QPainterPath teeth;
+        teeth.setFillRule(Qt::WindingFill);
+        teeth.addEllipse(c, 4.2, 4.2);
+        for (int i = 0; i < 8; ++i) {
+            QPainterPath tooth;
+            tooth.addRoundedRect(QRectF(-1.15, -5.6, 2.3, 3.0), 0.6, 0.6);
+            QTransform t;
+            t.translate(c.x(), c.y());
+            t.rotate(i * 45.0);
+            teeth.addPath(t.map(tooth));
+        }
+        QPainterPath hole;
+        hole.addEllipse(c, 1.8, 1.8);
+        return teeth.simplified().subtracted(hole);
+    }
+    bool cursorPushed_ = false;
+};
+
+// ---- media card slot ----
+
+// Where the media card sits in the hover card. Until a card is put in, it shows an empty card of
+// the same size: the dark glass with its rim, without content.
+class MediaCardSlot : public QWidget {
+public:
+    explicit MediaCardSlot(QWidget* parent) : QWidget(parent) {}
+    void setCard(QWidget* card) {
+        if (card_) card_->deleteLater();
+        card_ = card;
+        if (card_) {
+            card_->setParent(this);
+            card_->setGeometry(rect());
+            card_->show();
+        }
+        update();
+    }
+    QWidget* card() const { return card_; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        if (card_) card_->setGeometry(rect());
+    }
+    void paintEvent(QPaintEvent*) override {
+        if (card_) return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect());
+        constexpr double radius = 12;
+        p.setPen(Qt::NoPen);
+        p.setBrush(withOpacity(Qt::black, 0.72));
+        p.drawRoundedRect(r, radius, radius);
+        QLinearGradient sheen(r.topLeft(), r.bottomRight());
+        sheen.setColorAt(0, withOpacity(Qt::white, 0.08));
+        sheen.setColorAt(0.5, withOpacity(Qt::white, 0.02));
+        sheen.setColorAt(1, Qt::transparent);
+        p.setBrush(sheen);
+        p.drawRoundedRect(r, radius, radius);
+        QLinearGradient top(r.topLeft(), r.bottomLeft());
+        top.setColorAt(0, withOpacity(Qt::white, 0.14));
+        top.setColorAt(0.5, withOpacity(Qt::white, 0.02));
+        top.setColorAt(1, Qt::transparent);
+        p.setBrush(top);
+        p.drawRoundedRect(r.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+        QLinearGradient rim(r.topLeft(), r.bottomRight());
+        rim.setColorAt(0, withOpacity(Qt::white, 0.22));
+        rim.setColorAt(0.5, withOpacity(Qt::white, 0.08));
+        rim.setColorAt(1, withOpacity(Qt::white, 0.04));
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QBrush(rim), 0.8));
+        p.drawRoundedRect(r.adjusted(0.4, 0.4, -0.4, -0.4), radius - 0.4, radius - 0.4);
+    }
+
+private:
+    QPointer<QWidget> card_;
+};
+
+// ---- status row ----
+
+// The strip under the notch while a dictation runs; its children are built fresh whenever the
+// content changes. The widget reaches kRowBleed points left of the row for the first view's glow.
+class StatusRow : public QWidget {
+public:
+    StatusRow(Runtime& runtime, QWidget* parent) : QWidget(parent), runtime_(runtime) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+    void build(NotchOverlayView::StatusContent content, const NotchOverlayView::EngineValues& values) {
+        qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
+        arc_ = nullptr;
+        indicator_ = nullptr;
+        stream_ = nullptr;
+        label_ = nullptr;
+        content_ = content;
+        switch (content) {
+            case NotchOverlayView::StatusContent::none: break;
+            case NotchOverlayView::StatusContent::transcribing:
+                arc_ = new SpinningArc(runtime_.clock, runtime_.main, this);
+                label_ = new StatusTextLabel(transcribingText(values.previewText), QFont::Normal, 0.8,
+                                             StatusTextLabel::Truncation::head, this);
+                break;
+            case NotchOverlayView::StatusContent::listening:
+                indicator_ = new BreathingIndicator(OverlayPalette::recording(), runtime_.clock, runtime_.main, this);
+                // Created empty: only later changes of the transcript fill it.
+                stream_ = new StreamingTextView(values.previewText, runtime_.clock, runtime_.main, this);
+                break;
+            case NotchOverlayView::StatusContent::connecting:
+                arc_ = new SpinningArc(runtime_.clock, runtime_.main, this);
+                label_ = new StatusTextLabel(QStringLiteral("连接 AirPods 麦克风..."), QFont::Medium, 0.5,
+                                             StatusTextLabel::Truncation::none, this);
+                break;
+        }
+        layoutContent();
+        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) child->show();
+    }
+
+    void refresh(const NotchOverlayView::EngineValues& values) {
+        if (content_ == NotchOverlayView::StatusContent::transcribing && label_)
+            label_->setText(transcribingText(values.previewText));
+        if (content_ == NotchOverlayView::StatusContent::listening && stream_) stream_->setText(values.previewText);
+    }
+
+    static QString transcribingText(const QString& preview) {
+        return preview.isEmpty() ? QStringLiteral("转写中...") : preview;
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { layoutContent(); }
+
+private:
+    void layoutContent() {
+        const double rowWidth = width() - kRowBleed;
+        const double x0 = kRowBleed;
+        if (arc_) {
+            arc_->placeContent(QRectF(x0, (kRowHeight - 10) / 2, 10, 10));
+            const double spacing = content_ == NotchOverlayView::StatusContent::connecting ? 6 : 8;
+            const double textX = x0 + 10 + spacing;
+            double textWidth = std::max(0.0, rowWidth - 10 - spacing);
+            if (content_ == NotchOverlayView::StatusContent::connecting && label_)
+                textWidth = std::min(textWidth, label_->naturalWidth());
+            if (label_)
+                label_->setGeometry(static_cast<int>(textX), 0, static_cast<int>(std::ceil(textWidth)),
+                                    static_cast<int>(kRowHeight));
+        }
+        if (indicator_) {
+            indicator_->placeContent(QRectF(x0, (kRowHeight - 14) / 2, 14, 14));
+            const double textX = x0 + 14 + 8;
+            if (stream_)
+                stream_->setGeometry(static_cast<int>(textX), 0,
+                                     static_cast<int>(std::max(0.0, rowWidth - 14 - 8)), static_cast<int>(kRowHeight));
+        }
+    }
+
+    Runtime& runtime_;
+    NotchOverlayView::StatusContent content_ = NotchOverlayView::StatusContent::none;
+    SpinningArc* arc_ = nullptr;
+    BreathingIndicator* indicator_ = nullptr;
+    StreamingTextView* stream_ = nullptr;
+    StatusTextLabel* label_ = nullptr;
+};
+
+// ---- the view ----
+
+QString visualStateName(NotchOverlayView::VisualState state) {
+    switch (state) {
+        case NotchOverlayView::VisualState::idle: return QStringLiteral("idle");
+        case NotchOverlayView::VisualState::active: return QStringLiteral("active");
+        case NotchOverlayView::VisualState::hover: return QStringLiteral("hover");
+    }
+    return {};
+}
+
+NotchOverlayView::NotchOverlayView(Runtime& runtime, OverlayPanelState& panelState, NotchMetrics metrics,
+                                   QWidget* parent)
+    : QWidget(parent),
+      runtime_(runtime),
+      panelState_(panelState),
+      metrics_(metrics),
+      ticker_(runtime.main, [this] { onFrame(); }) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    const QSizeF size = panelSize(metrics_);
+    resize(static_cast<int>(std::ceil(size.width())), static_cast<int>(std::ceil(size.height())));
+
+    statusRow_ = new StatusRow(runtime_, this);
+    cardSlot_ = new MediaCardSlot(this);
+    title_ = new VocalynxTitleView(QStringLiteral("VocalynxTitle"), this);
+    gear_ = new SettingsGearButton(runtime_.notifications, this);
+    // The cat is made once and kept across every state change, so its timer and counter carry on.
+    cat_ = new PixelCatSprite(catMood(), runtime_.main, this);
+
+    shownState_ = visualState();
+    from_ = to_ = targetLook(shownState_, metrics_);
+    connect(&panelState_, &OverlayPanelState::isHoveringChanged, this, [this] { inputsChanged(); });
+    layoutChildren();
+}
+
+NotchOverlayView::~NotchOverlayView() = default;
+
+QSizeF NotchOverlayView::panelSize(const NotchMetrics& m) {
+    return QSizeF(m.notchWidth + 280 + 20, m.notchHeight + 28 + 8 + 70 + 10);
+}
+
+void NotchOverlayView::observeEngine(WhisperEngine& engine) {
+    auto read = [this, &engine] {
+        setEngineValues({engine.state(), engine.previewText(), engine.micReady()});
+    };
+    connect(&engine, &WhisperEngine::stateChanged, this, read);
+    connect(&engine, &WhisperEngine::previewTextChanged, this, read);
+    connect(&engine, &WhisperEngine::micReadyChanged, this, read);
+    read();
+}
+
+void NotchOverlayView::setEngineValues(const EngineValues& values) {
+    engine_ = values;
+    inputsChanged();
+}
+
+void NotchOverlayView::setMetrics(const NotchMetrics& metrics) {
+    if (metrics == metrics_) return;
+    metrics_ = metrics;
+    const QSizeF size = panelSize(metrics_);
+    resize(static_cast<int>(std::ceil(size.width())), static_cast<int>(std::ceil(size.height())));
+    // A new screen is not a state change: the shape takes the new size at once, unless the
+    // visual state changes too (then inputsChanged animates towards the new target).
+    const VisualState state = visualState();
+    if (state == shownState_) {
+        animating_ = false;
+        ticker_.stop();
+        from_ = to_ = targetLook(state, metrics_);
+    }
+    inputsChanged();
+    layoutChildren();
+    update();
+}
+
+void NotchOverlayView::setMediaCard(QWidget* card) { cardSlot_->setCard(card); }
+
+QWidget* NotchOverlayView::mediaCardSlot() const { return cardSlot_; }
+
+QWidget& NotchOverlayView::statusRow() const { return *statusRow_; }
+
+bool NotchOverlayView::isActive() const {
+    return engine_.state == RecordingState::recording || engine_.state == RecordingState::transcribing;
+}
+
+bool NotchOverlayView::isHoverExpanded() const {
+    return panelState_.isHovering() && !isActive() && engine_.state != RecordingState::collapsing;
+}
+
+NotchOverlayView::VisualState NotchOverlayView::visualState() const {
+    if (isHoverExpanded()) return VisualState::hover;
+    if (isActive()) return VisualState::active;
+    return VisualState::idle;
+}
+
+double NotchOverlayView::catYOffset() const {
+    const double size = catSize();
+    if (isHoverExpanded() || isActive()) return metrics_.notchHeight + (28 - size) * 0.5;
+    return (metrics_.notchHeight - size) * 0.5;
+}
+
+PixelCatMood NotchOverlayView::catMood() const {
+    if (engine_.state == RecordingState::recording && !engine_.micReady) return PixelCatMood::connecting;
+    if (isActive()) return PixelCatMood::recording;
+    return PixelCatMood::idle;
+}
+
+NotchOverlayView::Look NotchOverlayView::targetLook(VisualState state, const NotchMetrics& m) {
+    const double nw = m.notchWidth, nh = m.notchHeight;
+    Look look;
+    switch (state) {
+        case VisualState::hover:
+            look.width = nw + 280;
+            look.height = nh + 28 + 8 + 70;
+            look.bottomRadius = 18;
+            look.shadowOpacity = 0.5;
+            look.shadowRadius = 8;
+            look.catSize = 22;
+            look.catY = nh + (28 - 22) * 0.5;
+            look.titleOpacity = look.gearOpacity = look.cardOpacity = 1;
+            break;
+        case VisualState::active:
+            look.width = nw + 200;
+            look.height = nh + 28;
+            look.bottomRadius = 18;
+            look.shadowOpacity = 0.45;
+            look.shadowRadius = 6;
+            look.catSize = 20;
+            look.catY = nh + (28 - 20) * 0.5;
+            look.statusOpacity = 1;
+            break;
+        case VisualState::idle:
+            look.width = m.isBuiltIn ? nw + 90 : nw;
+            look.height = nh;
+            look.bottomRadius = 14;
+            look.catSize = 20;
+            look.catY = (nh - 20) * 0.5;
+            break;
+    }
+    return look;
+}
+
+const AnimationCurve& NotchOverlayView::animationFor(VisualState state) {
+    static const AnimationCurve hover = AnimationCurve::spring(0.32, 0.9);
+    static const AnimationCurve active = AnimationCurve::spring(0.3, 0.88);
+    static const AnimationCurve idle = AnimationCurve::ease(CubicBezier::easeOut(), 0.18);
+    switch (state) {
+        case VisualState::hover: return hover;
+        case VisualState::active: return active;
+        case VisualState::idle: return idle;
+    }
+    return idle;
+}
+
+NotchOverlayView::Look NotchOverlayView::presentedLook() const {
+    if (!animating_ || !curve_) return to_;
+    const double t = curve_->progress(secondsBetween(animationStart_, runtime_.clock.now()));
+    Look l;
+    l.width = lerp(from_.width, to_.width, t);
+    l.height = lerp(from_.height, to_.height, t);
+    l.bottomRadius = std::max(0.0, lerp(from_.bottomRadius, to_.bottomRadius, t));
+    l.shadowOpacity = std::clamp(lerp(from_.shadowOpacity, to_.shadowOpacity, t), 0.0, 1.0);
+    l.shadowRadius = std::max(0.0, lerp(from_.shadowRadius, to_.shadowRadius, t));
+    l.catSize = lerp(from_.catSize, to_.catSize, t);
+    l.catY = lerp(from_.catY, to_.catY, t);
+    auto fade = [t](double a, double b) { return std::clamp(lerp(a, b, t), 0.0, 1.0); };
+    l.titleOpacity = fade(from_.titleOpacity, to_.titleOpacity);
+    l.gearOpacity = fade(from_.gearOpacity, to_.gearOpacity);
+    l.statusOpacity = fade(from_.statusOpacity, to_.statusOpacity);
+    l.cardOpacity = fade(from_.cardOpacity, to_.cardOpacity);
+    return l;
+}
+
+bool NotchOverlayView::isAnimating() const {
+    return animating_ && curve_ && secondsBetween(animationStart_, runtime_.clock.now()) < curve_->duration();
+}
+
+void NotchOverlayView::finishAnimations() {
+    if (!animating_) return;
+    animating_ = false;
+    ticker_.stop();
+    from_ = to_;
+    layoutChildren();
+    update();
+}
+
+void NotchOverlayView::inputsChanged() {
+    cat_->setMood(catMood());
+
+    // The status row is rebuilt when a dictation starts and whenever its content changes; while it
+    // fades out it keeps what it showed last.
+    StatusContent content = StatusContent::none;
+    if (engine_.state == RecordingState::transcribing)
+        content = StatusContent::transcribing;
+    else if (engine_.state == RecordingState::recording)
+        content = engine_.micReady ? StatusContent::listening : StatusContent::connecting;
+    const bool rowComesIn = content != StatusContent::none && shownState_ != VisualState::active;
+    if (content != StatusContent::none && (content != statusContent_ || rowComesIn)) {
+        statusContent_ = content;
+        statusRow_->build(content, engine_);
+    } else if (content != StatusContent::none) {
+        statusRow_->refresh(engine_);
+    }
+
+    const VisualState state = visualState();
+    if (state != shownState_) {
+        from_ = presentedLook();
+        to_ = targetLook(state, metrics_);
+        curve_ = &animationFor(state);
+        animationStart_ = runtime_.clock.now();
+        animating_ = true;
+        shownState_ = state;
+        ticker_.start();
+    }
+    layoutChildren();
+    update();
+}
+
+void NotchOverlayView::onFrame() {
+    if (animating_ && curve_ && secondsBetween(animationStart_, runtime_.clock.now()) >= curve_->duration()) {
+        animating_ = false;
+        from_ = to_;
+    }
+    if (!animating_) ticker_.stop();
+    layoutChildren();
+    update();
+}
+
+QRectF NotchOverlayView::bodyRect() const {
+    const Look l = presentedLook();
+    const QSizeF window = panelSize(metrics_);
+    return QRectF((window.width() - l.width) / 2, 0, l.width, l.height);
+}
+
+NotchPanelShape NotchOverlayView::shape() const { return {kConcaveRadius, presentedLook().bottomRadius}; }
+
+QRectF NotchOverlayView::catRect() const {
+    const Look l = presentedLook();
+    return QRectF(20, l.catY, l.catSize, l.catSize);
+}
+
+QRectF NotchOverlayView::titleRect() const {
+    return QRectF(QPointF(50, metrics_.notchHeight + 6), title_->contentSize());
+}
+
+QRectF NotchOverlayView::gearRect() const {
+    const Look l = presentedLook();
+    return QRectF(l.width - 16 - 18, (metrics_.notchHeight - 18) * 0.5, 18, 18);
+}
+
+QRectF NotchOverlayView::statusRowRect() const {
+    const Look l = presentedLook();
+    return QRectF(50, metrics_.notchHeight, std::max(0.0, l.width - 50 - 18), kRowHeight);
+}
+
+QRectF NotchOverlayView::mediaCardRect() const {
+    const Look l = presentedLook();
+    return QRectF(24, l.height - 80, std::max(0.0, l.width - 48), 70);
+}
+
+void NotchOverlayView::layoutChildren() {
+    const Look l = presentedLook();
+    const QPointF body = bodyRect().topLeft();
+    auto toView = [&](const QRectF& r) { return r.translated(body); };
+    auto whole = [](const QRectF& r) {
+        return QRect(static_cast<int>(std::lround(r.x())), static_cast<int>(std::lround(r.y())),
+                     static_cast<int>(std::lround(r.width())), static_cast<int>(std::lround(r.height())));
+    };
+
+    cat_->placeContent(toView(catRect()));
+    cat_->show();
+
+    title_->placeContent(toView(titleRect()));
+    applyFade(title_, l.titleOpacity);
+
+    gear_->setGeometry(whole(toView(gearRect())));
+    applyFade(gear_, l.gearOpacity);
+    gear_->setEnabled(l.gearOpacity > 0.5);
+
+    const QRectF row = toView(statusRowRect()).adjusted(-kRowBleed, 0, 0, 0);
+    statusRow_->setGeometry(whole(row));
+    applyFade(statusRow_, statusContent_ == StatusContent::none ? 0 : l.statusOpacity);
+
+    cardSlot_->setGeometry(whole(toView(mediaCardRect())));
+    applyFade(cardSlot_, l.cardOpacity);
+
+    cat_->raise();
+}
+
+QImage NotchOverlayView::bodyShadow(const QRectF& body, double radius, double ratio) {
+    const double margin = std::ceil(radius * 2 + 2);
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
+                            .arg(body.width(), 0, 'f', 2)
+                            .arg(body.height(), 0, 'f', 2)
+                            .arg(shape().bottomRadius, 0, 'f', 2)
+                            .arg(radius, 0, 'f', 2)
+                            .arg(ratio, 0, 'f', 2);
+    if (key == shadowKey_) return shadowCache_;
+    QImage mask = transparentImage(QSizeF(body.width() + 2 * margin, body.height() + 2 * margin), ratio);
+    {
+        QPainter p(&mask);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawPath(shape().path(QRectF(margin, margin, body.width(), body.height())));
+    }
+    shadowCache_ = shadowImage(mask, Qt::black, radius, QPointF(0, 0));
+    shadowKey_ = key;
+    return shadowCache_;
+}
+
+void NotchOverlayView::paintEvent(QPaintEvent*) {
+    const Look l = presentedLook();
+    const QRectF body = bodyRect();
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (l.shadowOpacity > 0.001 && l.shadowRadius > 0.01) {
+        // The shadow is soft, so it is computed at one pixel per point and scaled.
+        const double margin = std::ceil(l.shadowRadius * 2 + 2);
+        p.save();
+        p.setOpacity(l.shadowOpacity);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRectF(body.x() - margin, body.y() - margin, body.width() + 2 * margin, body.height() + 2 * margin),
+                    bodyShadow(body, l.shadowRadius, 1.0));
+        p.restore();
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawPath(shape().path(body));
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+
+#include "OverlayFixture.h"
+#include "overlay/NotchOverlayView.h"
+#include "overlay/OverlayPalette.h"
+#include "overlay/OverlayPanelState.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+// Renders the view as it would stand on screen, at two pixels per point, onto transparency.
+QImage renderAt2x(NotchOverlayView& view) {
+    QImage image(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+QColor pixelAt(const QImage& image, QPointF points) {
+    return image.pixelColor(static_cast<int>(points.x() * 2), static_cast<int>(points.y() * 2));
+}
+
+// True when some pixel in the rectangle (points) is close to the colour with some opacity.
+bool hasColourNear(const QImage& image, QRectF points, const QColor& colour) {
+    const QRect px(static_cast<int>(points.x() * 2), static_cast<int>(points.y() * 2),
+                   static_cast<int>(points.width() * 2), static_cast<int>(points.height() * 2));
+    for (int y = std::max(0, px.top()); y <= std::min(image.height() - 1, px.bottom()); ++y)
+        for (int x = std::max(0, px.left()); x <= std::min(image.width() - 1, px.right()); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() < 8) continue;
+            // Compare the hue of what the glow adds over black: the channel ratios.
+            const double scale = colour.red() / std::max(1.0, double(c.red()));
+            if (c.red() < 20) continue;
+            if (std::abs(c.green() * scale - colour.green()) < 14 && std::abs(c.blue() * scale - colour.blue()) < 14)
+                return true;
+        }
+    return false;
+}
+
+void save(const QImage& image, const QString& name) {
+    const QString dir = QStringLiteral(VOCALYNX_ARTIFACTS_DIR "/overlay");
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+}  // namespace
+
+TEST(OverlayRender, EachStateAtScaleTwo) {
+    struct Case {
+        const char* file;
+        RecordingState state;
+        bool micReady;
+        QString preview;
+        bool hovering;
+        QColor glow;
+    };
+    const std::vector<Case> cases = {
+        {"idle", RecordingState::idle, false, {}, false, OverlayPalette::idle()},
+        {"recording-connecting", RecordingState::recording, false, {}, false, OverlayPalette::connecting()},
+        {"recording-listening", RecordingState::recording, true, QStringLiteral("今天下午三点开会，记得带上"), false,
+         OverlayPalette::recording()},
+        {"transcribing", RecordingState::transcribing, true, {}, false, OverlayPalette::recording()},
+        {"hover", RecordingState::idle, false, {}, true, OverlayPalette::idle()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        EngineFixture env;
+        OverlayPanelState panelState;
+        NotchOverlayView view(env.rt.runtime(), panelState, notchedMetrics());
+        panelState.setHovering(c.hovering);
+        view.setEngineValues({c.state, {}, c.micReady});
+        // The transcript arrives after the row is built, as it does live.
+        if (!c.preview.isEmpty()) view.setEngineValues({c.state, c.preview, c.micReady});
+        view.show();
+        env.rt.time.advance(0.6);  // animations and fades settle
+        const QImage image = renderAt2x(view);
+        save(image, QString::fromLatin1(c.file));
+
+        const QRectF body = view.bodyRect();
+        const double c12 = view.shape().effectiveConcaveRadius(body);
+        // Black body where the shape is: below the flare, right of the cat.
+        const QColor inside = pixelAt(image, QPointF(body.right() - c12 - 6, body.top() + c12 + 1));
+        EXPECT_EQ(inside.alpha(), 255);
+        EXPECT_LT(inside.value(), 10);
+        // Transparent outside the shape: beside the flare under the top edge, and below the body.
+        EXPECT_LT(pixelAt(image, QPointF(body.left() + 0.5, body.top() + c12 + 2)).alpha(), 140);
+        EXPECT_EQ(pixelAt(image, QPointF(2, view.height() - 2)).alpha(), 0);
+        EXPECT_EQ(pixelAt(image, QPointF(2, 2)).alpha(), 0);
+        // The cat's glow colour shows around the cat.
+        const QRectF cat = view.catRect().translated(body.topLeft());
+        EXPECT_TRUE(hasColourNear(image, cat.adjusted(-6, -6, 6, 6), c.glow));
+    }
+}

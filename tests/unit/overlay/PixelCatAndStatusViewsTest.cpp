@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include "GuiTestApp.h"
+#include "TestRuntime.h"
+#include "overlay/OverlayAnimation.h"
+#include "overlay/OverlayPalette.h"
+#include "overlay/PixelCatSprite.h"
+#include "overlay/StatusViews.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+struct CatFixture {
+    CatFixture() { guiTestApp(); }
+    TestRuntime rt;
+};
+
+}  // namespace
+
+TEST(PixelCat, EveryFrameNameIsAShippedImage) {
+    CatFixture f;
+    int count = 0;
+    for (const auto& [mood, names] : PixelCatSprite::frames()) {
+        for (const QString& name : names) {
+            SCOPED_TRACE(name.toStdString());
+            const QImage image = overlayAsset(name);
+            ASSERT_FALSE(image.isNull());
+            EXPECT_EQ(image.size(), QSize(16, 16));
+            ++count;
+        }
+    }
+    EXPECT_EQ(count, 16);
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::idle).first(), "CatIdle0");
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::connecting).last(), "CatLoading3");
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::recording).last(), "CatRecording7");
+    EXPECT_TRUE(overlayAsset("CatIdle9").isNull());
+    EXPECT_TRUE(overlayAsset("../art/CatIdle0").isNull());
+}
+
+TEST(PixelCat, TicksAtTheIntervalOfItsFirstMoodAndLoops) {
+    struct Case {
+        PixelCatMood mood;
+        double interval;
+        int frames;
+        QString first;
+    };
+    for (const Case& c : {Case{PixelCatMood::recording, 0.12, 8, "CatRecording0"},
+                          Case{PixelCatMood::idle, 0.22, 4, "CatIdle0"},
+                          Case{PixelCatMood::connecting, 0.22, 4, "CatLoading0"}}) {
+        CatFixture f;
+        PixelCatSprite cat(c.mood, f.rt.time.main());
+        SCOPED_TRACE(c.first.toStdString());
+        EXPECT_EQ(cat.currentFrameName(), c.first);
+        EXPECT_DOUBLE_EQ(cat.tickInterval(), c.interval);
+        cat.show();
+        f.rt.time.advance(c.interval * 0.99);
+        EXPECT_EQ(cat.frame(), 0);
+        f.rt.time.advance(c.interval * 0.02);
+        EXPECT_EQ(cat.frame(), 1);
+        f.rt.time.advance(c.interval * (c.frames - 1));
+        EXPECT_EQ(cat.frame(), 0);
+        EXPECT_EQ(cat.currentFrameName(), c.first);
+    }
+}
+
+TEST(PixelCat, MoodChangeKeepsTheCounterAndTheInterval) {
+    CatFixture f;
+    PixelCatSprite cat(PixelCatMood::recording, f.rt.time.main());
+    cat.show();
+    f.rt.time.advance(0.12 * 6 + 0.001);
+    ASSERT_EQ(cat.currentFrameName(), "CatRecording6");
+    cat.setMood(PixelCatMood::idle);
+    EXPECT_EQ(cat.currentFrameName(), "CatIdle2");
+    f.rt.time.advance(0.12);
+    EXPECT_EQ(cat.currentFrameName(), "CatIdle3");  // still the recording pace
+
+    PixelCatSprite slow(PixelCatMood::idle, f.rt.time.main());
+    slow.show();
+    slow.setMood(PixelCatMood::recording);
+    f.rt.time.advance(0.2);
+    EXPECT_EQ(slow.frame(), 0);
+    f.rt.time.advance(0.03);
+    EXPECT_EQ(slow.currentFrameName(), "CatRecording1");
+}
+
+TEST(PixelCat, TimerRunsOnlyWhileShown) {
+    CatFixture f;
+    PixelCatSprite cat(PixelCatMood::idle, f.rt.time.main());
+    f.rt.time.advance(1.0);
+    EXPECT_EQ(cat.frame(), 0);
+    cat.show();
+    f.rt.time.advance(0.23);
+    EXPECT_EQ(cat.frame(), 1);
+    cat.hide();
+    EXPECT_FALSE(cat.isTicking());
+    f.rt.time.advance(1.0);
+    EXPECT_EQ(cat.frame(), 1);
+}
+
+TEST(PixelCat, DrawsTheCatBrightenedWithItsGlow) {
+    CatFixture f;
+    PixelCatSprite cat(PixelCatMood::recording, f.rt.time.main());
+    const QImage image = cat.render(20, 2).convertToFormat(QImage::Format_ARGB32);
+    // The glow's colour shows beside the cat (left of the square, outside the art).
+    const QColor glow = image.pixelColor(static_cast<int>((PixelCatSprite::kBleed - 2) * 2),
+                                         static_cast<int>((PixelCatSprite::kBleed + 10) * 2));
+    EXPECT_GT(glow.alpha(), 0);
+    EXPECT_GT(glow.red(), glow.blue());
+    // The art's darkest outline comes out light: no opaque pixel of the cat is darker than mid grey.
+    int catPixels = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() == 255) {
+                ++catPixels;
+                EXPECT_GT(c.value(), 120) << x << "," << y;
+            }
+        }
+    EXPECT_GT(catPixels, 100);
+}
+
+// ---- title ----
+
+TEST(TitleView, ImageOrThreeLayerFallback) {
+    guiTestApp();
+    VocalynxTitleView title(QStringLiteral("VocalynxTitle"));
+    EXPECT_FALSE(title.usesFallback());
+    const QImage asset = overlayAsset("VocalynxTitle");
+    EXPECT_DOUBLE_EQ(title.contentSize().height(), 16);
+    EXPECT_DOUBLE_EQ(title.contentSize().width(), 16.0 * asset.width() / asset.height());
+
+    VocalynxTitleView missing(QStringLiteral("NoSuchTitle"));
+    EXPECT_TRUE(missing.usesFallback());
+    const QImage word = missing.render(2).convertToFormat(QImage::Format_ARGB32);
+    int lit = 0;
+    for (int y = 0; y < word.height(); ++y)
+        for (int x = 0; x < word.width(); ++x)
+            if (word.pixelColor(x, y).alpha() > 200) ++lit;
+    EXPECT_GT(lit, 50);  // the word is drawn, not an empty frame
+}
+
+// ---- indicator and spinner ----
+
+TEST(StatusAnimations, BreathingSwingsBackAndSpinnerTurns) {
+    CatFixture f;
+    BreathingIndicator dot(OverlayPalette::recording(), f.rt.time, f.rt.time.main());
+    SpinningArc arc(f.rt.time, f.rt.time.main());
+    dot.show();
+    arc.show();
+    EXPECT_DOUBLE_EQ(dot.phase(), 0);
+    EXPECT_DOUBLE_EQ(arc.rotation(), 0);
+    f.rt.time.advance(0.45);
+    EXPECT_NEAR(arc.rotation(), 180, 1e-6);
+    f.rt.time.advance(0.1);
+    EXPECT_NEAR(dot.phase(), 0.5, 1e-6);  // half way through the first swell
+    f.rt.time.advance(0.55);
+    EXPECT_NEAR(dot.phase(), 1, 1e-6);
+    f.rt.time.advance(1.1);
+    EXPECT_NEAR(dot.phase(), 0, 1e-6);  // reversed back to rest
+    dot.hide();
+    EXPECT_DOUBLE_EQ(dot.phase(), 0);
+}
+
+// ---- streaming text ----
+
+TEST(StreamingText, ExtensionRevisionAndClearing) {
+    using Change = StreamingTextModel::Change;
+    struct Step {
+        QString text;
+        Change change;
+        QString stable, fresh;
+        bool newIdentity;
+    };
+    const std::vector<Step> steps = {
+        {"你好", Change::extended, "", "你好", true},
+        {"你好世界", Change::extended, "你好", "世界", true},
+        {"你好世界", Change::none, "你好", "世界", false},
+        {"你好地球", Change::revised, "你好地球", "", true},
+        {"你好地球啊", Change::extended, "你好地球", "啊", true},
+        {"", Change::cleared, "", "", false},
+        {"", Change::none, "", "", false},
+        // An accent joined to the last letter changes that letter: a revision, not an extension.
+        {"cafe", Change::extended, "", "cafe", true},
+        {QStringLiteral("cafe\u0301"), Change::revised, QStringLiteral("cafe\u0301"), "", true},
+    };
+    StreamingTextModel model;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.text.toStdString());
+        const QUuid before = model.newTextID;
+        EXPECT_EQ(model.setText(s.text), s.change);
+        EXPECT_EQ(model.stableText, s.stable);
+        EXPECT_EQ(model.newText, s.fresh);
+        EXPECT_EQ(model.newTextID != before, s.newIdentity);
+    }
+}
+
+TEST(StreamingText, NewPieceFadesInAndARevisedPieceFadesOut) {
+    CatFixture f;
+    StreamingTextView view(QString(), f.rt.time, f.rt.time.main());
+    view.resize(200, 28);
+    view.setText("A");
+    EXPECT_DOUBLE_EQ(view.newPieceOpacity(), 0);
+    f.rt.time.advance(0.075);
+    const double mid = view.newPieceOpacity();
+    EXPECT_GT(mid, 0);
+    EXPECT_LT(mid, 0.5);  // ease-in: slow start
+    f.rt.time.advance(0.08);
+    EXPECT_DOUBLE_EQ(view.newPieceOpacity(), 1);
+
+    view.setText("AB");
+    view.setText("AC");
+    EXPECT_EQ(view.outgoingText(), "B");
+    EXPECT_DOUBLE_EQ(view.outgoingOpacity(), 1);
+    f.rt.time.advance(0.16);
+    EXPECT_DOUBLE_EQ(view.outgoingOpacity(), 0);
+}
+
+TEST(StreamingText, CreatedWithWordsShowsAnEmptyRowUntilTheTextChanges) {
+    CatFixture f;
+    StreamingTextView view(QStringLiteral("已有的字"), f.rt.time, f.rt.time.main());
+    EXPECT_TRUE(view.model().stableText.isEmpty());
+    EXPECT_TRUE(view.model().newText.isEmpty());
+    view.setText(QStringLiteral("已有的字和新的"));
+    EXPECT_EQ(view.model().newText, QStringLiteral("已有的字和新的"));
+}
+
+// ---- curves ----
+
+TEST(AnimationCurves, SpringAndEaseReachTheirTargets) {
+    const AnimationCurve spring = AnimationCurve::spring(0.3, 0.88);
+    EXPECT_DOUBLE_EQ(spring.progress(0), 0);
+    EXPECT_GT(spring.progress(0.15), 0.8);  // most of the way in half a response
+    EXPECT_NEAR(spring.progress(spring.duration() * 0.99), 1, 0.002);
+    EXPECT_DOUBLE_EQ(spring.progress(spring.duration()), 1);
+    EXPECT_LT(spring.duration(), 0.5);
+
+    const AnimationCurve easeOut = AnimationCurve::ease(CubicBezier::easeOut(), 0.18);
+    EXPECT_DOUBLE_EQ(easeOut.duration(), 0.18);
+    EXPECT_GT(easeOut.progress(0.09), 0.6);  // fast start
+    EXPECT_NEAR(CubicBezier::easeIn().valueAt(0.5), 0.315, 0.01);
+    EXPECT_NEAR(CubicBezier::easeInOut().valueAt(0.5), 0.5, 1e-6);
+}
