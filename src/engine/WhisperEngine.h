@@ -212,7 +212,7 @@ protected:
     SpeechStream stream_;
 
     // ---- stop and cancel ----
-    bool cancelRequested_ = false;
+    std::atomic<bool> cancelRequested_{false};  // requests come from the audio queue too
     std::atomic<bool> isStoppingRecording_{false};  // also read on the audio queue
     bool stopRequestedByVoicePhrase_ = false;
 

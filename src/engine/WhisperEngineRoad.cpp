@@ -193,8 +193,7 @@ void WhisperEngine::requestStopRecording(const QString& reason) {
 }
 
 void WhisperEngine::requestCancelRecording() {
-    if (cancelRequested_) return;
-    cancelRequested_ = true;
+    if (cancelRequested_.exchange(true)) return;
     runtime_.log.line(QStringLiteral("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='") +
                       transcripts_.previewText() + QStringLiteral("')"));
     {

@@ -79,4 +79,15 @@ uint32_t KeyTable::carbonModifiersForX(unsigned int state) {
     return mask;
 }
 
+uint64_t KeyTable::eventFlagsForX(unsigned int state) {
+    constexpr uint64_t kFlagCapsLock = 0x10000;
+    uint64_t flags = 0;
+    if (state & Mod4Mask) flags |= KeyboardShortcut::kFlagCommand;
+    if (state & Mod1Mask) flags |= KeyboardShortcut::kFlagOption;
+    if (state & ControlMask) flags |= KeyboardShortcut::kFlagControl;
+    if (state & ShiftMask) flags |= KeyboardShortcut::kFlagShift;
+    if (state & LockMask) flags |= kFlagCapsLock;
+    return flags;
+}
+
 }  // namespace vocalynx

@@ -23,6 +23,9 @@ public:
     static unsigned int xModifiersForEventFlags(uint64_t flags);
     // X modifier state -> Carbon mask; Lock, NumLock and the other modifiers are dropped.
     static uint32_t carbonModifiersForX(unsigned int xState);
+    // X modifier state -> the platform's key-event flags; Lock gives the caps-lock flag 0x10000,
+    // NumLock and the other modifiers are dropped.
+    static uint64_t eventFlagsForX(unsigned int xState);
 };
 
 }  // namespace vocalynx

@@ -164,10 +164,13 @@ TEST_F(RoadTest, AWholeDictation) {
     EXPECT_EQ(persistentColiPid.load(), process()->pid());
     EXPECT_FALSE(rt.log.containsPart("exited, relaunching")) << "a restart is not an exit";
 
+    rt.time.advance(1.49);
     EXPECT_EQ(engine.state(), RecordingState::transcribing);
-    rt.time.advance(1.5);
+    rt.time.advance(0.01);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
-    rt.time.advance(0.5);
+    rt.time.advance(0.49);
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
+    rt.time.advance(0.01);
     EXPECT_EQ(engine.state(), RecordingState::idle);
     EXPECT_FALSE(engine.stopping());
     EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the preview stays until the next start";
@@ -276,11 +279,13 @@ TEST_F(RoadTest, CancelAbandonsTheSessionButKeepsTheProcess) {
     rt.time.runUntilIdle();
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording cancelled (no speech)"));
+    rt.time.advance(0.49);
+    EXPECT_EQ(engine.state(), RecordingState::collapsing);
     EXPECT_EQ(engine.previewText(), "");
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
     output("{\"text\":\"迟到的\"}\n");
     EXPECT_EQ(engine.previewText(), "");
-    rt.time.advance(0.5);
+    rt.time.advance(0.01);
     EXPECT_EQ(engine.state(), RecordingState::idle);
     EXPECT_FALSE(engine.stopping());
     rt.time.advance(70);

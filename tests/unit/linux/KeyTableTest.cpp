@@ -55,9 +55,12 @@ TEST(KeyTableTest, ModifiersMapBothWays) {
         EXPECT_EQ(KeyTable::xModifiersForCarbon(c.carbon), c.x);
         EXPECT_EQ(KeyTable::xModifiersForEventFlags(c.flags), c.x);
         EXPECT_EQ(KeyTable::carbonModifiersForX(c.x), c.carbon);
+        EXPECT_EQ(KeyTable::eventFlagsForX(c.x), c.flags);
     }
     // Caps Lock and Num Lock are no part of a shortcut.
     EXPECT_EQ(KeyTable::carbonModifiersForX(Mod4Mask | LockMask | Mod2Mask), 0x100u);
+    // Read back as event flags, Caps Lock keeps its own flag (which no shortcut counts).
+    EXPECT_EQ(KeyTable::eventFlagsForX(Mod4Mask | LockMask | Mod2Mask), 0x100000u | 0x10000u);
 }
 
 }  // namespace

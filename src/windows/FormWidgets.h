@@ -1,0 +1,93 @@
+#pragma once
+// The building blocks of the settings panes: a grouped form (titled sections of rounded boxes
+// whose rows are divided by hairlines), a switch, a plain button that wraps a row of content and
+// a text label in one call.
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace vocalynx {
+
+class FormSection;
+
+// A vertically scrolling form of sections, in the grouped style.
+class GroupedForm : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit GroupedForm(QWidget* parent = nullptr);
+    // A new section at the end; an empty header draws none.
+    FormSection* addSection(const QString& header = {});
+    // Room below the form that the scroll area keeps free (for a line inset at the bottom).
+    void setBottomInset(int points);
+
+private:
+    QWidget* content_;
+    QVBoxLayout* layout_;
+};
+
+class FormSection : public QWidget {
+    Q_OBJECT
+public:
+    FormSection(const QString& header, QWidget* parent = nullptr);
+    // Appends a row; rows after the first get a hairline above them.
+    void addRow(QWidget* row);
+    // Appends a row made of a horizontal layout.
+    QWidget* addRow(QLayout* layout);
+    const QString& header() const { return header_; }
+
+private:
+    QString header_;
+    QWidget* box_;
+    QVBoxLayout* rows_;
+};
+
+// A switch-style toggle without a label.
+class SwitchToggle : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit SwitchToggle(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {32, 18}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// A borderless button whose label is any row of widgets (the plain button style); the whole row
+// is clickable and lightly tinted while pressed.
+class PlainButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit PlainButton(QWidget* parent = nullptr);
+    QHBoxLayout* row() const { return row_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QHBoxLayout* row_;
+};
+
+// A push button in the platform's default or prominent (filled, accent-coloured) style.
+class PushButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit PushButton(const QString& text, bool prominent = false, QWidget* parent = nullptr);
+    void setProminent(bool prominent);
+    bool isProminent() const { return prominent_; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    bool prominent_;
+};
+
+// A one-line text label in a font and colour.
+QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
+
+}  // namespace vocalynx

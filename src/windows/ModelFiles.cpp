@@ -1,0 +1,89 @@
+#include "windows/ModelFiles.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vocalynx {
+
+namespace {
+
+// Empties the directory open at fd (which this call closes), never leaving it through a link:
+// each entry is examined without following links, sub-folders are opened with O_NOFOLLOW relative
+// to their parent, and links are unlinked like files.
+bool emptyDirectory(int fd) {
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            ok = false;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) {
+                ok = false;
+                continue;
+            }
+            ok = emptyDirectory(child) && ok;
+            if (unlinkat(dirfd(dir), name, AT_REMOVEDIR) != 0) ok = false;
+        } else if (unlinkat(dirfd(dir), name, 0) != 0) {
+            ok = false;
+        }
+    }
+    closedir(dir);
+    return ok;
+}
+
+// Removes one entry of the directory open at parent: a folder with its contents, anything else
+// (a link included) as itself. Nothing there counts as success.
+bool removeEntry(int parent, const char* name) {
+    struct stat st {};
+    if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return unlinkat(parent, name, 0) == 0;
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool emptied = emptyDirectory(fd);
+    return unlinkat(parent, name, AT_REMOVEDIR) == 0 && emptied;
+}
+
+}  // namespace
+
+SpeechModelFiles::SpeechModelFiles(const QString& home)
+    : modelsFolder(home + QStringLiteral("/.coli/models")),
+      modelDir(modelsFolder + QLatin1Char('/') + QLatin1String(kFolderName)),
+      modelFile(modelDir + QLatin1Char('/') + QLatin1String(kCheckFile)),
+      archive(modelsFolder + QLatin1Char('/') + QLatin1String(kFolderName) + QStringLiteral(".tar.bz2")) {}
+
+std::optional<unsigned long long> SpeechModelFiles::modelFileSize() const {
+    struct stat st {};
+    if (::stat(QFile::encodeName(modelFile).constData(), &st) != 0) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<unsigned long long>(st.st_size);
+}
+
+bool SpeechModelFiles::remove() const {
+    // The models folder is the user's own layout (it may well be a link to another disk); from
+    // there on nothing is followed.
+    const int models = ::open(QFile::encodeName(modelsFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (models < 0) return errno == ENOENT;
+    const QByteArray folder = QByteArray(kFolderName);
+    const QByteArray archiveName = folder + ".tar.bz2";
+    bool ok = removeEntry(models, folder.constData());
+    ok = removeEntry(models, archiveName.constData()) && ok;
+    ::close(models);
+    return ok;
+}
+
+}  // namespace vocalynx
