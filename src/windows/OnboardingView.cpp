@@ -10,8 +10,9 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QtMath>
 
-#include "windows/Symbols.h"
+#include "windows/SymbolImage.h"
 #include "windows/ViewStyle.h"
 
 namespace vocalynx {
@@ -38,7 +39,11 @@ public:
 
 StepColumn* stepColumn(QWidget* step) { return new StepColumn(step); }
 
-QWidget* symbolLabel(const QString& name, int size, const QColor& color) { return new SymbolView(name, size, color); }
+// A symbol at a point size, in a frame just large enough for it.
+QWidget* symbolLabel(const QString& name, int size, const QColor& color) {
+    const int side = qCeil(size * 1.2);
+    return new SymbolView(name, size, color, QSize(side, side));
+}
 
 QLabel* titleLabel(const QString& text, const QFont& font) {
     auto* label = new QLabel(text);
@@ -210,7 +215,7 @@ void ModelDownloadStep::refresh() {
             break;
         }
         case Status::downloaded: {
-            auto* icon = new SymbolView(QStringLiteral("checkmark.circle.fill"), 15, kGreen);
+            auto* icon = symbolLabel(QStringLiteral("checkmark.circle.fill"), 13, kGreen);
             auto* text = new QLabel(QStringLiteral("已下载"));
             text->setFont(style::systemFont(13));
             QPalette p = text->palette();
