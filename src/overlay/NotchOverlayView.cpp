@@ -579,9 +579,29 @@ void NotchOverlayView::paintEvent(QPaintEvent*) {
                     bodyShadow(body, l.shadowRadius, 1.0));
         p.restore();
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
-    p.drawPath(shape().path(body));
+    const double ratio = p.device()->devicePixelRatioF();
+    if (isAnimating()) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawPath(shape().path(body));
+        return;
+    }
+    // At rest the body is one image, so the cat's frame changes repaint cheaply.
+    const QString key = QStringLiteral("%1|%2|%3|%4")
+                            .arg(body.width(), 0, 'f', 2)
+                            .arg(body.height(), 0, 'f', 2)
+                            .arg(l.bottomRadius, 0, 'f', 2)
+                            .arg(ratio, 0, 'f', 2);
+    if (key != bodyKey_) {
+        bodyCache_ = transparentImage(body.size(), ratio);
+        QPainter q(&bodyCache_);
+        q.setRenderHint(QPainter::Antialiasing);
+        q.setPen(Qt::NoPen);
+        q.setBrush(Qt::black);
+        q.drawPath(shape().path(QRectF(QPointF(0, 0), body.size())));
+        bodyKey_ = key;
+    }
+    p.drawImage(body.topLeft(), bodyCache_);
 }
 
 }  // namespace vocalynx

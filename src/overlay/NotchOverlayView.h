@@ -128,6 +128,8 @@ private:
 
     QImage shadowCache_;
     QString shadowKey_;
+    QImage bodyCache_;
+    QString bodyKey_;
 };
 
 // Human-readable name of a visual state ("idle", "active", "hover").

@@ -116,7 +116,8 @@ def title_rows():
         row += "." * pad
         assert len(row) == width
         rows.append(row)
-    return ["." * width] + rows + ["." * width]
+    # Eight rows in all, so that the 16-point title draws every art pixel as exactly 2 x 2 points.
+    return ["." * width] + rows
 
 
 TITLE_PALETTE = {
