@@ -58,8 +58,14 @@ void AppDelegate::runNormalLaunch() {
     createOverlayPanel();
     // 5. Agent events.
     if (c_.agentMonitor) c_.agentMonitor->start();
-    // Steps that later components join: gesture engine, then the stop hot key and gesture callback.
+    // 6. The gesture engine.
+    if (c_.gestureEngine) c_.gestureEngine->startListening();
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
+    // 8. The gesture entry callback.
+    if (c_.gestureEngine && c_.gestureRouter)
+        c_.gestureEngine->setOnGesture([this](const GestureEvent& event) {
+            runGestureEntry(event, *c_.gestureRouter, c_.engine, c_.runtime);
+        });
     c_.engine.warmUpColi();
     // 10. The main-thread watchdog.
     if (c_.watchdog) c_.watchdog->start();

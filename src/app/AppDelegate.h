@@ -11,6 +11,8 @@
 #include "core/StopRecordingShortcutManager.h"
 #include "core/UpdaterHookup.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/GestureEngine.h"
+#include "gestures/GestureRouter.h"
 #include "gestures/MediaRemoteService.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/ScreenshotMode.h"
@@ -37,6 +39,9 @@ public:
         std::function<void()> cleanupOrphanedColiProcesses;
         // The stop-recording hot key, registered at launch with the stored shortcut.
         StopRecordingShortcutManager* stopRecordingShortcut = nullptr;
+        // The gesture engine, started at launch, and the router its gestures go through.
+        GestureEngine* gestureEngine = nullptr;
+        GestureRouter* gestureRouter = nullptr;
         // The media service; the overlay panel starts its monitoring.
         MediaRemoteService* media = nullptr;
         // The crash-reporting SDK; null in a build without it.

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/AppDelegate.h"
+#include "core/ActionExecutor.h"
 #include "core/ConfigStore.h"
 #include "core/HookInstaller.h"
 #include "core/PreferencesDomain.h"
@@ -13,6 +14,9 @@
 #include "core/TextInjector.h"
 #include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
+#include "gestures/GestureEngine.h"
+#include "gestures/GestureRouter.h"
+#include "platform/linux/MprisPlayerService.h"
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/DBusDistributedNotifications.h"
 #include "platform/linux/DistributionUpdater.h"
@@ -20,6 +24,7 @@
 #include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
+#include "platform/linux/PulseAudioPlayback.h"
 #include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtHttpClient.h"
@@ -93,6 +98,13 @@ struct Services {
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
     StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys};
+    // Headset gestures: our MPRIS player on the session bus carries the remote commands and the
+    // now-playing information; the silent player is a PulseAudio stream.
+    ActionExecutor actions{config, engine, textInjector, keyInjection, sounds, runtime};
+    MprisPlayerService mpris{log};
+    PulseAudioPlayback audioPlayback;
+    GestureEngine gestures{{runtime, mpris, mpris, audioPlayback}};
+    GestureRouter gestureRouter{config, actions};
     // The media service: players over MPRIS on the session bus, artwork through Qt Network.
     QtHttpClient http;
     MprisScriptRunner playerScripts{http};
@@ -135,6 +147,9 @@ int runApplication(QApplication& app) {
     AppDelegate::Components components{services->runtime, services->processes, services->config,
                                        services->standardDefaults, services->engine, {}, {}};
     components.stopRecordingShortcut = &services->stopRecordingShortcut;
+    components.gestureEngine = &services->gestures;
+    components.gestureRouter = &services->gestureRouter;
+    services->engine.setSilentPlayer(&services->gestures);
     components.cleanupOrphanedColiProcesses = [&services] { services->coliCleanup.cleanupOrphanedColiProcesses(); };
     components.media = &services->media;
     components.screens = &services->screens;

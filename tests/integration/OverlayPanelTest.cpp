@@ -8,6 +8,10 @@
 
 #include "AppProcess.h"
 
+// X headers last: their macros clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+
 using vocalynx::test::AppProcess;
 
 namespace {
@@ -24,6 +28,38 @@ QStringList panelWindows() {
     return run("xdotool", {"search", "--onlyvisible", "--class", "vocalynx"}).split('\n', Qt::SkipEmptyParts);
 }
 
+// Number of rectangles in the window's input shape: 0 while it lets every click through.
+int inputRectangles(const QString& windowId) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return -1;
+    int count = 0, ordering = 0;
+    XRectangle* rects = XShapeGetRectangles(display, static_cast<Window>(windowId.toULong()), ShapeInput, &count,
+                                            &ordering);
+    if (rects) XFree(rects);
+    XCloseDisplay(display);
+    return count;
+}
+
+// Polls until the window's input shape has the wanted emptiness, or the deadline passes.
+bool waitForClickThrough(const QString& windowId, bool clickThrough, int timeoutMs = 5000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if ((inputRectangles(windowId) == 0) == clickThrough) return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+QStringList waitForPanelWindow() {
+    QStringList windows;
+    QDeadlineTimer deadline(15000);
+    while (windows.isEmpty() && !deadline.hasExpired()) {
+        windows = panelWindows();
+        if (windows.isEmpty()) QThread::msleep(50);  // polling for the window to appear, not timing
+    }
+    return windows;
+}
+
 int field(const QString& info, const QString& name) {
     const auto match = QRegularExpression(QRegularExpression::escape(name) + R"(:\s+(-?\d+))").match(info);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
@@ -38,12 +74,7 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     app.finishOnboarding();  // the panel is then the one window
     app.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
-    QStringList windows;
-    QDeadlineTimer deadline(15000);
-    while (windows.isEmpty() && !deadline.hasExpired()) {
-        windows = panelWindows();
-        if (windows.isEmpty()) QThread::msleep(50);  // polling for the window to appear, not timing
-    }
+    const QStringList windows = waitForPanelWindow();
     ASSERT_EQ(windows.size(), 1) << app.output().toStdString();
     const QString info = run("xwininfo", {"-id", windows.first()});
     EXPECT_EQ(field(info, "Absolute upper-left X"), 724) << info.toStdString();
@@ -53,6 +84,24 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     const QString props = run("xprop", {"-id", windows.first(), "_NET_WM_DESKTOP", "_NET_WM_STATE"});
     EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.toStdString();
     EXPECT_TRUE(props.contains("_NET_WM_STATE_ABOVE")) << props.toStdString();
+    ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
+    EXPECT_TRUE(app.waitForExit());
+}
+
+// Clicks go through the tab until the pointer rests on it; the expanded card takes them, and lets
+// them through again once the pointer leaves.
+TEST(OverlayPanel, TakesThePointerOnlyWhileHovered) {
+    run("xdotool", {"mousemove", "100", "900"});
+    AppProcess app;
+    app.start(VOCALYNX_APP_BINARY);
+    ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
+    const QStringList windows = waitForPanelWindow();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(waitForClickThrough(windows.first(), true));
+    run("xdotool", {"mousemove", "960", "5"});
+    EXPECT_TRUE(waitForClickThrough(windows.first(), false));
+    run("xdotool", {"mousemove", "100", "900"});
+    EXPECT_TRUE(waitForClickThrough(windows.first(), true));
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());
 }

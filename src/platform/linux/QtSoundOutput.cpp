@@ -18,13 +18,16 @@ std::optional<ParsedWav> parseWav(const QByteArray& wav) {
         if (id == "fmt ") {
             if (size < 16) return std::nullopt;
             const auto* p = wav.constData() + body;
-            if (qFromLittleEndian<quint16>(p) != 1) return std::nullopt;  // PCM only
+            const quint16 format = qFromLittleEndian<quint16>(p);
+            if (format != 1 && format != 3) return std::nullopt;  // PCM or IEEE float
+            parsed.floatSamples = format == 3;
             parsed.channels = qFromLittleEndian<quint16>(p + 2);
             parsed.sampleRate = static_cast<int>(qFromLittleEndian<quint32>(p + 4));
             parsed.bitsPerSample = qFromLittleEndian<quint16>(p + 14);
             haveFormat = true;
         } else if (id == "data") {
-            if (!haveFormat || parsed.channels <= 0 || parsed.sampleRate <= 0 || parsed.bitsPerSample != 16)
+            if (!haveFormat || parsed.channels <= 0 || parsed.sampleRate <= 0 ||
+                parsed.bitsPerSample != (parsed.floatSamples ? 32 : 16))
                 return std::nullopt;
             parsed.data = wav.mid(body, size);
             return parsed;
@@ -43,7 +46,7 @@ QtSoundOutput::~QtSoundOutput() {
 
 std::optional<SoundOutput::SoundId> QtSoundOutput::prepare(const QByteArray& wav) {
     const auto parsed = parseWav(wav);
-    if (!parsed) return std::nullopt;
+    if (!parsed || parsed->floatSamples) return std::nullopt;
     Sound sound;
     sound.format.setSampleRate(parsed->sampleRate);
     sound.format.setChannelCount(parsed->channels);

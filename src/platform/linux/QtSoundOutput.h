@@ -30,11 +30,13 @@ private:
     SoundId next_ = 1;
 };
 
-// Parses a PCM WAV image: its format and its sample bytes. Nothing for anything else.
+// Parses a WAV image of 16-bit PCM or 32-bit float samples: its format and its sample bytes.
+// Nothing for anything else.
 struct ParsedWav {
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0;
+    bool floatSamples = false;
     QByteArray data;
 };
 std::optional<ParsedWav> parseWav(const QByteArray& wav);

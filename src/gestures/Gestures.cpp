@@ -1,1 +1,0 @@
-// The gestures layer: gesture engine and router, silent player keeper, media service, artwork.

@@ -1,0 +1,119 @@
+#pragma once
+// Keeps the session's now-playing slot without making a sound: loops a one-second silent clip at
+// volume 0, publishes now-playing information that names the application every second, and brings
+// the player back when it stops (short retries, a growing back-off, a wait for an output device).
+// The speech engine suspends it for the length of a recording.
+//
+// Everything runs on the main queue except the per-second now-playing refresh, which runs on the
+// serial queue "com.vocalynx.nowplaying".
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/AudioPlayback.h"
+#include "platform/RemoteCommands.h"
+#include "platform/Runtime.h"
+
+namespace vocalynx {
+
+class SilentPlayerKeeper {
+public:
+    struct Dependencies {
+        Runtime& runtime;
+        NowPlayingCenter& nowPlaying;
+        AudioPlayback& audio;
+    };
+
+    explicit SilentPlayerKeeper(Dependencies deps);
+    ~SilentPlayerKeeper();
+    SilentPlayerKeeper(const SilentPlayerKeeper&) = delete;
+    SilentPlayerKeeper& operator=(const SilentPlayerKeeper&) = delete;
+
+    // ---- the silent clip ----
+    static constexpr const char* kClipFileName = "vocalynx_silence.wav";
+    static constexpr int kClipSampleRate = 44100;
+    static constexpr int kClipFrames = 44100;
+    // One second of mono 32-bit float silence as a WAV image.
+    static QByteArray silentClipWav();
+    QString silentClipPath() const;
+
+    // ---- the now-playing information ----
+    static NowPlayingInfo nowPlayingInfo();
+    // Sets the information, then the playing state. Any thread.
+    static void publishNowPlayingInfo(NowPlayingCenter& center);
+    void publishNowPlayingInfo() { publishNowPlayingInfo(nowPlaying_); }
+
+    // ---- the player and its rebuild loop ----
+    void makeSilentPlayer();
+    void startHeartbeat();
+    void heartbeatTick();
+    // generation: none means the current one.
+    void rebuildSilentPlayer(int attempt, std::optional<int64_t> generation = std::nullopt);
+    void scheduleRebuildRetry(int attempt, int64_t generation);
+    void confirmSilentPlayer(int64_t generation, std::shared_ptr<AudioPlayer> player, int attempt);
+    void retryRebuildFromScratch(int64_t generation);
+    void waitForOutputDevice(int64_t generation);
+    void pollOutputDevice(int remaining, int64_t generation, double interval);
+    void suspendSilentPlayer();
+    void resumeSilentPlayer();
+
+    // ---- tuning values ----
+    static constexpr double kHeartbeatInterval = 1.0;
+    static constexpr double kRebuildMinimumSpacing = 5.0;
+    static constexpr double kConfirmDelay = 0.1;
+    static constexpr double kRetryDelay = 0.5;
+    static constexpr int kLastAttemptBeforeBackoff = 14;
+    static constexpr double kBackoffCap = 60.0;
+    static constexpr int kOutputDevicePolls = 100;
+    static constexpr double kOutputDevicePollInterval = 3.0;
+
+    // ---- read-only views (main thread) ----
+    const std::shared_ptr<AudioPlayer>& audioPlayer() const { return audioPlayer_; }
+    int64_t silentPlayerGeneration() const { return silentPlayerGeneration_; }
+    bool silentPlayerSuspended() const { return silentPlayerSuspended_; }
+    int64_t backoffRound() const { return backoffRound_; }
+    bool heartbeatRunning() const { return remoteCommandHeartbeat_.isValid() && !remoteCommandHeartbeat_.isCancelled(); }
+    bool nowPlayingBusy() const { return nowPlayingBusy_; }
+    bool waitingForOutputDevice() const { return outputDeviceWait_.isValid() && !outputDeviceWait_.isCancelled(); }
+    int64_t heartbeatCount() const { return heartbeatCount_; }
+    int64_t rebuildCount() const { return rebuildCount_; }
+    std::optional<WallTime> lastHeartbeatAt() const { return lastHeartbeatAt_; }
+
+private:
+    // Wraps main-queue work so that it runs only while the keeper still exists.
+    template <typename F>
+    Task weakTask(F work) {
+        return [weak = std::weak_ptr<SilentPlayerKeeper*>(self_), work = std::move(work)]() mutable {
+            if (auto self = weak.lock()) work(**self);
+        };
+    }
+    bool isStale(int64_t generation) const {
+        return silentPlayerSuspended_ || generation != silentPlayerGeneration_;
+    }
+    void scheduleNextHeartbeat();
+    void log(const QString& text) { runtime_.log.line(text); }
+
+    Runtime& runtime_;
+    NowPlayingCenter& nowPlaying_;
+    AudioPlayback& audio_;
+    std::shared_ptr<SilentPlayerKeeper*> self_;
+
+    int64_t backoffRound_ = 0;
+    std::shared_ptr<AudioPlayer> audioPlayer_;
+    int64_t silentPlayerGeneration_ = 0;
+    bool silentPlayerSuspended_ = false;
+    TaskHandle remoteCommandHeartbeat_;
+    int64_t heartbeatCount_ = 0;
+    int64_t rebuildCount_ = 0;
+    std::optional<WallTime> lastHeartbeatAt_;
+    std::optional<MonoTime> lastRebuildAt_;
+    std::shared_ptr<SerialQueue> nowPlayingQueue_;
+    bool nowPlayingBusy_ = false;
+    // The pending poll of the output-device wait; at most one wait runs at a time.
+    TaskHandle outputDeviceWait_;
+};
+
+}  // namespace vocalynx

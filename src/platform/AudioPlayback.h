@@ -1,0 +1,33 @@
+#pragma once
+// Playing an audio file on the default output device, and asking whether there is one.
+
+#include <QString>
+#include <memory>
+
+namespace vocalynx {
+
+// One player opened on one file. Main thread only. Destroying a player stops it.
+class AudioPlayer {
+public:
+    virtual ~AudioPlayer() = default;
+    // -1: loop endlessly; 0: play once; n: repeat n more times.
+    virtual void setNumberOfLoops(int loops) = 0;
+    // 0.0 (silent) to 1.0.
+    virtual void setVolume(float volume) = 0;
+    // Starts playing; false when playback could not start.
+    virtual bool play() = 0;
+    virtual void stop() = 0;
+    // Whether the player is producing its stream on an output right now.
+    virtual bool isPlaying() const = 0;
+};
+
+class AudioPlayback {
+public:
+    virtual ~AudioPlayback() = default;
+    // Opens a player on the file; null with the reason in *error when it cannot be opened.
+    virtual std::shared_ptr<AudioPlayer> openPlayer(const QString& path, QString* error) = 0;
+    // Whether the system has a default output device. Main thread.
+    virtual bool hasOutputDevice() const = 0;
+};
+
+}  // namespace vocalynx

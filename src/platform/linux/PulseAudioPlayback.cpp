@@ -1,0 +1,216 @@
+#include "platform/linux/PulseAudioPlayback.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "platform/linux/QtSoundOutput.h"
+
+namespace vocalynx {
+
+std::shared_ptr<AudioPlayer> PulseAudioPlayback::openPlayer(const QString& path, QString* error) {
+    auto fail = [&](const QString& reason) -> std::shared_ptr<AudioPlayer> {
+        if (error) *error = QStringLiteral("The file \u201c") + QFileInfo(path).fileName() +
+                            QStringLiteral("\u201d couldn\u2019t be opened: ") + reason;
+        return nullptr;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
+    const auto wav = parseWav(file.readAll());
+    if (!wav) return fail(QStringLiteral("not a supported WAV file"));
+    if (wav->data.isEmpty()) return fail(QStringLiteral("the file holds no samples"));
+    return std::make_shared<PulseLoopingPlayer>(wav->sampleRate, wav->channels, wav->floatSamples, wav->data);
+}
+
+bool PulseAudioPlayback::hasOutputDevice() const { return !QMediaDevices::defaultAudioOutput().isNull(); }
+
+LoopingSampleSource::LoopingSampleSource(QByteArray samples, int loops, int bytesPerFrame)
+    : samples_(std::move(samples)), playsLeft_(loops < 0 ? -1 : loops + 1) {
+    // Whole frames only, so that a loop never shifts the channels.
+    if (bytesPerFrame > 0) samples_.truncate(samples_.size() - samples_.size() % bytesPerFrame);
+}
+
+qint64 LoopingSampleSource::bytesAvailable() const {
+    if (samples_.isEmpty() || playsLeft_ == 0) return QIODevice::bytesAvailable();
+    if (playsLeft_ < 0) return std::numeric_limits<int>::max();
+    return qint64(playsLeft_) * samples_.size() - position_ + QIODevice::bytesAvailable();
+}
+
+qint64 LoopingSampleSource::readData(char* data, qint64 maxSize) {
+    qint64 written = 0;
+    while (written < maxSize && !samples_.isEmpty() && playsLeft_ != 0) {
+        const qint64 chunk = std::min(maxSize - written, qint64(samples_.size()) - position_);
+        std::memcpy(data + written, samples_.constData() + position_, size_t(chunk));
+        written += chunk;
+        position_ += chunk;
+        if (position_ == samples_.size()) {
+            position_ = 0;
+            if (playsLeft_ > 0) --playsLeft_;
+        }
+    }
+    return written;
+}
+
+namespace {
+constexpr pa_usec_t kBufferMicroseconds = 2'000'000;
+constexpr pa_usec_t kRequestMicroseconds = 500'000;
+
+// Holds the connection's lock for a scope.
+class Locked {
+public:
+    explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) {
+        if (loop_) pa_threaded_mainloop_lock(loop_);
+    }
+    ~Locked() {
+        if (loop_) pa_threaded_mainloop_unlock(loop_);
+    }
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+}  // namespace
+
+PulseLoopingPlayer::PulseLoopingPlayer(int sampleRate, int channels, bool floatSamples, QByteArray samples)
+    : sampleRate_(sampleRate), channels_(channels), floatSamples_(floatSamples), samples_(std::move(samples)) {}
+
+PulseLoopingPlayer::~PulseLoopingPlayer() { stop(); }
+
+void PulseLoopingPlayer::setVolume(float volume) {
+    Locked lock(loop_);
+    volume_ = std::clamp(volume, 0.0f, 1.0f);
+}
+
+void PulseLoopingPlayer::onContextState(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseLoopingPlayer*>(self)->loop_, 0);
+}
+
+void PulseLoopingPlayer::onStreamState(pa_stream*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseLoopingPlayer*>(self)->loop_, 0);
+}
+
+void PulseLoopingPlayer::onWriteRequest(pa_stream*, size_t bytes, void* self) {
+    static_cast<PulseLoopingPlayer*>(self)->fill(bytes);
+}
+
+void PulseLoopingPlayer::fill(size_t bytes) {
+    while (bytes > 0 && !finished_) {
+        void* data = nullptr;
+        size_t size = bytes;
+        if (pa_stream_begin_write(stream_, &data, &size) < 0 || !data || size == 0) return;
+        const qint64 got = source_->read(static_cast<char*>(data), qint64(size));
+        if (got <= 0) {
+            pa_stream_cancel_write(stream_);
+            finished_ = true;
+            return;
+        }
+        if (volume_ <= 0.0f) {
+            std::memset(data, 0, size_t(got));
+        } else if (volume_ < 1.0f) {
+            if (floatSamples_) {
+                auto* s = static_cast<float*>(data);
+                for (size_t i = 0; i < size_t(got) / sizeof(float); ++i) s[i] *= volume_;
+            } else {
+                auto* s = static_cast<int16_t*>(data);
+                for (size_t i = 0; i < size_t(got) / sizeof(int16_t); ++i) s[i] = int16_t(s[i] * volume_);
+            }
+        }
+        pa_stream_write(stream_, data, size_t(got), nullptr, 0, PA_SEEK_RELATIVE);
+        bytes -= size_t(got);
+    }
+}
+
+bool PulseLoopingPlayer::play() {
+    stop();
+    pa_sample_spec spec;
+    spec.format = floatSamples_ ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
+    spec.rate = uint32_t(sampleRate_);
+    spec.channels = uint8_t(channels_);
+    if (!pa_sample_spec_valid(&spec)) return false;
+    const int frameBytes = int(pa_frame_size(&spec));
+    source_ = std::make_unique<LoopingSampleSource>(samples_, loops_, frameBytes);
+    source_->open(QIODevice::ReadOnly);
+    finished_ = false;
+
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) return false;
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Vocalynx");
+    if (!context_) {
+        stop();
+        return false;
+    }
+    pa_context_set_state_callback(context_, &PulseLoopingPlayer::onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 || pa_threaded_mainloop_start(loop_) < 0) {
+        stop();
+        return false;
+    }
+    {
+        Locked lock(loop_);
+        pa_context_state_t state;
+        while ((state = pa_context_get_state(context_)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state))
+            pa_threaded_mainloop_wait(loop_);
+        if (state == PA_CONTEXT_READY) stream_ = pa_stream_new(context_, "Vocalynx silent loop", &spec, nullptr);
+        if (stream_) {
+            pa_stream_set_state_callback(stream_, &PulseLoopingPlayer::onStreamState, this);
+            pa_stream_set_write_callback(stream_, &PulseLoopingPlayer::onWriteRequest, this);
+            pa_buffer_attr attr;
+            attr.maxlength = uint32_t(-1);
+            attr.tlength = uint32_t(pa_usec_to_bytes(kBufferMicroseconds, &spec));
+            attr.prebuf = uint32_t(-1);
+            attr.minreq = uint32_t(pa_usec_to_bytes(kRequestMicroseconds, &spec));
+            attr.fragsize = uint32_t(-1);
+            if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0) {
+                for (;;) {
+                    const pa_stream_state_t state = pa_stream_get_state(stream_);
+                    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state)) break;
+                    pa_threaded_mainloop_wait(loop_);
+                }
+            }
+        }
+    }
+    if (!isPlaying()) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void PulseLoopingPlayer::stop() {
+    if (!loop_) return;
+    {
+        Locked lock(loop_);
+        if (stream_) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+    source_.reset();
+}
+
+bool PulseLoopingPlayer::isPlaying() const {
+    if (!loop_) return false;
+    Locked lock(loop_);
+    return context_ && stream_ && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+           pa_stream_get_state(stream_) == PA_STREAM_READY && !finished_;
+}
+
+}  // namespace vocalynx

@@ -1,0 +1,169 @@
+// The application's MPRIS player driven by real D-Bus clients (playerctl, dbus-send) on the
+// private session bus, and the gestures its commands become.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+
+#include "AppProcess.h"
+
+using vocalynx::test::AppProcess;
+
+namespace {
+
+const QString kDbusSend = QStringLiteral(
+    "dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.vocalynx /org/mpris/MediaPlayer2 "
+    "org.mpris.MediaPlayer2.Player.");
+
+// Runs a client to its end and gives back its standard output, trimmed.
+QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(15000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+QString shell(const QString& script) { return run("sh", {"-c", script}); }
+
+QStringList gestureEvents(const QString& output) {
+    QStringList events;
+    static const QRegularExpression entry(R"(\[Vocalynx\]\[GestureEntry\] ts=\S+ uptime=\S+ event=(\w+) state=\w+)");
+    for (auto it = entry.globalMatch(output); it.hasNext();) events << it.next().captured(1);
+    return events;
+}
+
+// Waits until the application has printed at least count gesture entry lines.
+bool waitForGestures(AppProcess& app, int count, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (gestureEvents(app.output()).size() < count) {
+        if (deadline.hasExpired()) return false;
+        app.waitForLine(QStringLiteral("\x01 never printed"), 100);
+    }
+    return true;
+}
+
+// Waits until a client sees our player on the bus.
+bool waitForPlayer(int timeoutMs = 15000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (run("playerctl", {"-l"}).split('\n').contains("vocalynx")) return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void startApp(AppProcess& app) {
+    app.environment().insert("TMPDIR", app.home());
+    app.start(VOCALYNX_APP_BINARY);
+}
+
+void endApp(AppProcess& app) {
+    ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
+    EXPECT_TRUE(app.waitForExit());
+}
+
+}  // namespace
+
+TEST(GestureMpris, RemoteCommandsBecomeGestures) {
+    AppProcess app;
+    startApp(app);
+    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+    struct Case {
+        const char* name;
+        QString script;
+        const char* event;
+    };
+    const Case cases[] = {
+        {"one PlayPause", "playerctl -p vocalynx play-pause", "single"},
+        {"two PlayPause 0.2 s apart", kDbusSend + "PlayPause && sleep 0.2 && " + kDbusSend + "PlayPause", "double"},
+        {"Next", "playerctl -p vocalynx next", "double"},
+        {"Previous", "playerctl -p vocalynx previous", "triple"},
+        {"Play then Pause 0.2 s apart", kDbusSend + "Play && sleep 0.2 && " + kDbusSend + "Pause", "double"},
+        {"a PlayPause right after another is dropped", kDbusSend + "PlayPause && " + kDbusSend + "PlayPause", "single"},
+        // A triple comes at once: anything left over from the cases above would show before it.
+        {"Previous again", "playerctl -p vocalynx previous", "triple"},
+    };
+    QStringList expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell(c.script);
+        expected << c.event;
+        ASSERT_TRUE(waitForGestures(app, int(expected.size()))) << app.output().toStdString();
+        EXPECT_EQ(gestureEvents(app.output()), expected) << app.output().toStdString();
+    }
+    EXPECT_EQ(app.output().count("[Vocalynx] Ignoring rapid event (likely AirPods removal)"), 1);
+    endApp(app);
+}
+
+TEST(GestureMpris, PublishesItselfAsAPlayingPlayerNamedVocalynx) {
+    AppProcess app;
+    startApp(app);
+    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), "Vocalynx");
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "mpris:length"}), "36000000000");
+    // The heartbeat publishes paused and then playing again each second; a read lands on Playing.
+    QDeadlineTimer deadline(5000);
+    QString status;
+    while (!deadline.hasExpired() && (status = run("playerctl", {"-p", "vocalynx", "status"})) != "Playing") {}
+    EXPECT_EQ(status, "Playing");
+    const QString identity = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
+                                               "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
+                                               "string:org.mpris.MediaPlayer2", "string:Identity"});
+    EXPECT_TRUE(identity.contains("\"Vocalynx\"")) << identity.toStdString();
+    const QString canControl = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
+                                                 "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
+                                                 "string:org.mpris.MediaPlayer2.Player", "string:CanControl"});
+    EXPECT_TRUE(canControl.contains("boolean true")) << canControl.toStdString();
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: true")) << app.output().toStdString();
+
+    // PropertiesChanged reaches a client that follows the player.
+    QProcess follow;
+    follow.start("playerctl", {"-p", "vocalynx", "status", "--follow"});
+    ASSERT_TRUE(follow.waitForStarted());
+    QDeadlineTimer followDeadline(5000);
+    QByteArray seen;
+    while (!followDeadline.hasExpired() && !(seen.contains("Paused") && seen.contains("Playing"))) {
+        follow.waitForReadyRead(200);
+        seen += follow.readAllStandardOutput();
+    }
+    follow.kill();
+    follow.waitForFinished();
+    EXPECT_TRUE(seen.contains("Paused") && seen.contains("Playing")) << seen.toStdString();
+    endApp(app);
+}
+
+TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
+    AppProcess app;
+    app.environment().insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vocalynx-bus");
+    startApp(app);
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Headset gestures unavailable: no D-Bus session bus"))
+        << app.output().toStdString();
+    // The launch road goes on and the event loop keeps running.
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: "));
+    EXPECT_FALSE(app.waitForExit(500));
+    endApp(app);
+    EXPECT_EQ(app.process().exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(app.process().exitCode(), SIGTERM);
+}
+
+TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
+    AppProcess app;
+    app.environment().insert("PULSE_SERVER", "unix:/nonexistent/vocalynx-pulse");
+    startApp(app);
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] No audio output device available, deferring silent player rebuild"))
+        << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains("[Vocalynx] Silent AVAudioPlayer running: false")) << app.output().toStdString();
+    // Gestures still work: the player on the bus does not need sound.
+    ASSERT_TRUE(waitForPlayer());
+    shell("playerctl -p vocalynx previous");
+    ASSERT_TRUE(waitForGestures(app, 1)) << app.output().toStdString();
+    EXPECT_EQ(app.output().count("No audio output device available"), 1) << "one wait, no second one alongside";
+    endApp(app);
+    EXPECT_EQ(app.process().exitCode(), SIGTERM) << "ended by the signal, not by a crash";
+}
