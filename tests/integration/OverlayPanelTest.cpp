@@ -93,6 +93,7 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
 TEST(OverlayPanel, TakesThePointerOnlyWhileHovered) {
     run("xdotool", {"mousemove", "100", "900"});
     AppProcess app;
+    app.finishOnboarding();  // the panel is then the one window
     app.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
