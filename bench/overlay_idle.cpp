@@ -86,10 +86,21 @@ int main(int argc, char** argv) {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         QCursor::setPos(screen, screen->geometry().bottomRight() - QPoint(5, 5));
 
-    OverlayPanelController panel({runtime, config, engine, screens, pointer}, std::nullopt);
-    // Parts can be left out to see what each costs: VOCALYNX_BENCH_PARTS=nocat.
+    // Parts can be left out to see what each costs: VOCALYNX_BENCH_PARTS=nocat hides the cat;
+    // VOCALYNX_BENCH_PARTS=baseline shows no panel at all and only reads the pointer twenty times
+    // a second from a plain timer, the least any program polling the pointer pays.
     const QByteArray parts = qgetenv("VOCALYNX_BENCH_PARTS");
-    if (parts.contains("nocat")) panel.view()->cat().hide();
+    std::unique_ptr<OverlayPanelController> panel;
+    QTimer baselinePoll;
+    if (parts.contains("baseline")) {
+        baselinePoll.setInterval(50);
+        QObject::connect(&baselinePoll, &QTimer::timeout, [&] { (void)pointer.location(); });
+        baselinePoll.start();
+    } else {
+        panel = std::make_unique<OverlayPanelController>(
+            OverlayPanelController::Dependencies{runtime, config, engine, screens, pointer}, std::nullopt);
+        if (parts.contains("nocat")) panel->view()->cat().hide();
+    }
 
     // Settle for a second (first paint, caches), then measure.
     double cpuStart = 0, wallStart = 0;
@@ -105,9 +116,10 @@ int main(int argc, char** argv) {
     const double cpu = processSeconds() - cpuStart;
     const double wall = wallSeconds() - wallStart;
     const double checksPerSecond = double(pointer.reads - readsStart) / wall;
-    std::printf("overlay idle on %s: %.3f%% of one core over %.1f s (%.1f ms CPU), %.1f hover checks per second, "
+    std::printf("overlay idle%s on %s: %.3f%% of one core over %.1f s (%.1f ms CPU), %.1f hover checks per second, "
                 "hovering=%s\n",
+                parts.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + QString::fromLatin1(parts) + ")"),
                 qPrintable(QGuiApplication::platformName()), 100.0 * cpu / wall, wall, cpu * 1000, checksPerSecond,
-                panel.panelState().isHovering() ? "true" : "false");
+                panel && panel->panelState().isHovering() ? "true" : "false");
     return 0;
 }

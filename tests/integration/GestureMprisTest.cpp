@@ -5,11 +5,15 @@
 #include <signal.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
 #include "AppProcess.h"
+#include "engine/ModelCheck.h"
 
 using vocalynx::test::AppProcess;
 
@@ -166,4 +170,39 @@ TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
     EXPECT_EQ(app.output().count("No audio output device available"), 1) << "one wait, no second one alongside";
     endApp(app);
     EXPECT_EQ(app.process().exitCode(), SIGTERM) << "ended by the signal, not by a crash";
+}
+
+namespace {
+// Puts the stand-in speech program where the application looks for it, and a model file big
+// enough to pass the model check.
+void prepareSpeechHome(const QString& home) {
+    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+    const QString model = vocalynx::speechModelPath(home);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+    QFile f(model);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(200'000'000));  // sparse
+}
+}  // namespace
+
+TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
+    AppProcess app;
+    prepareSpeechHome(app.home());
+    startApp(app);
+    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
+
+    shell("playerctl -p vocalynx play-pause");
+    ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
+    EXPECT_EQ(gestureEvents(app.output()), QStringList{"single"});
+    EXPECT_TRUE(app.output().contains(QRegularExpression(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)")));
+
+    shell("playerctl -p vocalynx play-pause");
+    ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains(QRegularExpression(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)")))
+        << app.output().toStdString();
+    // After the recording the silent player comes back.
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0")) << app.output().toStdString();
+    endApp(app);
 }
