@@ -1,27 +1,40 @@
-// Idle cost of the running application: with the gesture engine's heartbeat and the silent
-// player running and nothing else happening, how much of one core does the process use?
+// Idle cost of keeping the headset gestures ready: the silent looping player, the per-second
+// now-playing heartbeat and our MPRIS player on the session bus, with nothing else happening.
 //
 // Run it under the private services (source scripts/test-services.sh; start_test_services):
-//   build/tests/bench/bench_gesture_idle_cost [seconds=60] [path to vocalynx]
-// It starts the application, lets it settle for 5 s, then reads the process's user and system
-// CPU time from /proc/<pid>/stat at the start and the end of the window. It prints the figure;
+//   build/tests/bench/bench_gesture_idle_cost [seconds=60] [--app [path to vocalynx]]
+// By default it runs the gesture engine alone in this process, on the real adapters, and measures
+// this process. With --app it starts the whole application instead and measures that process
+// (every other subsystem's idle work included). After 5 s to settle, it reads user and system
+// CPU time from /proc/<pid>/stat at the start and at the end of the window, and prints the figure;
 // it judges nothing.
 
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 
 #include "AppProcess.h"
+#include "gestures/GestureEngine.h"
+#include "platform/linux/MprisPlayerService.h"
+#include "platform/linux/PulseAudioPlayback.h"
+#include "platform/linux/QtMainQueue.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/ThreadQueues.h"
+
+using namespace vocalynx;
 
 namespace {
 
 // utime + stime of a process, in clock ticks; -1 when it cannot be read.
 long long cpuTicks(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    QFile f(pid > 0 ? QStringLiteral("/proc/%1/stat").arg(pid) : QStringLiteral("/proc/self/stat"));
     if (!f.open(QIODevice::ReadOnly)) return -1;
     const QByteArray stat = f.readAll();
     // Fields after the command name (which may hold spaces) start after the last ')'.
@@ -32,44 +45,83 @@ long long cpuTicks(qint64 pid) {
 
 void report(const char* what, long long ticks, double wallSeconds) {
     const double cpuSeconds = double(ticks) / double(sysconf(_SC_CLK_TCK));
-    std::printf("%-28s cpu %.3f s over %.1f s wall = %.3f %% of one core\n", what, cpuSeconds, wallSeconds,
+    std::printf("%-34s cpu %.3f s over %.1f s wall = %.3f %% of one core\n", what, cpuSeconds, wallSeconds,
                 100.0 * cpuSeconds / wallSeconds);
+}
+
+// Runs the event loop for the given time.
+void runFor(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Measures pid (0: this process) over the window while the event loop runs, with the sound
+// server alongside for reference.
+int measure(const char* what, qint64 pid, int window, const std::function<void()>& pump) {
+    const qint64 pulse = qEnvironmentVariableIntValue("VOCALYNX_PULSE_PID");
+    const long long start = cpuTicks(pid);
+    const long long pulseStart = pulse > 0 ? cpuTicks(pulse) : -1;
+    QElapsedTimer wall;
+    wall.start();
+    while (wall.elapsed() < window * 1000LL) pump();
+    const long long end = cpuTicks(pid);
+    const long long pulseEnd = pulse > 0 ? cpuTicks(pulse) : -1;
+    const double seconds = wall.elapsed() / 1000.0;
+    if (start < 0 || end < 0) {
+        std::fprintf(stderr, "the measured process ended during the window\n");
+        return 1;
+    }
+    report(what, end - start, seconds);
+    if (pulseStart >= 0 && pulseEnd >= 0) report("sound server (for reference)", pulseEnd - pulseStart, seconds);
+    return 0;
+}
+
+int measureGestureEngine(int window) {
+    SystemClock clock;
+    QtMainQueue main;
+    ThreadQueueFactory queues;
+    NotificationCenter notifications;
+    StdoutLogger log;
+    Diagnostics diagnostics{log};
+    InfoDictionary info = InfoDictionary::fromBuild();
+    QTemporaryDir temp;
+    Paths paths = Paths::fromEnvironment();
+    paths.temp = temp.path();
+    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
+    MprisPlayerService mpris{log};
+    PulseAudioPlayback audio;
+    GestureEngine engine{{runtime, mpris, mpris, audio}};
+    engine.startListening();
+    runFor(5);
+    return measure("gesture engine alone (idle)", 0, window, [] { runFor(1); });
+}
+
+int measureApplication(int window, const QString& binary) {
+    test::AppProcess app;
+    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    app.start(binary);
+    if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
+        std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));
+        return 1;
+    }
+    QThread::sleep(5);  // let the launch settle
+    // The application's output is drained now and then so that its pipe never fills.
+    const int status = measure("whole application (idle)", app.process().processId(), window,
+                               [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
+    std::printf("%s\n", qPrintable(app.output().trimmed()));
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QCoreApplication qapp(argc, argv);
     const int window = argc > 1 ? std::max(1, atoi(argv[1])) : 60;
-    const QString binary = argc > 2 ? QString::fromLocal8Bit(argv[2])
-                                    : QCoreApplication::applicationDirPath() + QStringLiteral("/../src/vocalynx");
-    vocalynx::test::AppProcess vocalynx;
-    vocalynx.environment().insert(QStringLiteral("TMPDIR"), vocalynx.home());
-    vocalynx.start(binary);
-    if (!vocalynx.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
-        std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(vocalynx.output()));
-        return 1;
+    if (argc > 2 && QByteArray(argv[2]) == "--app") {
+        const QString binary = argc > 3 ? QString::fromLocal8Bit(argv[3])
+                                        : QCoreApplication::applicationDirPath() + QStringLiteral("/../src/vocalynx");
+        return measureApplication(window, binary);
     }
-    const qint64 pid = vocalynx.process().processId();
-    const qint64 pulse = qEnvironmentVariableIntValue("VOCALYNX_PULSE_PID");
-    QThread::sleep(5);  // let the launch settle
-
-    const long long appStart = cpuTicks(pid);
-    const long long pulseStart = pulse > 0 ? cpuTicks(pulse) : -1;
-    QElapsedTimer wall;
-    wall.start();
-    // The application's output is drained now and then so that its pipe never fills.
-    while (wall.elapsed() < window * 1000LL) vocalynx.waitForLine(QStringLiteral("\x01 never printed"), 1000);
-    const long long appEnd = cpuTicks(pid);
-    const long long pulseEnd = pulse > 0 ? cpuTicks(pulse) : -1;
-    const double seconds = wall.elapsed() / 1000.0;
-
-    std::printf("%s\n", qPrintable(vocalynx.output().trimmed()));
-    if (appStart < 0 || appEnd < 0) {
-        std::fprintf(stderr, "the application ended during the window\n");
-        return 1;
-    }
-    report("vocalynx (idle, heartbeat on)", appEnd - appStart, seconds);
-    if (pulseStart >= 0 && pulseEnd >= 0) report("sound server (for reference)", pulseEnd - pulseStart, seconds);
-    return 0;
+    return measureGestureEngine(window);
 }

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDBusConnection>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -16,11 +18,18 @@
 #include <QTimer>
 #include <future>
 
+#include "FakeCapture.h"
+#include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "LoopbackHttpServer.h"
+#include "core/ConfigStore.h"
+#include "core/SoundFeedback.h"
+#include "engine/ModelCheck.h"
+#include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/MprisRunningPlayers.h"
 #include "platform/linux/MprisScriptRunner.h"
+#include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 
@@ -262,6 +271,59 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     ASSERT_TRUE(processEventsUntil([&] { return !players.scanRunningPlayers().contains(kSpotifyPlayer); }));
     EXPECT_FALSE(scripts.runScript(playerScript(K::pause, kSpotifyPlayer)));
     EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kSpotifyPlayer)), std::nullopt);
+}
+
+// A dictation through the speech engine: it pauses the player that plays and resumes it once the
+// recording is over; a dictation while nothing plays sends the player nothing.
+TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
+    const QString home = live.runtime().paths.home;
+    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+    const QString model = speechModelPath(home);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+    {
+        QFile f(model);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(200'000'000));  // sparse: only its size counts
+    }
+    ConfigStore config{live.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    PosixProcessLauncher launcher;
+    WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
+    auto dictate = [&] {
+        engine.startRecording([](const QString&) {});
+        if (!processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); })) return false;
+        engine.stopRecording();
+        return processEventsUntil([&] { return engine.state() == RecordingState::idle; });
+    };
+
+    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+
+    engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(spotify.waitForLine("call Pause"));
+    EXPECT_FALSE(media.isPlaying());
+    ASSERT_TRUE(processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); }));
+    engine.stopRecording();
+    ASSERT_TRUE(spotify.waitForLine("call Play"));
+    ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+    EXPECT_EQ(spotify.calls(), QStringList({"call Pause", "call Play"}));
+
+    // Nothing plays: the next dictation leaves the player alone, so the next command is the next
+    // call the player sees.
+    spotify.send("status Paused");
+    media.pollNowPlaying();
+    ASSERT_TRUE(processEventsUntil([&] { return !media.isPlaying(); }));
+    ASSERT_TRUE(dictate());
+    ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
+    ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
+    EXPECT_EQ(spotify.calls(), QStringList({"call Pause", "call Play", "call PlayPause"}));
+    engine.shutdown();
 }
 
 // Downloads run on a worker thread, as the service runs them, while this thread serves.

@@ -2,6 +2,7 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
@@ -62,6 +63,8 @@ qint64 LoopingSampleSource::readData(char* data, qint64 maxSize) {
 namespace {
 constexpr pa_usec_t kBufferMicroseconds = 2'000'000;
 constexpr pa_usec_t kRequestMicroseconds = 500'000;
+// How long starting may wait for the sound server before it counts as not playing.
+constexpr pa_usec_t kStartTimeoutMicroseconds = 5'000'000;
 
 // Holds the connection's lock for a scope.
 class Locked {
@@ -94,6 +97,12 @@ void PulseLoopingPlayer::onContextState(pa_context*, void* self) {
 
 void PulseLoopingPlayer::onStreamState(pa_stream*, void* self) {
     pa_threaded_mainloop_signal(static_cast<PulseLoopingPlayer*>(self)->loop_, 0);
+}
+
+void PulseLoopingPlayer::onStartDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* player = static_cast<PulseLoopingPlayer*>(self);
+    player->startTimedOut_ = true;
+    pa_threaded_mainloop_signal(player->loop_, 0);
 }
 
 void PulseLoopingPlayer::onWriteRequest(pa_stream*, size_t bytes, void* self) {
@@ -153,8 +162,14 @@ bool PulseLoopingPlayer::play() {
     }
     {
         Locked lock(loop_);
+        // A server that accepts the connection and then never answers must not hold the main
+        // thread: the waits below end at a deadline.
+        startTimedOut_ = false;
+        pa_time_event* deadline = pa_context_rttime_new(context_, pa_rtclock_now() + kStartTimeoutMicroseconds,
+                                                        &PulseLoopingPlayer::onStartDeadline, this);
         pa_context_state_t state;
-        while ((state = pa_context_get_state(context_)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state))
+        while ((state = pa_context_get_state(context_)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state) &&
+               !startTimedOut_)
             pa_threaded_mainloop_wait(loop_);
         if (state == PA_CONTEXT_READY) stream_ = pa_stream_new(context_, "Vocalynx silent loop", &spec, nullptr);
         if (stream_) {
@@ -169,13 +184,14 @@ bool PulseLoopingPlayer::play() {
             if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0) {
                 for (;;) {
                     const pa_stream_state_t state = pa_stream_get_state(stream_);
-                    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state)) break;
+                    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) || startTimedOut_) break;
                     pa_threaded_mainloop_wait(loop_);
                 }
             }
         }
+        if (deadline) pa_threaded_mainloop_get_api(loop_)->time_free(deadline);
     }
-    if (!isPlaying()) {
+    if (startTimedOut_ || !isPlaying()) {
         stop();
         return false;
     }

@@ -16,6 +16,9 @@
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_mainloop_api;
+struct pa_time_event;
+struct timeval;
 
 namespace vocalynx {
 
@@ -60,6 +63,7 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWriteRequest(pa_stream* stream, size_t bytes, void* self);
+    static void onStartDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval* at, void* self);
     void fill(size_t bytes);  // connection thread, lock held
 
     int sampleRate_;
@@ -74,6 +78,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::unique_ptr<LoopingSampleSource> source_;  // read on the connection thread only
     bool finished_ = false;                         // a finite number of loops has been played
+    bool startTimedOut_ = false;                    // the server did not answer in time
 };
 
 }  // namespace vocalynx
