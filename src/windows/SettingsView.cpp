@@ -1,6 +1,7 @@
 #include "windows/SettingsView.h"
 
 #include <QHBoxLayout>
+#include <functional>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -113,7 +114,16 @@ public:
         setFocusPolicy(Qt::StrongFocus);
     }
 
+    // Up and Down move the selection, as in a list.
+    std::function<void(int step)> onArrow;
+
 protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (onArrow && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down))
+            onArrow(event->key() == Qt::Key_Down ? 1 : -1);
+        else
+            QWidget::keyPressEvent(event);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), ui::sidebarBackground());
@@ -136,7 +146,13 @@ SettingsView::SettingsView(SettingsEnvironment& environment, SettingsSection sel
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
 
-    sidebar_ = new Sidebar(this);
+    auto* sidebar = new Sidebar(this);
+    sidebar->onArrow = [this](int step) {
+        const int index = static_cast<int>(selectedSection_) + step;
+        if (index >= 0 && index < static_cast<int>(kAllSettingsSections.size()))
+            setSelectedSection(kAllSettingsSections[static_cast<size_t>(index)]);
+    };
+    sidebar_ = sidebar;
     auto* list = new QVBoxLayout(sidebar_);
     list->setContentsMargins(10, 12, 10, 10);
     list->setSpacing(2);
@@ -201,16 +217,6 @@ void SettingsView::showSelectedPane() {
     pane_->setParent(this);
     detail_->addWidget(pane_, 1);
     pane_->show();
-}
-
-void SettingsView::keyPressEvent(QKeyEvent* event) {
-    if (!sidebar_->hasFocus() || (event->key() != Qt::Key_Up && event->key() != Qt::Key_Down)) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    const int index = static_cast<int>(selectedSection_) + (event->key() == Qt::Key_Down ? 1 : -1);
-    if (index >= 0 && index < static_cast<int>(kAllSettingsSections.size()))
-        setSelectedSection(kAllSettingsSections[static_cast<size_t>(index)]);
 }
 
 }  // namespace vocalynx

@@ -74,9 +74,6 @@ public:
     static constexpr int kHeight = 420;
     static constexpr int kSidebarWidth = 210;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     QWidget* makePane(SettingsSection section);
     void showSelectedPane();

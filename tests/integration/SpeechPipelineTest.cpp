@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include "AppProcess.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
+#include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
 #include "engine/ColiPid.h"
@@ -36,13 +38,8 @@ namespace {
 
 const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
 
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "integration_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    return *QCoreApplication::instance();
-}
+// The program's one application object, shared with the tests that need a GUI application.
+QCoreApplication& application() { return guiApplication(); }
 
 // Puts the stand-in where the speech program is looked for, and a model file big enough.
 void prepareHome(const QString& home) {

@@ -129,6 +129,8 @@ TEST_F(ModelStatusRowTest, ARefetchRemovesTheModelRunsTheProgramAndShowsItsProgr
     child->err->feed("Downloading 12.5% 30MB");
     rt.time.runUntilIdle();
     EXPECT_EQ(row.statusText(), QStringLiteral("下载中 12.5%"));
+    row.resize(350, 44);
+    renderArtifact(row, QStringLiteral("model-row-downloading"));
     child->out->feed("Extracting archive");
     rt.time.runUntilIdle();
     EXPECT_EQ(row.statusText(), QStringLiteral("解压中…"));
@@ -144,6 +146,7 @@ TEST_F(ModelStatusRowTest, ARefetchRemovesTheModelRunsTheProgramAndShowsItsProgr
     EXPECT_EQ(row.statusText(), QStringLiteral("已就绪"));
     EXPECT_EQ(row.buttonText(), QStringLiteral("重新下载"));
     EXPECT_TRUE(row.buttonEnabled());
+    renderArtifact(row, QStringLiteral("model-row-ready"));
 }
 
 TEST_F(ModelStatusRowTest, EveryFailedFetchEndsWithTheErrorText) {

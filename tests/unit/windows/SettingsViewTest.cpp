@@ -76,6 +76,25 @@ TEST_F(SettingsFixture, SelectingASectionReplacesThePaneWithAFreshOne) {
     EXPECT_EQ(view.sidebar()->width(), 210);
 }
 
+TEST_F(SettingsFixture, ArrowKeysInTheSidebarMoveTheSelection) {
+    SettingsView view(env);
+    view.show();
+    clickRow(view, SettingsSection::general);  // gives the sidebar the focus
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(view.sidebar(), &event);
+    };
+    press(Qt::Key_Up);
+    EXPECT_EQ(view.selectedSection(), SettingsSection::general) << "nothing above the first section";
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(view.selectedSection(), SettingsSection::agents);
+    EXPECT_EQ(view.headerText(), QStringLiteral("集成"));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(view.selectedSection(), SettingsSection::about);
+}
+
 TEST_F(SettingsFixture, SwitchingPanesWhileRecordingAShortcutEndsTheRecording) {
     SettingsView view(env);
     view.show();
