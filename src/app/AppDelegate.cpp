@@ -2,6 +2,8 @@
 
 #include "app/SignalHandlers.h"
 #include "core/CrashReporting.h"
+#include "overlay/MediaControlView.h"
+#include "overlay/ScreenshotScene.h"
 
 #include <QPointer>
 
@@ -105,15 +107,31 @@ void AppDelegate::handleModelLoadFailure() {
 void AppDelegate::runScreenshotLaunch() {
     c_.runtime.log.line(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") +
                         ScreenshotMode::stateName(screenshotMode_->state));
-    if (!screenshotMode_->outputDirectory) createOverlayPanel();
+    if (!c_.screens || !c_.pointer) return;
+    const ScreenshotScene scene{c_.runtime, c_.config, c_.engine, c_.media, *c_.screens, *c_.pointer};
+    if (screenshotMode_->outputDirectory) {
+        // One picture, then the application ends; nothing else starts.
+        scene.exportHeroImage(*screenshotMode_);
+        return;
+    }
+    // The panel first, so that its live transcript row is on screen when the staged words arrive.
+    createOverlayPanel();
+    scene.applyScreenshotMockData(screenshotMode_->state);
 }
 
 void AppDelegate::createOverlayPanel() {
     if (!c_.screens || !c_.pointer) return;
     overlayPanel_ = std::make_unique<OverlayPanelController>(
         OverlayPanelController::Dependencies{c_.runtime, c_.config, c_.engine, *c_.screens, *c_.pointer,
-                                             c_.workspaces, c_.media},
+                                             c_.workspaces, c_.media, makeMediaCard()},
         screenshotMode_);
+}
+
+std::function<QWidget*()> AppDelegate::makeMediaCard() const {
+    if (!c_.media) return {};
+    return [media = c_.media, &runtime = c_.runtime] {
+        return new MediaControlView(*media, runtime.main, runtime.clock, 12);
+    };
 }
 
 void AppDelegate::applicationWillTerminate() { c_.engine.shutdown(); }

@@ -80,6 +80,8 @@ private:
     void runNormalLaunch();
     void runScreenshotLaunch();
     void createOverlayPanel();
+    // Makes the hover card's media card; empty without a media service.
+    std::function<QWidget*()> makeMediaCard() const;
 
     Components c_;
     std::optional<ScreenshotMode> screenshotMode_;

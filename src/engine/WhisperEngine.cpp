@@ -48,6 +48,15 @@ void WhisperEngine::setPreviewText(const QString& text) {
     emit previewTextChanged(previewText_);
 }
 
+void WhisperEngine::stagePublishedValues(RecordingState state, const QString& previewText, bool micReady) {
+    state_.store(state);
+    emit stateChanged(state);
+    // Readiness before the words, as in a real dictation: the panel's live row only shows words
+    // that arrive after it switched to listening.
+    setMicReady(micReady);
+    setPreviewText(previewText);
+}
+
 void WhisperEngine::setMicReady(bool ready) {
     micReady_ = ready;
     emit micReadyChanged(ready);

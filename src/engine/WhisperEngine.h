@@ -61,6 +61,9 @@ public:
 
     // ---- state machine and diagnostics ----
     void setState(RecordingState newState, const QString& reason);
+    // Writes the three published values as they are (state, readiness, preview), with no transition,
+    // log line or watchdog: the screenshot scene stages a still picture with it.
+    void stagePublishedValues(RecordingState state, const QString& previewText, bool micReady);
     void armStateStallWatchdog(RecordingState armedState, const QString& reason, double timeoutSeconds);
     void autoDump(const QString& trigger, const QString& detail);
     void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;

@@ -71,8 +71,11 @@ std::optional<MediaRemoteService::PlayerInfo> MediaRemoteService::Shared::fetchP
     // Artwork: the Music bytes are asked for once per track; the Spotify address is downloaded on
     // every reading.
     const QString key = trackKey(player, title, artist, album);
+    // A Spotify reading starts from whatever bytes are cached (a new track without an address keeps
+    // showing the last image). A Music reading takes the cached bytes only together with the check
+    // that they belong to its track: another reading may replace the cache at any moment between.
     std::optional<QByteArray> data;
-    {
+    if (player != kMusicPlayer) {
         std::lock_guard guard(lock);
         storeCopy(data, cachedArtworkData);
     }
@@ -397,12 +400,16 @@ void MediaRemoteService::applySearchedArtwork(const QString& key, const QByteArr
 void MediaRemoteService::markArtworkFailed(const QString& key) { failedArtworkKeys_.insert(key); }
 
 void MediaRemoteService::publishAccentColor(const RgbaImage& image) {
-    runtime_.queues.global(QoS::UserInitiated).post([image, main = &runtime_.main, weak = std::weak_ptr(self_)] {
-        const std::optional<AccentColor> color = accentColor(image);
-        main->post([weak, color] {
-            if (auto self = weak.lock()) (*self)->setArtworkAccentColor(color);
+    // The colour is published only while the same track and artwork are shown: a colour computed
+    // for the previous track must not land on the next one's artwork.
+    runtime_.queues.global(QoS::UserInitiated).post(
+        [image, main = &runtime_.main, weak = std::weak_ptr(self_), stamp = artworkVersion_] {
+            const std::optional<AccentColor> color = accentColor(image);
+            main->post([weak, color, stamp] {
+                auto self = weak.lock();
+                if (self && (*self)->artworkVersion_ == stamp) (*self)->setArtworkAccentColor(color);
+            });
         });
-    });
 }
 
 // ---- state ----

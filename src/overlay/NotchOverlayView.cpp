@@ -114,8 +114,8 @@ private:
 
 // ---- media card slot ----
 
-// Where the media card sits in the hover card. Until a card is put in, it shows an empty card of
-// the same size: the dark glass with its rim, without content.
+// Where the media card sits in the hover card. A card that paints outside its frame (its shadows)
+// gets that room: the slot is the card's frame grown by the card's bleed.
 class MediaCardSlot : public QWidget {
 public:
     explicit MediaCardSlot(QWidget* parent) : QWidget(parent) {}
@@ -124,48 +124,30 @@ public:
         card_ = card;
         if (card_) {
             card_->setParent(this);
-            card_->setGeometry(rect());
+            placeCard();
             card_->show();
         }
         update();
     }
     QWidget* card() const { return card_; }
+    double bleed() const {
+        const auto* item = dynamic_cast<const OverlayItem*>(card_.data());
+        return item ? item->bleed() : 0;
+    }
 
 protected:
-    void resizeEvent(QResizeEvent*) override {
-        if (card_) card_->setGeometry(rect());
-    }
-    void paintEvent(QPaintEvent*) override {
-        if (card_) return;
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect());
-        constexpr double radius = 12;
-        p.setPen(Qt::NoPen);
-        p.setBrush(withOpacity(Qt::black, 0.72));
-        p.drawRoundedRect(r, radius, radius);
-        QLinearGradient sheen(r.topLeft(), r.bottomRight());
-        sheen.setColorAt(0, withOpacity(Qt::white, 0.08));
-        sheen.setColorAt(0.5, withOpacity(Qt::white, 0.02));
-        sheen.setColorAt(1, Qt::transparent);
-        p.setBrush(sheen);
-        p.drawRoundedRect(r, radius, radius);
-        QLinearGradient top(r.topLeft(), r.bottomLeft());
-        top.setColorAt(0, withOpacity(Qt::white, 0.14));
-        top.setColorAt(0.5, withOpacity(Qt::white, 0.02));
-        top.setColorAt(1, Qt::transparent);
-        p.setBrush(top);
-        p.drawRoundedRect(r.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-        QLinearGradient rim(r.topLeft(), r.bottomRight());
-        rim.setColorAt(0, withOpacity(Qt::white, 0.22));
-        rim.setColorAt(0.5, withOpacity(Qt::white, 0.08));
-        rim.setColorAt(1, withOpacity(Qt::white, 0.04));
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QBrush(rim), 0.8));
-        p.drawRoundedRect(r.adjusted(0.4, 0.4, -0.4, -0.4), radius - 0.4, radius - 0.4);
-    }
+    void resizeEvent(QResizeEvent*) override { placeCard(); }
 
 private:
+    void placeCard() {
+        if (!card_) return;
+        if (auto* item = dynamic_cast<OverlayItem*>(card_.data())) {
+            const double b = item->bleed();
+            item->placeContent(QRectF(b, b, width() - 2 * b, height() - 2 * b));
+        } else {
+            card_->setGeometry(rect());
+        }
+    }
     QPointer<QWidget> card_;
 };
 
@@ -212,6 +194,10 @@ public:
         if (content_ == NotchOverlayView::StatusContent::transcribing && label_)
             label_->setText(transcribingText(values.previewText));
         if (content_ == NotchOverlayView::StatusContent::listening && stream_) stream_->setText(values.previewText);
+    }
+
+    void finishFades() {
+        if (stream_) stream_->finishFades();
     }
 
     static QString transcribingText(const QString& preview) {
@@ -328,7 +314,10 @@ void NotchOverlayView::setMetrics(const NotchMetrics& metrics) {
     update();
 }
 
-void NotchOverlayView::setMediaCard(QWidget* card) { cardSlot_->setCard(card); }
+void NotchOverlayView::setMediaCard(QWidget* card) {
+    cardSlot_->setCard(card);
+    layoutChildren();  // the slot makes room for what the card paints outside its frame
+}
 
 QWidget* NotchOverlayView::mediaCardSlot() const { return cardSlot_; }
 
@@ -431,6 +420,7 @@ bool NotchOverlayView::isAnimating() const {
 }
 
 void NotchOverlayView::finishAnimations() {
+    statusRow_->finishFades();
     if (!animating_) return;
     animating_ = false;
     ticker_.stop();
@@ -536,9 +526,12 @@ void NotchOverlayView::layoutChildren() {
     statusRow_->setGeometry(whole(row));
     applyFade(statusRow_, statusContent_ == StatusContent::none ? 0 : l.statusOpacity);
 
-    cardSlot_->setGeometry(whole(toView(mediaCardRect())));
+    const double cardBleed = cardSlot_->bleed();
+    cardSlot_->setGeometry(whole(toView(mediaCardRect()).adjusted(-cardBleed, -cardBleed, cardBleed, cardBleed)));
     applyFade(cardSlot_, l.cardOpacity);
 
+    // The card's room for its shadows reaches under the gear; the gear stays clickable above it.
+    gear_->raise();
     cat_->raise();
 }
 

@@ -274,6 +274,13 @@ double StreamingTextView::newPieceOpacity() const { return newFading_ ? fade(new
 
 double StreamingTextView::outgoingOpacity() const { return outgoing_.isEmpty() ? 0.0 : 1.0 - fade(outgoingSince_); }
 
+void StreamingTextView::finishFades() {
+    newFading_ = false;
+    outgoing_.clear();
+    ticker_.stop();
+    update();
+}
+
 void StreamingTextView::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;

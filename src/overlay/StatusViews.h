@@ -110,6 +110,8 @@ public:
     double newPieceOpacity() const;
     double outgoingOpacity() const;
     QString outgoingText() const { return outgoing_; }
+    // Shows the text as it stands, with no fade still running (for pictures taken at once).
+    void finishFades();
 
     static QFont textFont();
     static inline const QString kPlaceholder = QStringLiteral("请开始说话...");

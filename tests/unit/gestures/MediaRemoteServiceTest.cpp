@@ -416,6 +416,37 @@ TEST_F(MediaServiceTest, SearchResultsApplyOnlyForThePendingKeyOfTheCurrentTrack
     EXPECT_FALSE(media.artwork()) << "the track is no longer the current one";
 }
 
+TEST_F(MediaServiceTest, AnAccentColourComputedForTheLastTrackIsDropped) {
+    MediaRemoteService::PlayerInfo first{"First", "Artist", "Album", true, FakeImageDecoder::encode(1, 1, 255, 0, 0), "1"};
+    media.applyPlayerInfo(first, kMusicPlayer);  // its colour is being computed on a worker
+    MediaRemoteService::PlayerInfo second{"Second", "Artist", "Album", true, std::nullopt, "0"};
+    media.applyPlayerInfo(second, kMusicPlayer);  // no artwork: no colour, a search instead
+    rt.time.runUntilIdle();
+    EXPECT_EQ(media.trackTitle(), "Second");
+    EXPECT_FALSE(media.artworkAccentColor()) << "the first track's colour must not tint the second";
+}
+
+TEST_F(MediaServiceTest, AMusicReadingNeverTakesBytesCachedForAnotherTrack) {
+    auto& music = scripts.players[kMusicPlayer];
+    music.status = playing("Song");
+    music.artworkCount = "1";
+    music.artworkData = FakeImageDecoder::encode(1, 1, 1, 2, 3);
+    start({kMusicPlayer, kSpotifyPlayer});
+    // The cache holds another track's bytes when the reading starts...
+    media.applyPlayerInfo({"Other", "Artist", "Album", true, FakeImageDecoder::encode(1, 1, 4, 5, 6), "url"}, kSpotifyPlayer);
+    // ...and this track's own bytes by the time the reading checks it.
+    bool switched = false;
+    scripts.beforeAnswer = [&](const QString& call) {
+        if (call != "Music:count" || switched) return;
+        switched = true;
+        media.applyPlayerInfo({"Song", "Artist", "Album", true, FakeImageDecoder::encode(1, 1, 1, 2, 3), "1"}, kMusicPlayer);
+    };
+    const auto info = media.fetchPlayerInfo(kMusicPlayer);
+    ASSERT_TRUE(switched);
+    ASSERT_TRUE(info && info->artworkData);
+    EXPECT_EQ(*info->artworkData, FakeImageDecoder::encode(1, 1, 1, 2, 3));
+}
+
 TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
     auto& spotify = scripts.players[kSpotifyPlayer];
     spotify.status = playing("Song");
