@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QProcessEnvironment>
 #include <QTimer>
 
@@ -14,6 +15,7 @@
 #include "core/TextInjector.h"
 #include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
+#include "windows/SettingsEnvironment.h"
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
 #include "platform/linux/MprisPlayerService.h"
@@ -38,6 +40,7 @@
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
 #include "platform/linux/X11Session.h"
+#include "platform/linux/X11KeyCodeReader.h"
 #include "platform/linux/X11WindowWorkspaces.h"
 #include "platform/linux/XTestKeyInjection.h"
 #ifdef VOCALYNX_HAVE_SENTRY
@@ -121,6 +124,23 @@ struct Services {
     DBusDistributedNotifications distributedNotifications;
     AgentMonitor agentMonitor{runtime, distributedNotifications, sounds};
     MainThreadWatchdog watchdog{runtime, engine};
+    // What the settings window's panes drive; each settings window gets a SettingsView over it.
+    X11KeyCodeReader keyCodes{&x11};
+    SettingsEnvironment settings = makeSettingsEnvironment();
+    SettingsEnvironment makeSettingsEnvironment() {
+        SettingsEnvironment e{runtime, config};
+        e.sounds = &sounds;
+        e.stopRecordingShortcut = &stopRecordingShortcut;
+        e.keyCodes = &keyCodes;
+        e.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+        e.hooks = &hookInstaller;
+        e.screens = &screens;
+        const ColiLocator* locator = &engine.coliLocator();
+        e.speechProgram.locateColi = [locator] { return locator->locateColi(); };
+        e.speechProgram.makeColiArguments = [locator] { return locator->makeColiArguments(); };
+        e.speechProgram.launcher = &processLauncher;
+        return e;
+    }
 #ifdef VOCALYNX_HAVE_SENTRY
     SentryNativeSDK crashReportingSDK{paths.appSupport + QStringLiteral("/crash-reports")};
     CrashReportingSDK* crashReporting() { return &crashReportingSDK; }

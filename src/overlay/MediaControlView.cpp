@@ -14,10 +14,6 @@ namespace vocalynx {
 
 namespace {
 
-QColor faded(QColor color, double opacity) {
-    color.setAlphaF(float(color.alphaF() * opacity));
-    return color;
-}
 QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, float(opacity)); }
 QColor black(double opacity) { return QColor::fromRgbF(0, 0, 0, float(opacity)); }
 const QColor kClear = QColor::fromRgbF(0, 0, 0, 0);
@@ -52,35 +48,6 @@ QLinearGradient threeStops(QPointF from, QPointF to, const QColor (&stops)[3]) {
     gradient.setColorAt(0.5, stops[1]);
     gradient.setColorAt(1, stops[2]);
     return gradient;
-}
-
-void strokeInside(QPainter& painter, const QRectF& rect, double radius, double width, const QBrush& brush) {
-    const double half = width / 2;
-    QPen pen(brush, width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    pen.setMiterLimit(10);
-    painter.save();
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(rect.adjusted(half, half, -half, -half), std::max(0.0, radius - half),
-                            std::max(0.0, radius - half));
-    painter.restore();
-}
-
-// A soft shadow of a rounded rectangle drawn under it.
-void paintRoundedShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double radius,
-                        QPointF offset) {
-    if (color.alphaF() <= 0) return;
-    const double margin = std::ceil(radius * 2 + std::max(std::abs(offset.x()), std::abs(offset.y())) + 2);
-    const double ratio = painter.device()->devicePixelRatioF();
-    QImage mask = transparentImage(rect.size() + QSizeF(2 * margin, 2 * margin), ratio);
-    {
-        QPainter p(&mask);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(Qt::black);
-        p.drawRoundedRect(QRectF(QPointF(margin, margin), rect.size()), cornerRadius, cornerRadius);
-    }
-    painter.drawImage(rect.topLeft() - QPointF(margin, margin), shadowImage(mask, color, radius, offset));
 }
 
 // The text cut into at most maxLines lines of the width; the last shown line ends in an
@@ -138,16 +105,16 @@ protected:
         const double r = diameter_ / 2;
         const QColor accent = tint ? tint() : white(0.15);
         if (primary_) {
-            paintRoundedShadow(p, c, r, faded(accent, 0.16), 12, QPointF(0, 6));
+            paintRoundedShadow(p, c, r, withOpacity(accent, 0.16), 12, QPointF(0, 6));
             paintRoundedShadow(p, c, r, black(0.22), 10, QPointF(0, 4));
         } else {
             paintRoundedShadow(p, c, r, black(0.18), 6, QPointF(0, 3));
         }
         p.setPen(Qt::NoPen);
-        p.setBrush(faded(kMaterial, primary_ ? 0.68 : 0.55));
+        p.setBrush(withOpacity(kMaterial, primary_ ? 0.68 : 0.55));
         p.drawEllipse(c);
         if (primary_) {
-            p.setBrush(faded(accent, 0.26));
+            p.setBrush(withOpacity(accent, 0.26));
             p.drawEllipse(c);
             QLinearGradient shine(c.topLeft(), c.bottomRight());
             shine.setColorAt(0, white(0.2));
@@ -227,14 +194,14 @@ MediaControlView::Glass MediaControlView::glassFor(const std::optional<AccentCol
     const QColor tint = accentTint(accent);
     if (accent) {
         return {black(0.58),
-                faded(tint, 0.18),
+                withOpacity(tint, 0.18),
                 0.32,
-                {faded(tint, 0.22), faded(tint, 0.06), kClear},
-                {white(0.28), faded(tint, 0.2), white(0.08)},
-                faded(tint, 0.42 * 0.3)};
+                {withOpacity(tint, 0.22), withOpacity(tint, 0.06), kClear},
+                {white(0.28), withOpacity(tint, 0.2), white(0.08)},
+                withOpacity(tint, 0.42 * 0.3)};
     }
     return {black(0.72),
-            faded(tint, 0),
+            withOpacity(tint, 0),
             0.55,
             {white(0.08), white(0.02), kClear},
             {white(0.22), white(0.08), white(0.04)},
@@ -337,7 +304,7 @@ void MediaControlView::paintBackground(QPainter& painter, const QRectF& card) {
         p.setClipPath(shape);
         p.fillPath(shape, g.base);
         p.fillPath(shape, g.tint);
-        p.fillPath(shape, faded(kMaterial, g.materialOpacity));
+        p.fillPath(shape, withOpacity(kMaterial, g.materialOpacity));
         p.fillPath(shape, threeStops(r.topLeft(), r.bottomRight(), g.sheen));
         QPainterPath inset;
         const QRectF in = r.adjusted(1, 1, -1, -1);

@@ -16,11 +16,6 @@ namespace vocalynx {
 
 namespace {
 
-QColor withOpacity(QColor c, double opacity) {
-    c.setAlphaF(c.alphaF() * opacity);
-    return c;
-}
-
 double lerp(double a, double b, double t) { return a + (b - a) * t; }
 
 // Shows a piece of the panel at an opacity: hidden at 0, an opacity effect in between, plain at 1.

@@ -95,4 +95,36 @@ QImage withShadow(const QImage& source, const QColor& color, double radius, QPoi
     return out;
 }
 
+QColor withOpacity(QColor color, double opacity) {
+    color.setAlphaF(float(color.alphaF() * opacity));
+    return color;
+}
+
+void strokeInside(QPainter& painter, const QRectF& rect, double cornerRadius, double lineWidth, const QBrush& brush) {
+    const double half = lineWidth / 2;
+    QPen pen(brush, lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    pen.setMiterLimit(10);
+    painter.save();
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const double r = std::max(0.0, cornerRadius - half);
+    painter.drawRoundedRect(rect.adjusted(half, half, -half, -half), r, r);
+    painter.restore();
+}
+
+void paintRoundedShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double radius,
+                        QPointF offset) {
+    if (color.alpha() == 0) return;
+    const double margin = std::ceil(radius * 2 + std::max(std::abs(offset.x()), std::abs(offset.y())) + 2);
+    QImage mask = transparentImage(rect.size() + QSizeF(2 * margin, 2 * margin), painter.device()->devicePixelRatioF());
+    {
+        QPainter p(&mask);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawRoundedRect(QRectF(QPointF(margin, margin), rect.size()), cornerRadius, cornerRadius);
+    }
+    painter.drawImage(rect.topLeft() - QPointF(margin, margin), shadowImage(mask, color, radius, offset));
+}
+
 }  // namespace vocalynx

@@ -3,9 +3,13 @@
 // one colour (a shadow, a glow circle, a halo), so the blur works on an alpha mask and the colour
 // is applied afterwards. Radii are in points; images carry their device pixel ratio.
 
+#include <QBrush>
 #include <QColor>
 #include <QImage>
 #include <QPointF>
+#include <QRectF>
+
+class QPainter;
 
 namespace vocalynx {
 
@@ -25,5 +29,16 @@ QImage withShadow(const QImage& source, const QColor& color, double radius, QPoi
 
 // An empty transparent premultiplied image of size points at the given pixel ratio.
 QImage transparentImage(QSizeF points, double pixelRatio);
+
+// The colour with its alpha multiplied by the opacity.
+QColor withOpacity(QColor color, double opacity);
+
+// A rounded rectangle's border stroked inside its edge (inset by half the line width), butt caps,
+// miter joins.
+void strokeInside(QPainter& painter, const QRectF& rect, double cornerRadius, double lineWidth, const QBrush& brush);
+
+// The soft shadow of a rounded rectangle, drawn where the painter is (under what follows).
+void paintRoundedShadow(QPainter& painter, const QRectF& rect, double cornerRadius, const QColor& color, double radius,
+                        QPointF offset);
 
 }  // namespace vocalynx

@@ -36,11 +36,6 @@ QImage brightened(const QImage& source) {
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-QColor withOpacity(QColor c, double opacity) {
-    c.setAlphaF(c.alphaF() * opacity);
-    return c;
-}
-
 }  // namespace
 
 PixelCatSprite::PixelCatSprite(PixelCatMood mood, MainQueue& main, QWidget* parent)

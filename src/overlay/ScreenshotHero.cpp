@@ -1,104 +1,21 @@
 #include "overlay/ScreenshotHero.h"
 
+#include "overlay/OverlayEffects.h"
+
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
-#include <vector>
 
 namespace vocalynx {
 
 namespace {
 
-// A soft layer: what paint() draws, blurred by a Gaussian of the given radius (in points).
-// Drawn at a reduced resolution, since everything blurred here is soft anyway; three box blurs
-// in each direction approximate the Gaussian.
-void boxBlurPass(std::vector<float>& data, int width, int height, int channels, int radius, bool horizontal) {
-    if (radius <= 0) return;
-    const int length = horizontal ? width : height;
-    const int lines = horizontal ? height : width;
-    std::vector<float> line(static_cast<size_t>(length) * channels);
-    const float scale = 1.0f / float(2 * radius + 1);
-    for (int l = 0; l < lines; ++l) {
-        auto at = [&](int i) -> float* {
-            const int x = horizontal ? i : l;
-            const int y = horizontal ? l : i;
-            return &data[(static_cast<size_t>(y) * width + x) * channels];
-        };
-        for (int c = 0; c < channels; ++c) {
-            float sum = 0;
-            for (int i = -radius; i <= radius; ++i) sum += at(std::clamp(i, 0, length - 1))[c];
-            for (int i = 0; i < length; ++i) {
-                line[static_cast<size_t>(i) * channels + c] = sum * scale;
-                sum += at(std::min(i + radius + 1, length - 1))[c] - at(std::max(i - radius, 0))[c];
-            }
-        }
-        for (int i = 0; i < length; ++i)
-            for (int c = 0; c < channels; ++c) at(i)[c] = line[static_cast<size_t>(i) * channels + c];
-    }
-}
-
-void paintBlurred(QPainter& painter, const QRectF& area, double blurRadius,
-                  const std::function<void(QPainter&)>& paint) {
-    constexpr double kDownscale = 0.25;
-    const QRectF padded = area.adjusted(-3 * blurRadius, -3 * blurRadius, 3 * blurRadius, 3 * blurRadius);
-    const int width = std::max(1, int(std::ceil(padded.width() * kDownscale)));
-    const int height = std::max(1, int(std::ceil(padded.height() * kDownscale)));
-    QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(kDownscale, kDownscale);
-        p.translate(-padded.topLeft());
-        paint(p);
-    }
-    std::vector<float> data(static_cast<size_t>(width) * height * 4);
-    for (int y = 0; y < height; ++y) {
-        const uchar* row = image.constScanLine(y);
-        for (int x = 0; x < width * 4; ++x) data[static_cast<size_t>(y) * width * 4 + x] = row[x];
-    }
-    // Three box passes of this half-width give a Gaussian whose deviation is the blur radius.
-    const double sigma = blurRadius * kDownscale;
-    const int box = std::max(0, int(std::lround((std::sqrt(4.0 * sigma * sigma + 1.0) - 1.0) / 2.0)));
-    for (int pass = 0; pass < 3; ++pass) {
-        boxBlurPass(data, width, height, 4, box, true);
-        boxBlurPass(data, width, height, 4, box, false);
-    }
-    for (int y = 0; y < height; ++y) {
-        uchar* row = image.scanLine(y);
-        for (int x = 0; x < width * 4; ++x)
-            row[x] = uchar(std::clamp(std::lround(data[static_cast<size_t>(y) * width * 4 + x]), 0L, 255L));
-    }
-    painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(padded.topLeft(), QSizeF(width / kDownscale, height / kDownscale)), image);
-    painter.restore();
-}
-
 QPainterPath roundedRect(const QRectF& rect, double radius) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     return path;
-}
-
-void paintShadow(QPainter& painter, const QPainterPath& shape, const QColor& color, double radius, QPointF offset) {
-    paintBlurred(painter, shape.boundingRect().translated(offset), radius, [&](QPainter& p) {
-        p.fillPath(shape.translated(offset), color);
-    });
-}
-
-// A border stroked inside the edge of a rounded rectangle (inset by half the line width).
-void strokeInside(QPainter& painter, const QRectF& rect, double radius, double width, const QBrush& brush) {
-    const double half = width / 2;
-    QPen pen(brush, width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    pen.setMiterLimit(10);
-    painter.save();
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(rect.adjusted(half, half, -half, -half), radius - half, radius - half);
-    painter.restore();
 }
 
 QFont systemFont(double size, QFont::Weight weight, bool monospaced = false) {
@@ -123,11 +40,6 @@ const QString kTypedSentence = QStringLiteral("把这段想法整理成发布说
 
 namespace hero {
 
-QColor withOpacity(QColor color, double opacity) {
-    color.setAlphaF(float(color.alphaF() * opacity));
-    return color;
-}
-
 void paintBackdrop(QPainter& painter, const QRectF& rect) {
     const double w = rect.width(), h = rect.height();
     painter.fillRect(rect, evenGradient(rect.topLeft(), rect.bottomRight(),
@@ -141,18 +53,25 @@ void paintBackdrop(QPainter& painter, const QRectF& rect) {
                           {withOpacity(kWarmOrange, 0.04), 0.25, 2, 0.28},
                           {withOpacity(kPaleGold, 0.03), 0.22, -4, 0.62},
                           {QColor::fromRgbF(0.12f, 0.12f, 0.16f, 0.4f), 0.3, 0, 0.82}};
+    // Each beam is one colour: its shape is blurred as a mask at a quarter of the resolution
+    // (the beams are soft anyway) and drawn scaled up.
     painter.save();
     painter.setClipRect(rect);
-    paintBlurred(painter, rect, 18, [&](QPainter& p) {
-        for (const Beam& beam : beams) {
-            p.save();
-            p.translate(rect.center() + QPointF(w * beam.d, h * -0.28));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    constexpr double kScale = 0.25;
+    for (const Beam& beam : beams) {
+        QImage mask = transparentImage(rect.size() * kScale, 1.0);
+        {
+            QPainter p(&mask);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(kScale, kScale);
+            p.translate(QPointF(w / 2 + w * beam.d, h / 2 + h * -0.28));
             p.rotate(beam.a + 38);
             const QSizeF size(w * beam.f, h * 1.65);
-            p.fillRect(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), beam.fill);
-            p.restore();
+            p.fillRect(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), Qt::black);
         }
-    });
+        painter.drawImage(rect, shadowImage(mask, beam.fill, 18 * kScale, QPointF(0, 0)));
+    }
     painter.restore();
     painter.fillRect(rect, evenGradient(rect.topLeft(), rect.bottomLeft(),
                                         {QColor::fromRgbF(0, 0, 0, 0.05f), QColor::fromRgbF(0, 0, 0, 0.16f),
@@ -175,7 +94,7 @@ void paintMenuBar(QPainter& painter, const QRectF& rect) {
 void paintTerminalWindow(QPainter& painter, const QRectF& rect) {
     const QRectF frame(rect.topLeft(), kTerminalSize);
     const QPainterPath shape = roundedRect(frame, 24);
-    paintShadow(painter, shape, QColor::fromRgbF(0, 0, 0, 0.35f), 36, QPointF(0, 22));
+    paintRoundedShadow(painter, frame, 24, QColor::fromRgbF(0, 0, 0, 0.35f), 36, QPointF(0, 22));
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);

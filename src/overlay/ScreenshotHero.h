@@ -17,9 +17,6 @@ inline const QColor kWarmOrange = QColor::fromRgbF(0.91f, 0.55f, 0.26f);
 inline const QColor kPaleGold = QColor::fromRgbF(0.96f, 0.76f, 0.48f);
 inline const QColor kWindowFill = QColor::fromRgbF(0.04f, 0.04f, 0.05f);
 
-// A colour with its alpha multiplied by opacity.
-QColor withOpacity(QColor color, double opacity);
-
 // Each paints one layer into the rectangle given (the painter's coordinates are points).
 void paintBackdrop(QPainter& painter, const QRectF& rect);
 void paintMenuBar(QPainter& painter, const QRectF& rect);

@@ -16,11 +16,6 @@ namespace vocalynx {
 
 namespace {
 
-QColor withOpacity(QColor c, double opacity) {
-    c.setAlphaF(c.alphaF() * opacity);
-    return c;
-}
-
 double secondsSince(const Clock& clock, MonoTime since) { return secondsBetween(since, clock.now()); }
 
 constexpr double kTitleHeight = 16;
