@@ -5,6 +5,8 @@
 #include "overlay/MediaControlView.h"
 #include "overlay/ScreenshotScene.h"
 
+#include <QPointer>
+
 namespace vocalynx {
 
 AppDelegate::AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode)
@@ -45,7 +47,15 @@ void AppDelegate::runNormalLaunch() {
     // 1. The update framework's controller, then its launch check.
     updater_.createController(c_.makeUpdaterController);
     startUpdater();
-    // Steps that later components join, in this order: onboarding, accessibility check.
+    // 2. Onboarding on a first run.
+    if (c_.windows && !c_.standardDefaults.onboardingComplete()) c_.windows->showOnboardingWindow();
+    // 3. The permission check, 2.0 s from now.
+    if (c_.windows) {
+        QPointer<WindowManager> windows(c_.windows);
+        c_.runtime.main.postAfter(Duration(2.0), [windows] {
+            if (windows) windows->checkAccessibilityPermission();
+        });
+    }
     // 4. The overlay panel.
     createOverlayPanel();
     // 5. Agent events.
@@ -61,10 +71,37 @@ void AppDelegate::runNormalLaunch() {
     c_.engine.warmUpColi();
     // 10. The main-thread watchdog.
     if (c_.watchdog) c_.watchdog->start();
-    // 11. Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed", then:
+    // 11. Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed",
+    // "vocalynxCheckForUpdates".
+    auto onMain = [this](void (AppDelegate::*target)()) {
+        QPointer<AppDelegate> self(this);
+        return [self, target, &main = c_.runtime.main](const std::any&) {
+            // An alert waits for the user: never inside a poster that runs on another thread.
+            if (main.isCurrent()) {
+                if (self) (self->*target)();
+                return;
+            }
+            main.post([self, target] {
+                if (self) (self->*target)();
+            });
+        };
+    };
+    observers_.push_back(
+        c_.runtime.notifications.addObserver(notifications::openSettingsFromPanel, onMain(&AppDelegate::openSettings)));
+    observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed,
+                                                              onMain(&AppDelegate::handleModelLoadFailure)));
     observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxCheckForUpdates,
                                                               [this](const std::any&) { manualCheckForUpdates(); }));
-    // Then: what's new.
+    // 12. What's new, 1.5 s from now when this version has not been seen.
+    if (c_.windows) c_.windows->showWhatsNewIfNeeded();
+}
+
+void AppDelegate::openSettings() {
+    if (c_.windows) c_.windows->showSettingsWindow();
+}
+
+void AppDelegate::handleModelLoadFailure() {
+    if (c_.windows) c_.windows->showModelUnavailableAlert();
 }
 
 void AppDelegate::runScreenshotLaunch() {

@@ -18,6 +18,7 @@
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
 #include "platform/Runtime.h"
+#include "windows/WindowManager.h"
 
 namespace vocalynx {
 
@@ -53,6 +54,8 @@ public:
         ScreenList* screens = nullptr;
         PointerLocation* pointer = nullptr;
         WindowWorkspaces* workspaces = nullptr;
+        // The application's windows and alerts (onboarding, settings, what's new).
+        WindowManager* windows = nullptr;
     };
 
     AppDelegate(Components components, std::optional<ScreenshotMode> screenshotMode);
@@ -68,6 +71,9 @@ public:
     void startUpdater() { updater_.startUpdater(); }
     void manualCheckForUpdates() { updater_.manualCheckForUpdates(); }
     UpdaterController* updaterController() const { return updater_.controller(); }
+    // Observer targets of the in-process notifications.
+    void openSettings();
+    void handleModelLoadFailure();
 
 private:
     void terminateOtherInstances();

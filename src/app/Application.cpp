@@ -34,6 +34,7 @@
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtScreens.h"
 #include "platform/linux/QtSoundOutput.h"
+#include "platform/linux/QtWorkspace.h"
 #include "platform/linux/SampleRateConverter.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
@@ -146,6 +147,10 @@ struct Services {
 #else
     CrashReportingSDK* crashReporting() { return nullptr; }
 #endif
+    // Windows and alerts.
+    QtUrlOpener urls;
+    QtAlertPresenter alerts{log};
+    WindowManager windows{{runtime, standardDefaults, keyInjection, urls, alerts}};
 };
 }  // namespace
 
@@ -175,6 +180,7 @@ int runApplication(QApplication& app) {
     components.agentMonitor = &services->agentMonitor;
     components.watchdog = &services->watchdog;
     services->engine.setMediaService(&services->media);
+    components.windows = &services->windows;
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -255,6 +255,66 @@ void arrowUpRight(Canvas& c) {
     c.stroke(path, 2.4);
 }
 
+
+// The onboarding's symbols are drawn in a unit box (height 1, width `aspect`) and fitted into the
+// design box here.
+void inUnitBox(Canvas& c, double aspect, const std::function<void(QPainter&, const QColor&)>& draw) {
+    const double scale = 24.0 / std::max(1.0, aspect);
+    c.p.save();
+    c.p.translate((24.0 - aspect * scale) / 2, (24.0 - scale) / 2);
+    c.p.scale(scale, scale);
+    draw(c.p, c.color);
+    c.p.restore();
+}
+
+// One earbud: a rounded head with the stem hanging below it, mirrored for the right ear.
+void earbud(QPainter& p, const QColor& color, double cx, bool mirrored) {
+    const double s = mirrored ? -1.0 : 1.0;
+    QPainterPath head;
+    head.addEllipse(QPointF(cx, 0.30), 0.17, 0.21);
+    QPainterPath stem;
+    const double stemX = cx + s * 0.08;
+    stem.addRoundedRect(QRectF(stemX - 0.055, 0.30, 0.11, 0.62), 0.055, 0.055);
+    p.fillPath(head.united(stem), color);
+    // The speaker mesh: a small oval on the inner side of the head.
+    p.setPen(Qt::NoPen);
+    p.setBrush(color.lightness() > 128 ? QColor(0, 0, 0, 90) : QColor(255, 255, 255, 120));
+    p.drawEllipse(QPointF(cx - s * 0.07, 0.24), 0.045, 0.06);
+}
+
+void airpods(Canvas& c) {
+    inUnitBox(c, 1.15, [](QPainter& p, const QColor& color) {
+        earbud(p, color, 0.34, false);
+        earbud(p, color, 0.81, true);
+    });
+}
+
+// A ring with a figure with outstretched arms inside.
+void accessibilityFigure(Canvas& c) {
+    inUnitBox(c, 1.0, [](QPainter& p, const QColor& color) {
+        p.setPen(QPen(color, 0.075));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(0.5, 0.5), 0.45, 0.45);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QPointF(0.5, 0.255), 0.075, 0.075);
+        p.setPen(QPen(color, 0.085, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawLine(QPointF(0.26, 0.39), QPointF(0.74, 0.39));                // arms
+        p.drawLine(QPointF(0.5, 0.39), QPointF(0.5, 0.58));                  // body
+        p.drawPolyline(QPolygonF{{0.37, 0.78}, {0.5, 0.58}, {0.63, 0.78}});  // legs
+    });
+}
+
+void checkmarkCircle(Canvas& c) {
+    inUnitBox(c, 1.0, [](QPainter& p, const QColor& color) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QPointF(0.5, 0.5), 0.48, 0.48);
+        p.setPen(QPen(Qt::white, 0.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF{{0.29, 0.52}, {0.44, 0.67}, {0.72, 0.36}});
+    });
+}
+
 using Painter = std::function<void(Canvas&)>;
 
 const std::map<QString, Painter>& painters() {
@@ -276,6 +336,9 @@ const std::map<QString, Painter>& painters() {
         {QStringLiteral("chevron.right"), chevronRight},
         {QStringLiteral("doc.text"), docText},
         {QStringLiteral("arrow.up.right"), arrowUpRight},
+        {QStringLiteral("airpodspro"), airpods},
+        {QStringLiteral("accessibility"), accessibilityFigure},
+        {QStringLiteral("checkmark.circle.fill"), checkmarkCircle},
     };
     return table;
 }

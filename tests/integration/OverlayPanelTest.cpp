@@ -71,6 +71,7 @@ int field(const QString& info, const QString& name) {
 // the panel is the 172-point tab's window, 472 x 140, hanging from the top centre.
 TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     AppProcess app;
+    app.finishOnboarding();  // the panel is then the one window
     app.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
@@ -92,6 +93,7 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
 TEST(OverlayPanel, TakesThePointerOnlyWhileHovered) {
     run("xdotool", {"mousemove", "100", "900"});
     AppProcess app;
+    app.finishOnboarding();  // the panel is then the one window
     app.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();

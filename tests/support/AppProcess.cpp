@@ -3,6 +3,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 
+#include "RecordingLogger.h"
+#include "core/PreferencesDomain.h"
+
 namespace vocalynx::test {
 
 AppProcess::AppProcess(QString home) : env_(QProcessEnvironment::systemEnvironment()) {
@@ -32,6 +35,11 @@ void AppProcess::start(const QString& binary, const QStringList& arguments) {
     process_->setProcessEnvironment(env_);
     process_->start(binary, arguments);
     process_->waitForStarted(10000);
+}
+
+void AppProcess::finishOnboarding() {
+    RecordingLogger log;
+    StandardDefaults(home_ + "/.config/vocalynx", log).setOnboardingComplete(true);
 }
 
 void AppProcess::readAvailable() { output_ += QString::fromUtf8(process_->readAll()); }

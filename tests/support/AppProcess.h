@@ -17,6 +17,8 @@ public:
     ~AppProcess();
 
     QProcessEnvironment& environment() { return env_; }
+    // Marks the first-run guide as done in this home, so a launch opens no onboarding window.
+    void finishOnboarding();
     void start(const QString& binary, const QStringList& arguments = {});
     // Waits until a line containing part has been printed; false at the deadline or at exit.
     bool waitForLine(const QString& part, int timeoutMs = 15000);

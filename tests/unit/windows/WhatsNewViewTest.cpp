@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QLabel>
+
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
+#include "windows/WhatsNewView.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
+    guiApplication();
+    for (const auto& [version, title] : std::vector<std::pair<QString, QString>>{
+             {"1.2.3", "Vocalynx v1.2.3"}, {"", "Vocalynx v"}, {"2.0 beta", "Vocalynx v2.0 beta"}}) {
+        WhatsNewView view(version, [] {});
+        auto* label = view.findChild<QLabel*>("whatsNewTitle");
+        ASSERT_TRUE(label);
+        EXPECT_EQ(label->text(), title);
+    }
+}
+
+TEST(WhatsNewView, ShowsBothSectionsWithTheirItemsInOrder) {
+    guiApplication();
+    WhatsNewView view("1.0.0", [] {});
+    const auto sections = view.findChildren<WhatsNewSection*>();
+    ASSERT_EQ(sections.size(), 2);
+    EXPECT_EQ(sections[0]->title(), "新增");
+    EXPECT_EQ(sections[0]->items(),
+              (QStringList{"内置语音运行时：随 App 打包 Node.js 与 coli，用户不再需要手动安装 npm、Node 或 coli",
+                           "更稳的模型检查：自动检测 SenseVoice 模型是否缺失或损坏，并支持在设置中一键重新下载",
+                           "自动更新改进：启动后主动进行后台更新检查，并保留“关于”页里的手动检查更新入口"}));
+    EXPECT_EQ(sections[1]->title(), "优化");
+    EXPECT_EQ(sections[1]->items(),
+              (QStringList{"录音稳定性修复：修复部分情况下麦克风采集状态异常导致的崩溃或卡住问题",
+                           "设置界面优化：调整关于页与更新入口位置，减少配置和排障成本"}));
+}
+
+TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtTheBottom) {
+    guiApplication();
+    int dismissed = 0;
+    WhatsNewView view("1.0.0", [&dismissed] { ++dismissed; });
+    view.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.size(), QSize(420, 390));
+
+    const auto items = view.findChildren<QLabel*>("whatsNewItem");
+    ASSERT_EQ(items.size(), 5);
+    int previousBottom = -1;
+    for (QLabel* item : items) {
+        const QRect r(item->mapTo(&view, QPoint(0, 0)), item->size());
+        EXPECT_GE(r.height(), item->heightForWidth(r.width())) << "item squeezed: " << item->text().toStdString();
+        EXPECT_GT(r.height(), item->fontMetrics().height()) << "long items wrap onto a further line";
+        EXPECT_GE(r.top(), previousBottom) << "items overlap";
+        EXPECT_GE(r.left(), 32);
+        EXPECT_LE(r.right(), 420 - 32);
+        previousBottom = r.bottom();
+    }
+
+    QAbstractButton* ok = findButton(&view, "好的");
+    ASSERT_TRUE(ok);
+    const QRect button(ok->mapTo(&view, QPoint(0, 0)), ok->size());
+    EXPECT_EQ(390 - (button.bottom() + 1), 24);
+    EXPECT_NEAR(button.center().x(), 210, 1);
+    EXPECT_GT(button.top(), previousBottom);
+
+    ok->click();
+    ok->click();
+    EXPECT_EQ(dismissed, 2);
+}

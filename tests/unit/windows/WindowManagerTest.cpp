@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QFile>
+#include <QScreen>
+
+#include "FakeKeyEventInjection.h"
+#include "FakeWorkspace.h"
+#include "LiveRuntime.h"
+#include "WidgetProbe.h"
+#include "TestRuntime.h"
+#include "windows/OnboardingView.h"
+#include "windows/WhatsNewView.h"
+#include "windows/WindowManager.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+struct WindowsFixture {
+    WindowsFixture() {
+        guiApplication();
+        windows.setSettingsContentFactory([this] {
+            ++settingsContentsMade;
+            return new QWidget;
+        });
+    }
+    void drainEvents() {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    TestRuntime rt;
+    StandardDefaults standard{rt.paths().config, rt.log};
+    FakeKeyEventInjection keys;
+    FakeUrlOpener urls;
+    FakeAlertPresenter alerts;
+    WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
+    int settingsContentsMade = 0;
+};
+
+}  // namespace
+
+TEST(SettingsWindow, OpeningWhileVisibleOnlyBringsItForwardAndClosingMakesTheNextOneFresh) {
+    WindowsFixture f;
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::accessory);
+    f.windows.showSettingsWindow();
+    QPointer<QWidget> first = f.windows.settingsWindow();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->size(), QSize(600, 420));
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::regular);
+
+    f.windows.showSettingsWindow();
+    EXPECT_EQ(f.windows.settingsWindow(), first.data());
+    EXPECT_EQ(f.settingsContentsMade, 1);
+
+    first->close();
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::accessory);
+    EXPECT_EQ(f.windows.settingsWindow(), first.data()) << "the closed window stays until replaced";
+
+    f.windows.showSettingsWindow();
+    EXPECT_NE(f.windows.settingsWindow(), first.data());
+    EXPECT_TRUE(f.windows.settingsWindow()->isVisible());
+    EXPECT_EQ(f.settingsContentsMade, 2);
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::regular);
+    f.drainEvents();
+    EXPECT_FALSE(first) << "the hidden earlier window is let go";
+}
+
+TEST(SettingsWindow, ClosingAnOldWindowDoesNotTouchThePolicyOfTheCurrentOne) {
+    WindowsFixture f;
+    f.windows.showSettingsWindow();
+    QWidget* first = f.windows.settingsWindow();
+    first->close();
+    f.windows.showSettingsWindow();
+    f.windows.settingsWindowWillClose(first);
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::regular);
+}
+
+TEST(PermissionAlert, AppearsOnlyWhenUntrustedAndItsFirstButtonOpensTheHelpPage) {
+    struct Case {
+        bool trusted;
+        int answer;
+        size_t alerts;
+        int opened;
+    };
+    const Case cases[] = {{true, 0, 0, 0}, {false, 0, 1, 1}, {false, 1, 1, 0}, {false, -1, 1, 0}};
+    for (const Case& c : cases) {
+        WindowsFixture f;
+        f.keys.trusted = c.trusted;
+        f.alerts.answers = {c.answer};
+        f.windows.checkAccessibilityPermission();
+        ASSERT_EQ(f.alerts.shown.size(), c.alerts) << "trusted " << c.trusted;
+        EXPECT_EQ(f.urls.opened.size(), c.opened) << "answer " << c.answer;
+        if (c.alerts) {
+            const AlertRequest& alert = f.alerts.shown.front();
+            EXPECT_EQ(alert.message, "需要辅助功能权限");
+            EXPECT_EQ(alert.informativeText,
+                      "Vocalynx 需要辅助功能权限才能将语音转写的文字输入到其他应用中。请在系统设置中开启。");
+            EXPECT_EQ(alert.buttons, (QStringList{"前往系统设置", "稍后"}));
+        }
+        if (c.opened) {
+            const QUrl url = f.urls.opened.front();
+            ASSERT_TRUE(url.isLocalFile());
+            QFile page(url.toLocalFile());
+            ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << url.toString().toStdString();
+            EXPECT_TRUE(QString::fromUtf8(page.readAll()).contains("XTEST"));
+        }
+    }
+}
+
+TEST(ModelAlert, FirstButtonOpensSettingsAndTheOtherDoesNothing) {
+    for (int answer : {0, 1}) {
+        WindowsFixture f;
+        f.alerts.answers = {answer};
+        f.windows.showModelUnavailableAlert();
+        ASSERT_EQ(f.alerts.shown.size(), 1u);
+        EXPECT_EQ(f.alerts.shown[0].message, "语音模型不可用");
+        EXPECT_EQ(f.alerts.shown[0].informativeText, "语音模型未下载或已损坏，无法进行语音识别。请在设置中重新下载模型。");
+        EXPECT_EQ(f.alerts.shown[0].buttons, (QStringList{"打开设置", "稍后"}));
+        EXPECT_EQ(f.windows.settingsWindow() != nullptr, answer == 0);
+    }
+}
+
+TEST(WhatsNewSchedule, ShowsOnceAVersionIsNewAndOnboardingIsDone) {
+    struct Case {
+        const char* name;
+        const char* version;  // nullptr: no version in the bundle
+        const char* lastSeen;  // nullptr: never stored
+        bool onboardingComplete;
+        bool shows;
+    };
+    const Case cases[] = {
+        {"new version", "1.0.0", "0.9.0", true, true},
+        {"never seen", "1.0.0", nullptr, true, true},
+        {"already seen", "1.0.0", "1.0.0", true, false},
+        {"onboarding pending", "1.0.0", nullptr, false, false},
+        {"no version", nullptr, nullptr, true, false},
+        {"empty version", "", nullptr, true, false},
+    };
+    for (const Case& c : cases) {
+        QMap<QString, QString> info;
+        if (c.version) info.insert(InfoDictionary::kShortVersion, c.version);
+        guiApplication();
+        TestRuntime rt{InfoDictionary(info)};
+        StandardDefaults standard{rt.paths().config, rt.log};
+        FakeKeyEventInjection keys;
+        FakeUrlOpener urls;
+        FakeAlertPresenter alerts;
+        WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
+        if (c.lastSeen) standard.setLastSeenWhatsNew(c.lastSeen);
+        standard.setOnboardingComplete(c.onboardingComplete);
+
+        windows.showWhatsNewIfNeeded();
+        rt.time.advance(1.49);
+        EXPECT_EQ(windows.whatsNewWindow(), nullptr) << c.name;
+        rt.time.advance(0.01);
+        EXPECT_EQ(windows.whatsNewWindow() != nullptr, c.shows) << c.name;
+        if (!c.shows) {
+            EXPECT_EQ(standard.lastSeenWhatsNew(), c.lastSeen ? QString(c.lastSeen) : QString()) << c.name;
+        }
+    }
+}
+
+TEST(WhatsNewWindow, EveryWayOfClosingStoresTheVersionAndLetsTheWindowGo) {
+    enum class Close { button, closeBox };
+    for (Close how : {Close::button, Close::closeBox}) {
+        WindowsFixture f;
+        f.windows.showWhatsNewWindow("2.3.4");
+        QPointer<QWidget> window = f.windows.whatsNewWindow();
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->size(), QSize(420, 390));
+        EXPECT_TRUE(f.windows.hasWhatsNewCloseObserver());
+        EXPECT_TRUE(f.standard.lastSeenWhatsNew().isNull());
+
+        if (how == Close::button)
+            findButton(window, "好的")->click();
+        else
+            window->close();
+        EXPECT_EQ(f.standard.lastSeenWhatsNew(), "2.3.4");
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_FALSE(f.windows.hasWhatsNewCloseObserver());
+        // The window is let go from the main queue, after the close has finished.
+        EXPECT_EQ(f.windows.whatsNewWindow(), window.data());
+        f.rt.time.runUntilIdle();
+        EXPECT_EQ(f.windows.whatsNewWindow(), nullptr);
+        f.drainEvents();
+        EXPECT_FALSE(window);
+    }
+}
+
+TEST(WhatsNewWindow, ANewWindowDropsTheObserverOfTheEarlierOne) {
+    WindowsFixture f;
+    f.windows.showWhatsNewWindow("1.0.0");
+    QPointer<QWidget> first = f.windows.whatsNewWindow();
+    f.windows.showWhatsNewWindow("1.0.1");
+    QWidget* second = f.windows.whatsNewWindow();
+    ASSERT_NE(first.data(), second);
+    first->close();
+    f.rt.time.runUntilIdle();
+    EXPECT_TRUE(f.standard.lastSeenWhatsNew().isNull()) << "only the current window's close counts";
+    EXPECT_EQ(f.windows.whatsNewWindow(), second);
+    second->close();
+    f.rt.time.runUntilIdle();
+    EXPECT_EQ(f.standard.lastSeenWhatsNew(), "1.0.1");
+    EXPECT_EQ(f.windows.whatsNewWindow(), nullptr);
+    delete first.data();
+}
+
+TEST(OnboardingWindow, HostsTheGuideAndClosesWhenItIsFinished) {
+    WindowsFixture f;
+    f.windows.showOnboardingWindow();
+    QWidget* window = f.windows.onboardingWindow();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->size(), QSize(480, 360));
+    auto* view = window->findChild<OnboardingView*>();
+    ASSERT_TRUE(view);
+    for (const char* text : {"开始设置", "已授权，继续", "第三方输入法（用快捷键触发）", "继续", "完成"}) {
+        f.drainEvents();
+        QAbstractButton* button = findButton(view, text);
+        ASSERT_TRUE(button) << text;
+        button->click();
+    }
+    EXPECT_TRUE(f.standard.onboardingComplete());
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(ScreenshotBackdrop, CoversTheChosenScreenWithoutTakingInput) {
+    WindowsFixture f;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    int asked = 0;
+    f.windows.setScreenshotBackdropScreen([&asked]() -> QScreen* {
+        ++asked;
+        return nullptr;  // the overlay found no screen: the primary one is used
+    });
+    f.windows.showScreenshotBackdrop();
+    QWidget* backdrop = f.windows.screenshotBackdropWindow();
+    ASSERT_TRUE(backdrop);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(backdrop->isVisible());
+    EXPECT_EQ(backdrop->geometry(), screen->geometry());
+    const Qt::WindowFlags flags = backdrop->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    const QImage picture = backdrop->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(Qt::black));
+    EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::accessory);
+}
