@@ -54,6 +54,7 @@ void ModelManager::download(WhisperModel model, Completion completion) {
     if (!transfer->file->open()) transfer->writeError = transfer->file->errorString();
 
     auto drain = [reply, transfer] {
+        if (!reply->isOpen()) return;  // aborted: nothing more is kept
         const QByteArray data = reply->readAll();
         if (data.isEmpty() || !transfer->writeError.isEmpty()) return;
         if (transfer->file->write(data) != data.size()) {
@@ -62,7 +63,10 @@ void ModelManager::download(WhisperModel model, Completion completion) {
         }
     };
     connect(reply, &QNetworkReply::readyRead, this, drain);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+    // A report that arrives after a cancel belongs to a transfer that is over: the progress keeps
+    // the value it had when the download was cancelled.
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
+        if (reply != downloadTask_) return;
         if (total > 0) setDownloadProgress(double(received) / double(total));
     });
     // Handled from the event loop, so that a cancel() never runs the completion inside itself.
@@ -80,6 +84,16 @@ void ModelManager::download(WhisperModel model, Completion completion) {
             }
             if (error != QNetworkReply::NoError) {
                 if (completion) completion(Result<QString>::fail(errorText));
+                return;
+            }
+            // A connection that closes before the announced length is not a finished download,
+            // even when the network layer reports no error for it.
+            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (announced.isValid() && transfer->file->size() != announced.toLongLong()) {
+                if (completion)
+                    completion(Result<QString>::fail(QStringLiteral("The download ended early: %1 of %2 bytes")
+                                                         .arg(transfer->file->size())
+                                                         .arg(announced.toLongLong())));
                 return;
             }
             // Flush and move into place; an existing file of that name makes the move fail.
