@@ -3,6 +3,7 @@
 #include "app/SignalHandlers.h"
 #include "core/CrashReporting.h"
 #include "overlay/MediaControlView.h"
+#include "overlay/ScreenshotHero.h"
 #include "overlay/ScreenshotScene.h"
 
 #include <QPointer>
@@ -113,6 +114,11 @@ void AppDelegate::runScreenshotLaunch() {
         // One picture, then the application ends; nothing else starts.
         scene.exportHeroImage(*screenshotMode_);
         return;
+    }
+    // The dark desktop behind the staged panel.
+    if (c_.windows) {
+        c_.windows->setScreenshotBackdropContentFactory([] { return new ScreenshotBackdropView; });
+        c_.windows->showScreenshotBackdrop();
     }
     // The panel first, so that its live transcript row is on screen when the staged words arrive.
     createOverlayPanel();
