@@ -137,41 +137,19 @@ void SpeechProcess::scheduleRelaunch() {
 }
 
 void SpeechProcess::terminateColiProcess() {
-    std::shared_ptr<ChildProcess> process;
-    std::shared_ptr<PipeWriter> in;
-    std::shared_ptr<PipeReader> out, err;
-    {
-        std::lock_guard lock(channel_.processLock);
-        process = std::move(channel_.persistentColiProcess);
-        in = std::move(channel_.persistentColiStdin);
-        out = std::move(channel_.persistentColiStdout);
-        err = std::move(channel_.persistentColiStderr);
-        channel_.persistentColiProcess.reset();
-        channel_.persistentColiStdin.reset();
-        channel_.persistentColiStdout.reset();
-        channel_.persistentColiStderr.reset();
-        channel_.persistentColiReady = false;
-    }
-    // The exit handler goes first: a program that ends at the end of its input would otherwise
-    // be handled as a process that died by itself.
-    if (process) process->setTerminationHandler(nullptr);
-    if (out) out->setReadHandler(nullptr);
-    if (err) err->setReadHandler(nullptr);
-    if (in) in->close();
-    if (process) {
-        clearRecordedPid(process->pid());
-        process->terminate();
-    }
+    endPersistentProcess(false);
     if (locator_.locateColi()) launchPersistentColi();
 }
 
-void SpeechProcess::shutdown() {
+void SpeechProcess::shutdown() { endPersistentProcess(true); }
+
+void SpeechProcess::endPersistentProcess(bool shuttingDown) {
     std::shared_ptr<ChildProcess> process;
     std::shared_ptr<PipeWriter> in;
     std::shared_ptr<PipeReader> out, err;
     {
         std::lock_guard lock(channel_.processLock);
-        channel_.isShuttingDown = true;
+        if (shuttingDown) channel_.isShuttingDown = true;
         process = std::move(channel_.persistentColiProcess);
         in = std::move(channel_.persistentColiStdin);
         out = std::move(channel_.persistentColiStdout);

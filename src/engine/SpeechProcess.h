@@ -37,6 +37,8 @@ public:
     void handleColiTermination(const ChildProcess* exited, pid_t pid);
 
 private:
+    // Takes the process and its pipes out of the shared fields, detaches their handlers and ends it.
+    void endPersistentProcess(bool shuttingDown);
     void scheduleRelaunch();
 
     Runtime& runtime_;

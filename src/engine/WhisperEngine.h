@@ -163,6 +163,9 @@ protected:
     void setMicReady(bool ready);
 
     void resumePlayers();
+    // Ends the recording's capture: cancels the 60 s limit and the microphone watchdog, drops the
+    // session observers, detaches and tears down the capture session and drops the converter.
+    void endCapture();
 
     // Wraps work so that it runs only while the engine still exists.
     template <typename F>

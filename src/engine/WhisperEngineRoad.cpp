@@ -125,16 +125,11 @@ void WhisperEngine::armMicStartupWatchdog() {
     }));
 }
 
-void WhisperEngine::stopRecording() {
-    // 1.
-    if (state() != RecordingState::recording || isStoppingRecording_) return;
-    isStoppingRecording_ = true;
-    // 2.
+void WhisperEngine::endCapture() {
     recordingTimeoutTimer_.cancel();
     recordingTimeoutTimer_ = {};
     micStartupWatchdog_.cancel();
     micStartupWatchdog_ = {};
-    // 3, 4.
     removeCaptureSessionObservers();
     std::shared_ptr<CaptureSession> session = std::move(captureSession_);
     captureSession_.reset();
@@ -142,8 +137,16 @@ void WhisperEngine::stopRecording() {
         session->setSampleBufferHandler(nullptr, nullptr);
         tearDownCaptureSession(std::move(session));
     }
-    // 5, 6. The preview stays: the post-recording step reads it.
     resetAudioConverter();
+}
+
+void WhisperEngine::stopRecording() {
+    // 1.
+    if (state() != RecordingState::recording || isStoppingRecording_) return;
+    isStoppingRecording_ = true;
+    // 2-5.
+    endCapture();
+    // 6. The preview stays: the post-recording step reads it.
     {
         std::lock_guard lock(levelLock_);
         levelTracker_.reset();
@@ -211,18 +214,7 @@ void WhisperEngine::cancelRecording() {
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
     // 2.
-    recordingTimeoutTimer_.cancel();
-    recordingTimeoutTimer_ = {};
-    micStartupWatchdog_.cancel();
-    micStartupWatchdog_ = {};
-    removeCaptureSessionObservers();
-    std::shared_ptr<CaptureSession> session = std::move(captureSession_);
-    captureSession_.reset();
-    if (session) {
-        session->setSampleBufferHandler(nullptr, nullptr);
-        tearDownCaptureSession(std::move(session));
-    }
-    resetAudioConverter();
+    endCapture();
     // 3. The persistent process keeps running; output for the abandoned session is dropped.
     stream_.abandonSession();
     // 4-7.
