@@ -1,7 +1,6 @@
 #include "app/Application.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QProcessEnvironment>
 #include <QTimer>
 
@@ -16,6 +15,7 @@
 #include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
 #include "windows/SettingsEnvironment.h"
+#include "windows/SettingsView.h"
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
 #include "platform/linux/MprisPlayerService.h"
@@ -132,7 +132,7 @@ struct Services {
         e.sounds = &sounds;
         e.stopRecordingShortcut = &stopRecordingShortcut;
         e.keyCodes = &keyCodes;
-        e.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+        e.openUrl = [this](const QUrl& url) { return urls.openUrl(url); };
         e.hooks = &hookInstaller;
         e.screens = &screens;
         const ColiLocator* locator = &engine.coliLocator();
@@ -160,6 +160,8 @@ int runApplication(QApplication& app) {
     app.setQuitOnLastWindowClosed(false);
 
     auto services = std::make_unique<Services>();
+    // The settings window shows the settings view, starting at its first section.
+    services->windows.setSettingsContentFactory([s = services.get()] { return new SettingsView(s->settings); });
     if (noDisplay)
         services->log.line(QStringLiteral("[Vocalynx] No display found (DISPLAY is not set); running without windows"));
 
