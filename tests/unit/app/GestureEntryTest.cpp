@@ -9,6 +9,7 @@
 #include "FakeKeyEventInjection.h"
 #include "FakeRemoteCommands.h"
 #include "FakeSoundOutput.h"
+#include "FakeProcessTable.h"
 #include "TestRuntime.h"
 #include "app/AppDelegate.h"
 
@@ -16,12 +17,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-class NoOtherInstances final : public ProcessTable {
-public:
-    std::vector<pid_t> otherInstances() override { return {}; }
-    void requestTerminate(pid_t) override {}
-};
 
 // The launch road with a real gesture engine and router over fake commands, audio and dictation.
 struct GestureLaunchFixture {
@@ -33,7 +28,7 @@ struct GestureLaunchFixture {
         return AppDelegate(std::move(components), std::nullopt);
     }
     TestRuntime rt;
-    NoOtherInstances processes;
+    FakeProcessTable processes;
     ConfigStore config{rt.runtime()};
     StandardDefaults standard;
     FakeSoundOutput output;

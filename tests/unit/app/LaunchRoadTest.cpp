@@ -3,6 +3,7 @@
 #include <QProcessEnvironment>
 
 #include "FakeSoundOutput.h"
+#include "FakeProcessTable.h"
 #include "TestRuntime.h"
 #include "app/AppDelegate.h"
 #include "app/SignalHandlers.h"
@@ -12,14 +13,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-class FakeProcessTable final : public ProcessTable {
-public:
-    std::vector<pid_t> otherInstances() override { return others; }
-    void requestTerminate(pid_t pid) override { terminated.push_back(pid); }
-    std::vector<pid_t> others;
-    std::vector<pid_t> terminated;
-};
 
 struct LaunchFixture {
     LaunchFixture() : standard(rt.paths().config, rt.log) {}

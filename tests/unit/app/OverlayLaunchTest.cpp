@@ -3,6 +3,7 @@
 #include "FakeScreens.h"
 #include "FakeSoundOutput.h"
 #include "GuiTestApp.h"
+#include "FakeProcessTable.h"
 #include "TestRuntime.h"
 #include "app/AppDelegate.h"
 
@@ -10,12 +11,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-class NoOtherInstances final : public ProcessTable {
-public:
-    std::vector<pid_t> otherInstances() override { return {}; }
-    void requestTerminate(pid_t) override {}
-};
 
 struct OverlayLaunchFixture {
     OverlayLaunchFixture() : standard(rt.paths().config, rt.log) {
@@ -29,7 +24,7 @@ struct OverlayLaunchFixture {
         return std::make_unique<AppDelegate>(std::move(components), mode);
     }
     TestRuntime rt;
-    NoOtherInstances processes;
+    FakeProcessTable processes;
     ConfigStore config{rt.runtime()};
     StandardDefaults standard;
     FakeSoundOutput output;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <thread>
 
+#include "EngineTestSupport.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
@@ -70,12 +71,7 @@ protected:
         engine.attachSampleBufferHandler(*session);
         return session;
     }
-    QStringList stateLines() const {
-        QStringList out;
-        for (const auto& l : rt.log.lines())
-            if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
-        return out;
-    }
+    QStringList stateLines() const { return test::stateLines(rt.log); }
 
     TestRuntime rt;
     ConfigStore config{rt.runtime()};

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "EngineTestSupport.h"
 #include "FakeCapture.h"
 #include "FakeProcesses.h"
 #include "FakeSoundOutput.h"
@@ -19,14 +20,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
-    void suspendSilentPlayer() override { calls << "suspendSilent"; }
-    void resumeSilentPlayer() override { calls << "resumeSilent"; }
-    void pauseForRecording() override { calls << "pauseMedia"; }
-    void resumeAfterRecording() override { calls << "resumeMedia"; }
-    QStringList calls;
-};
 
 class RoadEngine : public WhisperEngine {
 public:
@@ -79,12 +72,7 @@ protected:
         process()->out->feed(bytes);
         rt.time.runUntilIdle();
     }
-    QStringList stateLines() const {
-        QStringList out;
-        for (const auto& l : rt.log.lines())
-            if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
-        return out;
-    }
+    QStringList stateLines() const { return test::stateLines(rt.log); }
 
     TestRuntime rt;
     ConfigStore config{rt.runtime()};

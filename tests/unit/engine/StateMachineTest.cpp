@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "EngineTestSupport.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
@@ -9,14 +10,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
-    void suspendSilentPlayer() override { calls << "suspendSilent"; }
-    void resumeSilentPlayer() override { calls << "resumeSilent"; }
-    void pauseForRecording() override { calls << "pauseMedia"; }
-    void resumeAfterRecording() override { calls << "resumeMedia"; }
-    QStringList calls;
-};
 
 // Exposes the engine's protected setters and fields that the state machine acts on.
 class TestableEngine : public WhisperEngine {
@@ -46,12 +39,7 @@ protected:
     StateMachineTest() {
         QObject::connect(&engine, &WhisperEngine::stateChanged, [this](RecordingState s) { observed.push_back(s); });
     }
-    QStringList stateLines() const {
-        QStringList out;
-        for (const auto& l : rt.log.lines())
-            if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
-        return out;
-    }
+    QStringList stateLines() const { return test::stateLines(rt.log); }
     TestRuntime rt;
     ConfigStore config{rt.runtime()};
     FakeSoundOutput soundOutput;
