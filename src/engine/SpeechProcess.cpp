@@ -96,23 +96,17 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
     runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli process exited, relaunching..."));
     clearRecordedPid(pid);
     bool shuttingDown = false;
-    std::shared_ptr<PipeReader> out, err;
+    ProcessHandles taken;
     {
         std::lock_guard lock(channel_.processLock);
         shuttingDown = channel_.isShuttingDown;
         // Only the current process is dropped: a process that was already replaced must not take
         // its successor's handles with it (that successor would run on with no one writing to it).
         if (channel_.persistentColiProcess.get() != exited) return;
-        out = std::move(channel_.persistentColiStdout);
-        err = std::move(channel_.persistentColiStderr);
-        channel_.persistentColiProcess.reset();
-        channel_.persistentColiStdin.reset();
-        channel_.persistentColiStdout.reset();
-        channel_.persistentColiStderr.reset();
-        channel_.persistentColiReady = false;
+        taken = takeProcessHandles();
     }
-    if (out) out->setReadHandler(nullptr);
-    if (err) err->setReadHandler(nullptr);
+    if (taken.out) taken.out->setReadHandler(nullptr);
+    if (taken.err) taken.err->setReadHandler(nullptr);
     if (shuttingDown) return;
     if (hooks_.modelAlertShown && hooks_.modelAlertShown()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Skipping coli relaunch — model load failed"));
@@ -143,32 +137,33 @@ void SpeechProcess::terminateColiProcess() {
 
 void SpeechProcess::shutdown() { endPersistentProcess(true); }
 
+SpeechProcess::ProcessHandles SpeechProcess::takeProcessHandles() {
+    ProcessHandles taken{std::move(channel_.persistentColiProcess), std::move(channel_.persistentColiStdin),
+                         std::move(channel_.persistentColiStdout), std::move(channel_.persistentColiStderr)};
+    channel_.persistentColiProcess.reset();
+    channel_.persistentColiStdin.reset();
+    channel_.persistentColiStdout.reset();
+    channel_.persistentColiStderr.reset();
+    channel_.persistentColiReady = false;
+    return taken;
+}
+
 void SpeechProcess::endPersistentProcess(bool shuttingDown) {
-    std::shared_ptr<ChildProcess> process;
-    std::shared_ptr<PipeWriter> in;
-    std::shared_ptr<PipeReader> out, err;
+    ProcessHandles taken;
     {
         std::lock_guard lock(channel_.processLock);
         if (shuttingDown) channel_.isShuttingDown = true;
-        process = std::move(channel_.persistentColiProcess);
-        in = std::move(channel_.persistentColiStdin);
-        out = std::move(channel_.persistentColiStdout);
-        err = std::move(channel_.persistentColiStderr);
-        channel_.persistentColiProcess.reset();
-        channel_.persistentColiStdin.reset();
-        channel_.persistentColiStdout.reset();
-        channel_.persistentColiStderr.reset();
-        channel_.persistentColiReady = false;
+        taken = takeProcessHandles();
     }
     // The exit handler goes first: a program that ends at the end of its input would otherwise
     // be handled as a process that died by itself.
-    if (process) process->setTerminationHandler(nullptr);
-    if (out) out->setReadHandler(nullptr);
-    if (err) err->setReadHandler(nullptr);
-    if (in) in->close();
-    if (process) {
-        clearRecordedPid(process->pid());
-        process->terminate();
+    if (taken.process) taken.process->setTerminationHandler(nullptr);
+    if (taken.out) taken.out->setReadHandler(nullptr);
+    if (taken.err) taken.err->setReadHandler(nullptr);
+    if (taken.in) taken.in->close();
+    if (taken.process) {
+        clearRecordedPid(taken.process->pid());
+        taken.process->terminate();
     }
 }
 

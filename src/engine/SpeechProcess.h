@@ -37,6 +37,13 @@ public:
     void handleColiTermination(const ChildProcess* exited, pid_t pid);
 
 private:
+    struct ProcessHandles {
+        std::shared_ptr<ChildProcess> process;
+        std::shared_ptr<PipeWriter> in;
+        std::shared_ptr<PipeReader> out, err;
+    };
+    // Moves the process and its pipes out of the shared fields (processLock held).
+    ProcessHandles takeProcessHandles();
     // Takes the process and its pipes out of the shared fields, detaches their handlers and ends it.
     void endPersistentProcess(bool shuttingDown);
     void scheduleRelaunch();

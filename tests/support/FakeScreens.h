@@ -56,4 +56,18 @@ inline ScreenDescription plainScreen(QRectF frame, double menuBar, QString name,
     return s;
 }
 
+// Frame top 982, menu bar 38, housing from x 662 to 850: a 188 x 38 notch.
+inline ScreenDescription notchedLaptopScreen() {
+    ScreenDescription s;
+    s.frame = QRectF(0, 0, 1512, 982);
+    s.visibleFrame = QRectF(0, 0, 1512, 944);
+    s.safeAreaTopInset = 32;
+    s.auxiliaryTopLeftArea = QRectF(0, 950, 662, 32);
+    s.auxiliaryTopRightArea = QRectF(850, 950, 662, 32);
+    s.displayNumber = 1;
+    s.builtInQuery = true;
+    s.localizedName = "Built-in Retina Display";
+    return s;
+}
+
 }  // namespace vocalynx::test

@@ -10,20 +10,6 @@ using namespace vocalynx::test;
 
 namespace {
 
-// The notched laptop screen: frame top 982, menu bar 38, safe inset 32, housing from x 662 to 850.
-ScreenDescription notchedLaptop() {
-    ScreenDescription s;
-    s.frame = QRectF(0, 0, 1512, 982);
-    s.visibleFrame = QRectF(0, 0, 1512, 944);
-    s.safeAreaTopInset = 32;
-    s.auxiliaryTopLeftArea = QRectF(0, 950, 662, 32);
-    s.auxiliaryTopRightArea = QRectF(850, 950, 662, 32);
-    s.displayNumber = 1;
-    s.builtInQuery = true;
-    s.localizedName = "Built-in Retina Display";
-    return s;
-}
-
 struct MeasureCase {
     const char* name;
     ScreenDescription screen;
@@ -34,7 +20,7 @@ struct MeasureCase {
 }  // namespace
 
 TEST(NotchMetrics, MeasuresScreens) {
-    ScreenDescription menuBarHidden = notchedLaptop();
+    ScreenDescription menuBarHidden = notchedLaptopScreen();
     menuBarHidden.visibleFrame = QRectF(0, 0, 1512, 982);
     ScreenDescription hiddenBarNoInset = plainScreen({0, 0, 1920, 1080}, 0, "HDMI-1");
     ScreenDescription olderLaptop = plainScreen({0, 0, 1440, 900}, 25, "eDP-1", true);
@@ -43,7 +29,7 @@ TEST(NotchMetrics, MeasuresScreens) {
     ScreenDescription offsetScreen = plainScreen({1920, 200, 1280, 800}, 30, "DP-2");
 
     const std::vector<MeasureCase> cases = {
-        {"notched built-in", notchedLaptop(), 188, 38, 662, 850, true, true},
+        {"notched built-in", notchedLaptopScreen(), 188, 38, 662, 850, true, true},
         {"menu bar hidden keeps the safe inset", menuBarHidden, 188, 32, 662, 850, true, true},
         {"external tab", plainScreen({0, 0, 1920, 1080}, 25, "HDMI-1"), 172, 25, 874, 1046, false, false},
         {"never below 24", hiddenBarNoInset, 172, 24, 874, 1046, false, false},
@@ -81,14 +67,14 @@ TEST(NotchMetrics, WithoutAScreenTakesTheMainOneOrTheDefaults) {
 }
 
 TEST(ScreenIdentity, IdentifierAndBuiltInTest) {
-    ScreenDescription numbered = notchedLaptop();
+    ScreenDescription numbered = notchedLaptopScreen();
     EXPECT_EQ(displayIdentifier(numbered), "screen:1");
     numbered.displayNumber = 4294967295u;
     EXPECT_EQ(displayIdentifier(numbered), "screen:4294967295");
     EXPECT_EQ(displayIdentifier(plainScreen({0, 0, 10, 10}, 0, "DP-3")), "screen:DP-3");
 
     // Without the platform's answer, a camera housing means built in.
-    ScreenDescription unknown = notchedLaptop();
+    ScreenDescription unknown = notchedLaptopScreen();
     unknown.builtInQuery.reset();
     EXPECT_TRUE(isBuiltInDisplay(unknown));
     unknown.auxiliaryTopLeftArea.reset();
