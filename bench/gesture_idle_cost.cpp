@@ -21,6 +21,8 @@
 #include <cstdio>
 
 #include "AppProcess.h"
+#include "RecordingLogger.h"
+#include "core/PreferencesDomain.h"
 #include "gestures/GestureEngine.h"
 #include "platform/linux/MprisPlayerService.h"
 #include "platform/linux/PulseAudioPlayback.h"
@@ -100,6 +102,13 @@ int measureGestureEngine(int window) {
 int measureApplication(int window, const QString& binary) {
     test::AppProcess app;
     app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    // Idle: neither the first-run guide nor the what's-new window opens.
+    app.finishOnboarding();
+    {
+        test::RecordingLogger quiet;
+        StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
+            .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
+    }
     app.start(binary);
     if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
         std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));

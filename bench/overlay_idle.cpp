@@ -14,12 +14,14 @@
 #include <time.h>
 
 #include "FakeSoundOutput.h"
+#include "app/Application.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/WhisperEngine.h"
 #include "overlay/OverlayPanelController.h"
 #include "platform/linux/QtMainQueue.h"
 #include "platform/linux/QtScreens.h"
+#include "platform/linux/X11PointerLocation.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 
@@ -44,24 +46,26 @@ public:
     void line(const QString&) override {}
 };
 
-// The real pointer, counted.
+// The real pointer, counted: as the application reads it, or through QCursor with
+// VOCALYNX_BENCH_PARTS=qcursor.
 class CountingPointer final : public PointerLocation {
 public:
     QPointF location() const override {
         ++reads;
         if (fixed) return QPointF(-1000, -1000);
-        return real.location();
+        return viaQCursor ? qcursor.location() : real.location();
     }
     bool fixed = qgetenv("VOCALYNX_BENCH_PARTS").contains("nopointer");
-    QtPointerLocation real;
+    bool viaQCursor = qgetenv("VOCALYNX_BENCH_PARTS").contains("qcursor");
+    X11PointerLocation real;
+    QtPointerLocation qcursor;
     mutable long reads = 0;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "offscreen" : "xcb");
+    prepareDisplayPlatform();  // as the application prepares the toolkit
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     QApplication app(argc, argv);
     QTemporaryDir dir;

@@ -39,6 +39,7 @@
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/ThreadQueues.h"
 #include "platform/linux/X11GlobalHotKeys.h"
+#include "platform/linux/X11PointerLocation.h"
 #include "platform/linux/X11Session.h"
 #include "platform/linux/X11KeyCodeReader.h"
 #include "platform/linux/X11WindowWorkspaces.h"
@@ -54,6 +55,11 @@ bool noDisplay = false;
 }
 
 void prepareDisplayPlatform() {
+    // The panel repaints a small area a few times a second (the cat). Through X shared memory each
+    // repaint first waits for the server to confirm the one before, a round trip through the
+    // toolkit's reader thread that wakes two threads; the few pixels sent over the connection need
+    // no answer.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -118,7 +124,7 @@ struct Services {
     HookInstaller hookInstaller{paths.home, log};
     // The overlay panel's screens, pointer and sticky window hint.
     QtScreenList screens;
-    QtPointerLocation pointer;
+    X11PointerLocation pointer;
     X11WindowWorkspaces workspaces{x11};
     // Agent events arrive as session-bus signals; the watchdog pings the main loop.
     DBusDistributedNotifications distributedNotifications;

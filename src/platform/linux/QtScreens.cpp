@@ -105,11 +105,12 @@ ScreenList::Token QtScreenList::addChangeHandler(ChangeHandler handler) {
 
 void QtScreenList::removeChangeHandler(Token token) { handlers_.erase(token); }
 
-QPointF QtPointerLocation::location() const {
+QPointF QtPointerLocation::location() const { return fromLogical(QCursor::pos()); }
+
+QPointF QtPointerLocation::fromLogical(QPoint p) {
     // The pointer stands on a pixel; it is placed at that pixel's centre, so a pointer pushed
     // against the top of the screen is just inside the screen, not on its top edge.
     const Origin o = globalOrigin();
-    const QPoint p = QCursor::pos();
     return QPointF(p.x() - o.left + 0.5, o.bottom - p.y() - 0.5);
 }
 

@@ -35,6 +35,8 @@ private:
 class QtPointerLocation final : public PointerLocation {
 public:
     QPointF location() const override;
+    // A position in Qt's global pixels (QCursor::pos()) in global coordinates.
+    static QPointF fromLogical(QPoint position);
 };
 
 }  // namespace vocalynx
