@@ -16,10 +16,10 @@ namespace vocalynx {
 X11PointerLocation::X11PointerLocation(const char* displayName) {
     display_ = XOpenDisplay(displayName);
     if (!display_) return;
-    int event = 0, error = 0;
+    int opcode = 0, event = 0, error = 0;
     // 2.1 and later deliver raw events to the root window even while another client holds a grab.
     int major = 2, minor = 2;
-    if (!QCoreApplication::instance() || !XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error) ||
+    if (!QCoreApplication::instance() || !XQueryExtension(display_, "XInputExtension", &opcode, &event, &error) ||
         XIQueryVersion(display_, &major, &minor) != Success)
         return;
     unsigned char bits[XIMaskLen(XI_RawMotion)] = {};

@@ -55,7 +55,6 @@ private:
     Display* display_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     bool tracksMotion_ = false;
-    int xiOpcode_ = 0;
     QtPointerLocation fallback_;
     mutable bool stale_ = true;
     mutable int readsSinceQuery_ = 0;
