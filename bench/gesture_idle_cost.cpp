@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -45,6 +46,20 @@ long long cpuTicks(qint64 pid) {
     return fields[11].toLongLong() + fields[12].toLongLong();  // fields 14 and 15 of stat
 }
 
+// Voluntary context switches of all the process's threads: how often its threads went to sleep
+// and were woken again, which on a virtual machine costs far more than the work they then do.
+long long wakeUps(qint64 pid) {
+    const QString root = pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid) : QStringLiteral("/proc/self/task");
+    long long total = 0;
+    for (const QString& task : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(root + QLatin1Char('/') + task + QStringLiteral("/status"));
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:")) total += line.mid(24).trimmed().toLongLong();
+    }
+    return total;
+}
+
 void report(const char* what, long long ticks, double wallSeconds) {
     const double cpuSeconds = double(ticks) / double(sysconf(_SC_CLK_TCK));
     std::printf("%-34s cpu %.3f s over %.1f s wall = %.3f %% of one core\n", what, cpuSeconds, wallSeconds,
@@ -63,11 +78,13 @@ void runFor(double seconds) {
 int measure(const char* what, qint64 pid, int window, const std::function<void()>& pump) {
     const qint64 pulse = qEnvironmentVariableIntValue("VOCALYNX_PULSE_PID");
     const long long start = cpuTicks(pid);
+    const long long wakeStart = wakeUps(pid);
     const long long pulseStart = pulse > 0 ? cpuTicks(pulse) : -1;
     QElapsedTimer wall;
     wall.start();
     while (wall.elapsed() < window * 1000LL) pump();
     const long long end = cpuTicks(pid);
+    const long long wakeEnd = wakeUps(pid);
     const long long pulseEnd = pulse > 0 ? cpuTicks(pulse) : -1;
     const double seconds = wall.elapsed() / 1000.0;
     if (start < 0 || end < 0) {
@@ -75,6 +92,7 @@ int measure(const char* what, qint64 pid, int window, const std::function<void()
         return 1;
     }
     report(what, end - start, seconds);
+    std::printf("%-34s %.1f per second (all threads)\n", "wake-ups", double(wakeEnd - wakeStart) / seconds);
     if (pulseStart >= 0 && pulseEnd >= 0) report("sound server (for reference)", pulseEnd - pulseStart, seconds);
     return 0;
 }

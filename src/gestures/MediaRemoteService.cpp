@@ -184,7 +184,7 @@ void MediaRemoteService::startMonitoring() {
 }
 
 void MediaRemoteService::schedulePollTimer() {
-    pollTimer_ = runtime_.main.postAfter(seconds(pollInterval), onMain([](MediaRemoteService& self) {
+    pollTimer_ = runtime_.main.postAfterCoarse(seconds(pollInterval), onMain([](MediaRemoteService& self) {
         self.schedulePollTimer();
         self.pollNowPlaying();
     }));

@@ -121,7 +121,7 @@ void SilentPlayerKeeper::startHeartbeat() {
 }
 
 void SilentPlayerKeeper::scheduleNextHeartbeat() {
-    remoteCommandHeartbeat_ = runtime_.main.postAfter(seconds(kHeartbeatInterval), weakTask([](SilentPlayerKeeper& k) {
+    remoteCommandHeartbeat_ = runtime_.main.postAfterCoarse(seconds(kHeartbeatInterval), weakTask([](SilentPlayerKeeper& k) {
         k.scheduleNextHeartbeat();
         k.heartbeatTick();
     }));

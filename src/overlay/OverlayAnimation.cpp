@@ -73,8 +73,8 @@ double AnimationCurve::progress(double elapsed) const {
     return 1 - std::exp(-omega * elapsed) * (1 + omega * elapsed);
 }
 
-FrameTicker::FrameTicker(MainQueue& main, std::function<void()> onFrame, double interval)
-    : main_(main), onFrame_(std::move(onFrame)), interval_(interval) {}
+FrameTicker::FrameTicker(MainQueue& main, std::function<void()> onFrame, double interval, TickTiming timing)
+    : main_(main), onFrame_(std::move(onFrame)), interval_(interval), timing_(timing) {}
 
 FrameTicker::~FrameTicker() { stop(); }
 
@@ -90,11 +90,13 @@ void FrameTicker::stop() {
 
 void FrameTicker::schedule() {
     // The handle is cancelled when the ticker stops or goes away, so the task never outlives it.
-    pending_ = main_.postAfter(Duration(interval_), [this] {
+    auto tick = [this] {
         pending_ = TaskHandle();
         schedule();
         onFrame_();
-    });
+    };
+    pending_ = timing_ == TickTiming::coarse ? main_.postAfterCoarse(Duration(interval_), std::move(tick))
+                                             : main_.postAfter(Duration(interval_), std::move(tick));
 }
 
 }  // namespace vocalynx

@@ -49,10 +49,15 @@ private:
     CubicBezier bezier_{0, 0, 1, 1};
 };
 
-// Calls its callback about sixty times a second on the main queue between start and stop.
+// Calls its callback about sixty times a second (or at its own interval) on the main queue
+// between start and stop. A coarse ticker lets the main loop shift each tick by up to 5 % so it
+// shares wake-ups with other periodic timers; animations that must look smooth stay precise.
+enum class TickTiming { precise, coarse };
+
 class FrameTicker {
 public:
-    FrameTicker(MainQueue& main, std::function<void()> onFrame, double interval = 1.0 / 60.0);
+    FrameTicker(MainQueue& main, std::function<void()> onFrame, double interval = 1.0 / 60.0,
+                TickTiming timing = TickTiming::precise);
     ~FrameTicker();
     FrameTicker(const FrameTicker&) = delete;
     FrameTicker& operator=(const FrameTicker&) = delete;
@@ -66,6 +71,7 @@ private:
     MainQueue& main_;
     std::function<void()> onFrame_;
     double interval_;
+    TickTiming timing_;
     TaskHandle pending_;
 };
 

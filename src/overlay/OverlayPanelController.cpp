@@ -19,7 +19,7 @@ constexpr Qt::WindowFlags kPanelFlags = Qt::Tool | Qt::FramelessWindowHint | Qt:
 OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<ScreenshotMode> screenshotMode)
     : deps_(std::move(deps)),
       screenshotMode_(std::move(screenshotMode)),
-      hoverPoll_(deps_.runtime.main, [this] { hoverCheck(); }, kHoverPollInterval),
+      hoverPoll_(deps_.runtime.main, [this] { hoverCheck(); }, kHoverPollInterval, TickTiming::coarse),
       self_(std::make_shared<OverlayPanelController*>(this)) {
     metrics_ = NotchMetrics::measure(targetScreen(deps_.config, deps_.screens, deps_.pointer), deps_.screens);
 

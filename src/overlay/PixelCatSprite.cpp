@@ -42,7 +42,7 @@ PixelCatSprite::PixelCatSprite(PixelCatMood mood, MainQueue& main, QWidget* pare
     : OverlayItem(kBleed, parent),
       mood_(mood),
       interval_(mood == PixelCatMood::recording ? 0.12 : 0.22),
-      ticker_(main, [this] { advanceFrame(); }, interval_) {
+      ticker_(main, [this] { advanceFrame(); }, interval_, TickTiming::coarse) {
     placeContent(QRectF(kBleed, kBleed, 20, 20));
 }
 

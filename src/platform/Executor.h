@@ -54,7 +54,13 @@ public:
 };
 
 // The application's main thread (the UI event loop).
-class MainQueue : public Executor {};
+class MainQueue : public Executor {
+public:
+    // Like postAfter, for periodic work that need not run at an exact instant (polls, idle
+    // animation frames, keep-alive ticks): the delay may stretch or shrink by up to 5 % so that
+    // timers falling close together share one wake-up of the main thread. Thread-safe.
+    virtual TaskHandle postAfterCoarse(Duration delay, Task task) { return postAfter(delay, std::move(task)); }
+};
 
 // A serial queue: one task at a time, in order, on its own thread named after the label.
 class SerialQueue : public Executor {

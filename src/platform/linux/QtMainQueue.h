@@ -13,9 +13,11 @@ public:
     ~QtMainQueue() override;
     void post(Task task) override;
     TaskHandle postAfter(Duration delay, Task task) override;
+    TaskHandle postAfterCoarse(Duration delay, Task task) override;
     bool isCurrent() const override;
 
 private:
+    TaskHandle startTimer(Duration delay, Qt::TimerType type, Task task);
     QObject* context_;  // lives on the main thread; queued calls and timers target it
 };
 
