@@ -19,7 +19,7 @@ TaskHandle QtMainQueue::postAfter(Duration delay, Task task) {
 }
 
 // Qt's coarse timers keep within 5 % of the delay and move the wake-up onto a round boundary
-// (whole multiples of 50 ms for a 50 ms timer, of 500 ms for a 1 s one, of 25 ms otherwise), so
+// (multiples of 50 ms for a 50 ms timer, of 500 ms for a 1 s one, of 25 ms for most others), so
 // periodic timers with related intervals come due at the same instant and fire in one wake-up.
 TaskHandle QtMainQueue::postAfterCoarse(Duration delay, Task task) {
     return startTimer(delay, Qt::CoarseTimer, std::move(task));
