@@ -182,7 +182,7 @@ TEST(LaunchRoadServices, NormalLaunchStartsThemInOrder) {
     EXPECT_LT(gestures, hotKey) << all;
     ASSERT_GE(warmUp, 0) << all;
     EXPECT_LT(hotKey, warmUp) << all;
-    EXPECT_EQ(entry, warmUp + 1) << "the gesture callback is set after the hot key and before the warm-up\n" << all;
+    ASSERT_EQ(entry, warmUp + 1) << "the gesture callback is set after the hot key and before the warm-up\n" << all;
     EXPECT_TRUE(lines[entry].endsWith(" event=double state=idle")) << all;
     EXPECT_LT(warmUp, watchdog) << all;
     EXPECT_TRUE(f.watchdog.isRunning());
