@@ -3,6 +3,7 @@
 #include "app/SignalHandlers.h"
 #include "core/CrashReporting.h"
 #include "overlay/MediaControlView.h"
+#include "overlay/NotchGeometry.h"
 #include "overlay/ScreenshotHero.h"
 #include "overlay/ScreenshotScene.h"
 
@@ -18,11 +19,17 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    // 1. Crash reporting.
-    if (c_.configureCrashReporting)
+    // 1. Crash reporting, and the heartbeats its hang monitor watches the main thread by.
+    if (c_.configureCrashReporting) {
         c_.configureCrashReporting();
-    else
-        CrashReporting::configure(c_.runtime.info, c_.runtime.log, c_.crashReportingSDK);
+    } else if (CrashReporting::configure(c_.runtime.info, c_.runtime.log, c_.crashReportingSDK) &&
+               c_.crashReportingSDK->tracksAppHangs()) {
+        CrashReportingSDK* sdk = c_.crashReportingSDK;
+        sdk->appHangHeartbeat();  // the first one, from here, names the main thread
+        appHangHeartbeat_ = std::make_unique<FrameTicker>(
+            c_.runtime.main, [sdk] { sdk->appHangHeartbeat(); }, kAppHangHeartbeatInterval, TickTiming::coarse);
+        appHangHeartbeat_->start();
+    }
     // 2. Fatal-signal handlers, once per process.
     installFatalSignalHandlers();
     // 3. Speech processes orphaned by an earlier run.
@@ -115,8 +122,17 @@ void AppDelegate::runScreenshotLaunch() {
         scene.exportHeroImage(*screenshotMode_);
         return;
     }
-    // The dark desktop behind the staged panel.
+    // The dark desktop behind the staged panel, on the screen the panel goes to (the display
+    // setting, else the main screen) and on every workspace, as the panel is. It is shown first,
+    // so the panel, shown after it at the same level, stays above it.
     if (c_.windows) {
+        c_.windows->setScreenshotBackdropScreen(
+            [&config = c_.config, screens = c_.screens, pointer = c_.pointer]() -> std::optional<QRect> {
+                const std::optional<ScreenDescription> screen = targetScreen(config, *screens, *pointer);
+                if (!screen) return std::nullopt;
+                return screens->nativeRect(screen->frame);
+            });
+        c_.windows->setScreenshotBackdropWorkspaces(c_.workspaces);
         c_.windows->setScreenshotBackdropContentFactory([] { return new ScreenshotBackdropView; });
         c_.windows->showScreenshotBackdrop();
     }

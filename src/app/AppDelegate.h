@@ -14,6 +14,7 @@
 #include "gestures/GestureEngine.h"
 #include "gestures/GestureRouter.h"
 #include "gestures/MediaRemoteService.h"
+#include "overlay/OverlayAnimation.h"
 #include "overlay/OverlayPanelController.h"
 #include "overlay/ScreenshotMode.h"
 #include "platform/ProcessTable.h"
@@ -67,6 +68,10 @@ public:
     const std::optional<ScreenshotMode>& screenshotMode() const { return screenshotMode_; }
     OverlayPanelController* overlayPanel() const { return overlayPanel_.get(); }
 
+    // How often the main thread tells the crash reporter's hang monitor that it is alive; well
+    // inside the monitor's timeout (CrashReportingSDK::Options::appHangTimeout).
+    static constexpr double kAppHangHeartbeatInterval = 1.0;
+
     // The update framework: the launch check and the check the settings window asks for.
     void startUpdater() { updater_.startUpdater(); }
     void manualCheckForUpdates() { updater_.manualCheckForUpdates(); }
@@ -88,6 +93,7 @@ private:
     UpdaterHookup updater_;
     std::vector<NotificationCenter::Token> observers_;
     std::unique_ptr<OverlayPanelController> overlayPanel_;
+    std::unique_ptr<FrameTicker> appHangHeartbeat_;
 };
 
 }  // namespace vocalynx

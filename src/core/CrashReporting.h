@@ -21,6 +21,8 @@ public:
         bool enableAppHangTracking = true;
         bool enableSwizzling = true;
         bool sendDefaultPii = false;
+        // How long the main thread may go without a heartbeat before the SDK reports a hang.
+        double appHangTimeout = 5.0;  // seconds
     };
     virtual ~CrashReportingSDK() = default;
     // Starts reporting with the options and the event filter, which clears every event's user and
@@ -32,6 +34,10 @@ public:
     virtual void setContext(const QString& key, const QVariantMap& value) = 0;
     // A breadcrumb without a message. Ignored by an SDK that was not started.
     virtual void addBreadcrumb(const QString& level, const QString& category) = 0;
+    // True once started with hang tracking on an SDK that has it: it then watches the thread that
+    // sends it heartbeats (the first one chooses the thread) and reports a hang when they stop.
+    virtual bool tracksAppHangs() const { return false; }
+    virtual void appHangHeartbeat() {}
 };
 
 // The machine facts that every report carries.

@@ -108,6 +108,9 @@ void WindowManager::setScreenshotBackdropScreen(ScreenChooser chooser) { backdro
 void WindowManager::setScreenshotBackdropContentFactory(ContentFactory factory) {
     backdropContent_ = std::move(factory);
 }
+void WindowManager::setScreenshotBackdropWorkspaces(WindowWorkspaces* workspaces) {
+    backdropWorkspaces_ = workspaces;
+}
 void WindowManager::setModelManagerFactory(ModelManagerFactory factory) { modelManagers_ = std::move(factory); }
 
 QUrl WindowManager::accessibilitySettingsAddress(const Paths& paths) { return inputPermissionsHelpAddress(paths); }
@@ -211,9 +214,12 @@ void WindowManager::showWhatsNewWindow(const QString& version) {
 }
 
 void WindowManager::showScreenshotBackdrop() {
-    QScreen* screen = backdropScreen_ ? backdropScreen_() : nullptr;
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
+    std::optional<QRect> frame = backdropScreen_ ? backdropScreen_() : std::nullopt;
+    if (!frame) {
+        QScreen* primary = QGuiApplication::primaryScreen();
+        if (!primary) return;
+        frame = primary->geometry();
+    }
     // Above ordinary windows and below the panel, over the whole screen, never taking input.
     auto* window = new HostWindow(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                   Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
@@ -222,11 +228,14 @@ void WindowManager::showScreenshotBackdrop() {
     QPalette p = window->palette();
     p.setColor(QPalette::Window, Qt::black);
     window->setPalette(p);
-    window->setGeometry(screen->geometry());
+    window->setGeometry(*frame);
     window->setContent(backdropContent_ ? backdropContent_() : blackBackdrop());
-    window->setGeometry(screen->geometry());
+    window->setGeometry(*frame);
+    // On every workspace, asked before and after mapping so that the window manager sees it either way.
+    if (backdropWorkspaces_) backdropWorkspaces_->showOnAllWorkspaces(window->winId());
     window->show();
     window->raise();
+    if (backdropWorkspaces_) backdropWorkspaces_->showOnAllWorkspaces(window->winId());
     if (screenshotBackdropWindow_) screenshotBackdropWindow_->deleteLater();
     screenshotBackdropWindow_ = window;
 }

@@ -6,15 +6,15 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/PreferencesDomain.h"
 #include "engine/ModelManager.h"
 #include "platform/Alerts.h"
 #include "platform/KeyEventInjection.h"
 #include "platform/Runtime.h"
+#include "platform/WindowWorkspaces.h"
 #include "platform/Workspace.h"
-
-class QScreen;
 
 namespace vocalynx {
 
@@ -64,7 +64,8 @@ public:
         AlertPresenter& alerts;
     };
     using ContentFactory = std::function<QWidget*()>;
-    using ScreenChooser = std::function<QScreen*()>;
+    // The chosen screen's frame in window coordinates; none: no choice.
+    using ScreenChooser = std::function<std::optional<QRect>()>;
     using ModelManagerFactory = std::function<std::unique_ptr<ModelManager>()>;
 
     explicit WindowManager(Dependencies dependencies, QObject* parent = nullptr);
@@ -73,10 +74,12 @@ public:
     // The settings window's content, made anew for every new settings window (default: a
     // placeholder pane).
     void setSettingsContentFactory(ContentFactory factory);
-    // The screen the overlay would choose (default: none, so the primary screen is used) and the
-    // backdrop's content (default: plain black).
+    // The screen the overlay would choose (default: none, so the primary screen is used), the
+    // backdrop's content (default: plain black), and what keeps it on every workspace (default:
+    // nothing).
     void setScreenshotBackdropScreen(ScreenChooser chooser);
     void setScreenshotBackdropContentFactory(ContentFactory factory);
+    void setScreenshotBackdropWorkspaces(WindowWorkspaces* workspaces);
     // The onboarding's model manager (default: downloads into the models folder of the paths).
     void setModelManagerFactory(ModelManagerFactory factory);
 
@@ -94,7 +97,8 @@ public:
     // onboarding is complete.
     void showWhatsNewIfNeeded();
     void showWhatsNewWindow(const QString& version);
-    // Screenshot mode: a black window over the whole screen behind the panel.
+    // Screenshot mode: a black window over the whole chosen screen, on every workspace, above
+    // ordinary windows; the panel, shown after it, stays above it.
     void showScreenshotBackdrop();
 
     QWidget* onboardingWindow() const { return onboardingWindow_; }
@@ -121,6 +125,7 @@ private:
     ContentFactory settingsContent_;
     ScreenChooser backdropScreen_;
     ContentFactory backdropContent_;
+    WindowWorkspaces* backdropWorkspaces_ = nullptr;
     ModelManagerFactory modelManagers_;
 
     QPointer<HostWindow> onboardingWindow_;

@@ -81,9 +81,22 @@ TEST_F(CrashReportingTest, StartsWithTheTrimmedNameEnvironmentAndReleaseName) {
         EXPECT_EQ(r.options.environment, c.environment);
         EXPECT_EQ(r.options.release, c.release);
         EXPECT_EQ(r.options.autoSessionTracking, 1);
+        EXPECT_EQ(r.options.appHangTracking, 1);
+        EXPECT_EQ(r.options.appHangTimeoutMs, 5000u);
         EXPECT_EQ(r.options.databasePath, "/tmp/vocalynx-reports");
         EXPECT_NE(r.options.beforeSend, nullptr);
     }
+}
+
+TEST_F(CrashReportingTest, HangTrackingHearsHeartbeatsOnlyOnceStarted) {
+    sdk.appHangHeartbeat();
+    EXPECT_FALSE(sdk.tracksAppHangs());
+    EXPECT_EQ(standin::recorded().appHangHeartbeats, 0) << "nothing reaches an SDK that was not started";
+    ASSERT_TRUE(configure(info(kDSN)));
+    EXPECT_TRUE(sdk.tracksAppHangs());
+    sdk.appHangHeartbeat();
+    sdk.appHangHeartbeat();
+    EXPECT_EQ(standin::recorded().appHangHeartbeats, 2);
 }
 
 TEST_F(CrashReportingTest, ScopeCarriesPlatformTagsAndTheDeviceContext) {

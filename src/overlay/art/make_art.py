@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the overlay's pixel art (the cat frames and the title wordmark) as PNG files.
+"""Writes the overlay's pixel art (the cat frames and the title wordmark) as PNG files, and the
+application icon drawn from the idle cat (data/icons/hicolor/<size>/apps/vocalynx.png).
 
 The pictures are drawn here as character tables, one character a pixel. The cat is painted in
 dark tones on purpose: the sprite brightens and sharpens it when drawing, which turns these
@@ -149,11 +150,60 @@ def write_png(path, rows, palette):
         f.write(png)
 
 
+# The icon: the idle cat lit the way the panel draws it, on the panel's black with the corner
+# pixels cut, scaled up by whole pixels (nearest neighbour) to each size of the icon theme.
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
+ICON_DIR = os.path.join(HERE, "..", "..", "..", "data", "icons", "hicolor")
+
+
+def lit(colour):
+    """The sprite's brightening: 0.62 added to every channel, then contrast 1.1 about the middle."""
+    def adjust(channel):
+        c = min(1.0, channel / 255.0 + 0.62)
+        c = (c - 0.5) * 1.1 + 0.5
+        return int(round(max(0.0, min(1.0, c)) * 255))
+    r, g, b, a = colour
+    return (adjust(r), adjust(g), adjust(b), a)
+
+
+def icon_rows():
+    rows = []
+    last = len(BASE) - 1
+    for y, row in enumerate(BASE):
+        out = ""
+        for x, ch in enumerate(row):
+            corner = x in (0, len(row) - 1) and y in (0, last)
+            out += "." if corner else ("B" if ch == "." else ch)
+        rows.append(out)
+    return rows
+
+
+def icon_palette():
+    palette = {key: lit(colour) for key, colour in CAT_PALETTE.items() if key != "."}
+    palette["."] = (0, 0, 0, 0)
+    palette["B"] = (0, 0, 0, 255)
+    return palette
+
+
+def scaled(rows, factor):
+    out = []
+    for row in rows:
+        wide = "".join(ch * factor for ch in row)
+        out.extend([wide] * factor)
+    return out
+
+
 def main():
     for name, rows in FRAMES.items():
         assert len(rows) == 16 and all(len(r) == 16 for r in rows), name
         write_png(os.path.join(HERE, name + ".png"), rows, CAT_PALETTE)
     write_png(os.path.join(HERE, "VocalynxTitle.png"), title_rows(), TITLE_PALETTE)
+    rows, palette = icon_rows(), icon_palette()
+    for size in ICON_SIZES:
+        assert size % len(rows) == 0, size
+        folder = os.path.join(ICON_DIR, "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        write_png(os.path.join(folder, "vocalynx.png"), scaled(rows, size // len(rows)), palette)
 
 
 if __name__ == "__main__":

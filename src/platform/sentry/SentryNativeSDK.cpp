@@ -2,6 +2,8 @@
 
 #include <sentry.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
@@ -49,11 +51,24 @@ bool SentryNativeSDK::start(const Options& o) {
     // The SDK's own default is a folder in the working directory; keep its files with ours.
     sentry_options_set_database_path(options, databaseFolder_.toUtf8().constData());
     sentry_options_set_before_send(options, filterEvent, nullptr);
+#ifdef VOCALYNX_SENTRY_APP_HANGS
+    sentry_options_set_enable_app_hang_tracking(options, o.enableAppHangTracking ? 1 : 0);
+    sentry_options_set_app_hang_timeout(options, static_cast<uint64_t>(std::llround(o.appHangTimeout * 1000.0)));
+#endif
     if (sentry_init(options) != 0) return false;  // the SDK owns the options either way
+#ifdef VOCALYNX_SENTRY_APP_HANGS
+    tracksAppHangs_ = o.enableAppHangTracking;
+#endif
     // Ends the session as a clean exit and sends what is queued when the program returns normally.
     static std::once_flag atExit;
     std::call_once(atExit, [] { std::atexit(closeAtExit); });
     return true;
+}
+
+void SentryNativeSDK::appHangHeartbeat() {
+#ifdef VOCALYNX_SENTRY_APP_HANGS
+    if (tracksAppHangs_) sentry_app_hang_heartbeat();
+#endif
 }
 
 void SentryNativeSDK::setTag(const QString& key, const QString& value) {

@@ -6,12 +6,15 @@
 namespace vocalynx {
 
 // Crash reporting through the native Sentry SDK's C interface. Built only when the SDK is
-// installed (and, in the tests, against a recording stand-in of the few functions it calls).
+// installed (and, in the tests, against a recording stand-in of the functions it calls).
 //
-// Options without a counterpart in the native SDK: crash events always carry the crashing
-// thread's stack (attachStacktrace), hangs are noticed by our own main-thread watchdog rather
-// than by the SDK (enableAppHangTracking), and swizzling does not exist outside Apple platforms.
-// No personal data is attached by default, and the event filter removes the user in any case.
+// Of the options, the data source name, environment, release, session tracking and the event
+// filter map onto the SDK's own setters, and hang tracking does too on an SDK that has its hang
+// monitor (heartbeats from the main thread; see tracksAppHangs). The others have no counterpart
+// here: crash events always carry the crashing thread's stack and the SDK has no switch for
+// stacks on other events (attachStacktrace); swizzling exists only on Apple platforms
+// (enableSwizzling); and the SDK has no personal-data switch on Linux, where it attaches none by
+// default (sendDefaultPii false), while the event filter removes the user in any case.
 class SentryNativeSDK final : public CrashReportingSDK {
 public:
     // databaseFolder: where the SDK keeps reports and sessions until they are sent.
@@ -21,9 +24,12 @@ public:
     void setTag(const QString& key, const QString& value) override;
     void setContext(const QString& key, const QVariantMap& value) override;
     void addBreadcrumb(const QString& level, const QString& category) override;
+    bool tracksAppHangs() const override { return tracksAppHangs_; }
+    void appHangHeartbeat() override;
 
 private:
     QString databaseFolder_;
+    bool tracksAppHangs_ = false;
 };
 
 }  // namespace vocalynx

@@ -81,6 +81,8 @@ void sentry_options_set_before_send(sentry_options_t* o, sentry_event_function_t
     o->values.beforeSend = f;
     o->values.beforeSendClosure = closure;
 }
+void sentry_options_set_enable_app_hang_tracking(sentry_options_t* o, int v) { o->values.appHangTracking = v; }
+void sentry_options_set_app_hang_timeout(sentry_options_t* o, uint64_t v) { o->values.appHangTimeoutMs = v; }
 int sentry_init(sentry_options_t* o) {
     ++state.initCalls;
     state.options = o->values;
@@ -91,6 +93,8 @@ int sentry_close(void) {
     ++state.closeCalls;
     return 0;
 }
+
+void sentry_app_hang_heartbeat(void) { ++state.appHangHeartbeats; }
 
 void sentry_set_tag(const char* key, const char* value) { state.tags[key] = value; }
 void sentry_set_context(const char* key, sentry_value_t value) {

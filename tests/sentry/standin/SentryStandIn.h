@@ -12,6 +12,8 @@ namespace sentry_standin {
 struct Options {
     std::string dsn, environment, release, databasePath;
     int autoSessionTracking = -1;  // -1: never set
+    int appHangTracking = -1;      // -1: never set
+    uint64_t appHangTimeoutMs = 0;
     sentry_event_function_t beforeSend = nullptr;
     void* beforeSendClosure = nullptr;
 };
@@ -23,6 +25,7 @@ struct Recorded {
     std::map<std::string, std::string> tags;
     std::map<std::string, std::string> contexts;     // described, see describe()
     std::vector<std::string> breadcrumbs;            // described
+    int appHangHeartbeats = 0;
 };
 
 Recorded& recorded();

@@ -23,12 +23,15 @@ void sentry_options_set_release(sentry_options_t* options, const char* release);
 void sentry_options_set_auto_session_tracking(sentry_options_t* options, int enabled);
 void sentry_options_set_database_path(sentry_options_t* options, const char* path);
 void sentry_options_set_before_send(sentry_options_t* options, sentry_event_function_t function, void* closure);
+void sentry_options_set_enable_app_hang_tracking(sentry_options_t* options, int enabled);
+void sentry_options_set_app_hang_timeout(sentry_options_t* options, uint64_t timeout_ms);
 int sentry_init(sentry_options_t* options);
 int sentry_close(void);
 
 void sentry_set_tag(const char* key, const char* value);
 void sentry_set_context(const char* key, sentry_value_t value);
 void sentry_add_breadcrumb(sentry_value_t breadcrumb);
+void sentry_app_hang_heartbeat(void);
 
 sentry_value_t sentry_value_new_object(void);
 sentry_value_t sentry_value_new_string(const char* value);

@@ -1,8 +1,15 @@
-// The launch road's crash reporting, updater, agent monitor, watchdog and update-check observer.
+// The launch road's crash reporting, updater, agent monitor, gesture engine, stop hot key, gesture
+// callback, speech warm-up, watchdog and update-check observer, and the order they come up in.
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
+#include "FakeAudioPlayback.h"
+#include "FakeClipboard.h"
 #include "FakeDictationControl.h"
+#include "FakeKeyEventInjection.h"
+#include "FakeRemoteCommands.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
 #include "app/AppDelegate.h"
@@ -33,7 +40,55 @@ public:
     void setTag(const QString&, const QString&) override {}
     void setContext(const QString&, const QVariantMap&) override {}
     void addBreadcrumb(const QString&, const QString&) override {}
+    bool tracksAppHangs() const override { return !started.isEmpty(); }
+    void appHangHeartbeat() override { ++heartbeats; }
     QStringList started;
+    int heartbeats = 0;
+};
+
+// Hot keys that write a line into the launch's log when one is registered, and emit a gesture
+// there: no callback may be set yet at that step.
+class LoggingHotKeys final : public GlobalHotKeys {
+public:
+    explicit LoggingHotKeys(Logger& log) : log_(log) {}
+    bool installHandler(Handler) override { return true; }
+    std::optional<Ref> registerHotKey(uint32_t keyCode, uint32_t modifiers, HotKeyID) override {
+        ++registrations;
+        log_.line(QStringLiteral("[test] hot key registered ") + QString::number(keyCode) + QStringLiteral("/0x") +
+                  QString::number(modifiers, 16));
+        if (onRegister) onRegister();
+        return registrations;
+    }
+    void unregisterHotKey(Ref) override {}
+    int registrations = 0;
+    std::function<void()> onRegister;
+
+private:
+    Logger& log_;
+};
+
+// Stands in for the process launcher: the warm-up looks for the speech program through it (and
+// finds none). At that moment it writes a line and runs a probe.
+class WarmUpProbe final : public ProcessLauncher {
+public:
+    explicit WarmUpProbe(Logger& log) : log_(log) {}
+    std::shared_ptr<ChildProcess> launch(const LaunchCommand&, QString* error) override {
+        looked();
+        if (error) *error = QStringLiteral("no such program");
+        return nullptr;
+    }
+    std::optional<RunOutput> run(const QString&, const QStringList&, QString*) override {
+        looked();
+        return std::nullopt;
+    }
+    std::function<void()> onLook;
+
+private:
+    void looked() {
+        log_.line(QStringLiteral("[test] warm-up looks for the speech program"));
+        if (onLook) onLook();
+    }
+    Logger& log_;
 };
 
 // Counts the checks the user asks for, behind the Linux updater's settings.
@@ -50,7 +105,9 @@ private:
 
 struct ServicesFixture {
     explicit ServicesFixture(QMap<QString, QString> info = TestRuntime::defaultInfo())
-        : rt(InfoDictionary(std::move(info))), standard(rt.paths().config, rt.log) {}
+        : rt(InfoDictionary(std::move(info))), standard(rt.paths().config, rt.log) {
+        QDir().mkpath(rt.paths().temp);
+    }
 
     std::unique_ptr<AppDelegate> launch(std::optional<ScreenshotMode> mode = std::nullopt) {
         AppDelegate::Components c{rt.runtime(), processes, config, standard, engine, {}, {}};
@@ -58,6 +115,9 @@ struct ServicesFixture {
         c.makeUpdaterController = [this](UpdaterDelegate&) { return std::make_unique<CountingUpdater>(userChecks); };
         c.agentMonitor = &monitor;
         c.watchdog = &watchdog;
+        c.gestureEngine = &gestures;
+        c.gestureRouter = &router;
+        c.stopRecordingShortcut = &stopShortcut;
         auto delegate = std::make_unique<AppDelegate>(std::move(c), mode);
         delegate->applicationDidFinishLaunching();
         return delegate;
@@ -69,12 +129,23 @@ struct ServicesFixture {
     StandardDefaults standard;
     FakeSoundOutput output;
     SoundFeedback sounds{config, output};
-    WhisperEngine engine{{rt.runtime(), config, sounds}};
+    WarmUpProbe launcher{rt.log};
+    WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
     RecordingSDK sdk;
     NoBus bus;
     AgentMonitor monitor{rt.runtime(), bus, sounds};
     FakeDictationControl watchedEngine;
     MainThreadWatchdog watchdog{rt.runtime(), watchedEngine};
+    FakeRemoteCommands commands;
+    FakeAudioPlayback audio;
+    GestureEngine gestures{{rt.runtime(), commands, commands, audio}};
+    FakeKeyEventInjection keys;
+    FakeClipboard clipboard;
+    TextInjector injector{rt.runtime(), keys, clipboard};
+    ActionExecutor executor{config, watchedEngine, injector, keys, sounds, rt.runtime()};
+    GestureRouter router{config, executor};
+    LoggingHotKeys hotKeys{rt.log};
+    StopRecordingShortcutManager stopShortcut{config, watchedEngine, hotKeys};
     int userChecks = 0;
 };
 
@@ -82,16 +153,38 @@ struct ServicesFixture {
 
 TEST(LaunchRoadServices, NormalLaunchStartsThemInOrder) {
     ServicesFixture f;
+    // A gesture emitted while the hot key is registered finds no callback yet; one emitted when the
+    // warm-up starts finds it set.
+    f.hotKeys.onRegister = [&f] { f.gestures.emitGesture(GestureType::triple); };
+    f.launcher.onLook = [&f] { f.gestures.emitGesture(GestureType::double_); };
     auto delegate = f.launch();
     const QStringList lines = f.rt.log.lines();
+    const auto at = [&lines](const QString& part) {
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(part)) return i;
+        return -1;
+    };
     const int sentry = lines.indexOf("[Vocalynx] Sentry disabled: SentryDSN is empty");
     const int updater = lines.indexOf("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false");
     const int monitor = lines.indexOf("[Vocalynx] AgentMonitor started, listening for agent events");
+    const int gestures = lines.indexOf("[Vocalynx] Silent AVAudioPlayer running: true");
+    const int hotKey = at("[test] hot key registered ");
+    const int warmUp = at("[test] warm-up looks for the speech program");
+    const int entry = at("[Vocalynx][GestureEntry] ");
     const int watchdog = lines.indexOf("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)");
-    EXPECT_EQ(sentry, 0) << lines.join('\n').toStdString();
-    EXPECT_LT(sentry, updater);
-    EXPECT_LT(updater, monitor);
-    EXPECT_LT(monitor, watchdog);
+    const std::string all = lines.join('\n').toStdString();
+    EXPECT_EQ(sentry, 0) << all;
+    EXPECT_LT(sentry, updater) << all;
+    EXPECT_LT(updater, monitor) << all;
+    EXPECT_LT(monitor, gestures) << all;
+    ASSERT_GE(hotKey, 0) << "the stop hot key is registered at launch\n" << all;
+    EXPECT_EQ(f.hotKeys.registrations, 1);
+    EXPECT_LT(gestures, hotKey) << all;
+    ASSERT_GE(warmUp, 0) << all;
+    EXPECT_LT(hotKey, warmUp) << all;
+    ASSERT_EQ(entry, warmUp + 1) << "the gesture callback is set after the hot key and before the warm-up\n" << all;
+    EXPECT_TRUE(lines[entry].endsWith(" event=double state=idle")) << all;
+    EXPECT_LT(warmUp, watchdog) << all;
     EXPECT_TRUE(f.watchdog.isRunning());
     ASSERT_NE(delegate->updaterController(), nullptr);
 
@@ -112,6 +205,18 @@ TEST(LaunchRoadServices, CrashReportingStartsFirstWhenTheBuildHasADataSourceName
     auto delegate = f.launch();
     EXPECT_EQ(f.sdk.started, QStringList{"https://key@sentry.example/1"});
     EXPECT_EQ(f.rt.log.countPart("Sentry disabled"), 0);
+    // Its hang monitor hears from the main thread at once and then every second.
+    EXPECT_EQ(f.sdk.heartbeats, 1);
+    f.rt.time.advance(3.0);
+    EXPECT_EQ(f.sdk.heartbeats, 4);
+}
+
+TEST(LaunchRoadServices, WithoutCrashReportingNoHeartbeatIsSent) {
+    ServicesFixture f;
+    auto delegate = f.launch();
+    f.rt.time.advance(3.0);
+    EXPECT_TRUE(f.sdk.started.isEmpty());
+    EXPECT_EQ(f.sdk.heartbeats, 0);
 }
 
 TEST(LaunchRoadServices, ScreenshotModeStartsNoneOfThem) {
@@ -123,6 +228,8 @@ TEST(LaunchRoadServices, ScreenshotModeStartsNoneOfThem) {
     EXPECT_FALSE(f.watchdog.isRunning());
     EXPECT_EQ(f.rt.log.countPart("[Vocalynx][Sparkle]"), 0);
     EXPECT_EQ(f.rt.log.countPart("AgentMonitor"), 0);
+    EXPECT_EQ(f.hotKeys.registrations, 0);
+    EXPECT_EQ(f.commands.order.size(), 0u) << "no gesture engine";
     f.rt.notifications.post("vocalynxCheckForUpdates");
     EXPECT_EQ(f.userChecks, 0);
 }

@@ -233,9 +233,9 @@ TEST(ScreenshotBackdrop, CoversTheChosenScreenWithoutTakingInput) {
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_TRUE(screen);
     int asked = 0;
-    f.windows.setScreenshotBackdropScreen([&asked]() -> QScreen* {
+    f.windows.setScreenshotBackdropScreen([&asked]() -> std::optional<QRect> {
         ++asked;
-        return nullptr;  // the overlay found no screen: the primary one is used
+        return std::nullopt;  // the overlay found no screen: the primary one is used
     });
     f.windows.showScreenshotBackdrop();
     QWidget* backdrop = f.windows.screenshotBackdropWindow();
