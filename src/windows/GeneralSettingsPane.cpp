@@ -104,10 +104,14 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     phraseField_->setFixedWidth(140);
     phraseField_->setFont(ui::bodyFont());
     // The rounded-border field.
+    const QColor accent = ui::accent();
     phraseField_->setStyleSheet(QStringLiteral(
         "QLineEdit { background: white; border: 1px solid rgba(0,0,0,0.18); border-radius: 5px;"
         " padding: 2px 5px; color: rgba(0,0,0,0.85); }"
-        "QLineEdit:focus { border: 1px solid rgba(0,122,255,0.7); }"));
+        "QLineEdit:focus { border: 1px solid rgba(%1,%2,%3,0.7); }")
+                                    .arg(accent.red())
+                                    .arg(accent.green())
+                                    .arg(accent.blue()));
     phraseField_->setText(ConfigStore::kDefaultVoicePhrase);
     // Every edit is stored at once; Return stores the current text again.
     connect(phraseField_, &QLineEdit::textEdited, this,

@@ -68,6 +68,7 @@ QString WhatsNewView::titleText(const QString& version) { return QStringLiteral(
 WhatsNewView::WhatsNewView(QString version, std::function<void()> onDismiss, QWidget* parent)
     : QWidget(parent), version_(std::move(version)), onDismiss_(std::move(onDismiss)) {
     setFixedSize(420, 390);
+    style::useAccentForSelection(this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
