@@ -122,8 +122,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     recording->addRow(phraseRow);
 
     auto* note = makeLabel(QStringLiteral("可以使用键盘快捷键，或说出口令来结束一次录音。"), ui::footnoteFont(), ui::secondary());
-    note->setWordWrap(true);
-    recording->addRow(note);
+    recording->addFootnote(note);
 
     // Headset gestures: a fixed legend, whatever the stored mappings are.
     FormSection* gestures = addSection(QStringLiteral("耳机手势"));
@@ -136,8 +135,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     gestures->addRow(legend);
     auto* gestureNote = makeLabel(QStringLiteral("Vocalynx运行时，音乐控制只在悬浮面板里提供，不占用耳机手势。"),
                                   ui::footnoteFont(), ui::secondary());
-    gestureNote->setWordWrap(true);
-    gestures->addRow(gestureNote);
+    gestures->addFootnote(gestureNote);
 
     // The voice model.
     FormSection* model = addSection(QStringLiteral("语音模型"));
