@@ -51,13 +51,7 @@ GroupedForm::GroupedForm(QWidget* parent) : QScrollArea(parent) {
     layout_->setSpacing(18);
     layout_->addStretch(1);
     setWidget(content_);
-    // A thin rounded thumb on a clear track, no arrow buttons.
-    verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0px; }"
-        "QScrollBar::handle:vertical { background: rgba(0,0,0,64); border-radius: 3px; min-height: 24px; }"
-        "QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: rgba(0,0,0,110); }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; border: none; background: none; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    useThinScrollBar(verticalScrollBar());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ui::windowBackground());
     setPalette(pal);
@@ -205,6 +199,15 @@ void PushButton::paintEvent(QPaintEvent*) {
     p.setPen(text);
     p.setFont(font());
     p.drawText(rect().adjusted(0, 0, 0, -1), Qt::AlignCenter, this->text());
+}
+
+void useThinScrollBar(QScrollBar* bar) {
+    bar->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0px; }"
+        "QScrollBar::handle:vertical { background: rgba(0,0,0,64); border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: rgba(0,0,0,110); }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; border: none; background: none; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QScrollArea>
+
+class QScrollBar;
 #include <QVBoxLayout>
 
 namespace vocalynx {
@@ -91,6 +93,10 @@ protected:
 private:
     bool prominent_;
 };
+
+// Gives a vertical scroll bar the forms' look: a thin rounded thumb on a clear track, no arrow
+// buttons.
+void useThinScrollBar(QScrollBar* bar);
 
 // A one-line text label in a font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);

@@ -11,6 +11,9 @@
 #include <QLayout>
 #include <QWidget>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -47,6 +50,21 @@ inline QImage renderArtifact(QWidget& widget, const QString& name) {
     QDir().mkpath(QStringLiteral(VOCALYNX_ARTIFACTS_DIR));
     image.save(QStringLiteral(VOCALYNX_ARTIFACTS_DIR "/") + name + QStringLiteral(".png"));
     return image;
+}
+
+// Whether the vertical scroll bar draws arrow buttons at its ends.
+inline bool hasArrowButtons(QScrollBar* bar) {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    for (QStyle::SubControl arrow : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
+        if (!bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, arrow, bar).isEmpty()) return true;
+    return false;
 }
 
 class SettingsFixture : public ::testing::Test {
