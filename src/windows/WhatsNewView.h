@@ -14,8 +14,6 @@ class NoteText : public QWidget {
 public:
     NoteText(QString text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
     QString text() const { return text_; }
-    // The distance from one line's baseline to the next.
-    double linePitch() const { return pitch_; }
     int lineCount(int width) const;
     // Puts the first baseline as low as the other text's, so a bullet lines up with its item.
     void shareBaselineWith(const NoteText& other);
@@ -33,7 +31,7 @@ private:
     QColor color_;
     double inkAscent_ = 0;   // highest glyph top above the baseline
     double inkDescent_ = 0;  // lowest glyph bottom below the baseline
-    double pitch_ = 0;
+    double pitch_ = 0;       // from one baseline to the next
 };
 
 // One titled list of release notes.
