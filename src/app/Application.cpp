@@ -14,6 +14,7 @@
 #include "core/TextInjector.h"
 #include "engine/ColiOrphanCleanup.h"
 #include "engine/WhisperEngine.h"
+#include "windows/AlertDialog.h"
 #include "windows/SettingsEnvironment.h"
 #include "windows/SettingsView.h"
 #include "gestures/GestureEngine.h"
@@ -155,7 +156,7 @@ struct Services {
 #endif
     // Windows and alerts.
     QtUrlOpener urls;
-    QtAlertPresenter alerts{log};
+    DialogAlertPresenter alerts{log};
     WindowManager windows{{runtime, standardDefaults, keyInjection, urls, alerts}};
 };
 }  // namespace

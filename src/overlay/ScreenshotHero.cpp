@@ -1,6 +1,7 @@
 #include "overlay/ScreenshotHero.h"
 
 #include "overlay/OverlayEffects.h"
+#include "overlay/ScreenshotMode.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -34,11 +35,11 @@ QLinearGradient evenGradient(QPointF from, QPointF to, std::initializer_list<QCo
     return gradient;
 }
 
-const QString kTypedSentence = QStringLiteral("把这段想法整理成发布说明，语气轻松一点。");
-
 }  // namespace
 
 namespace hero {
+
+QString typedSentence() { return ScreenshotMode::stagedEngine(ScreenshotMode::State::recording).previewText; }
 
 void paintBackdrop(QPainter& painter, const QRectF& rect) {
     const double w = rect.width(), h = rect.height();
@@ -207,7 +208,7 @@ void paintTypedCard(QPainter& painter, const QRectF& rect) {
     painter.setFont(systemFont(22, QFont::Medium));
     painter.setPen(QColor::fromRgbF(1, 1, 1, 0.9f));
     painter.drawText(QRectF(inner.left(), inner.top() + labelHeight + 10, inner.width(), inner.bottom() - inner.top() - labelHeight - 10),
-                     Qt::AlignLeft | Qt::AlignVCenter, kTypedSentence);
+                     Qt::AlignLeft | Qt::AlignVCenter, typedSentence());
     strokeInside(painter, frame, 22, 1, QColor::fromRgbF(1, 1, 1, 0.12f));
     painter.restore();
 }

@@ -23,6 +23,9 @@ void paintMenuBar(QPainter& painter, const QRectF& rect);
 void paintTerminalWindow(QPainter& painter, const QRectF& rect);
 void paintTypedCard(QPainter& painter, const QRectF& rect);
 
+// The sentence the typed card shows: the words the recording state stages in the panel.
+QString typedSentence();
+
 constexpr double kMenuBarHeight = 38;
 constexpr QSizeF kTerminalSize{920, 480};
 constexpr double kTypedCardWidth = 980;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 
 #include "windows/SettingsStyle.h"
@@ -50,6 +51,7 @@ GroupedForm::GroupedForm(QWidget* parent) : QScrollArea(parent) {
     layout_->setSpacing(18);
     layout_->addStretch(1);
     setWidget(content_);
+    useThinScrollBar(verticalScrollBar());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ui::windowBackground());
     setPalette(pal);
@@ -63,6 +65,8 @@ FormSection* GroupedForm::addSection(const QString& header) {
     layout_->insertWidget(layout_->count() - 1, section);
     return section;
 }
+
+void GroupedForm::setSectionSpacing(int points) { layout_->setSpacing(points); }
 
 void GroupedForm::setBottomInset(int points) {
     auto m = layout_->contentsMargins();
@@ -94,6 +98,12 @@ void FormSection::addRow(QWidget* row) {
     row->setContentsMargins(10, 7, 10, 7);
     row->setMinimumHeight(36);
     rows_->addWidget(row);
+}
+
+void FormSection::addFootnote(QLabel* note) {
+    note->setWordWrap(true);
+    addRow(note);
+    note->setMinimumHeight(0);
 }
 
 QWidget* FormSection::addRow(QLayout* layout) {
@@ -189,6 +199,15 @@ void PushButton::paintEvent(QPaintEvent*) {
     p.setPen(text);
     p.setFont(font());
     p.drawText(rect().adjusted(0, 0, 0, -1), Qt::AlignCenter, this->text());
+}
+
+void useThinScrollBar(QScrollBar* bar) {
+    bar->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 1px 2px 0px; }"
+        "QScrollBar::handle:vertical { background: rgba(0,0,0,64); border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: rgba(0,0,0,110); }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; border: none; background: none; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
 }
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {

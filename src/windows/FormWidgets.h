@@ -6,13 +6,16 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QScrollArea>
+
+class QScrollBar;
 #include <QVBoxLayout>
 
 namespace vocalynx {
 
 class FormSection;
 
-// A vertically scrolling form of sections, in the grouped style.
+// A vertically scrolling form of sections, in the grouped style. When the sections do not fit, a
+// thin scroll bar without arrow buttons appears at the right edge.
 class GroupedForm : public QScrollArea {
     Q_OBJECT
 public:
@@ -21,6 +24,8 @@ public:
     FormSection* addSection(const QString& header = {});
     // Room below the form that the scroll area keeps free (for a line inset at the bottom).
     void setBottomInset(int points);
+    // The space between two sections (18 unless set).
+    void setSectionSpacing(int points);
 
 private:
     QWidget* content_;
@@ -35,6 +40,8 @@ public:
     void addRow(QWidget* row);
     // Appends a row made of a horizontal layout.
     QWidget* addRow(QLayout* layout);
+    // Appends a row of small explanatory text: as tall as its lines, not as a control row.
+    void addFootnote(QLabel* note);
     const QString& header() const { return header_; }
 
 private:
@@ -86,6 +93,10 @@ protected:
 private:
     bool prominent_;
 };
+
+// Gives a vertical scroll bar the forms' look: a thin rounded thumb on a clear track, no arrow
+// buttons.
+void useThinScrollBar(QScrollBar* bar);
 
 // A one-line text label in a font and colour.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);

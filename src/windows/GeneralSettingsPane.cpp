@@ -104,10 +104,14 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     phraseField_->setFixedWidth(140);
     phraseField_->setFont(ui::bodyFont());
     // The rounded-border field.
+    const QColor accent = ui::accent();
     phraseField_->setStyleSheet(QStringLiteral(
         "QLineEdit { background: white; border: 1px solid rgba(0,0,0,0.18); border-radius: 5px;"
         " padding: 2px 5px; color: rgba(0,0,0,0.85); }"
-        "QLineEdit:focus { border: 1px solid rgba(0,122,255,0.7); }"));
+        "QLineEdit:focus { border: 1px solid rgba(%1,%2,%3,0.7); }")
+                                    .arg(accent.red())
+                                    .arg(accent.green())
+                                    .arg(accent.blue()));
     phraseField_->setText(ConfigStore::kDefaultVoicePhrase);
     // Every edit is stored at once; Return stores the current text again.
     connect(phraseField_, &QLineEdit::textEdited, this,
@@ -118,8 +122,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     recording->addRow(phraseRow);
 
     auto* note = makeLabel(QStringLiteral("可以使用键盘快捷键，或说出口令来结束一次录音。"), ui::footnoteFont(), ui::secondary());
-    note->setWordWrap(true);
-    recording->addRow(note);
+    recording->addFootnote(note);
 
     // Headset gestures: a fixed legend, whatever the stored mappings are.
     FormSection* gestures = addSection(QStringLiteral("耳机手势"));
@@ -132,8 +135,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     gestures->addRow(legend);
     auto* gestureNote = makeLabel(QStringLiteral("Vocalynx运行时，音乐控制只在悬浮面板里提供，不占用耳机手势。"),
                                   ui::footnoteFont(), ui::secondary());
-    gestureNote->setWordWrap(true);
-    gestures->addRow(gestureNote);
+    gestures->addFootnote(gestureNote);
 
     // The voice model.
     FormSection* model = addSection(QStringLiteral("语音模型"));

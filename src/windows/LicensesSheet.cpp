@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -163,6 +164,7 @@ LicensesSheet::LicensesSheet(std::function<bool(const QUrl&)> openUrl, QWidget* 
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    useThinScrollBar(scroll->verticalScrollBar());
     auto* list = new QWidget;
     auto* entries = new QVBoxLayout(list);
     entries->setContentsMargins(16, 16, 16, 16);

@@ -72,9 +72,13 @@ void ModelStatusRow::checkModelReady() {
     const SpeechModelFiles files(env_.runtime.paths.home);
     MainQueue& main = env_.runtime.main;
     std::shared_ptr<Link> link = link_;
-    env_.runtime.queues.global(QoS::UserInitiated).post([program, files, &main, link] {
+    const unsigned fetch = fetchGeneration_;
+    env_.runtime.queues.global(QoS::UserInitiated).post([program, files, &main, link, fetch] {
         const bool ready = isModelReady(program, files);
-        postToRow(main, link, [ready](ModelStatusRow& row) {
+        postToRow(main, link, [ready, fetch](ModelStatusRow& row) {
+            // A fetch started since this check began (or still running) removes and rewrites the
+            // model: the answer is stale, and readiness keeps its value until the fetch's own check.
+            if (row.isDownloading_ || row.fetchGeneration_ != fetch) return;
             row.isReady_ = ready;
             row.refresh();
         });
@@ -84,6 +88,7 @@ void ModelStatusRow::checkModelReady() {
 void ModelStatusRow::startModelDownload() {
     if (isDownloading_) return;
     isDownloading_ = true;
+    ++fetchGeneration_;
     downloadError_.reset();
     downloadProgress_ = QStringLiteral("准备下载…");
     refresh();

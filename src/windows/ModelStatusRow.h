@@ -67,6 +67,7 @@ private:
     NotificationCenter::Token failureObserver_ = 0;
     bool isReady_ = false;
     bool isDownloading_ = false;
+    unsigned fetchGeneration_ = 0;  // counts fetches, so a check that overlapped one is dropped
     QString downloadProgress_;
     std::optional<QString> downloadError_;
     QLabel* status_;

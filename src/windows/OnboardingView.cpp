@@ -263,6 +263,7 @@ void GestureConfigStep::showEvent(QShowEvent* event) {
 OnboardingView::OnboardingView(Dependencies dependencies, std::function<void()> onComplete, QWidget* parent)
     : QWidget(parent), deps_(std::move(dependencies)), onComplete_(std::move(onComplete)) {
     setFixedSize(480, 360);
+    style::useAccentForSelection(this);
     stack_ = new QVBoxLayout(this);
     stack_->setContentsMargins(32, 32, 32, 32);
     stack_->setSpacing(24);

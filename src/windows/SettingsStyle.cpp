@@ -9,7 +9,7 @@ QColor secondary() { return QColor(0, 0, 0, 128); }
 QColor tertiary() { return QColor(0, 0, 0, 66); }
 QColor quaternaryFill() { return QColor(0, 0, 0, 13); }
 
-QColor accent() { return QColor(0x00, 0x7A, 0xFF); }
+QColor accent() { return QColor::fromRgba(kAccentRgb); }
 QColor gray() { return QColor(0x8E, 0x8E, 0x93); }
 QColor green() { return QColor(0x28, 0xCD, 0x41); }
 QColor red() { return QColor(0xFF, 0x3B, 0x30); }

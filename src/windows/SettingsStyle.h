@@ -13,7 +13,9 @@ QColor secondary();                    // secondary label
 QColor tertiary();
 QColor quaternaryFill();               // key caps and other faint fills
 
-// Standard named colours.
+// The one accent colour of every window: prominent buttons, switches, the recorder's border,
+// focus rings, progress bars and selections.
+inline constexpr QRgb kAccentRgb = 0xFF007AFF;
 QColor accent();
 QColor gray();
 QColor green();

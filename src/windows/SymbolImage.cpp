@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QtMath>
 #include <functional>
 #include <map>
@@ -315,6 +316,23 @@ void checkmarkCircle(Canvas& c) {
     });
 }
 
+// A filled, softly rounded warning triangle with the exclamation mark cut out.
+void warningTriangle(Canvas& c) {
+    QPainterPath triangle;
+    triangle.moveTo(12, 2.6);
+    triangle.lineTo(22.4, 20.6);
+    triangle.lineTo(1.6, 20.6);
+    triangle.closeSubpath();
+    QPainterPathStroker rounding;
+    rounding.setWidth(2.4);
+    rounding.setJoinStyle(Qt::RoundJoin);
+    QPainterPath shape = triangle.united(rounding.createStroke(triangle));
+    QPainterPath mark;
+    mark.addRoundedRect(QRectF(10.75, 8.2, 2.5, 7.0), 1.2, 1.2);
+    mark.addEllipse(QPointF(12, 17.6), 1.4, 1.4);
+    c.fill(shape.subtracted(mark));
+}
+
 using Painter = std::function<void(Canvas&)>;
 
 const std::map<QString, Painter>& painters() {
@@ -339,6 +357,7 @@ const std::map<QString, Painter>& painters() {
         {QStringLiteral("airpodspro"), airpods},
         {QStringLiteral("accessibility"), accessibilityFigure},
         {QStringLiteral("checkmark.circle.fill"), checkmarkCircle},
+        {QStringLiteral("exclamationmark.triangle.fill"), warningTriangle},
     };
     return table;
 }

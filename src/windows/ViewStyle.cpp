@@ -5,6 +5,8 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include "windows/SettingsStyle.h"
+
 namespace vocalynx::style {
 
 QFont systemFont(int pixelSize, QFont::Weight weight) {
@@ -44,13 +46,21 @@ QPushButton* prominentButton(const QString& text, QWidget* parent, bool large) {
     button->setDefault(true);
     button->setFont(systemFont(large ? 15 : 13));
     const QString padding = large ? QStringLiteral("5px 22px") : QStringLiteral("4px 16px");
-    button->setStyleSheet(QStringLiteral("QPushButton { background-color: palette(highlight); color: palette(highlighted-text);"
+    const QColor accent = ui::accent();
+    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %2; color: white;"
                                          " border: none; border-radius: 6px; padding: %1; }"
-                                         "QPushButton:pressed { background-color: palette(dark); }"
-                                         "QPushButton:disabled { background-color: palette(mid); }")
-                              .arg(padding));
+                                         "QPushButton:pressed { background-color: %3; }"
+                                         "QPushButton:disabled { background-color: rgba(0,0,0,25); color: rgba(0,0,0,64); }")
+                              .arg(padding, accent.name(), accent.darker(115).name()));
     button->setCursor(Qt::PointingHandCursor);
     return button;
+}
+
+void useAccentForSelection(QWidget* widget) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Highlight, ui::accent());
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    widget->setPalette(p);
 }
 
 QPushButton* defaultButton(const QString& text, QWidget* parent) {

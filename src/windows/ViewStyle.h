@@ -21,5 +21,8 @@ QPushButton* prominentButton(const QString& text, QWidget* parent = nullptr, boo
 QPushButton* defaultButton(const QString& text, QWidget* parent = nullptr);
 // The dimmed text colour of the palette.
 QColor secondaryColor(const QWidget* widget = nullptr);
+// Makes the accent colour the selection colour of the widget and its children, so progress bars,
+// radio buttons and list selections share the prominent buttons' colour.
+void useAccentForSelection(QWidget* widget);
 
 }  // namespace vocalynx::style

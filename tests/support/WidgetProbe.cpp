@@ -9,6 +9,7 @@ namespace vocalynx::test {
 
 QImage saveArtifact(QWidget& widget, const QString& name) {
     widget.ensurePolished();
+    if (QLayout* outer = widget.window()->layout()) outer->activate();
     if (widget.layout()) widget.layout()->activate();
     QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2);

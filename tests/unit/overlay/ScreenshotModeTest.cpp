@@ -5,9 +5,17 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "FakeProcessTable.h"
 #include "LiveRuntime.h"
+#include "OverlayFixture.h"
 #include "RecordingLogger.h"
+#include "WidgetProbe.h"
+#include "app/AppDelegate.h"
+#include "overlay/NotchOverlayView.h"
+#include "overlay/OverlayPanelController.h"
+#include "overlay/ScreenshotHero.h"
 #include "overlay/ScreenshotMode.h"
+#include "overlay/StatusViews.h"
 
 namespace vocalynx::test {
 namespace {
@@ -71,6 +79,43 @@ TEST(ScreenshotStaging, EachStateWritesItsRow) {
     EXPECT_EQ(transcribing.state, RecordingState::transcribing);
     EXPECT_FALSE(transcribing.micReady) << "no connecting cat while transcribing";
     EXPECT_FALSE(transcribing.previewText.isEmpty());
+}
+
+// The live scene as the application starts it: the panel at the notch shows the staged words in
+// its status row, the same words the exported picture shows.
+TEST(ScreenshotLiveScene, ThePanelShowsTheStagedWords) {
+    for (State state : {State::recording, State::transcribing}) {
+        SCOPED_TRACE(ScreenshotMode::stateName(state).toStdString());
+        EngineFixture f;
+        FakeProcessTable processes;
+        StandardDefaults standard(f.rt.paths().config, f.rt.log);
+        FakeScreenList screens;
+        screens.list = {notchedLaptopScreen()};
+        FakePointer pointer;
+        AppDelegate::Components components{f.rt.runtime(), processes, f.config, standard, f.engine, {}, {}};
+        components.screens = &screens;
+        components.pointer = &pointer;
+        AppDelegate delegate(components, ScreenshotMode{state, std::nullopt});
+        delegate.applicationDidFinishLaunching();
+        f.rt.time.advance(2.0);
+        ASSERT_NE(delegate.overlayPanel(), nullptr);
+        const QString staged = ScreenshotMode::stagedEngine(state).previewText;
+        ASSERT_FALSE(staged.isEmpty());
+        QWidget& row = delegate.overlayPanel()->view()->statusRow();
+        if (state == State::recording) {
+            auto* stream = row.findChild<StreamingTextView*>();
+            ASSERT_NE(stream, nullptr);
+            EXPECT_EQ(stream->model().stableText + stream->model().newText, staged) << "the row shows the words";
+            EXPECT_DOUBLE_EQ(stream->newPieceOpacity(), 1.0);
+            saveArtifact(*delegate.overlayPanel()->view(), QStringLiteral("screenshot-live-recording-panel"));
+        } else {
+            auto* label = row.findChild<StatusTextLabel*>();
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->text(), staged);
+        }
+    }
+    // The typed card of the exported picture holds the sentence the recording state stages.
+    EXPECT_EQ(hero::typedSentence(), ScreenshotMode::stagedEngine(State::recording).previewText);
 }
 
 TEST(ScreenshotArtwork, GradientRunsFromWarmTopLeftToDarkBottomRight) {

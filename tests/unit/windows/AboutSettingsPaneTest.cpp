@@ -81,6 +81,11 @@ TEST_F(SettingsFixture, EscapeClosesTheLicencesSheetAndTheRowOpensItAgain) {
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->size(), QSize(500, 400));
     renderArtifact(*sheet, QStringLiteral("settings-licenses"));
+    // The long texts scroll with the forms' thin scroll bar.
+    auto* scroll = sheet->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_LE(scroll->verticalScrollBar()->width(), 10);
+    EXPECT_FALSE(hasArrowButtons(scroll->verticalScrollBar()));
 
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(sheet, &escape);

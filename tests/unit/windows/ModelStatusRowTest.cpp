@@ -199,6 +199,34 @@ TEST_F(ModelStatusRowTest, AModelFailureChecksAgainUnlessAFetchIsRunning) {
     rt.time.runUntilIdle();
 }
 
+// A check that reads the files after the fetch removed them (on the worker pool a check asked for
+// just before the press can run after the removal) must not turn a ready row into "下载中…".
+TEST_F(ModelStatusRowTest, ChecksOverlappingAFetchLeaveReadinessAlone) {
+    writeModel(250000000);
+    ModelStatusRow row(env);
+    show(row);
+    ASSERT_TRUE(row.isReady());
+
+    row.button()->click();
+    rt.time.runUntilIdle();  // the model is gone, the program runs
+    ASSERT_FALSE(QFileInfo::exists(files.modelFile));
+    row.checkModelReady();
+    row.hide();
+    row.show();  // shown again: another check
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(row.isDownloading());
+    EXPECT_TRUE(row.isReady()) << "readiness keeps its earlier value during a fetch";
+    EXPECT_EQ(row.buttonText(), QStringLiteral("重新下载"));
+    EXPECT_FALSE(row.buttonEnabled());
+
+    // The fetch's own check decides once the program has ended.
+    launcher.last()->exit();  // exits without a model
+    rt.time.runUntilIdle();
+    EXPECT_FALSE(row.isDownloading());
+    EXPECT_FALSE(row.isReady());
+    EXPECT_EQ(row.statusText(), QStringLiteral("未就绪，请重新下载"));
+}
+
 TEST_F(ModelStatusRowTest, ResultsForARowThatIsGoneAreDropped) {
     {
         ModelStatusRow row(env);

@@ -11,6 +11,9 @@
 #include <QLayout>
 #include <QWidget>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -33,9 +36,12 @@ inline QApplication& settingsTestApp() {
     return guiApplication();
 }
 
-// Renders the widget at scale 2 into build/artifacts/<name>.png for a person to look at.
+// Renders the widget at scale 2 into build/artifacts/<name>.png for a person to look at. The
+// window holding it is laid out first, so a control whose size hint just changed is drawn at its
+// new size rather than the one of its last layout pass.
 inline QImage renderArtifact(QWidget& widget, const QString& name) {
     widget.ensurePolished();
+    if (QLayout* outer = widget.window()->layout()) outer->activate();
     if (widget.layout()) widget.layout()->activate();
     QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2);
@@ -44,6 +50,21 @@ inline QImage renderArtifact(QWidget& widget, const QString& name) {
     QDir().mkpath(QStringLiteral(VOCALYNX_ARTIFACTS_DIR));
     image.save(QStringLiteral(VOCALYNX_ARTIFACTS_DIR "/") + name + QStringLiteral(".png"));
     return image;
+}
+
+// Whether the vertical scroll bar draws arrow buttons at its ends.
+inline bool hasArrowButtons(QScrollBar* bar) {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    for (QStyle::SubControl arrow : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarSubLine})
+        if (!bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, arrow, bar).isEmpty()) return true;
+    return false;
 }
 
 class SettingsFixture : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include "SettingsTestFixture.h"
 #include "windows/AboutSettingsPane.h"
 #include "windows/AgentSettingsPane.h"
+#include "windows/FormWidgets.h"
 #include "windows/GeneralSettingsPane.h"
 #include "windows/SettingsView.h"
 #include "windows/ShortcutRecorderButton.h"
@@ -121,6 +122,52 @@ TEST_F(SettingsFixture, RendersEachSection) {
         const QImage image = renderArtifact(view, QStringLiteral("settings-") + names[static_cast<int>(section)]);
         // The sidebar is drawn in its own colour, and the selected row's icon tile is not.
         EXPECT_EQ(image.pixelColor(4, 400 * 2).rgb(), QColor(0xE3, 0xE3, 0xE6).rgb());
+    }
+}
+
+// Each pane at the window's size either fits (no scroll bar at all) or scrolls cleanly: a thin
+// scroll bar without arrow buttons, and the form's end reachable with nothing cut off.
+TEST_F(SettingsFixture, EachPaneFitsOrScrollsCleanlyAtTheWindowsSize) {
+    QDir().mkpath(rt.paths().home + QStringLiteral("/.claude"));
+    QDir().mkpath(rt.paths().home + QStringLiteral("/.codex"));
+    QDir().mkpath(rt.paths().home + QStringLiteral("/.cursor"));
+    const QString names[] = {QStringLiteral("general"), QStringLiteral("sounds"), QStringLiteral("agents"),
+                             QStringLiteral("about")};
+    for (SettingsSection section : kAllSettingsSections) {
+        const QString name = names[static_cast<int>(section)];
+        SCOPED_TRACE(name.toStdString());
+        SettingsView view(env, section);
+        view.show();
+        rt.time.runUntilIdle();
+        QCoreApplication::processEvents();
+        auto* form = qobject_cast<GroupedForm*>(view.pane());
+        if (!form) form = view.pane()->findChild<GroupedForm*>();
+        ASSERT_NE(form, nullptr);
+        QWidget* content = form->widget();
+        QWidget* viewport = form->viewport();
+        const auto sections = content->findChildren<FormSection*>();
+        ASSERT_FALSE(sections.empty());
+        EXPECT_LE(QRect(form->mapTo(&view, QPoint()), form->size()).bottom(), view.height() - 1);
+
+        QScrollBar* bar = form->verticalScrollBar();
+        const bool fits = content->minimumSizeHint().height() <= viewport->height();
+        if (fits) {
+            EXPECT_FALSE(bar->isVisible()) << "a pane that fits shows no scroll bar";
+            EXPECT_EQ(bar->maximum(), 0);
+        } else {
+            EXPECT_TRUE(bar->isVisible()) << "a pane that does not fit shows that it scrolls";
+            EXPECT_LE(bar->width(), 10) << "thin, like the rest of the form";
+            EXPECT_FALSE(hasArrowButtons(bar));
+            renderArtifact(view, QStringLiteral("settings-") + name + QStringLiteral("-top"));
+            bar->setValue(bar->maximum());
+            QCoreApplication::processEvents();
+            renderArtifact(view, QStringLiteral("settings-") + name + QStringLiteral("-end"));
+        }
+        // Scrolled as far as it goes (or not at all), the last section is whole inside the viewport.
+        FormSection* last = sections.back();
+        const QRect lastBox(last->mapTo(viewport, QPoint()), last->size());
+        EXPECT_GE(lastBox.top(), 0);
+        EXPECT_LE(lastBox.bottom(), viewport->height() - 1) << "the end of the form is cut off";
     }
 }
 

@@ -164,10 +164,12 @@ TEST_F(ShortcutRecorderTest, ShowsKeyCapsAtRestAndTheRecordingTextWhileRecording
     hostShortcut = {40, KeyboardShortcut::kCommand | KeyboardShortcut::kOption | KeyboardShortcut::kShift};
     recorder->updateGeometry();
     const QSize rest = recorder->sizeHint();
-    renderArtifact(*recorder, QStringLiteral("shortcut-recorder-rest"));
+    const QImage caps = renderArtifact(*recorder, QStringLiteral("shortcut-recorder-rest"));
+    EXPECT_EQ(caps.size(), rest * 2) << "every key cap is drawn whole";
     recorder->startRecording();
     const QImage recording = renderArtifact(*recorder, QStringLiteral("shortcut-recorder-recording"));
     EXPECT_NE(recorder->sizeHint(), rest);
+    EXPECT_EQ(recording.size(), recorder->sizeHint() * 2) << "the whole recording text is drawn";
     // The accent-coloured border is drawn only while recording.
     const QColor edge = recording.pixelColor(recording.width() / 2, 1);
     EXPECT_GT(edge.blue(), 200);

@@ -45,13 +45,13 @@ TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtThe
     QCoreApplication::processEvents();
     ASSERT_EQ(view.size(), QSize(420, 390));
 
-    const auto items = view.findChildren<QLabel*>("whatsNewItem");
+    const auto items = view.findChildren<NoteText*>("whatsNewItem");
     ASSERT_EQ(items.size(), 5);
     int previousBottom = -1;
-    for (QLabel* item : items) {
+    for (NoteText* item : items) {
         const QRect r(item->mapTo(&view, QPoint(0, 0)), item->size());
         EXPECT_GE(r.height(), item->heightForWidth(r.width())) << "item squeezed: " << item->text().toStdString();
-        EXPECT_GT(r.height(), item->fontMetrics().height()) << "long items wrap onto a further line";
+        EXPECT_GE(item->lineCount(r.width()), 2) << "long items wrap onto a further line";
         EXPECT_GE(r.top(), previousBottom) << "items overlap";
         EXPECT_GE(r.left(), 32);
         EXPECT_LE(r.right(), 420 - 32);
@@ -68,4 +68,46 @@ TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtThe
     ok->click();
     ok->click();
     EXPECT_EQ(dismissed, 2);
+}
+
+// The glyphs as drawn: every line of every note, its descenders and the bottoms of its Chinese
+// characters included, lies inside the note's own box. A glyph cut by the box leaves ink on the
+// box's edge row, so the first and last device rows of each box must be blank.
+TEST(WhatsNewView, NoGlyphOfTheNotesIsCutByItsBox) {
+    guiApplication();
+    WhatsNewView view("1.0.0", [] {});
+    view.show();
+    QCoreApplication::processEvents();
+    constexpr int kScale = 2;
+    QImage image(view.size() * kScale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(kScale);
+    const QColor background = view.palette().color(QPalette::Window);
+    image.fill(background);
+    view.render(&image);
+
+    auto inkInRow = [&](int y, int left, int right) {
+        for (int x = left; x <= right; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+                    std::abs(c.blue() - background.blue()) > 24)
+                return true;
+        }
+        return false;
+    };
+    QList<NoteText*> notes = view.findChildren<NoteText*>("whatsNewItem");
+    notes += view.findChildren<NoteText*>("whatsNewHeading");
+    ASSERT_EQ(notes.size(), 7);
+    for (NoteText* note : notes) {
+        const QRect box(note->mapTo(&view, QPoint(0, 0)) * kScale, note->size() * kScale);
+        int top = -1, bottom = -1;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            if (inkInRow(y, box.left(), box.right())) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+        const std::string what = note->text().toStdString();
+        ASSERT_GE(top, 0) << "no ink: " << what;
+        EXPECT_GT(top, box.top()) << "glyph tops cut: " << what;
+        EXPECT_LT(bottom, box.bottom()) << "glyph bottoms cut: " << what;
+    }
 }

@@ -2,6 +2,9 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 
 #include "FakeKeyEventInjection.h"
@@ -9,7 +12,10 @@
 #include "LiveRuntime.h"
 #include "WidgetProbe.h"
 #include "TestRuntime.h"
+#include "windows/AlertDialog.h"
+#include "windows/FormWidgets.h"
 #include "windows/OnboardingView.h"
+#include "windows/SettingsStyle.h"
 #include "windows/WhatsNewView.h"
 #include "windows/WindowManager.h"
 
@@ -250,4 +256,98 @@ TEST(ScreenshotBackdrop, CoversTheChosenScreenWithoutTakingInput) {
     const QImage picture = backdrop->grab().toImage();
     EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(Qt::black));
     EXPECT_EQ(f.windows.activationPolicy(), ActivationPolicy::accessory);
+}
+
+// The two alerts as the user sees them: a desktop alert's layout (a wide box, the message bold on
+// one line, the explanation below it on a few lines, the buttons right-aligned with the default
+// one rightmost and filled), and each button's answer. Pictures: build/artifacts/alert-*.png.
+TEST(AlertLayout, BothAlertsLookLikeDesktopAlertsAndAnswerWithTheirButtons) {
+    WindowsFixture f;
+    f.keys.trusted = false;
+    f.alerts.answers = {1, 1};
+    f.windows.checkAccessibilityPermission();
+    f.windows.showModelUnavailableAlert();
+    ASSERT_EQ(f.alerts.shown.size(), 2u);
+    const char* const names[] = {"alert-input-permission", "alert-model-unavailable"};
+    for (size_t n = 0; n < 2; ++n) {
+        SCOPED_TRACE(names[n]);
+        const AlertRequest& request = f.alerts.shown[n];
+        AlertDialog dialog(request);
+        dialog.show();
+        QCoreApplication::processEvents();
+        const QImage picture = saveArtifact(dialog, names[n]);
+        EXPECT_FALSE(picture.isNull());
+
+        EXPECT_GE(dialog.width(), 400);
+        QLabel* message = dialog.messageLabel();
+        QLabel* text = dialog.informativeLabel();
+        EXPECT_EQ(message->text(), request.message);
+        EXPECT_EQ(text->text(), request.informativeText);
+        EXPECT_TRUE(message->font().bold());
+        const int messageLine = QFontMetrics(message->font()).height();
+        EXPECT_LT(message->height(), 2 * messageLine) << "the message fits on one line";
+        const int textLines = text->height() / QFontMetrics(text->font()).height();
+        EXPECT_GE(textLines, 1);
+        EXPECT_LE(textLines, 3) << "the explanation is not wrapped every few characters";
+        const QRect messageBox(message->mapTo(&dialog, QPoint()), message->size());
+        const QRect textBox(text->mapTo(&dialog, QPoint()), text->size());
+        EXPECT_GE(textBox.top(), messageBox.bottom()) << "the explanation is below the message";
+        EXPECT_EQ(textBox.left(), messageBox.left());
+
+        ASSERT_EQ(dialog.buttons().size(), size_t(request.buttons.size()));
+        QRect rightmost;
+        for (size_t i = 0; i < dialog.buttons().size(); ++i) {
+            QPushButton* button = dialog.buttons()[i];
+            EXPECT_EQ(button->text(), request.buttons[int(i)]);
+            EXPECT_EQ(button->isDefault(), i == 0);
+            const QRect box(button->mapTo(&dialog, QPoint()), button->size());
+            EXPECT_GT(box.top(), textBox.bottom()) << "buttons sit below the texts";
+            EXPECT_GE(box.width(), button->fontMetrics().horizontalAdvance(button->text()));
+            if (i == 0) rightmost = box;
+            else
+                EXPECT_LT(box.right(), rightmost.left()) << "the default button is the rightmost";
+        }
+        EXPECT_LE(dialog.width() - 1 - rightmost.right(), 24) << "buttons are right-aligned";
+        // The default button is filled with the accent colour.
+        EXPECT_EQ(picture.pixelColor(2 * (rightmost.left() + 3), 2 * rightmost.center().y()).rgb(), ui::accent().rgb());
+    }
+
+    // Each button answers with its index; Escape dismisses without an answer.
+    for (int pressed : {0, 1, -1}) {
+        AlertDialog dialog(f.alerts.shown[0]);
+        dialog.show();
+        if (pressed >= 0) {
+            dialog.buttons()[size_t(pressed)]->click();
+        } else {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&dialog, &escape);
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.answer(), pressed);
+    }
+}
+
+// Every window fills its prominent buttons with the same accent colour.
+TEST(AccentColour, ProminentButtonsOfEveryWindowShareOneAccent) {
+    WindowsFixture f;
+    f.windows.showOnboardingWindow();
+    f.windows.showWhatsNewWindow("1.0.0");
+    AlertDialog alert({"message", "text", {"OK", "Cancel"}});
+    PushButton settingsButton(QStringLiteral("下载"), true);
+    settingsButton.resize(settingsButton.sizeHint());
+    const std::pair<const char*, QAbstractButton*> buttons[] = {
+        {"onboarding", findButton(f.windows.onboardingWindow(), "开始设置")},
+        {"what's new", findButton(f.windows.whatsNewWindow(), "好的")},
+        {"settings", &settingsButton},
+        {"alert", alert.buttons().front()},
+    };
+    for (const auto& [where, button] : buttons) {
+        ASSERT_TRUE(button) << where;
+        button->ensurePolished();
+        QImage image(button->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        button->render(&image);
+        // Left of the text, halfway down: the fill.
+        EXPECT_EQ(image.pixelColor(4, button->height() / 2).rgb(), ui::accent().rgb()) << where;
+    }
 }
