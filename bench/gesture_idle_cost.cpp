@@ -235,7 +235,8 @@ int measureAfterDictations(int window, int dictations, const QString& binary) {
     const QString afterLast = holdingsText(pid);
     char what[64];
     std::snprintf(what, sizeof what, "application after %d dictation(s)", dictations);
-    const int status = measure(what, pid, window, [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
+    const int status =
+        measure(what, pid, window, [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
     std::printf("%-34s %s\n", "held after the first dictation", qPrintable(afterFirst));
     std::printf("%-34s %s\n", "held after the last dictation", qPrintable(afterLast));
     tone.kill();

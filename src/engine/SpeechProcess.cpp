@@ -120,10 +120,7 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
         skipped = true;
     }
     if (!skipped) {
-        if (stderrRepeats_ > 0) {
-            runtime_.log.line(prefix + QStringLiteral("(the message before repeated %1 more times)").arg(stderrRepeats_));
-            stderrRepeats_ = 0;
-        }
+        logStderrRepeatsLocked();
         ++stderrLoggedInWindow_;
         stderrLastLogged_ = text;
         runtime_.log.line(prefix + boundedLogValue(text));
@@ -143,17 +140,21 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
     });
 }
 
+void SpeechProcess::logStderrRepeatsLocked() {
+    if (stderrRepeats_ == 0) return;
+    runtime_.log.line(QStringLiteral("[Vocalynx] coli stderr: (the message before repeated: %1 more reads)")
+                          .arg(stderrRepeats_));
+    stderrRepeats_ = 0;
+}
+
 void SpeechProcess::flushStderrCountsLocked() {
-    static const QString prefix = QStringLiteral("[Vocalynx] coli stderr: ");
-    if (stderrRepeats_ > 0) {
-        runtime_.log.line(prefix + QStringLiteral("(the message before repeated %1 more times)").arg(stderrRepeats_));
-        stderrRepeats_ = 0;
-    }
+    logStderrRepeatsLocked();
     if (stderrSkippedReads_ > 0) {
-        runtime_.log.line(prefix + QStringLiteral("(%1 more reads, %2 bytes, not logged: more than %3 a second)")
-                                       .arg(stderrSkippedReads_)
-                                       .arg(stderrSkippedBytes_)
-                                       .arg(maxStderrLinesPerSecond));
+        runtime_.log.line(
+            QStringLiteral("[Vocalynx] coli stderr: (%1 more reads, %2 bytes, not logged: more than %3 a second)")
+                .arg(stderrSkippedReads_)
+                .arg(stderrSkippedBytes_)
+                .arg(maxStderrLinesPerSecond));
         stderrSkippedReads_ = 0;
         stderrSkippedBytes_ = 0;
     }
@@ -163,8 +164,8 @@ void SpeechProcess::logDroppedInput(const ProcessHandles& taken) {
     if (!taken.in) return;
     const qint64 dropped = taken.in->droppedBytes();
     if (dropped > 0)
-        runtime_.log.line(QStringLiteral("[Vocalynx] The speech program did not read its input: dropped %1 bytes of audio")
-                              .arg(dropped));
+        runtime_.log.line(
+            QStringLiteral("[Vocalynx] The speech program did not read its input: dropped %1 bytes of audio").arg(dropped));
 }
 
 void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid) {

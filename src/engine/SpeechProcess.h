@@ -56,7 +56,8 @@ private:
     void scheduleRelaunch();
     // Logs a read of standard error within the limits above (always: past the per-second cap).
     void logStderr(const QString& text, qsizetype bytes, bool always);
-    // Logs the counts of what was left out (stderrMutex_ held).
+    // Log the counts of what was left out: identical reads, and all of it (stderrMutex_ held).
+    void logStderrRepeatsLocked();
     void flushStderrCountsLocked();
     // Logs what the taken process's input dropped because the program did not read it.
     void logDroppedInput(const ProcessHandles& taken);

@@ -23,7 +23,7 @@ public:
     // False when the chunk was not taken: the pipe is closed or its reader gone, or the backlog is
     // full (the chunk is then dropped whole and counted in droppedBytes).
     virtual bool write(const QByteArray& bytes) = 0;
-    // Closes the pipe at once (a backlog not yet written is dropped); later writes fail.
+    // Closes the pipe at once (a backlog not yet written is dropped and counted); later writes fail.
     // Idempotent, and never waits for a write or for the reader.
     virtual void close() = 0;
     // Bytes dropped so far because the reader did not keep up.

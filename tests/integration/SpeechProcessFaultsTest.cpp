@@ -285,7 +285,8 @@ TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
     }
     EXPECT_FALSE(rig.rt->log.containsPart("no-speech timeout")) << rig.rt->log.lines().join('\n').toStdString();
     EXPECT_EQ(rig.rt->log.countPart("[Vocalynx] Recording stopped. Total PCM sent: "), 2);
-    EXPECT_EQ(rig.rt->log.countPart("did not read its input: dropped "), 2) << rig.rt->log.lines().join('\n').toStdString();
+    EXPECT_EQ(rig.rt->log.countPart("did not read its input: dropped "), 2)
+        << rig.rt->log.lines().join('\n').toStdString();
 }
 
 // A standard-error flood leaves a log of bounded size, and the model failure written after it is
@@ -336,7 +337,8 @@ protected:
         tone.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
         tone.closeWriteChannel();
         app.start(VOCALYNX_APP_BINARY);
-        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)")) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)"))
+            << app.output().toStdString();
     }
     void TearDown() override {
         tone.kill();
@@ -344,8 +346,9 @@ protected:
     }
     qint64 pid() { return app.process().processId(); }
     void pressPlayPause() {
-        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            "org.mpris.MediaPlayer2.vocalynx", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player", "PlayPause"));
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx",
+                                                                          "/org/mpris/MediaPlayer2",
+                                                                          "org.mpris.MediaPlayer2.Player", "PlayPause"));
     }
     int count(const QString& part) { return app.output().count(part); }
     bool waitForCount(const QString& part, int n, int timeoutMs = 15000) {

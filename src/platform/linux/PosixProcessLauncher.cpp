@@ -63,11 +63,12 @@ struct WriterState {
         }
         return true;
     }
-    // The pipe is broken or closed: nothing more is written, and both descriptors are given back
-    // (the mutex is held; the flusher is not running or is the caller).
+    // The pipe is broken or closed: nothing more is written (a backlog left counts as dropped), and
+    // both descriptors are given back (the mutex is held; the flusher is not running or is the caller).
     void shut() {
         closeFd(fd);
         closeFd(wake);
+        dropped += backlog.size();
         backlog.clear();
         backlog.squeeze();
     }
@@ -252,7 +253,8 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
                 const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
-                if (rest.size() < leftoverLimit) rest.append(buffer.data(), std::min<qsizetype>(n, leftoverLimit - rest.size()));
+                if (rest.size() < leftoverLimit)
+                    rest.append(buffer.data(), std::min<qsizetype>(n, leftoverLimit - rest.size()));
             }
             std::lock_guard lock(state->mutex);
             state->leftover += rest;
