@@ -25,6 +25,8 @@ struct StderrCase {
     int modelAlerts = 0;
 };
 
+void PrintTo(const StderrCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<Read> distinct(int count, const char* stem = "line ") {
     std::vector<Read> out;
     for (int i = 0; i < count; ++i) out.push_back({stem + QByteArray::number(i)});
