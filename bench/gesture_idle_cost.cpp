@@ -3,19 +3,29 @@
 //
 // Run it under the private services (source scripts/test-services.sh; start_test_services):
 //   build/tests/bench/bench_gesture_idle_cost [seconds=60] [--app [path to vocalynx]]
+//   build/tests/bench/bench_gesture_idle_cost [seconds=60] --after-dictations [count=1] [path to vocalynx]
 // By default it runs the gesture engine alone in this process, on the real adapters, and measures
 // this process. With --app it starts the whole application instead and measures that process
 // (every other subsystem's idle work included). After 5 s to settle, it reads user and system
 // CPU time from /proc/<pid>/stat at the start and at the end of the window, and prints the figure;
-// it judges nothing.
+// it judges nothing. With --after-dictations it starts the whole application with the test suite's
+// stand-in speech program and a tone at the test microphone, drives that many dictations through
+// presses of the application's own media player, and measures once they are over (the application
+// replaces its speech process after every dictation), printing the threads and descriptors it
+// held after the first dictation and after the last.
 
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -23,7 +33,9 @@
 
 #include "AppProcess.h"
 #include "RecordingLogger.h"
+#include "ToneAnalysis.h"
 #include "core/PreferencesDomain.h"
+#include "engine/ModelCheck.h"
 #include "gestures/GestureEngine.h"
 #include "platform/linux/MprisPlayerService.h"
 #include "platform/linux/PulseAudioPlayback.h"
@@ -140,6 +152,98 @@ int measureApplication(int window, const QString& binary) {
     return status;
 }
 
+// ---- after dictations ----
+
+QString holdingsText(qint64 pid) {
+    const QString root = QStringLiteral("/proc/%1").arg(pid);
+    return QStringLiteral("%1 threads, %2 descriptors")
+        .arg(QDir(root + QStringLiteral("/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size())
+        .arg(QDir(root + QStringLiteral("/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+int measureAfterDictations(int window, int dictations, const QString& binary) {
+    test::AppProcess app;
+    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    app.finishOnboarding();
+    {
+        test::RecordingLogger quiet;
+        StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
+            .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
+    }
+    // The stand-in speech program where the application looks for it, and a model file it accepts.
+    const QString home = app.home();
+    QDir().mkpath(home + QStringLiteral("/.local/bin"));
+    QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli"));
+    const QString model = speechModelPath(home);
+    QDir().mkpath(QFileInfo(model).path());
+    {
+        QFile f(model);
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(200'000'000)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(model));
+            return 1;
+        }
+        QFile script(home + QStringLiteral("/script.txt"));
+        if (!script.open(QIODevice::WriteOnly)) return 1;
+        script.write("hello\nhello world\n");
+    }
+    app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), home + QStringLiteral("/script.txt"));
+    // A tone at the test microphone for as long as the dictations may take.
+    QProcess tone;
+    tone.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
+                                         "--channels=2", "--raw", "--latency-msec=50"});
+    if (!tone.waitForStarted(5000)) {
+        std::fprintf(stderr, "pacat did not start: are the test services running?\n");
+        return 1;
+    }
+    tone.write(test::toneBuffer(440, 48000 * (20 + 8 * dictations), 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
+    tone.closeWriteChannel();
+
+    app.start(binary);
+    if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
+        std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));
+        return 1;
+    }
+    const auto waitForCount = [&app](const QString& part, int n) {
+        QDeadlineTimer deadline(20000);
+        while (app.output().count(part) < n) {
+            if (deadline.hasExpired() || app.process().state() == QProcess::NotRunning) return false;
+            app.waitForLine(QStringLiteral("\x01 never printed"), 100);
+        }
+        return true;
+    };
+    const auto press = [] {
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlayPause")));
+    };
+    const qint64 pid = app.process().processId();
+    QString afterFirst;
+    for (int n = 1; n <= dictations; ++n) {
+        press();
+        const bool ok = waitForCount(QStringLiteral("micReady"), n);
+        QThread::msleep(300);
+        press();
+        if (!ok || !waitForCount(QStringLiteral("state collapsing -> idle"), n) ||
+            !waitForCount(QStringLiteral("[Vocalynx] Persistent coli launched"), n + 1)) {
+            std::fprintf(stderr, "dictation %d did not finish:\n%s\n", n, qPrintable(app.output()));
+            return 1;
+        }
+        app.waitForLine(QStringLiteral("\x01 never printed"), 1500);  // the replaced process ends
+        if (n == 1) afterFirst = holdingsText(pid);
+    }
+    QThread::sleep(3);  // let the last one settle
+    const QString afterLast = holdingsText(pid);
+    char what[64];
+    std::snprintf(what, sizeof what, "application after %d dictation(s)", dictations);
+    const int status =
+        measure(what, pid, window, [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
+    std::printf("%-34s %s\n", "held after the first dictation", qPrintable(afterFirst));
+    std::printf("%-34s %s\n", "held after the last dictation", qPrintable(afterLast));
+    tone.kill();
+    tone.waitForFinished(5000);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +253,12 @@ int main(int argc, char** argv) {
         const QString binary = argc > 3 ? QString::fromLocal8Bit(argv[3])
                                         : QCoreApplication::applicationDirPath() + QStringLiteral("/../src/vocalynx");
         return measureApplication(window, binary);
+    }
+    if (argc > 2 && QByteArray(argv[2]) == "--after-dictations") {
+        const int dictations = argc > 3 ? std::max(1, atoi(argv[3])) : 1;
+        const QString binary = argc > 4 ? QString::fromLocal8Bit(argv[4])
+                                        : QCoreApplication::applicationDirPath() + QStringLiteral("/../src/vocalynx");
+        return measureAfterDictations(window, dictations, binary);
     }
     return measureGestureEngine(window);
 }

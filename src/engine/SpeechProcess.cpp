@@ -4,6 +4,7 @@
 
 #include "engine/ColiPid.h"
 #include "engine/TranscriptRules.h"
+#include "platform/LogText.h"
 
 namespace vocalynx {
 
@@ -86,10 +87,85 @@ void SpeechProcess::handleColiStderr(const QByteArray& bytes) {
     const QString text = decoder.decode(bytes);
     if (decoder.hasError()) return;
     const QString trimmed = transcript::trimmed(text);
-    runtime_.log.line(QStringLiteral("[Vocalynx] coli stderr: ") + trimmed);
-    if (trimmed.contains(QStringLiteral("Load model from")) && trimmed.contains(QStringLiteral("failed")) &&
-        hooks_.reportModelUnavailable)
-        hooks_.reportModelUnavailable();
+    // The whole read is looked at, whatever the log keeps of it.
+    const bool modelFailed =
+        trimmed.contains(QStringLiteral("Load model from")) && trimmed.contains(QStringLiteral("failed"));
+    QString shown = trimmed;
+    if (modelFailed) {
+        // The failure is what this log line is for: in a long read it is shown from its own line on.
+        const qsizetype at = trimmed.indexOf(QStringLiteral("Load model from"));
+        const qsizetype lineStart = trimmed.lastIndexOf(QLatin1Char('\n'), at) + 1;
+        if (lineStart > 0 && at > 100) shown = QStringLiteral("…") + trimmed.mid(lineStart);
+    }
+    logStderr(shown, bytes.size(), modelFailed);
+    if (modelFailed && hooks_.reportModelUnavailable) hooks_.reportModelUnavailable();
+}
+
+void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always) {
+    static const QString prefix = QStringLiteral("[Vocalynx] coli stderr: ");
+    std::lock_guard lock(stderrMutex_);
+    const MonoTime now = runtime_.clock.now();
+    if (!stderrWindowStart_ || secondsBetween(*stderrWindowStart_, now) >= 1.0) {
+        flushStderrCountsLocked();
+        stderrWindowStart_ = now;
+        stderrLoggedInWindow_ = 0;
+    }
+    bool skipped = false;
+    if (stderrLastLogged_ && *stderrLastLogged_ == text) {
+        ++stderrRepeats_;
+        skipped = true;
+    } else if (stderrLoggedInWindow_ >= maxStderrLinesPerSecond && !always) {
+        ++stderrSkippedReads_;
+        stderrSkippedBytes_ += bytes;
+        skipped = true;
+    }
+    if (!skipped) {
+        logStderrRepeatsLocked();
+        ++stderrLoggedInWindow_;
+        stderrLastLogged_ = text;
+        runtime_.log.line(prefix + boundedLogValue(text));
+        return;
+    }
+    // What was left out is counted in the log within about a second, also when nothing follows.
+    if (stderrFlushScheduled_) return;
+    stderrFlushScheduled_ = true;
+    std::weak_ptr<SpeechProcess*> weak = self_;
+    runtime_.queues.global(QoS::Utility).postAfter(Duration(1.0), [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        SpeechProcess& me = **self;
+        std::lock_guard lock(me.stderrMutex_);
+        me.stderrFlushScheduled_ = false;
+        me.flushStderrCountsLocked();
+    });
+}
+
+void SpeechProcess::logStderrRepeatsLocked() {
+    if (stderrRepeats_ == 0) return;
+    runtime_.log.line(QStringLiteral("[Vocalynx] coli stderr: (the message before repeated: %1 more reads)")
+                          .arg(stderrRepeats_));
+    stderrRepeats_ = 0;
+}
+
+void SpeechProcess::flushStderrCountsLocked() {
+    logStderrRepeatsLocked();
+    if (stderrSkippedReads_ > 0) {
+        runtime_.log.line(
+            QStringLiteral("[Vocalynx] coli stderr: (%1 more reads, %2 bytes, not logged: more than %3 a second)")
+                .arg(stderrSkippedReads_)
+                .arg(stderrSkippedBytes_)
+                .arg(maxStderrLinesPerSecond));
+        stderrSkippedReads_ = 0;
+        stderrSkippedBytes_ = 0;
+    }
+}
+
+void SpeechProcess::logDroppedInput(const ProcessHandles& taken) {
+    if (!taken.in) return;
+    const qint64 dropped = taken.in->droppedBytes();
+    if (dropped > 0)
+        runtime_.log.line(
+            QStringLiteral("[Vocalynx] The speech program did not read its input: dropped %1 bytes of audio").arg(dropped));
 }
 
 void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid) {
@@ -107,6 +183,7 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
     }
     if (taken.out) taken.out->setReadHandler(nullptr);
     if (taken.err) taken.err->setReadHandler(nullptr);
+    logDroppedInput(taken);
     if (shuttingDown) return;
     if (hooks_.modelAlertShown && hooks_.modelAlertShown()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Skipping coli relaunch — model load failed"));
@@ -160,7 +237,9 @@ void SpeechProcess::endPersistentProcess(bool shuttingDown) {
     if (taken.process) taken.process->setTerminationHandler(nullptr);
     if (taken.out) taken.out->setReadHandler(nullptr);
     if (taken.err) taken.err->setReadHandler(nullptr);
+    // Closing never waits for a write: a program that stopped reading cannot hold this up.
     if (taken.in) taken.in->close();
+    logDroppedInput(taken);
     if (taken.process) {
         clearRecordedPid(taken.process->pid());
         taken.process->terminate();

@@ -3,8 +3,11 @@
 // dictation, relaunched 1.0 s after it dies by itself (unless the application is shutting down or
 // the model failed to load), and ended for good at shutdown.
 
+#include <QString>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
@@ -31,8 +34,12 @@ public:
     // Ends the process for good: no launch or relaunch happens afterwards.
     void shutdown();
 
-    // Standard-error bytes of the process (pipe thread).
+    // Standard-error bytes of the process (pipe thread). Every read is looked at for the model
+    // failure; the log gets each read's text cut to a sane length, an identical read again only as a
+    // count, and at most maxStderrLinesPerSecond reads a second, with a count of the rest (a read
+    // that reports the model failure is always logged).
     void handleColiStderr(const QByteArray& bytes);
+    static constexpr int maxStderrLinesPerSecond = 20;
     // The given process has exited (reaper thread).
     void handleColiTermination(const ChildProcess* exited, pid_t pid);
 
@@ -47,6 +54,13 @@ private:
     // Takes the process and its pipes out of the shared fields, detaches their handlers and ends it.
     void endPersistentProcess(bool shuttingDown);
     void scheduleRelaunch();
+    // Logs a read of standard error within the limits above (always: past the per-second cap).
+    void logStderr(const QString& text, qsizetype bytes, bool always);
+    // Log the counts of what was left out: identical reads, and all of it (stderrMutex_ held).
+    void logStderrRepeatsLocked();
+    void flushStderrCountsLocked();
+    // Logs what the taken process's input dropped because the program did not read it.
+    void logDroppedInput(const ProcessHandles& taken);
 
     Runtime& runtime_;
     ColiChannel& channel_;
@@ -55,6 +69,15 @@ private:
     Hooks hooks_;
     // Handlers hold this weakly and do nothing once the object is gone.
     std::shared_ptr<SpeechProcess*> self_;
+
+    // The standard-error log limits (any pipe thread, and the timer that logs the counts).
+    std::mutex stderrMutex_;
+    std::optional<MonoTime> stderrWindowStart_;
+    int stderrLoggedInWindow_ = 0;
+    qint64 stderrSkippedReads_ = 0, stderrSkippedBytes_ = 0;
+    std::optional<QString> stderrLastLogged_;  // the text of the last read that was logged
+    qint64 stderrRepeats_ = 0;                 // identical reads since it was logged
+    bool stderrFlushScheduled_ = false;
 };
 
 }  // namespace vocalynx

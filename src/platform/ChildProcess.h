@@ -18,10 +18,16 @@ namespace vocalynx {
 class PipeWriter {
 public:
     virtual ~PipeWriter() = default;
-    // One write of the whole chunk; false when it failed (a closed pipe, a dead reader).
+    // Hands the whole chunk to the pipe without ever waiting for the reader: what the pipe cannot
+    // take at once is kept in a bounded backlog and written, in order, as the reader makes room.
+    // False when the chunk was not taken: the pipe is closed or its reader gone, or the backlog is
+    // full (the chunk is then dropped whole and counted in droppedBytes).
     virtual bool write(const QByteArray& bytes) = 0;
-    // Closes the pipe; later writes fail. Idempotent.
+    // Closes the pipe at once (a backlog not yet written is dropped and counted); later writes fail.
+    // Idempotent, and never waits for a write or for the reader.
     virtual void close() = 0;
+    // Bytes dropped so far because the reader did not keep up.
+    virtual qint64 droppedBytes() const { return 0; }
 };
 
 // The reading end of a child's standard-output or standard-error pipe.
@@ -31,7 +37,9 @@ public:
     virtual ~PipeReader() = default;
     // The handler runs on a background thread with each chunk of bytes that becomes available.
     // While no handler is set the bytes stay in the pipe. A null handler removes it; a call that
-    // is already running may still finish.
+    // is already running may still finish. Reading ends at the end of the pipe (its writer is
+    // gone), whether or not a handler is set; what was left in it then is given to the next
+    // handler that is set.
     virtual void setReadHandler(Handler handler) = 0;
 };
 

@@ -31,6 +31,15 @@
 //                                    or built-in percentage lines and an "Extracting" line), then
 //                                    create <file> and its folders, sparse, COLI_STANDIN_FETCH_SIZE
 //                                    bytes long (default 200000000). Logged as "fetch <line>".
+//
+// Hostile modes, for the application's defences against a misbehaving program:
+//   COLI_STANDIN_STOP_READING=<n>    stop reading standard input once n audio bytes have been read
+//                                    (0: never read it), log "stopped reading", and wait for a signal.
+//   COLI_STANDIN_STDERR_FLOOD=<n>    at start, write n lines to standard error as fast as the pipe
+//                                    takes them: the line COLI_STANDIN_FLOOD_LINE (default
+//                                    "warning: something happened") repeated, every 1000th one
+//                                    numbered ("line <i>") so that not all are alike. Logged as
+//                                    "flooded <n>" once done (before COLI_STANDIN_STDERR is written).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -170,6 +179,27 @@ void fetchModel(const std::string& file) {
     }
 }
 
+// Hostile modes (see the top of the file).
+void stderrFlood(long count) {
+    std::string line = env("COLI_STANDIN_FLOOD_LINE");
+    if (line.empty()) line = "warning: something happened";
+    std::string batch;
+    for (long i = 0; i < count; ++i) {
+        batch += (i % 1000 == 999 ? "line " + std::to_string(i) : line) + "\n";
+        if (batch.size() >= 4096) {
+            writeAll(STDERR_FILENO, batch);
+            batch.clear();
+        }
+    }
+    writeAll(STDERR_FILENO, batch);
+    logLine("flooded " + std::to_string(count));
+}
+
+[[noreturn]] void stopReading() {
+    logLine("stopped reading");
+    for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,9 +216,13 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) args += (i > 1 ? " " : "") + std::string(argv[i]);
     logLine("start pid=" + std::to_string(::getpid()) + " ppid=" + std::to_string(::getppid()) + " args=" + args);
 
+    if (const long flood = envNumber("COLI_STANDIN_STDERR_FLOOD", 0); flood > 0) stderrFlood(flood);
+    const long stopReadingAfter = envNumber("COLI_STANDIN_STOP_READING", -1);
+
     const std::string stderrText = env("COLI_STANDIN_STDERR");
     if (!stderrText.empty()) writeAll(STDERR_FILENO, stderrText + "\n");
     if (const std::string model = env("COLI_STANDIN_FETCH_MODEL"); !model.empty()) fetchModel(model);
+    if (stopReadingAfter == 0) stopReading();
 
     const long exitAfter = envNumber("COLI_STANDIN_EXIT_AFTER_BYTES", -1);
     if (exitAfter == 0) {
@@ -255,6 +289,7 @@ int main(int argc, char** argv) {
             nextLineAt += bytesPerLine;
         }
 
+        if (stopReadingAfter > 0 && total >= stopReadingAfter) stopReading();
         if (exitAfter > 0 && total >= exitAfter) {
             logLine("exit code=3");
             return 3;

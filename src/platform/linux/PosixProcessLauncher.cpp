@@ -30,36 +30,153 @@ void closeFd(int& fd) {
 
 // ---- standard input ----
 
+// Shared by the writer handle and its flusher thread.
+struct WriterState {
+    std::mutex mutex;
+    int fd = -1;               // non-blocking; -1 once closed
+    int wake = -1;             // eventfd: the flusher is asked to look again
+    QByteArray backlog;        // bytes the pipe did not take yet, written in order
+    bool closing = false;      // close() was called while the flusher ran: it closes the fd
+    bool flusherRunning = false;
+    qint64 dropped = 0;
+    ~WriterState() {
+        if (fd >= 0) ::close(fd);
+        if (wake >= 0) ::close(wake);
+    }
+    // The mutex is held.
+    void poke() {
+        if (wake < 0) return;
+        const uint64_t one = 1;
+        ssize_t ignored = ::write(wake, &one, sizeof one);
+        (void)ignored;
+    }
+    // Writes what the pipe takes now; false when the pipe is broken (the mutex is held).
+    bool writeSome(const char* data, qsizetype size, qsizetype* written) {
+        *written = 0;
+        while (*written < size) {
+            const ssize_t n = ::write(fd, data + *written, static_cast<size_t>(size - *written));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+            *written += n;
+        }
+        return true;
+    }
+    // The pipe is broken or closed: nothing more is written (a backlog left counts as dropped), and
+    // both descriptors are given back (the mutex is held; the flusher is not running or is the caller).
+    void shut() {
+        closeFd(fd);
+        closeFd(wake);
+        dropped += backlog.size();
+        backlog.clear();
+        backlog.squeeze();
+    }
+};
+
+// Writes the backlog as the reader takes it, and ends when it is empty, the pipe breaks or the
+// writer is closed.
+void flusherLoop(std::shared_ptr<WriterState> state) {
+    pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    std::unique_lock lock(state->mutex);
+    for (;;) {
+        if (state->closing || state->fd < 0) {
+            state->shut();
+            state->flusherRunning = false;
+            return;
+        }
+        if (state->backlog.isEmpty()) {
+            state->flusherRunning = false;
+            return;
+        }
+        const int fd = state->fd;
+        lock.unlock();
+        pollfd fds[2] = {{state->wake, POLLIN, 0}, {fd, POLLOUT, 0}};
+        const int ready = ::poll(fds, 2, -1);
+        lock.lock();
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            state->shut();
+            state->flusherRunning = false;
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            uint64_t count = 0;
+            ssize_t ignored = ::read(state->wake, &count, sizeof count);
+            (void)ignored;
+        }
+        if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            state->shut();  // the reader is gone
+            continue;
+        }
+        if (!(fds[1].revents & POLLOUT) || state->closing) continue;
+        qsizetype written = 0;
+        const bool ok = state->writeSome(state->backlog.constData(), state->backlog.size(), &written);
+        state->backlog.remove(0, written);
+        if (!ok) state->shut();
+    }
+}
+
+// The pipe's descriptor is non-blocking, so that no write ever waits for the reader: what the pipe
+// cannot take at once joins a backlog of at most backlogLimit bytes, which a flusher thread
+// (running only while there is a backlog) writes as the reader makes room. A chunk that does not
+// fit is dropped whole, so the bytes that do arrive stay in their order and framing.
 class FdWriter final : public PipeWriter {
 public:
-    explicit FdWriter(int fd) : fd_(fd) {}
+    static constexpr qsizetype backlogLimit = 1024 * 1024;
+
+    explicit FdWriter(int fd) : state_(std::make_shared<WriterState>()) {
+        state_->fd = fd;
+        state_->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
     ~FdWriter() override { close(); }
 
     bool write(const QByteArray& bytes) override {
-        std::lock_guard lock(mutex_);
-        if (fd_ < 0) return false;
-        const char* p = bytes.constData();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
-            if (n < 0) {
-                if (errno == EINTR) continue;
+        std::lock_guard lock(state_->mutex);
+        if (state_->fd < 0 || state_->closing) return false;
+        if (!state_->backlog.isEmpty()) {
+            if (state_->backlog.size() + bytes.size() > backlogLimit) {
+                state_->dropped += bytes.size();
                 return false;
             }
-            p += n;
-            left -= n;
+            state_->backlog += bytes;
+            return true;
+        }
+        qsizetype written = 0;
+        if (!state_->writeSome(bytes.constData(), bytes.size(), &written)) {
+            state_->shut();
+            return false;
+        }
+        if (written == bytes.size()) return true;
+        // The rest of a chunk the pipe took part of is always kept, so that no chunk arrives cut.
+        state_->backlog = bytes.mid(written);
+        if (!state_->flusherRunning) {
+            state_->flusherRunning = true;
+            std::thread(flusherLoop, state_).detach();
+        } else {
+            state_->poke();
         }
         return true;
     }
 
     void close() override {
-        std::lock_guard lock(mutex_);
-        closeFd(fd_);
+        std::lock_guard lock(state_->mutex);
+        if (state_->flusherRunning) {
+            // The flusher may be polling the descriptor: it closes it itself, at once.
+            state_->closing = true;
+            state_->poke();
+        } else {
+            state_->shut();
+        }
+    }
+
+    qint64 droppedBytes() const override {
+        std::lock_guard lock(state_->mutex);
+        return state_->dropped;
     }
 
 private:
-    std::mutex mutex_;  // one chunk at a time, whole
-    int fd_;
+    std::shared_ptr<WriterState> state_;
 };
 
 // ---- standard output and error ----
@@ -73,28 +190,40 @@ struct ReaderState {
     bool finished = false;  // the reader thread has stopped (end of file, error or closed)
     int fd = -1;
     int wake = -1;  // eventfd: a handler was set or removed, or the handle went away
+    // What was still in the pipe when its writer went away while no handler was set; the next
+    // handler gets it.
+    QByteArray leftover;
     ~ReaderState() {
         if (fd >= 0) ::close(fd);
         if (wake >= 0) ::close(wake);
     }
+    // The mutex is held.
     void poke() {
+        if (wake < 0) return;
         const uint64_t one = 1;
         ssize_t ignored = ::write(wake, &one, sizeof one);
         (void)ignored;
     }
 };
 
+constexpr qsizetype leftoverLimit = 1024 * 1024;
+
 void readerLoop(std::shared_ptr<ReaderState> state) {
     pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    std::vector<char> buffer(64 * 1024);
+    // The thread ends at the end of the pipe, whatever handler is set, and gives back both
+    // descriptors: a process that has ended holds no thread and no descriptor, even while someone
+    // keeps its handle.
     struct Finish {
         ReaderState& s;
         ~Finish() {
             std::lock_guard lock(s.mutex);
+            closeFd(s.fd);
+            closeFd(s.wake);
             s.finished = true;
             s.settled.notify_all();
         }
     } finish{*state};
-    std::vector<char> buffer(64 * 1024);
     for (;;) {
         PipeReader::Handler handler;
         {
@@ -102,6 +231,7 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
             if (state->closed) return;
             handler = state->handler;
         }
+        // Without a handler no input is asked for, but a hang-up or an error is reported anyway.
         pollfd fds[2] = {{state->wake, POLLIN, 0}, {state->fd, static_cast<short>(handler ? POLLIN : 0), 0}};
         const int ready = ::poll(fds, 2, -1);
         if (ready < 0) {
@@ -114,7 +244,23 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
             (void)ignored;
             continue;  // look at the handler again
         }
-        if (!handler || !(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const short events = fds[1].revents;
+        if (!handler) {
+            if (!(events & (POLLHUP | POLLERR | POLLNVAL))) continue;
+            // The writer is gone and no one reads: keep what is left for a later handler, and end.
+            QByteArray rest;
+            for (;;) {
+                const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                if (rest.size() < leftoverLimit)
+                    rest.append(buffer.data(), std::min<qsizetype>(n, leftoverLimit - rest.size()));
+            }
+            std::lock_guard lock(state->mutex);
+            state->leftover += rest;
+            return;
+        }
+        if (!(events & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
         const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
@@ -133,21 +279,23 @@ public:
         std::thread(readerLoop, state_).detach();
     }
     ~FdReader() override {
-        {
-            std::lock_guard lock(state_->mutex);
-            state_->closed = true;
-            state_->handler = nullptr;
-            state_->settled.notify_all();
-        }
+        std::lock_guard lock(state_->mutex);
+        state_->closed = true;
+        state_->handler = nullptr;
+        state_->settled.notify_all();
         state_->poke();
     }
     void setReadHandler(Handler handler) override {
+        QByteArray leftover;
         {
             std::lock_guard lock(state_->mutex);
-            state_->handler = std::move(handler);
+            if (handler && !state_->leftover.isEmpty()) leftover.swap(state_->leftover);
+            state_->handler = handler;
             state_->settled.notify_all();
+            state_->poke();
         }
-        state_->poke();
+        // The caller may hold a lock the handler takes: the rest is delivered on a thread of its own.
+        if (!leftover.isEmpty()) std::thread([handler = std::move(handler), leftover] { handler(leftover); }).detach();
     }
     const std::shared_ptr<ReaderState>& state() const { return state_; }
 
@@ -173,7 +321,7 @@ public:
           stdout_(std::make_shared<FdReader>(out)),
           stderr_(std::make_shared<FdReader>(err)) {
         state_->pid = pid;
-        std::thread(watch, state_, stdout_->state(), stderr_->state()).detach();
+        std::thread(watch, state_, stdin_, stdout_->state(), stderr_->state()).detach();
     }
 
     pid_t pid() const override { return state_->pid; }
@@ -204,8 +352,8 @@ public:
     }
 
 private:
-    static void watch(std::shared_ptr<ProcessState> state, std::shared_ptr<ReaderState> out,
-                      std::shared_ptr<ReaderState> err) {
+    static void watch(std::shared_ptr<ProcessState> state, std::weak_ptr<FdWriter> in,
+                      std::shared_ptr<ReaderState> out, std::shared_ptr<ReaderState> err) {
         pthread_setname_np(pthread_self(), "vocalynx.reap");
         siginfo_t info{};
         // Wait without reaping, so that terminate() never signals a recycled identifier.
@@ -219,6 +367,8 @@ private:
             while (::waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
+        // No one is left to read its input: the pipe goes, also while its handle is kept.
+        if (auto writer = in.lock()) writer->close();
         // What the process wrote before it ended reaches the read handlers before the exit is
         // reported (a failure message followed by the exit, say). A pipe that some other process
         // still holds open is waited for at most a second.
@@ -381,7 +531,9 @@ std::shared_ptr<ChildProcess> PosixProcessLauncher::launch(const LaunchCommand& 
         if (error) *error = command.executable + QStringLiteral(": ") + errnoText(s.error);
         return nullptr;
     }
-    // The reading ends are watched with poll; writes to standard input block as a pipe does.
+    // The reading ends are watched with poll; the writing end never blocks (see FdWriter).
+    const int flags = ::fcntl(s.in, F_GETFL);
+    if (flags >= 0) ::fcntl(s.in, F_SETFL, flags | O_NONBLOCK);
     return std::make_shared<PosixChildProcess>(s.pid, s.in, s.out, s.err);
 }
 

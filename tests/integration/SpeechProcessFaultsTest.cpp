@@ -1,0 +1,421 @@
+// The speech process against a misbehaving speech program, through the real launcher: a program that
+// stops reading its input, one that floods its standard error, and what a replaced process leaves
+// behind (threads, descriptors, CPU time), in the engine alone and in the whole application after a
+// run of dictations.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "AppProcess.h"
+#include "FakeCapture.h"
+#include "FakeSoundOutput.h"
+#include "LiveRuntime.h"
+#include "RecordingLogger.h"
+#include "TestRuntime.h"
+#include "ToneAnalysis.h"
+#include "engine/ModelCheck.h"
+#include "engine/WhisperEngine.h"
+#include "platform/linux/PosixProcessLauncher.h"
+#include "platform/linux/QtMainQueue.h"
+#include "platform/linux/SampleRateConverter.h"
+#include "platform/linux/SystemClock.h"
+#include "platform/linux/ThreadQueues.h"
+
+using namespace vocalynx;
+using namespace vocalynx::test;
+
+namespace {
+
+const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
+
+void prepareHome(const QString& home) {
+    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+    QFile::remove(home + "/.local/bin/coli");
+    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
+    const QString model = speechModelPath(home);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+    QFile f(model);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(200'000'000));  // sparse
+}
+
+template <typename Pred>
+bool waitFor(Pred pred, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QStringList fileLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QList<pid_t> startedPids(const QString& log) {
+    QList<pid_t> out;
+    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
+    for (const QString& line : fileLines(log))
+        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
+    return out;
+}
+
+// What a process holds: its threads and open descriptors (0: this process).
+struct Holdings {
+    int threads = 0;
+    int descriptors = 0;
+    bool operator==(const Holdings&) const = default;
+};
+Holdings holdings(qint64 pid = 0) {
+    const QString root = pid > 0 ? QStringLiteral("/proc/%1").arg(pid) : QStringLiteral("/proc/self");
+    return {static_cast<int>(QDir(root + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()),
+            static_cast<int>(QDir(root + "/fd").entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size())};
+}
+std::ostream& operator<<(std::ostream& out, const Holdings& h) {
+    return out << h.threads << " threads, " << h.descriptors << " descriptors";
+}
+
+// User and system CPU time of a process, in seconds.
+double cpuSeconds(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
+    ~EnvironmentVariable() { qunsetenv(name_); }
+
+private:
+    const char* name_;
+};
+
+// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
+std::vector<SampleBuffer> microphoneSine(double seconds) {
+    const int rate = 48000, frames = 480, channels = 2;
+    std::vector<SampleBuffer> out;
+    long long n = 0;
+    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
+        SampleBuffer buffer;
+        buffer.format = SampleFormat::float32;
+        buffer.frameCount = frames;
+        buffer.sampleRate = rate;
+        buffer.channelCount = channels;
+        buffer.bytes.resize(frames * channels * 4);
+        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
+        for (int i = 0; i < frames; ++i, ++n)
+            for (int c = 0; c < channels; ++c)
+                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * 440 * n / rate));
+        out.push_back(std::move(buffer));
+    }
+    return out;
+}
+
+class FaultEngine : public WhisperEngine {
+public:
+    using WhisperEngine::WhisperEngine;
+    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
+        preparedSession_ = std::move(s);
+        preparedSessionBuiltAt_ = at;
+    }
+};
+
+// The production runtime pieces, with the folders of one temporary home.
+struct RealRuntime {
+    RealRuntime() : paths(Paths::under(dir.path())) {}
+    QTemporaryDir dir;
+    SystemClock clock;
+    QtMainQueue main;
+    ThreadQueueFactory queues;
+    NotificationCenter notifications;
+    RecordingLogger log;
+    Diagnostics diagnostics{log};
+    InfoDictionary info{TestRuntime::defaultInfo()};
+    Paths paths;
+    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
+};
+
+// An engine on the real launcher and clock whose speech program is the stand-in.
+struct EngineRig {
+    EngineRig() {
+        guiApplication();
+        prepareHome(rt->paths.home);
+    }
+    ~EngineRig() {
+        if (engine) engine->shutdown();
+        engine.reset();
+    }
+    void create() {
+        engine = std::make_unique<FaultEngine>(WhisperEngine::Dependencies{
+            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    }
+    // Starts a dictation on a fake microphone and feeds it seconds of a tone.
+    std::shared_ptr<FakeCaptureSession> dictate(double seconds) {
+        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+        engine->givePreparedSession(microphone, rt->clock.now());
+        engine->startRecording([this](const QString& text) { completed << text; });
+        if (!waitFor([&] { return microphone->isRunning(); })) return nullptr;
+        for (const SampleBuffer& buffer : microphoneSine(seconds)) microphone->deliver(buffer);
+        return microphone;
+    }
+    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    SampleRateConverterFactory converters;
+    PosixProcessLauncher launcher;
+    std::unique_ptr<FaultEngine> engine;
+    QStringList completed;
+};
+
+}  // namespace
+
+// A process that has exited holds no reader thread and no descriptor, even while its handle is
+// kept and no read handler was ever set; what it wrote before it ended still reaches a handler set
+// afterwards.
+TEST(SpeechProcessFaults, AnExitedProcessLeavesNoReaderBehind) {
+    PosixProcessLauncher launcher;
+    QTemporaryDir dir;
+    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    command.environment.insert("COLI_STANDIN_LOG", dir.path() + "/standin.log");
+    command.environment.insert("COLI_STANDIN_STDERR", "before the end");
+    command.environment.insert("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
+    const Holdings before = holdings();
+    QString error;
+    std::shared_ptr<ChildProcess> child = launcher.launch(command, &error);
+    ASSERT_TRUE(child) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return !child->isRunning(); }));
+    EXPECT_TRUE(waitFor([&] { return holdings() == before; }, 3000))
+        << "before: " << before << "; with the exited process's handle: " << holdings();
+
+    std::mutex mutex;
+    QByteArray received;
+    child->standardError()->setReadHandler([&](const QByteArray& bytes) {
+        std::lock_guard lock(mutex);
+        received += bytes;
+    });
+    EXPECT_TRUE(waitFor([&] {
+        std::lock_guard lock(mutex);
+        return received == "before the end\n";
+    }, 3000)) << received.toStdString();
+    child->standardError()->setReadHandler(nullptr);
+    child.reset();
+    EXPECT_TRUE(waitFor([&] { return holdings() == before; }, 3000)) << holdings();
+}
+
+// Writing to a program that never reads returns at once: what the pipe cannot take waits in a
+// bounded backlog, the rest is refused, and closing the input does not wait.
+TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
+    PosixProcessLauncher launcher;
+    QTemporaryDir dir;
+    const QString log = dir.path() + "/standin.log";
+    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    command.environment.insert("COLI_STANDIN_LOG", log);
+    command.environment.insert("COLI_STANDIN_STOP_READING", "0");
+    QString error;
+    std::shared_ptr<ChildProcess> child = launcher.launch(command, &error);
+    ASSERT_TRUE(child) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return fileLines(log).contains("stopped reading"); }));
+
+    std::shared_ptr<PipeWriter> input = child->standardInput();
+    std::atomic<bool> done{false};
+    std::atomic<int> accepted{0}, refused{0};
+    std::thread writer([&] {
+        const QByteArray chunk(32 * 1024, 'a');  // a second of audio
+        for (int i = 0; i < 200; ++i) (input->write(chunk) ? accepted : refused)++;
+        input->close();
+        done = true;
+    });
+    const bool returned = waitFor([&] { return done.load(); }, 5000);
+    EXPECT_TRUE(returned) << "the writes blocked";
+    if (!returned) child->terminate();  // the pipe breaks and the blocked write returns
+    writer.join();
+    EXPECT_GT(accepted.load(), 2) << "the pipe and the backlog take some";
+    EXPECT_LT(accepted.load(), 100) << "the backlog is bounded";
+    EXPECT_EQ(accepted + refused, 200);
+    EXPECT_FALSE(input->write("x")) << "closed";
+    child->terminate();
+    EXPECT_TRUE(waitFor([&] { return !child->isRunning(); }));
+}
+
+// A program that stops reading its input neither stalls the audio queue nor the end of the
+// dictation: the process is ended, and the next dictation gets a fresh one whose audio arrives.
+TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
+    EngineRig rig;
+    const QString standInLog = rig.rt->dir.path() + "/standin.log";
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
+    EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "16000");  // half a second, then no more
+    rig.create();
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; }));
+
+    for (int dictation = 1; dictation <= 2; ++dictation) {
+        SCOPED_TRACE(dictation);
+        ASSERT_TRUE(rig.dictate(40.0));  // more than the pipe and the backlog hold
+        ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).count("stopped reading") == dictation; }));
+        waitFor([] { return false; }, 1500);  // the audio queue writes the rest meanwhile
+        rig.engine->stopRecording();
+        ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; }, 8000))
+            << rig.rt->log.lines().join('\n').toStdString();
+        EXPECT_TRUE(waitFor([&] { return fileLines(standInLog).count("sigterm") == dictation; }))
+            << "the process that stopped reading was ended";
+        ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == dictation + 1; }));
+    }
+    EXPECT_FALSE(rig.rt->log.containsPart("no-speech timeout")) << rig.rt->log.lines().join('\n').toStdString();
+    EXPECT_EQ(rig.rt->log.countPart("[Vocalynx] Recording stopped. Total PCM sent: "), 2);
+    EXPECT_EQ(rig.rt->log.countPart("did not read its input: dropped "), 2)
+        << rig.rt->log.lines().join('\n').toStdString();
+}
+
+// A standard-error flood leaves a log of bounded size, and the model failure written after it is
+// still recognised.
+TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStillCounts) {
+    EngineRig rig;
+    const QString standInLog = rig.rt->dir.path() + "/standin.log";
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
+    EnvironmentVariable flood("COLI_STANDIN_STDERR_FLOOD", "300000");  // 8 MB
+    EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
+    EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "0");  // stays running after the flood
+    int alerts = 0;
+    rig.rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
+    rig.create();
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).contains("stopped reading"); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return alerts == 1; })) << "the failure after the flood was seen";
+    EXPECT_TRUE(waitFor([&] { return rig.rt->log.containsPart(" not logged: more than "); }, 3000))
+        << "what was left out is counted";
+    rig.engine->shutdown();
+    const QStringList lines = rig.rt->log.lines().filter("[Vocalynx] coli stderr");
+    qsizetype bytes = 0;
+    for (const QString& line : lines) bytes += line.size();
+    EXPECT_LE(lines.size(), 200) << "lines of the flood that were logged";
+    EXPECT_LE(bytes, 60'000);
+    EXPECT_TRUE(rig.rt->log.containsPart("Load model from /x/model.int8.onnx failed")) << "logged past the cap";
+}
+
+namespace {
+
+// The whole application under the test services, with the stand-in as its speech program and a
+// tone at the test microphone, driven by presses of its own media player's play/pause.
+class AppDictations : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app.finishOnboarding();
+        prepareHome(app.home());
+        {
+            QFile f(app.home() + "/script.txt");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("hello\nhello world\n");
+        }
+        app.environment().insert("COLI_STANDIN_SCRIPT", app.home() + "/script.txt");
+        app.environment().insert("COLI_STANDIN_LOG", app.home() + "/standin.log");
+        tone.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le",
+                                             "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
+        ASSERT_TRUE(tone.waitForStarted(5000));
+        tone.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
+        tone.closeWriteChannel();
+        app.start(VOCALYNX_APP_BINARY);
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)"))
+            << app.output().toStdString();
+    }
+    void TearDown() override {
+        tone.kill();
+        tone.waitForFinished(5000);
+    }
+    qint64 pid() { return app.process().processId(); }
+    void pressPlayPause() {
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx",
+                                                                          "/org/mpris/MediaPlayer2",
+                                                                          "org.mpris.MediaPlayer2.Player", "PlayPause"));
+    }
+    int count(const QString& part) { return app.output().count(part); }
+    bool waitForCount(const QString& part, int n, int timeoutMs = 15000) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (count(part) < n) {
+            if (deadline.hasExpired() || app.process().state() == QProcess::NotRunning) return false;
+            app.waitForLine(QStringLiteral("\x01 never printed"), 100);
+        }
+        return true;
+    }
+    // The n-th dictation of the run, from the press that starts it until the panel is idle and the
+    // next speech process is running.
+    void dictation(int n) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording started", n - 1));
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording started", n)) << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("micReady", n)) << app.output().toStdString();
+        QThread::msleep(300);
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Keyboard injection done (11 chars)", n)) << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("state collapsing -> idle", n)) << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Persistent coli launched", n + 1));
+        // The process that served it has ended.
+        const QList<pid_t> pids = startedPids(app.home() + "/standin.log");
+        ASSERT_EQ(pids.size(), n + 1);
+        ASSERT_TRUE(waitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(pids[n - 1])); }));
+    }
+    // The application's holdings once they have stayed the same for a second.
+    Holdings settledHoldings() {
+        Holdings last = holdings(pid());
+        for (int i = 0; i < 20; ++i) {
+            app.waitForLine(QStringLiteral("\x01 never printed"), 500);
+            const Holdings now = holdings(pid());
+            if (now == last) return now;
+            last = now;
+        }
+        return last;
+    }
+    // CPU time of the application over the given time, as a share of one core.
+    double cpuShare(int milliseconds) {
+        const double start = cpuSeconds(pid());
+        QDeadlineTimer window(milliseconds);
+        while (!window.hasExpired()) app.waitForLine(QStringLiteral("\x01 never printed"), 200);
+        return (cpuSeconds(pid()) - start) / (milliseconds / 1000.0);
+    }
+
+    QProcess tone;
+    AppProcess app;
+};
+
+}  // namespace
+
+// After one dictation the application does not spin (a fault check with a generous bound, not a
+// speed figure: the benchmark measures that), and ten dictations in a row leave exactly the threads
+// and descriptors that one did.
+TEST_F(AppDictations, AfterDictationsTheApplicationIdlesAndHoldsNoMore) {
+    dictation(1);
+    if (HasFatalFailure()) return;
+    const Holdings afterFirst = settledHoldings();
+    const double share = cpuShare(3000);
+    EXPECT_LT(share, 0.20) << "share of one core over 3 s after one dictation";
+    for (int n = 2; n <= 10; ++n) {
+        dictation(n);
+        if (HasFatalFailure()) return;
+    }
+    Holdings afterTenth = settledHoldings();
+    EXPECT_EQ(afterTenth, afterFirst);
+    EXPECT_LT(cpuShare(3000), 0.20) << "after ten dictations";
+}
