@@ -403,8 +403,8 @@ protected:
 }  // namespace
 
 // After one dictation the application does not spin (a fault check with a generous bound, not a
-// speed figure: the benchmark measures that), and ten dictations in a row leave exactly the threads
-// and descriptors that one did.
+// speed figure: the benchmark measures that), and ten dictations in a row leave no more threads and
+// exactly the descriptors that one did.
 TEST_F(AppDictations, AfterDictationsTheApplicationIdlesAndHoldsNoMore) {
     dictation(1);
     if (HasFatalFailure()) return;
@@ -416,6 +416,9 @@ TEST_F(AppDictations, AfterDictationsTheApplicationIdlesAndHoldsNoMore) {
         if (HasFatalFailure()) return;
     }
     Holdings afterTenth = settledHoldings();
-    EXPECT_EQ(afterTenth, afterFirst);
+    // Qt's pooled threads end after 30 s unused, so the tenth may hold fewer threads than the first;
+    // it may never hold more, nor any other number of descriptors.
+    EXPECT_LE(afterTenth.threads, afterFirst.threads) << afterTenth << " against " << afterFirst;
+    EXPECT_EQ(afterTenth.descriptors, afterFirst.descriptors) << afterTenth << " against " << afterFirst;
     EXPECT_LT(cpuShare(3000), 0.20) << "after ten dictations";
 }
