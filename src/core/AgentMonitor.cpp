@@ -1,5 +1,7 @@
 #include "core/AgentMonitor.h"
 
+#include "platform/LogText.h"
+
 namespace vocalynx {
 
 namespace {
@@ -35,7 +37,9 @@ void AgentMonitor::handleAgentEvent(const std::optional<QVariantMap>& userInfo) 
     const QString event = eventValue.toString();
     const QVariant sourceValue = userInfo->value(QStringLiteral("source"));
     const QString source = isString(sourceValue) ? sourceValue.toString() : QStringLiteral("unknown");
-    runtime_.log.line(QStringLiteral("[Vocalynx] Agent event: ") + event + QStringLiteral(" from ") + source);
+    // Both values come from whichever program sent the event: escaped and cut short in the log.
+    runtime_.log.line(QStringLiteral("[Vocalynx] Agent event: ") + boundedLogValue(event) + QStringLiteral(" from ") +
+                      boundedLogValue(source));
 
     std::weak_ptr<AgentMonitor*> weak = self_;
     runtime_.main.post([weak, event] {

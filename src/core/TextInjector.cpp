@@ -56,6 +56,15 @@ void TextInjector::typeViaKeyEvents(const QString& text) {
         pasteViaClipboard(text);
         return;
     }
+    if (text.size() > maxTypedUnits) {
+        const QString count = QString::number(text.size());
+        diagnostics(QStringLiteral("keyboard injection too long chars=") + count + QStringLiteral(" limit=") +
+                    QString::number(maxTypedUnits) + QStringLiteral("; fallback clipboard"));
+        runtime_.log.line(QStringLiteral("[Vocalynx] Text too long to type (") + count +
+                          QStringLiteral(" chars), pasting through the clipboard"));
+        pasteViaClipboard(text);
+        return;
+    }
     for (const QChar unit : text) keys_.postUnicodeUnit(unit.unicode());
     const QString count = QString::number(text.size());
     diagnostics(QStringLiteral("keyboard injection done chars=") + count);

@@ -1,5 +1,7 @@
 #include "engine/ColiOutput.h"
 
+#include <algorithm>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,10 +48,47 @@ void ColiLineBuffer::clear() {
     skipping_ = false;
 }
 
+namespace {
+
+// Control characters other than tab and line feed (C0, DEL and C1) never stand in speech: text
+// that holds one is the program's noise, not a transcript.
+bool hasControlCharacters(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        if (u == u'\t' || u == u'\n') return false;
+        return u < 0x20 || (u >= 0x7f && u < 0xa0);
+    });
+}
+
+// Whether a line that did not parse as a JSON array or object still is JSON, or the start of it:
+// a bare number, true, false or null, an object cut short or nested too deep, or an array whose
+// first element is JSON. Text in square brackets such as "[Music]" stays plain text.
+bool isJsonNotText(const QString& line) {
+    if (line.startsWith(QLatin1Char('{'))) return true;
+    if (line.startsWith(QLatin1Char('['))) {
+        const QString rest = transcript::trimmed(line.mid(1));
+        if (rest.isEmpty()) return true;
+        const QChar first = rest.front();
+        if (QStringLiteral("{[\"-]").contains(first) || first.isDigit()) return true;
+        for (const char* word : {"true", "false", "null"}) {
+            const QLatin1String w(word);
+            if (rest.startsWith(w) && (rest.size() == w.size() || !rest.at(w.size()).isLetterOrNumber())) return true;
+        }
+        return false;
+    }
+    // A bare JSON value parses inside an array; a JSON string stays text, as it always was.
+    QJsonParseError error{};
+    const QJsonDocument wrapped =
+        QJsonDocument::fromJson(QByteArray("[") + line.toUtf8() + QByteArray("]"), &error);
+    return error.error == QJsonParseError::NoError && wrapped.array().size() == 1 && !wrapped.array().at(0).isString();
+}
+
+}  // namespace
+
 std::optional<QString> extractTranscriptText(const QJsonValue& value) {
     if (value.isString()) {
         const QString t = transcript::trimmed(value.toString());
-        if (t.isEmpty()) return std::nullopt;
+        if (t.isEmpty() || hasControlCharacters(t)) return std::nullopt;
         return t;
     }
     if (value.isArray()) {
@@ -88,6 +127,7 @@ std::optional<QString> transcriptFromLine(const QByteArray& line) {
     const QJsonDocument document = QJsonDocument::fromJson(t.toUtf8(), &error);
     if (error.error == QJsonParseError::NoError && (document.isArray() || document.isObject()))
         return extractTranscriptText(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()));
+    if (isJsonNotText(t) || hasControlCharacters(t)) return std::nullopt;
     return t;
 }
 

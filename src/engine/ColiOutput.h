@@ -30,11 +30,12 @@ private:
     bool skipping_ = false;  // inside a line that went over the cap
 };
 
-// The transcript text of one complete output line, or none when the line carries none
-// (an empty line, JSON without a transcript, or bytes that are not UTF-8).
+// The transcript text of one complete output line, or none when the line carries none: an empty
+// line, JSON without a transcript, JSON that is cut short, too deep or a bare number, true, false
+// or null, text with control characters other than tab and line feed, or bytes that are not UTF-8.
 std::optional<QString> transcriptFromLine(const QByteArray& line);
-// The text of a parsed JSON value: strings, arrays from the last element back, and objects by
-// their known keys and "segments".
+// The text of a parsed JSON value: strings (none when they hold control characters other than tab
+// and line feed), arrays from the last element back, and objects by their known keys and "segments".
 std::optional<QString> extractTranscriptText(const QJsonValue& value);
 
 }  // namespace vocalynx

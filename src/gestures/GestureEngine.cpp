@@ -32,10 +32,17 @@ void GestureEngine::addCommandHandler(RemoteCommand command, const char* name, v
     }));
 }
 
-bool GestureEngine::isRapidEvent() {
+bool GestureEngine::isRapidEvent() { return isRapid(lastEventTime_); }
+
+// Next and previous are filtered too, or any bus client could send a burst that becomes as many
+// Return and Escape keys. They keep a time of their own, so that a track command never drops a
+// press nor a press a track command.
+bool GestureEngine::isRapidTrackEvent() { return isRapid(lastTrackEventTime_); }
+
+bool GestureEngine::isRapid(std::optional<MonoTime>& lastTime) {
     const MonoTime now = runtime_.clock.now();
-    const std::optional<MonoTime> last = lastEventTime_;
-    lastEventTime_ = now;
+    const std::optional<MonoTime> last = lastTime;
+    lastTime = now;
     if (last && secondsBetween(*last, now) < kRapidEventInterval) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Ignoring rapid event (likely AirPods removal)"));
         return true;
@@ -68,6 +75,7 @@ void GestureEngine::clickTimerFired() {
 }
 
 void GestureEngine::handleNextTrack() {
+    if (isRapidTrackEvent()) return;
     invalidatePendingTimer();
     {
         std::lock_guard lock(clickLock_);
@@ -77,6 +85,7 @@ void GestureEngine::handleNextTrack() {
 }
 
 void GestureEngine::handlePreviousTrack() {
+    if (isRapidTrackEvent()) return;
     invalidatePendingTimer();
     {
         std::lock_guard lock(clickLock_);

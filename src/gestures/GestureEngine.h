@@ -1,7 +1,8 @@
 #pragma once
 // Turns headset remote commands into gestures: play/pause presses are counted inside a 0.3 s
 // window (one press `single`, two or more `double`), next track gives `double` and previous track
-// `triple` at once. Each gesture reaches `onGesture` on the main queue. The engine also owns the
+// `triple` at once. Each gesture reaches `onGesture` on the main queue. A command that comes less
+// than 0.15 s after the one before of its kind (presses, or next and previous together) is dropped. The engine also owns the
 // silent player keeper that holds the now-playing slot those commands depend on.
 
 #include <functional>
@@ -50,7 +51,10 @@ public:
     void registerClick();
     void handleNextTrack();
     void handlePreviousTrack();
+    // The rapid-event filter of play/pause presses, and the same filter, with a time of its own,
+    // of next and previous track.
     bool isRapidEvent();
+    bool isRapidTrackEvent();
     void clickTimerFired();
     void emitGesture(GestureType type);
 
@@ -79,6 +83,7 @@ private:
     }
     void addCommandHandler(RemoteCommand command, const char* name, void (GestureEngine::*operation)());
     void invalidatePendingTimer();
+    bool isRapid(std::optional<MonoTime>& lastTime);
 
     Runtime& runtime_;
     RemoteCommandCenter& remoteCommands_;
@@ -90,7 +95,8 @@ private:
     int64_t clickCount_ = 0;  // guarded by clickLock_
     std::optional<WallTime> lastRemoteCommandAt_;
     std::optional<QString> lastRemoteCommandName_;
-    std::optional<MonoTime> lastEventTime_;  // none: the distant past
+    std::optional<MonoTime> lastEventTime_;       // none: the distant past
+    std::optional<MonoTime> lastTrackEventTime_;  // none: the distant past
     SilentPlayerKeeper keeper_;
 };
 

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QThread>
 
 #include "AppProcess.h"
 #include "FakeSoundOutput.h"
@@ -31,6 +35,30 @@ void emitAgentEvent(const QString& path, const QString& body) {
     if (!body.isEmpty()) arguments << body;
     run("gdbus", arguments);
 }
+
+// A bus connection of its own, as another program would have.
+class ForeignSender {
+public:
+    ForeignSender() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "agent-events-foreign-sender")) {}
+    ~ForeignSender() { QDBusConnection::disconnectFromBus("agent-events-foreign-sender"); }
+    bool connected() const { return bus_.isConnected(); }
+    void send(const QVariantList& arguments, const QString& interface = "com.vocalynx.AgentEvent",
+              const QString& member = "Event") {
+        QDBusMessage signal = QDBusMessage::createSignal("/foreign", interface, member);
+        signal.setArguments(arguments);
+        bus_.send(signal);
+    }
+    // Returns once the bus has taken every signal sent before: it answers in order.
+    bool flush() {
+        const QDBusMessage reply = bus_.call(
+            QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId"),
+            QDBus::Block, 120000);
+        return reply.type() == QDBusMessage::ReplyMessage;
+    }
+
+private:
+    QDBusConnection bus_;
+};
 
 struct AgentEventsFixture {
     LiveRuntime rt;
@@ -90,6 +118,120 @@ TEST(AgentEvents, TheRunningProgramHearsTheBridge) {
     EXPECT_LT(out.indexOf("[Vocalynx][Sparkle] started"), out.indexOf("[Vocalynx] AgentMonitor started, listening for agent events"));
     emitAgentEvent("/com/vocalynx/Bridge", "{'event': <'PermissionRequest'>, 'source': <'cursor'>}");
     EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: PermissionRequest from cursor")) << app.output().toStdString();
+    app.process().terminate();
+    EXPECT_TRUE(app.waitForExit());
+}
+
+// Whatever shape another program gives the signal's arguments, only one a{sv} map is user
+// information; every other shape is dropped before its contents are read.
+TEST(AgentEvents, ArgumentsOfAnyOtherShapeAreIgnored) {
+    AgentEventsFixture f;
+    f.monitor.start();
+    f.rt.log.clear();
+    struct Case {
+        const char* shape;
+        QStringList arguments;  // GVariant texts, one per argument
+    };
+    const Case cases[] = {
+        {"a{ss}", {"{'event': 'Stop'}"}},
+        {"a{si}", {"{'event': 1}"}},
+        {"a{sas}", {"{'event': ['Stop']}"}},
+        {"a{s(ss)}", {"{'event': ('Stop', 'claude')}"}},
+        {"a{sa{sv}}", {"{'event': {'event': <'Stop'>}}"}},
+        {"a{sa{ss}}", {"{'event': {'event': 'Stop'}}"}},
+        {"a{iv}", {"{1: <'Stop'>}"}},
+        {"a{ov}", {"{@o '/event': <'Stop'>}"}},
+        {"as", {"['event', 'Stop']"}},
+        {"s", {"'Stop'"}},
+        {"a{sv} followed by a string", {"{'event': <'Stop'>}", "'claude'"}},
+        {"a string followed by a{sv}", {"'claude'", "{'event': <'Stop'>}"}},
+        {"a{sv} whose event holds a map", {"{'event': <{'event': 'Stop'}>}"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shape);
+        QStringList arguments{"emit", "--session", "--object-path", "/b", "--signal", "com.vocalynx.AgentEvent.Event"};
+        run("gdbus", arguments + c.arguments);
+    }
+    emitAgentEvent("/b", "{'event': <'SessionStart'>, 'source': <'codex'>}");
+    ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentStart) == 1; }, 10000))
+        << f.rt.log.lines().join('\n').toStdString();
+    EXPECT_EQ(f.rt.log.lines(), QStringList{"[Vocalynx] Agent event: SessionStart from codex"});
+    EXPECT_EQ(f.output.calls.filter("play").size(), 1);
+}
+
+// Values from the signal go into the log escaped and cut short: a line break cannot forge a line
+// and a long string does not fill the disk. A map too large to be an agent event is dropped.
+TEST(AgentEvents, LoggedValuesAreEscapedAndBounded) {
+    AgentEventsFixture f;
+    f.monitor.start();
+    ForeignSender sender;
+    ASSERT_TRUE(sender.connected());
+    f.rt.log.clear();
+    sender.send({QVariant(QVariantMap{{"event", "Stop"}, {"source", "claude\n[Vocalynx] Agent event: forged"}})});
+    sender.send({QVariant(QVariantMap{{"event", "Stop"}, {"source", QString(5000, 'x')}})});
+    sender.send({QVariant(QVariantMap{{"event", "Stop"}, {"source", QString(300'000, 'x')}})});
+    sender.send({QVariant(QVariantMap{{"event", "SessionStart"}, {"source", "codex"}})});
+    ASSERT_TRUE(sender.flush());
+    ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentStart) == 1; }, 10000))
+        << f.rt.log.lines().join('\n').left(2000).toStdString();
+    const QStringList lines = f.rt.log.lines();
+    ASSERT_EQ(lines.size(), 3) << lines.join('\n').left(2000).toStdString();
+    EXPECT_EQ(lines[0], "[Vocalynx] Agent event: Stop from claude\\n[Vocalynx] Agent event: forged");
+    EXPECT_LT(lines[1].size(), 300);
+    EXPECT_TRUE(lines[1].endsWith("…(5000 chars)")) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], "[Vocalynx] Agent event: SessionStart from codex");
+}
+
+// The built program: a malformed signal from any bus client leaves it running and listening.
+TEST(AgentEvents, TheRunningProgramSurvivesAMalformedSignal) {
+    AppProcess app;
+    app.start(VOCALYNX_APP_BINARY);
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] AgentMonitor started, listening for agent events")) << app.output().toStdString();
+    emitAgentEvent("/x", "{'event': 'Stop'}");
+    emitAgentEvent("/x", "{'event': <'Stop'>, 'source': <'after'>}");
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: Stop from after")) << app.output().toStdString();
+    ASSERT_EQ(app.process().state(), QProcess::Running) << app.output().toStdString();
+    app.process().terminate();
+    EXPECT_TRUE(app.waitForExit());
+}
+
+namespace {
+// Our MPRIS player's playback status, asked over this test's own connection with a deadline.
+QDBusMessage askPlaybackStatus(int timeoutMs) {
+    QDBusMessage call = QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx", "/org/mpris/MediaPlayer2",
+                                                       "org.freedesktop.DBus.Properties", "Get");
+    call << QString("org.mpris.MediaPlayer2.Player") << QString("PlaybackStatus");
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, timeoutMs);
+}
+}  // namespace
+
+// A burst of huge signals on the agent-event name, in the right shape and in others, neither wedges
+// the program's bus connection nor floods its log: the media player keeps answering and a later
+// agent event is still heard.
+TEST(AgentEvents, ABurstOfHugeSignalsLeavesTheBusAnswering) {
+    AppProcess app;
+    app.start(VOCALYNX_APP_BINARY);
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] AgentMonitor started, listening for agent events")) << app.output().toStdString();
+    QDeadlineTimer registered(15000);
+    while (askPlaybackStatus(2000).type() != QDBusMessage::ReplyMessage && !registered.hasExpired()) QThread::msleep(50);
+    ASSERT_EQ(askPlaybackStatus(5000).type(), QDBusMessage::ReplyMessage) << app.output().left(5000).toStdString();
+
+    ForeignSender sender;
+    ASSERT_TRUE(sender.connected());
+    const QString huge(20 * 1024 * 1024, QLatin1Char('x'));  // 20 MB on the wire
+    for (int i = 0; i < 10; ++i) {
+        sender.send({QVariant(QVariantMap{{"event", "Stop"}, {"source", huge}})});
+        sender.send({QVariant(QStringList{huge})});
+    }
+    ASSERT_TRUE(sender.flush());
+
+    const QDBusMessage reply = askPlaybackStatus(25000);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    emitAgentEvent("/x", "{'event': <'Stop'>, 'source': <'after the burst'>}");
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: Stop from after the burst", 30000))
+        << app.output().right(3000).toStdString();
+    EXPECT_LT(app.output().size(), 1'000'000) << "the log grew with the signals' contents";
+    ASSERT_EQ(app.process().state(), QProcess::Running);
     app.process().terminate();
     EXPECT_TRUE(app.waitForExit());
 }

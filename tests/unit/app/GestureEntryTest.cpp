@@ -72,6 +72,7 @@ TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
     f.keys.trusted = true;
     f.commands.send(RemoteCommand::nextTrack);
     f.rt.time.runUntilIdle();
+    f.rt.time.advance(0.2);  // past the rapid-command limit that next and previous share
     f.commands.send(RemoteCommand::previousTrack);
     f.rt.time.runUntilIdle();
     EXPECT_EQ(f.keys.journal->filter("key "), (QStringList{"key 36 flags 0x0", "key 53 flags 0x0"}));

@@ -48,7 +48,7 @@ TEST(AgentMonitor, StartObservesTheAgentEventNotification) {
 TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
     struct Case {
         QVariantMap userInfo;
-        const char* line;
+        QString line;
         int cue;  // 0: none
     };
     const Case cases[] = {
@@ -60,9 +60,14 @@ TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
          kAgentPermission},
         {{{"event", "PreToolUse"}, {"source", "cursor"}}, "[Vocalynx] Agent event: PreToolUse from cursor", 0},
         {{{"event", "stop"}}, "[Vocalynx] Agent event: stop from unknown", 0},  // names are case-sensitive
+        // The sender's values are escaped and cut short: no forged lines, no flooded log.
+        {{{"event", "Stop"}, {"source", "claude\n[Vocalynx] Agent event: forged"}},
+         "[Vocalynx] Agent event: Stop from claude\\n[Vocalynx] Agent event: forged", kAgentComplete},
+        {{{"event", QString(250, 'e')}, {"source", QString(5000, 's')}},
+         "[Vocalynx] Agent event: " + QString(200, 'e') + "…(250 chars) from " + QString(200, 's') + "…(5000 chars)", 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(c.line.left(80).toStdString());
         MonitorFixture f;
         f.monitor.start();
         f.rt.log.clear();

@@ -96,18 +96,32 @@ TEST_F(TextInjectorTest, KeyboardModePostsOnePairPerUtf16UnitAndCountsUnits) {
     EXPECT_EQ(rt.log.lines().last(), QStringLiteral("[Vocalynx] Keyboard injection done (3 chars)"));
 }
 
+TEST_F(TextInjectorTest, KeyboardModeTypesATextUpToTheLimit) {
+    const QString text(TextInjector::maxTypedUnits, QLatin1Char('a'));
+    injector.injectText(text, InjectionMode::keyboard);
+    EXPECT_EQ(keys.units.size(), TextInjector::maxTypedUnits);
+    EXPECT_EQ(clipboard.writes, 0);
+}
+
 TEST_F(TextInjectorTest, KeyboardModeFallsBackToTheClipboard) {
     struct Case {
         const char* name;
         bool trusted;
         bool eventsAvailable;
         QStringList expectedTails;  // the lines before the clipboard path begins
+        QString text = QStringLiteral("héllo");
     };
+    const QString tooLong = QString(TextInjector::maxTypedUnits, QLatin1Char('a')) + QStringLiteral("é");
     const Case cases[] = {
         {"untrusted", false, true,
          {QStringLiteral(" keyboard injection unavailable accessibility=false"),
           QStringLiteral("[Vocalynx] Accessibility not trusted, falling back to clipboard")}},
         {"no event source", true, false, {QStringLiteral(" keyboard injection missing CGEventSource; fallback clipboard")}},
+        // Typing a whole page key by key would hold the main thread for seconds.
+        {"too long to type", true, true,
+         {QStringLiteral(" keyboard injection too long chars=10001 limit=10000; fallback clipboard"),
+          QStringLiteral("[Vocalynx] Text too long to type (10001 chars), pasting through the clipboard")},
+         tooLong},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,13 +131,13 @@ TEST_F(TextInjectorTest, KeyboardModeFallsBackToTheClipboard) {
         keys.trusted = c.trusted;
         keys.eventsAvailable = c.eventsAvailable;
         keys.units.clear();
-        injector.typeViaKeyEvents(QStringLiteral("héllo"));
+        injector.typeViaKeyEvents(c.text);
         const QStringList lines = rt.log.lines();
         ASSERT_GE(lines.size(), c.expectedTails.size() + 1);
-        for (int i = 0; i < c.expectedTails.size(); ++i) EXPECT_TRUE(lines[i].endsWith(c.expectedTails[i])) << lines[i].toStdString();
-        EXPECT_TRUE(lines[c.expectedTails.size()].endsWith(QStringLiteral(" clipboard set begin length=5")));
+        for (int i = 0; i < c.expectedTails.size(); ++i) EXPECT_TRUE(lines[i].endsWith(c.expectedTails[i])) << lines[i].left(200).toStdString();
+        EXPECT_TRUE(lines[c.expectedTails.size()].endsWith(QStringLiteral(" clipboard set begin length=%1").arg(c.text.size())));
         EXPECT_TRUE(keys.units.isEmpty()) << "no unit goes out as a key event";
-        EXPECT_EQ(clipboard.content, QStringLiteral("héllo"));
+        EXPECT_EQ(clipboard.content, c.text);
         rt.time.advance(0.15);
         // Without an event source the paste itself stops silently; with one it is posted.
         EXPECT_EQ(keys.keyCount(), c.eventsAvailable ? 1 : 0);

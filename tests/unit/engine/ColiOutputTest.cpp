@@ -57,9 +57,32 @@ TEST(ColiOutput, TranscriptOfALine) {
         {R"({"text":["x",{"output":"y"}]})", QStringLiteral("y")},  // recursion through arrays and objects
         {R"({"segments":"not an array"})", std::nullopt},
         {R"("just a string")", QStringLiteral("\"just a string\"")},  // top level must be array or object
-        {"42", QStringLiteral("42")},
         {"  plain text line  ", QStringLiteral("plain text line")},
-        {"{broken json", QStringLiteral("{broken json")},
+        {"[Music] and words", QStringLiteral("[Music] and words")},  // brackets that are not JSON
+        {"[ laughs ]", QStringLiteral("[ laughs ]")},
+        {"123 apples", QStringLiteral("123 apples")},
+        {"tab\tinside", QStringLiteral("tab\tinside")},
+        // JSON that carries no transcript is never typed as text.
+        {"42", std::nullopt},
+        {"-1.5e3", std::nullopt},
+        {"true", std::nullopt},
+        {"false", std::nullopt},
+        {"null", std::nullopt},
+        {"{broken json", std::nullopt},
+        {R"({"text":"ok")", std::nullopt},  // cut short
+        {R"([{"text":"ok"})", std::nullopt},
+        {R"(["ok")", std::nullopt},
+        {"[1, 2", std::nullopt},
+        {"[true", std::nullopt},
+        {QByteArray(2000, '[') + "\"deep\"" + QByteArray(2000, ']'), std::nullopt},  // beyond the parser's depth
+        // Control characters other than tab and line feed are not speech.
+        {R"({"text":"\u0000\u0001"})", std::nullopt},
+        {R"({"text":"ok\u001b[2J"})", std::nullopt},
+        {R"({"text":"line\nbreak\tand tab"})", QStringLiteral("line\nbreak\tand tab")},
+        {R"(["earlier words", "\u0007"])", QStringLiteral("earlier words")},
+        {"bell\x07", std::nullopt},
+        {"carriage\rreturn", std::nullopt},
+        {"c1 \xc2\x9b control", std::nullopt},
         {"    ", std::nullopt},
         {"", std::nullopt},
         {QByteArray("\xff\xfe bad utf-8"), std::nullopt},

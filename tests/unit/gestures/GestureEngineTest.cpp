@@ -66,6 +66,12 @@ TEST_F(GestureEngineTest, StartListeningInstallsTheFiveCommandsInOrderAndHoldsTh
 
 TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
     using C = RemoteCommand;
+    // count commands, each `gap` seconds after the one before.
+    auto burst = [](C command, int count, double gap) {
+        std::vector<std::pair<double, C>> commands;
+        for (int i = 0; i < count; ++i) commands.push_back({i * gap, command});
+        return commands;
+    };
     struct Case {
         const char* name;
         std::vector<std::pair<double, C>> commands;
@@ -89,10 +95,20 @@ TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
          {{GestureType::single, 0.3}, {GestureType::single, 0.7}}, 0},
         {"next track discards the pending press", {{0, C::togglePlayPause}, {0.2, C::nextTrack}}, {{GestureType::double_, 0.2}}, 0},
         {"previous track is a triple at once", {{0, C::previousTrack}}, {{GestureType::triple, 0}}, 0},
-        {"next and previous do not touch the rapid filter",
+        {"next and previous do not touch the press filter",
          {{0, C::nextTrack}, {0.05, C::togglePlayPause}},
          {{GestureType::double_, 0}, {GestureType::single, 0.35}},
          0},
+        {"next commands 0.2 s apart are two doubles", {{0, C::nextTrack}, {0.2, C::nextTrack}},
+         {{GestureType::double_, 0}, {GestureType::double_, 0.2}}, 0},
+        {"a burst of 300 next commands is one double", burst(C::nextTrack, 300, 0.005), {{GestureType::double_, 0}}, 299},
+        {"a burst of previous commands is one triple", burst(C::previousTrack, 20, 0.1), {{GestureType::triple, 0}}, 19},
+        {"next and previous share their filter", {{0, C::nextTrack}, {0.1, C::previousTrack}, {0.2, C::nextTrack}},
+         {{GestureType::double_, 0}}, 2},
+        {"a rapid next after a next leaves the pending press alone",
+         {{0, C::nextTrack}, {0.05, C::togglePlayPause}, {0.1, C::nextTrack}},
+         {{GestureType::double_, 0}, {GestureType::single, 0.35}},
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
