@@ -400,7 +400,7 @@ TEST_F(CaptureEndToEnd, TheDesktopsDefaultMicrophoneIsRecordedAndFollowed) {
         const auto device = capture.defaultInputDevice();
         ASSERT_TRUE(device.has_value());
         if (c.expectedId) {
-            EXPECT_EQ(device->id, c.expectedId);
+            EXPECT_EQ(device->id.toStdString(), c.expectedId);
         } else {
             bool isListed = false;
             for (const auto& d : capture.inputDevices()) isListed = isListed || d.id == device->id;

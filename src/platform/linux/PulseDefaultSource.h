@@ -10,6 +10,6 @@ namespace vocalynx {
 
 // The name of the server's default source (the id Qt Multimedia gives that device), or nothing when
 // no server answers within the time limit, or it names no default.
-std::optional<QString> pulseDefaultSourceName(int timeoutMs = 500);
+std::optional<QString> pulseDefaultSourceName(int timeoutMs = 250);
 
 }  // namespace vocalynx
