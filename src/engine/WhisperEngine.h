@@ -84,17 +84,19 @@ public:
     void postRecording(Completion completion);
 
     // ---- capture (audio queue unless noted) ----
-    // The microphone to use: a connected device named like AirPods, else the default; none when
-    // there is no device at all.
+    // The microphone to use: a connected device named like AirPods, else the default (the desktop's
+    // choice, as the sound server names it); none when there is no device at all.
     std::optional<AudioInputDevice> preferredMicrophone();
     // Main thread, or the drain's background queue (the prepared fields are guarded).
     void prepareCaptureSession();
     void discardPreparedSession();
-    // The prepared session when one exists and was built at most preparedSessionMaxAge ago; it is
-    // handed over (the prepared fields become empty). Null otherwise, and the prepared session stays.
+    // The prepared session when one exists, was built at most preparedSessionMaxAge ago and is for
+    // the microphone to use now; it is handed over (the prepared fields become empty). Null
+    // otherwise, and the prepared session stays.
     std::shared_ptr<CaptureSession> takePreparedSession();
     void tearDownCaptureSession(std::shared_ptr<CaptureSession> session);
-    std::shared_ptr<CaptureSession> makeCaptureSession();  // null when no session can be built
+    // Null when no session can be built; deviceId, when given, receives the id of its microphone.
+    std::shared_ptr<CaptureSession> makeCaptureSession(QString* deviceId = nullptr);
     // Main thread, or the drain's background queue (the observer list is guarded). Session events
     // are handled on the main queue.
     void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
@@ -205,6 +207,7 @@ protected:
     std::mutex captureLock_;
     std::shared_ptr<CaptureSession> preparedSession_;
     std::optional<MonoTime> preparedSessionBuiltAt_;
+    QString preparedSessionDevice_;  // the id of the prepared session's microphone
     std::vector<std::shared_ptr<CaptureSession>> captureSessionObservers_;
     // Audio queue only (reset by start and stop on the main thread while no buffer is handled).
     std::unique_ptr<AudioConverter> audioConverter_;

@@ -28,7 +28,7 @@ std::optional<AudioInputDevice> WhisperEngine::preferredMicrophone() {
     return capture_->defaultInputDevice();
 }
 
-std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession() {
+std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession(QString* deviceId) {
     const std::optional<AudioInputDevice> device = preferredMicrophone();
     if (!device) {
         runtime_.log.line(QStringLiteral("[Vocalynx] No microphone available"));
@@ -45,6 +45,7 @@ std::shared_ptr<CaptureSession> WhisperEngine::makeCaptureSession() {
         runtime_.log.line(QStringLiteral("[Vocalynx] Failed to create capture input: ") + error);
         return nullptr;
     }
+    if (deviceId) *deviceId = device->id;
     return session;
 }
 
@@ -58,7 +59,8 @@ void WhisperEngine::prepareCaptureSession() {
     }
     discardPreparedSession();
     removeCaptureSessionObservers();
-    std::shared_ptr<CaptureSession> session = makeCaptureSession();
+    QString deviceId;
+    std::shared_ptr<CaptureSession> session = makeCaptureSession(&deviceId);
     if (!session) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Failed to prepare capture session"));
         return;
@@ -68,6 +70,7 @@ void WhisperEngine::prepareCaptureSession() {
         std::lock_guard lock(captureLock_);
         replaced = std::exchange(preparedSession_, session);
         preparedSessionBuiltAt_ = runtime_.clock.now();
+        preparedSessionDevice_ = deviceId;
     }
     // Two threads preparing at once: the later session wins, the other one is released.
     if (replaced) tearDownCaptureSession(std::move(replaced));
@@ -81,17 +84,27 @@ void WhisperEngine::discardPreparedSession() {
         session = std::move(preparedSession_);
         preparedSession_.reset();
         preparedSessionBuiltAt_.reset();
+        preparedSessionDevice_.clear();
     }
     if (session) tearDownCaptureSession(std::move(session));
 }
 
 std::shared_ptr<CaptureSession> WhisperEngine::takePreparedSession() {
     const MonoTime now = runtime_.clock.now();
+    {
+        std::lock_guard lock(captureLock_);
+        if (!preparedSession_ || !preparedSessionBuiltAt_ ||
+            secondsBetween(*preparedSessionBuiltAt_, now) > preparedSessionMaxAge)
+            return nullptr;
+    }
+    // The desktop's default microphone may have changed since the session was built; then the
+    // session records the wrong device. Looked up without the lock: it asks the sound server.
+    const std::optional<AudioInputDevice> wanted = preferredMicrophone();
     std::lock_guard lock(captureLock_);
-    if (!preparedSession_ || !preparedSessionBuiltAt_ ||
-        secondsBetween(*preparedSessionBuiltAt_, now) > preparedSessionMaxAge)
-        return nullptr;
+    if (!preparedSession_) return nullptr;
+    if (!preparedSessionDevice_.isEmpty() && (!wanted || wanted->id != preparedSessionDevice_)) return nullptr;
     preparedSessionBuiltAt_.reset();
+    preparedSessionDevice_.clear();
     return std::exchange(preparedSession_, nullptr);
 }
 

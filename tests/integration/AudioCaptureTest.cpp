@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QLocalServer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <mutex>
 
 #include "FakeSoundOutput.h"
@@ -12,6 +15,7 @@
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/WhisperEngine.h"
+#include "platform/linux/PulseDefaultSource.h"
 #include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/SampleRateConverter.h"
 
@@ -209,6 +213,38 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
     EXPECT_TRUE(rt.log.containsPart("micReady rms="));
     session->setSampleBufferHandler(nullptr, nullptr);
     session->tearDown();
+}
+
+// The default source is asked of the sound server on a connection of its own, within a time limit:
+// a server that is not there, or accepts the connection and never answers, gives no name, and the
+// capture side then falls back to Qt's default.
+TEST_F(AudioCaptureTest, TheServersDefaultSourceIsAskedWithinATimeLimit) {
+    QTemporaryDir dir;
+    QLocalServer silent;  // accepts connections and never says a word
+    ASSERT_TRUE(silent.listen(dir.path() + "/silent.sock"));
+    const QByteArray realServer = qgetenv("PULSE_SERVER");
+    struct Case {
+        const char* name;
+        QByteArray server;
+        std::optional<QString> expected;
+    };
+    const Case cases[] = {
+        {"the test server", realServer, QStringLiteral("vocalynx_mic")},
+        {"no server at that address", "unix:" + dir.path().toUtf8() + "/none.sock", std::nullopt},
+        {"a server that never answers", "unix:" + silent.fullServerName().toUtf8(), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qputenv("PULSE_SERVER", c.server);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(pulseDefaultSourceName(300), c.expected);
+        EXPECT_LT(clock.elapsed(), 5000) << "bounded by the time limit, not by the server";
+        const auto device = capture.defaultInputDevice();
+        ASSERT_TRUE(device.has_value());
+        EXPECT_EQ(device->name, kMicName) << "the server's choice, or Qt's default without an answer";
+    }
+    qputenv("PULSE_SERVER", realServer);
 }
 
 }  // namespace vocalynx::test

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <atomic>
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
@@ -58,8 +62,8 @@ private:
 // Plays a tone (or digital silence, at frequency 0) into the null sink as 48 kHz stereo float.
 class TonePlayer {
 public:
-    void play(double frequency, double secondsValue) {
-        process_.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le",
+    void play(double frequency, double secondsValue, const QString& sink = QStringLiteral("vocalynx_sink")) {
+        process_.start(QStringLiteral("pacat"), {"--playback", "--device=" + sink, "--format=float32le",
                                                  "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
         ASSERT_TRUE(process_.waitForStarted(5000));
         const double amplitude = frequency > 0 ? 0.5 : 0.0;
@@ -126,6 +130,55 @@ protected:
             if (auto m = re.match(line); line.startsWith("line ") && m.hasMatch()) out.push_back(m.captured(1).toInt());
         return out;
     }
+    // One dictation as the user makes it: a start, the given time with the microphone open, a stop.
+    // Returns what the stop line reports as sent, in bytes, and waits until the engine is idle again.
+    struct Dictation {
+        long long bytesSent = -1;
+        double firstAudioAfter = -1;  // seconds from the start to the microphone being judged ready
+    };
+    Dictation dictate(double secondsOpen) {
+        Dictation result;
+        rt.log.clear();
+        QElapsedTimer clock;
+        clock.start();
+        engine->startRecording([](const QString&) {});
+        QDeadlineTimer open(static_cast<qint64>(secondsOpen * 1000));
+        while (!open.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (result.firstAudioAfter < 0 && rt.log.containsPart("micReady"))
+                result.firstAudioAfter = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        }
+        engine->stopRecording();
+        static const QRegularExpression sent(QStringLiteral("Total PCM sent: (\\d+) bytes"));
+        for (const QString& line : rt.log.lines())
+            if (auto m = sent.match(line); m.hasMatch()) result.bytesSent = m.captured(1).toLongLong();
+        EXPECT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 10000))
+            << rt.log.lines().join('\n').toStdString();
+        return result;
+    }
+
+    // Waits until the microphone hears sound. A null sink that was idle renders up to two seconds of
+    // silence ahead, so a tone that just started reaches its monitor only that much later.
+    bool waitUntilHeard(const QString& deviceName) {
+        std::optional<AudioInputDevice> device;
+        for (const auto& d : capture.inputDevices())
+            if (d.name == deviceName) device = d;
+        if (!device) return false;
+        QString error;
+        auto session = capture.makeSession(*device, error);
+        if (!session) return false;
+        std::atomic<bool> heard{false};
+        session->setSampleBufferHandler(
+            [&heard](const SampleBuffer& b) {
+                if (WhisperEngine::sampleBufferRMS(b) > 0.01f) heard = true;
+            },
+            nullptr);
+        session->startRunning();
+        const bool ok = processEventsUntil([&] { return heard.load(); }, 10000);
+        session->tearDown();
+        return ok;
+    }
+
     static int windowsNear(const std::vector<int>& frequencies, int target) {
         int n = 0;
         for (int f : frequencies) n += std::abs(f - target) <= target / 50;  // within 2 %
@@ -266,6 +319,118 @@ TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFai
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to get microphone input"));
     EXPECT_EQ(engine->state(), RecordingState::idle);
     EXPECT_TRUE(rt.log.containsPart("state recording -> idle reason=startRecordingFailed"));
+}
+
+namespace {
+// Loads a module into the sound server and unloads it at the end of the scope; the default source
+// is set back to the test microphone then.
+class LoadedModule {
+public:
+    explicit LoadedModule(const QStringList& args) { index_ = pactl(QStringList{"load-module"} + args); }
+    ~LoadedModule() {
+        pactl({"set-default-source", "vocalynx_mic"});
+        if (!index_.isEmpty()) pactl({"unload-module", index_});
+    }
+    bool loaded() const { return !index_.isEmpty(); }
+
+private:
+    QString index_;
+};
+}  // namespace
+
+// Every dictation hears the microphone from its start: ten one-second dictations in a row each
+// deliver at least 0.85 s of audio, with the test microphone (the monitor of the sink a tone plays
+// into) and with a live source that delivers in large blocks unless asked otherwise.
+TEST_F(CaptureEndToEnd, EveryShortDictationHearsTheMicrophoneFromItsStart) {
+    struct SetUp {
+        const char* name;
+        QStringList module;  // loaded and made the default source; none: the test microphone
+    };
+    const SetUp setUps[] = {
+        {"the test microphone with a tone playing", {}},
+        {"a sine source", {"module-sine-source", "source_name=vocalynx_sine", "rate=48000", "frequency=440"}},
+    };
+    constexpr long long kMinimumBytes = 27200;  // 0.85 s of 16 kHz 16-bit mono
+    TonePlayer player;
+    player.play(440, 120.0);
+    ASSERT_TRUE(waitUntilHeard("VocalynxTestMic"));
+    startEngine();
+    for (const SetUp& setUp : setUps) {
+        SCOPED_TRACE(setUp.name);
+        std::optional<LoadedModule> module;
+        if (!setUp.module.isEmpty()) {
+            module.emplace(setUp.module);
+            ASSERT_TRUE(module->loaded());
+            pactl({"set-default-source", "vocalynx_sine"});
+            ASSERT_TRUE(processEventsUntil([&] { return listed(capture, "Sine source at 440 Hz"); }));
+        }
+        for (int n = 1; n <= 10; ++n) {
+            const Dictation d = dictate(1.0);
+            std::printf("%s, dictation %d: %lld bytes, microphone ready %.3f s after the start\n", setUp.name, n,
+                        d.bytesSent, d.firstAudioAfter);
+            EXPECT_GE(d.bytesSent, kMinimumBytes) << "dictation " << n;
+        }
+    }
+}
+
+// The desktop's default microphone (the sound server's default source) is the one recorded, also
+// when it is not the one Qt names, and a change of it between dictations is followed.
+TEST_F(CaptureEndToEnd, TheDesktopsDefaultMicrophoneIsRecordedAndFollowed) {
+    LoadedModule sinkB({"module-null-sink", "sink_name=vocalynx_sink_b", "format=float32le", "rate=48000",
+                        "channels=2", "sink_properties=device.description=VocalynxTestSpeakerB"});
+    LoadedModule micB({"module-remap-source", "source_name=vocalynx_mic_b", "master=vocalynx_sink_b.monitor",
+                       "format=float32le", "rate=48000", "channels=2",
+                       "source_properties=device.description=VocalynxTestMicB"});
+    ASSERT_TRUE(sinkB.loaded() && micB.loaded());
+    ASSERT_TRUE(processEventsUntil([&] { return listed(capture, "VocalynxTestMicB"); }));
+
+    // What the capture side calls the default, for what the server says.
+    struct Case {
+        const char* serverDefault;
+        const char* expectedId;
+    };
+    const Case cases[] = {
+        {"vocalynx_mic_b", "vocalynx_mic_b"},
+        {"vocalynx_mic", "vocalynx_mic"},
+        {"vocalynx_sink_b.monitor", nullptr},  // a monitor, which Qt does not list: Qt's own default
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serverDefault);
+        pactl({"set-default-source", c.serverDefault});
+        const auto device = capture.defaultInputDevice();
+        ASSERT_TRUE(device.has_value());
+        if (c.expectedId) {
+            EXPECT_EQ(device->id.toStdString(), c.expectedId);
+        } else {
+            bool isListed = false;
+            for (const auto& d : capture.inputDevices()) isListed = isListed || d.id == device->id;
+            EXPECT_TRUE(isListed) << device->id.toStdString();
+        }
+    }
+
+    // A different tone on each microphone: the speech program hears the chosen one.
+    TonePlayer toneA;
+    toneA.play(600, 60.0);
+    TonePlayer toneB;
+    toneB.play(1000, 60.0, QStringLiteral("vocalynx_sink_b"));
+    ASSERT_TRUE(waitUntilHeard("VocalynxTestMic"));
+    ASSERT_TRUE(waitUntilHeard("VocalynxTestMicB"));
+    pactl({"set-default-source", "vocalynx_mic_b"});
+    startEngine();
+    dictate(2.0);
+    std::vector<int> heard = reportedFrequencies();
+    EXPECT_GE(windowsNear(heard, 1000), 2) << testing::PrintToString(heard);
+    EXPECT_EQ(windowsNear(heard, 600), 0) << testing::PrintToString(heard);
+
+    // Changed between dictations, after the next session was already prepared for the old one.
+    pactl({"set-default-source", "vocalynx_mic"});
+    const size_t before = heard.size();
+    dictate(2.0);
+    heard = reportedFrequencies();
+    const std::vector<int> second(heard.begin() + static_cast<long>(before), heard.end());
+    EXPECT_GE(windowsNear(second, 600), 2) << testing::PrintToString(heard);
+    EXPECT_EQ(windowsNear(second, 1000), 0) << testing::PrintToString(heard);
+    EXPECT_TRUE(rt.log.containsPart("recording pipeline armed preparedSession=fresh"));
 }
 
 }  // namespace vocalynx::test

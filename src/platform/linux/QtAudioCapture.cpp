@@ -1,5 +1,7 @@
 #include "platform/linux/QtAudioCapture.h"
 
+#include "platform/linux/PulseDefaultSource.h"
+
 #include <QAudioDevice>
 #include <QAudioSource>
 #include <QIODevice>
@@ -14,6 +16,8 @@ namespace vocalynx {
 namespace {
 
 constexpr int kDevicePollMs = 250;
+constexpr int kReadIntervalMs = 10;
+constexpr qint64 kFragmentMicroseconds = 20'000;
 
 AudioInputDevice describe(const QAudioDevice& device) {
     return {QString::fromUtf8(device.id()), device.description(), true};
@@ -53,22 +57,19 @@ struct SessionShared {
     }
 };
 
-// The device the audio source writes into: every write becomes one sample buffer of whole frames
-// (a partial frame waits for the rest).
-class BufferSink final : public QIODevice {
+// Turns what the audio source delivers into sample buffers of whole frames (a partial frame waits
+// for the rest) and hands them to the session's handler.
+class BufferAssembler {
 public:
-    BufferSink(std::shared_ptr<SessionShared> shared, SampleFormat format, int rate, int channels)
+    BufferAssembler(std::shared_ptr<SessionShared> shared, SampleFormat format, int rate, int channels)
         : shared_(std::move(shared)), format_(format), rate_(rate), channels_(channels),
-          frameBytes_(channels * (format == SampleFormat::float32 ? 4 : 2)) {
-        open(QIODevice::WriteOnly);
-    }
+          frameBytes_(channels * (format == SampleFormat::float32 ? 4 : 2)) {}
 
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 length) override {
-        pending_.append(data, static_cast<qsizetype>(length));
+    void append(const QByteArray& data) {
+        if (data.isEmpty()) return;
+        pending_.append(data);
         const qsizetype whole = pending_.size() - pending_.size() % frameBytes_;
-        if (whole == 0) return length;
+        if (whole == 0) return;
         SampleBuffer buffer;
         buffer.format = format_;
         buffer.sampleRate = rate_;
@@ -83,14 +84,13 @@ protected:
             handler = shared_->sampleHandler;
             queue = shared_->sampleQueue;
         }
-        if (handler) {
-            if (queue)
-                queue->post([handler, buffer = std::move(buffer)] { handler(buffer); });
-            else
-                handler(buffer);
-        }
-        return length;
+        if (!handler) return;
+        if (queue)
+            queue->post([handler, buffer = std::move(buffer)] { handler(buffer); });
+        else
+            handler(buffer);
     }
+    void clear() { pending_.clear(); }
 
 private:
     std::shared_ptr<SessionShared> shared_;
@@ -109,11 +109,14 @@ public:
                 std::shared_ptr<SessionShared> shared)
         : device_(device), shared_(std::move(shared)),
           source_(new QAudioSource(device, format, this)),
-          sink_(new BufferSink(shared_, sampleFormat, format.sampleRate(), format.channelCount())) {
-        sink_->setParent(this);
+          assembler_(shared_, sampleFormat, format.sampleRate(), format.channelCount()) {
+        // A small record fragment: the sound server then hands audio over as it is captured
+        // instead of in fragments of up to two seconds.
+        source_->setBufferSize(format.bytesForDuration(kFragmentMicroseconds));
         connect(source_, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
             if (state != QAudio::StoppedState || !running_) return;
             running_ = false;
+            read_->stop();
             const QAudio::Error error = source_->error();
             if (error != QAudio::NoError && !stopRequested_)
                 shared_->raise({CaptureSessionEvent::Kind::runtimeError, errorText(error), std::nullopt});
@@ -126,23 +129,41 @@ public:
         poll_ = new QTimer(this);
         poll_->setInterval(kDevicePollMs);
         connect(poll_, &QTimer::timeout, this, [this] { devicesChanged(); });
+        // The stream is read on a short timer of our own: the audio source's own pacing follows the
+        // fragment the server settled on, which for some sources is two seconds whatever was asked.
+        read_ = new QTimer(this);
+        read_->setTimerType(Qt::PreciseTimer);
+        read_->setInterval(kReadIntervalMs);
+        connect(read_, &QTimer::timeout, this, [this] { readAvailable(); });
     }
 
     void start() {
         stopRequested_ = false;
-        source_->start(sink_);
-        running_ = source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
-        if (running_) poll_->start();
+        assembler_.clear();
+        stream_ = source_->start();
+        running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
+        if (!running_) return;
+        connect(stream_, &QIODevice::readyRead, this, [this] { readAvailable(); });
+        poll_->start();
+        read_->start();
+        readAvailable();
     }
     bool running() const { return running_; }
     void stop() {
         stopRequested_ = true;
         running_ = false;
         poll_->stop();
+        read_->stop();
         source_->stop();
+        stream_ = nullptr;
     }
 
 private:
+    void readAvailable() {
+        if (!running_ || !stream_) return;
+        assembler_.append(stream_->readAll());
+    }
+
     void devicesChanged() {
         bool listed = false;
         for (const QAudioDevice& d : QMediaDevices::audioInputs())
@@ -161,7 +182,9 @@ private:
     QAudioDevice device_;
     std::shared_ptr<SessionShared> shared_;
     QAudioSource* source_;
-    BufferSink* sink_;
+    QIODevice* stream_ = nullptr;  // owned by source_, valid while it runs
+    BufferAssembler assembler_;
+    QTimer* read_ = nullptr;
     QMediaDevices* devices_ = nullptr;
     QTimer* poll_ = nullptr;
     bool running_ = false;
@@ -253,8 +276,18 @@ std::vector<AudioInputDevice> QtAudioCapture::inputDevices() {
 }
 
 std::optional<AudioInputDevice> QtAudioCapture::defaultInputDevice() {
+    // The desktop's choice lives in the sound server; Qt's own default does not follow a change of
+    // it while the program runs. Asked before entering the capture thread, so a slow server holds
+    // only the caller.
+    const std::optional<QString> serverDefault = pulseDefaultSourceName();
     std::optional<AudioInputDevice> result;
-    runOnCaptureThread([&result] {
+    runOnCaptureThread([&result, &serverDefault] {
+        if (serverDefault)
+            for (const QAudioDevice& device : QMediaDevices::audioInputs())
+                if (QString::fromUtf8(device.id()) == *serverDefault) {
+                    result = describe(device);
+                    return;
+                }
         const QAudioDevice device = QMediaDevices::defaultAudioInput();
         if (!device.isNull()) result = describe(device);
     });

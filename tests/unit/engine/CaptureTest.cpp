@@ -177,6 +177,28 @@ TEST_F(CaptureTest, APreparedSessionServesFifteenSeconds) {
               (QStringList{"[Vocalynx] No microphone available", "[Vocalynx] Failed to prepare capture session"}));
 }
 
+// The desktop's default microphone can change between dictations: a prepared session for another
+// device than the one to use now is not handed out; once the choice is back, it is again.
+TEST_F(CaptureTest, APreparedSessionIsOnlyReusedForTheMicrophoneToUseNow) {
+    const AudioInputDevice builtIn = *capture.defaultDevice;
+    const AudioInputDevice usb{QStringLiteral("usb-mic"), QStringLiteral("USB Microphone"), true};
+    const AudioInputDevice airPods{QStringLiteral("bt-mic"), QStringLiteral("Jo's AirPods"), true};
+    capture.devices = {builtIn, usb};
+    engine.prepareCaptureSession();
+    ASSERT_EQ(capture.made.size(), 1u);
+    EXPECT_EQ(capture.made[0]->device.id, builtIn.id);
+
+    capture.defaultDevice = usb;
+    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "built for the old default";
+    capture.defaultDevice.reset();
+    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "no microphone at all";
+    capture.defaultDevice = builtIn;
+    capture.devices.push_back(airPods);
+    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "AirPods came in after it was built";
+    capture.devices.pop_back();
+    EXPECT_EQ(engine.takePreparedSession(), capture.made[0]);
+}
+
 TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
     engine.installCaptureSessionObservers(session);
