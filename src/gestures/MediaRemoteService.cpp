@@ -125,6 +125,7 @@ std::optional<MediaRemoteService::Shared::Found> MediaRemoteService::Shared::sea
 MediaRemoteService::MediaRemoteService(Dependencies deps)
     : runtime_(deps.runtime),
       players_(deps.players),
+      work_(runtime_.queues.makeWorkerPool("vocalynx.media", workerThreads)),
       shared_(new Shared{deps.scripts, deps.http, deps.images, deps.searchBaseUrl, {}, {}, {}, {}}),
       self_(std::make_shared<MediaRemoteService*>(this)) {}
 
@@ -206,7 +207,7 @@ void MediaRemoteService::pollNowPlaying() {
         clearNowPlaying();
         return;
     }
-    runtime_.queues.global(QoS::UserInitiated).post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_)] {
+    work_->post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_)] {
         std::optional<PlayerInfo> info = shared->fetchPlayerInfo(kMusicPlayer);
         QString player = kMusicPlayer;
         if (!info) {
@@ -317,7 +318,7 @@ bool MediaRemoteService::sendCommand(MediaCommand command) {
 }
 
 void MediaRemoteService::runScriptThenRefresh(const QString& script) {
-    runtime_.queues.global(QoS::UserInitiated).post([shared = shared_, script, main = &runtime_.main,
+    work_->post([shared = shared_, script, main = &runtime_.main,
                                                      weak = std::weak_ptr(self_)] {
         const bool ok = shared->scripts.runScript(script);
         main->post([weak, ok] {
@@ -372,7 +373,7 @@ void MediaRemoteService::resumeAfterRecording() {
 
 void MediaRemoteService::searchArtwork(const QString& title, const QString& artist, const QString& album,
                                        const QString& key) {
-    runtime_.queues.global(QoS::Utility).post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_),
+    work_->post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_),
                                                title, artist, album, key] {
         std::optional<Shared::Found> found = shared->searchArtwork(title, artist, album);
         main->post([weak, key, found = std::move(found)] {
@@ -402,7 +403,7 @@ void MediaRemoteService::markArtworkFailed(const QString& key) { failedArtworkKe
 void MediaRemoteService::publishAccentColor(const RgbaImage& image) {
     // The colour is published only while the same track and artwork are shown: a colour computed
     // for the previous track must not land on the next one's artwork.
-    runtime_.queues.global(QoS::UserInitiated).post(
+    work_->post(
         [image, main = &runtime_.main, weak = std::weak_ptr(self_), stamp = artworkVersion_] {
             const std::optional<AccentColor> color = accentColor(image);
             main->post([weak, color, stamp] {
