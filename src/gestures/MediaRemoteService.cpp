@@ -207,6 +207,13 @@ void MediaRemoteService::pollNowPlaying() {
         clearNowPlaying();
         return;
     }
+    // One reading at a time: a poll asked for while one is out runs once that one is back. Polls
+    // never pile up behind a slow player or download, and a reading never overtakes a newer one.
+    if (pollInFlight_) {
+        pollWanted_ = true;
+        return;
+    }
+    pollInFlight_ = true;
     work_->post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_)] {
         std::optional<PlayerInfo> info = shared->fetchPlayerInfo(kMusicPlayer);
         QString player = kMusicPlayer;
@@ -218,13 +225,18 @@ void MediaRemoteService::pollNowPlaying() {
             auto self = weak.lock();
             if (!self) return;
             MediaRemoteService& service = **self;
+            service.pollInFlight_ = false;
             if (!info) {
                 if (service.trackTitle_.isEmpty()) service.updateAutomationWarning();
                 service.clearNowPlaying();
-                return;
+            } else {
+                service.setAutomationWarning(std::nullopt);
+                service.applyPlayerInfo(*info, player);
             }
-            service.setAutomationWarning(std::nullopt);
-            service.applyPlayerInfo(*info, player);
+            if (service.pollWanted_) {
+                service.pollWanted_ = false;
+                service.pollNowPlaying();
+            }
         });
     });
 }

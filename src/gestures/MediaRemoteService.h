@@ -90,6 +90,7 @@ public:
     // A second call does nothing.
     void startMonitoring();
     bool isMonitoring() const { return monitoring_; }
+    // One reading at a time: a poll asked for while a reading is out runs once, after it.
     void pollNowPlaying();
     // Reads one player (background queue): none when it does not run, cannot be read, is stopped
     // or has no title.
@@ -172,6 +173,8 @@ private:
 
     bool monitoring_ = false;
     TaskHandle pollTimer_;
+    bool pollInFlight_ = false;  // a reading is being taken on the pool
+    bool pollWanted_ = false;    // another poll was asked for meanwhile
     bool wasPlayingBeforeRecording_ = false;
     QString playerBeforeRecording_;
     QString artworkVersion_;

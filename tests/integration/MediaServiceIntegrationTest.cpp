@@ -393,7 +393,9 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         // In this order, so that worker threads end (unblocked first) before the ports they use.
         FifoReleaser fifoWriter(fifo);
         LoopbackHttpServer search;
-        QtHttpClient http{20000};
+        // Each download of the trickling address runs into this deadline; as every poll of Spotify
+        // downloads its address again, one is hanging almost all the time.
+        QtHttpClient http{3000};
         MprisScriptRunner scripts{http, QDBusConnection::sessionBus(), 500};
         MprisRunningPlayers players;
         QtImageDecoder images;
@@ -426,7 +428,8 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         PosixProcessLauncher launcher;
         WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, &converters, &launcher}};
 
-        // Far more polls than the machine has cores, as 5 s polls would add up over a minute.
+        // Far more polls than the machine has cores, as 5 s polls would add up over a minute. The
+        // reading comes at the latest when its download gives up.
         media.startMonitoring();
         for (int i = 0; i < 16; ++i) media.pollNowPlaying();
         EXPECT_TRUE(processEventsUntil([&] { return media.trackTitle() == "Song"; }));

@@ -76,9 +76,9 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     rt.time.advance(10);
 }
 
-// Downloads that hang, one per poll, hold only the service's own threads: work posted to the
+// Player calls and downloads that hang hold only the service's own threads: work posted to the
 // shared pool, where the dictation's work runs, still runs meanwhile.
-TEST(MediaServiceThreads, HangingDownloadsNeverHoldTheSharedPool) {
+TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     TestRuntime rt;
     FakeScriptRunner scripts;
     FakeRunningPlayers players;
@@ -89,9 +89,13 @@ TEST(MediaServiceThreads, HangingDownloadsNeverHoldTheSharedPool) {
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
     std::atomic<int> hanging{0};
-    http.beforeAnswer = [&](const QString&) {
+    auto hang = [&] {
         ++hanging;
         released.wait();
+    };
+    http.beforeAnswer = [&](const QString&) { hang(); };
+    scripts.beforeAnswer = [&](const QString& call) {
+        if (call == "Spotify:toggle") hang();
     };
 
     auto pool = std::make_unique<ThreadQueueFactory>();
@@ -100,7 +104,10 @@ TEST(MediaServiceThreads, HangingDownloadsNeverHoldTheSharedPool) {
     auto service = std::make_unique<MediaRemoteService>(
         MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
     service->startMonitoring();
-    for (int i = 0; i < 32; ++i) service->pollNowPlaying();
+    for (int i = 0; i < 32; ++i) {
+        service->pollNowPlaying();
+        service->sendCommand(MediaCommand::toggle);
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (hanging.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     ASSERT_GE(hanging.load(), 2);
