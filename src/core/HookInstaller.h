@@ -17,6 +17,10 @@ namespace vocalynx {
 // is not an array, install returns false and leaves the file as it is. Inside an event's array,
 // elements that are not groups of the expected shape are kept untouched and simply not counted as
 // ours. A file that is empty (or white space only) counts as an empty configuration.
+//
+// A file holding a number that would come out changed when written again (an integer beyond 64
+// bits, which the JSON reader rounds) is left as it is by install and uninstall alike: both log the
+// reason and return false. Every refusal and every failed write is logged with the file's path.
 class HookInstaller {
 public:
     struct AgentConfig {
@@ -43,7 +47,9 @@ public:
     // Creates the parent folder when needed and replaces the file at path with the object as
     // pretty-printed JSON with sorted keys. The new content is written to a temporary file in the
     // same folder and renamed over the old one, so the file is never left half written. A path
-    // that is a symbolic link is followed: the link's target is replaced and the link stays.
+    // that is a symbolic link is followed: the link's target is replaced and the link stays. A file
+    // with other hard links is overwritten in place instead, so that all its names keep sharing
+    // it. A failure is logged with the path and the reason.
     bool writeHookConfig(const QJsonObject& root, const QString& path) const;
 
     const QString bridgePath;

@@ -8,6 +8,16 @@ namespace vocalynx {
 PreferencesDomain::PreferencesDomain(const QString& filePath, Logger& log) : path_(filePath), log_(log) {
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     settings_ = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
+    // Read now, so that a damaged file is reported once, at start, as what it is. QSettings keeps
+    // every line it can read and leaves out the others; the next save writes the file anew from
+    // what was kept.
+    settings_->allKeys();
+    if (settings_->status() == QSettings::FormatError) {
+        readDamaged_ = true;
+        log_.line(QStringLiteral("[Vocalynx] Settings file ") + path_ +
+                  QStringLiteral(" has lines that could not be read; they were left out, the other settings "
+                                 "are kept, and the file is written anew at the next change"));
+    }
 }
 
 PreferencesDomain::~PreferencesDomain() = default;
@@ -34,7 +44,20 @@ void PreferencesDomain::remove(const QString& key) {
 
 void PreferencesDomain::save() {
     settings_->sync();
-    if (settings_->status() == QSettings::NoError) return;
+    bool saved = settings_->status() == QSettings::NoError;
+    if (readDamaged_) {
+        // QSettings keeps the read error as its status for good, even once the file has been
+        // written anew: a fresh reading tells whether the save went through. From then on the
+        // fresh object, with the same values, carries on.
+        auto fresh = std::make_unique<QSettings>(path_, QSettings::IniFormat);
+        fresh->allKeys();
+        saved = fresh->status() == QSettings::NoError;
+        if (saved) {
+            settings_ = std::move(fresh);
+            readDamaged_ = false;
+        }
+    }
+    if (saved) return;
     if (reportedFailure_) return;
     reportedFailure_ = true;
     log_.line(QStringLiteral("[Vocalynx] Settings could not be saved to ") + path_ +

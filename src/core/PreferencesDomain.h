@@ -10,7 +10,9 @@
 namespace vocalynx {
 
 // One preferences domain: a settings file under the config folder. Every write is saved at once;
-// a file that cannot be written is reported once and the values stay usable in memory.
+// a file that cannot be written is reported once and the values stay usable in memory. A file with
+// lines that cannot be read is reported once when it is opened: the readable settings are kept and
+// the next save writes the file anew.
 // Not locked: callers serialise access (ConfigStore holds its own lock).
 class PreferencesDomain {
 public:
@@ -33,6 +35,7 @@ private:
     Logger& log_;
     std::unique_ptr<QSettings> settings_;
     bool reportedFailure_ = false;
+    bool readDamaged_ = false;  // the file had unreadable lines and has not been saved since
 };
 
 // The standard domain: first-run and version flags.

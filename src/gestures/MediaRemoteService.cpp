@@ -125,6 +125,7 @@ std::optional<MediaRemoteService::Shared::Found> MediaRemoteService::Shared::sea
 MediaRemoteService::MediaRemoteService(Dependencies deps)
     : runtime_(deps.runtime),
       players_(deps.players),
+      work_(runtime_.queues.makeWorkerPool("vocalynx.media", workerThreads)),
       shared_(new Shared{deps.scripts, deps.http, deps.images, deps.searchBaseUrl, {}, {}, {}, {}}),
       self_(std::make_shared<MediaRemoteService*>(this)) {}
 
@@ -206,7 +207,14 @@ void MediaRemoteService::pollNowPlaying() {
         clearNowPlaying();
         return;
     }
-    runtime_.queues.global(QoS::UserInitiated).post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_)] {
+    // One reading at a time: a poll asked for while one is out runs once that one is back. Polls
+    // never pile up behind a slow player or download, and a reading never overtakes a newer one.
+    if (pollInFlight_) {
+        pollWanted_ = true;
+        return;
+    }
+    pollInFlight_ = true;
+    work_->post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_)] {
         std::optional<PlayerInfo> info = shared->fetchPlayerInfo(kMusicPlayer);
         QString player = kMusicPlayer;
         if (!info) {
@@ -217,13 +225,18 @@ void MediaRemoteService::pollNowPlaying() {
             auto self = weak.lock();
             if (!self) return;
             MediaRemoteService& service = **self;
+            service.pollInFlight_ = false;
             if (!info) {
                 if (service.trackTitle_.isEmpty()) service.updateAutomationWarning();
                 service.clearNowPlaying();
-                return;
+            } else {
+                service.setAutomationWarning(std::nullopt);
+                service.applyPlayerInfo(*info, player);
             }
-            service.setAutomationWarning(std::nullopt);
-            service.applyPlayerInfo(*info, player);
+            if (service.pollWanted_) {
+                service.pollWanted_ = false;
+                service.pollNowPlaying();
+            }
         });
     });
 }
@@ -317,7 +330,7 @@ bool MediaRemoteService::sendCommand(MediaCommand command) {
 }
 
 void MediaRemoteService::runScriptThenRefresh(const QString& script) {
-    runtime_.queues.global(QoS::UserInitiated).post([shared = shared_, script, main = &runtime_.main,
+    work_->post([shared = shared_, script, main = &runtime_.main,
                                                      weak = std::weak_ptr(self_)] {
         const bool ok = shared->scripts.runScript(script);
         main->post([weak, ok] {
@@ -372,7 +385,7 @@ void MediaRemoteService::resumeAfterRecording() {
 
 void MediaRemoteService::searchArtwork(const QString& title, const QString& artist, const QString& album,
                                        const QString& key) {
-    runtime_.queues.global(QoS::Utility).post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_),
+    work_->post([shared = shared_, main = &runtime_.main, weak = std::weak_ptr(self_),
                                                title, artist, album, key] {
         std::optional<Shared::Found> found = shared->searchArtwork(title, artist, album);
         main->post([weak, key, found = std::move(found)] {
@@ -402,7 +415,7 @@ void MediaRemoteService::markArtworkFailed(const QString& key) { failedArtworkKe
 void MediaRemoteService::publishAccentColor(const RgbaImage& image) {
     // The colour is published only while the same track and artwork are shown: a colour computed
     // for the previous track must not land on the next one's artwork.
-    runtime_.queues.global(QoS::UserInitiated).post(
+    work_->post(
         [image, main = &runtime_.main, weak = std::weak_ptr(self_), stamp = artworkVersion_] {
             const std::optional<AccentColor> color = accentColor(image);
             main->post([weak, color, stamp] {

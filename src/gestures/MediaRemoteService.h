@@ -4,8 +4,10 @@
 // length of a recording.
 //
 // Threads: everything public runs on the main thread, except fetchPlayerInfo (a background queue).
-// Player scripts run on the global user-initiated queue, the artwork search on the global utility
-// queue; their results come back on the main queue. The published fields change only on the main
+// Player scripts, artwork downloads, the artwork search and the accent colour run on a small
+// worker pool of the service's own: a player or a server that answers slowly (or never) can hold
+// its threads, but never a thread of the shared pool, where the dictation's work runs. Their
+// results come back on the main queue. The published fields change only on the main
 // thread, and each change is announced by its signal (and by changed()) right after it.
 
 #include <QByteArray>
@@ -54,6 +56,9 @@ public:
     };
 
     static constexpr double pollInterval = 5.0;
+    // Threads of the service's own pool: enough that a command still finds one while a poll and a
+    // search wait on slow downloads (each ends by the download deadline).
+    static constexpr unsigned workerThreads = 4;
     static constexpr double refreshPollDelays[3] = {0.12, 0.45, 0.9};
 
     explicit MediaRemoteService(Dependencies deps);
@@ -85,6 +90,7 @@ public:
     // A second call does nothing.
     void startMonitoring();
     bool isMonitoring() const { return monitoring_; }
+    // One reading at a time: a poll asked for while a reading is out runs once, after it.
     void pollNowPlaying();
     // Reads one player (background queue): none when it does not run, cannot be read, is stopped
     // or has no title.
@@ -149,6 +155,7 @@ private:
 
     Runtime& runtime_;
     RunningPlayerSource& players_;
+    std::shared_ptr<Executor> work_;
     // The players, the ports and the fields the background queues share, under one lock.
     std::shared_ptr<Shared> shared_;
     // Held by the service alone; queued work keeps a weak reference and checks it on the main
@@ -166,6 +173,8 @@ private:
 
     bool monitoring_ = false;
     TaskHandle pollTimer_;
+    bool pollInFlight_ = false;  // a reading is being taken on the pool
+    bool pollWanted_ = false;    // another poll was asked for meanwhile
     bool wasPlayingBeforeRecording_ = false;
     QString playerBeforeRecording_;
     QString artworkVersion_;

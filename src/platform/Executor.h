@@ -78,6 +78,11 @@ public:
                                                          QoS qos = QoS::Default) = 0;
     // The shared pool; tasks posted here may run concurrently with each other.
     virtual Executor& global(QoS qos) = 0;
+    // A pool of its own, with at most `threads` workers named after the label, for work that may
+    // block for a long time (downloads, calls into other programs). However long its tasks hang,
+    // they never take a thread from the shared pool, where the dictation's own work runs. Tasks
+    // may run concurrently with each other; the pool lives as long as the factory.
+    virtual std::shared_ptr<Executor> makeWorkerPool(const std::string& label, unsigned threads) = 0;
 };
 
 }  // namespace vocalynx

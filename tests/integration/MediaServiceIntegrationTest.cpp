@@ -3,7 +3,10 @@
 // search answers.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QBuffer>
@@ -16,7 +19,9 @@
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTimer>
+#include <atomic>
 #include <future>
+#include <thread>
 
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
@@ -32,6 +37,7 @@
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
+#include "platform/linux/SampleRateConverter.h"
 
 namespace vocalynx::test {
 namespace {
@@ -45,6 +51,32 @@ QByteArray solidPng(int size, QRgb color) {
     image.save(&buffer, "PNG");
     return png;
 }
+
+// Once started, opens the FIFO for writing now and then until it is destroyed. That lets a reader
+// waiting in open() go on (to an empty read), so that a fault leaves a failed test, not a hung one.
+class FifoReleaser {
+public:
+    explicit FifoReleaser(QString path) : path_(std::move(path)) {}
+    void start() {
+        if (thread_.joinable()) return;
+        thread_ = std::thread([this, native = QFile::encodeName(path_)] {
+            while (!stop_.load()) {
+                const int fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+    }
+    ~FifoReleaser() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    QString path_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // One stand-in player process.
 class StandInPlayer {
@@ -326,6 +358,99 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     engine.shutdown();
 }
 
+// A player whose artwork never arrives (a server that sends one byte every 2 s without end, or a
+// FIFO that nobody writes to) while polls keep coming: the track is still read, and a dictation
+// still finishes with its text, because its work never waits behind the downloads.
+TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADictation) {
+    guiApplication();
+    LoopbackHttpServer slow;
+    slow.serveSlowly("/art/slow.png", 2000);
+    QTemporaryDir fifoDir;
+    const QString fifo = fifoDir.filePath("art.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString speechScript = fifoDir.filePath("speech.txt");
+    {
+        QFile f(speechScript);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("hello there\n");
+    }
+    qputenv("COLI_STANDIN_SCRIPT", speechScript.toUtf8());
+
+    const struct {
+        const char* name;
+        QStringList player;
+    } cases[] = {
+        {"a server that trickles",
+         {"--title", "Song", "--artist", "Singer", "--album", "Record", "--art-url", slow.base() + "/art/slow.png"}},
+        {"a FIFO as the artwork file",
+         {"--name", "org.mpris.MediaPlayer2.standin", "--title", "Song", "--artist", "Singer", "--album", "Record",
+          "--art-url", QUrl::fromLocalFile(fifo).toString()}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInPlayer player(c.player);
+        ASSERT_TRUE(player.waitForLine("ready"));
+        // In this order, so that worker threads end (unblocked first) before the ports they use.
+        FifoReleaser fifoWriter(fifo);
+        LoopbackHttpServer search;
+        // Each download of the trickling address runs into this deadline; as every poll of Spotify
+        // downloads its address again, one is hanging almost all the time.
+        QtHttpClient http{3000};
+        MprisScriptRunner scripts{http, QDBusConnection::sessionBus(), 500};
+        MprisRunningPlayers players;
+        QtImageDecoder images;
+        LiveRuntime live;
+        struct Unblock {
+            FifoReleaser& fifo;
+            LoopbackHttpServer& server;
+            ~Unblock() {
+                fifo.start();
+                server.closeSlowAnswers();
+            }
+        } unblock{fifoWriter, slow};
+        MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(search.base())}};
+
+        const QString home = live.runtime().paths.home;
+        ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+        const QString model = speechModelPath(home);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+        {
+            QFile f(model);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(f.resize(200'000'000));  // sparse: only its size counts
+        }
+        ConfigStore config{live.runtime()};
+        FakeSoundOutput soundOutput;
+        SoundFeedback sounds{config, soundOutput};
+        FakeCaptureSystem capture;
+        SampleRateConverterFactory converters;
+        PosixProcessLauncher launcher;
+        WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, &converters, &launcher}};
+
+        // Far more polls than the machine has cores, as 5 s polls would add up over a minute. The
+        // reading comes at the latest when its download gives up.
+        media.startMonitoring();
+        for (int i = 0; i < 16; ++i) media.pollNowPlaying();
+        EXPECT_TRUE(processEventsUntil([&] { return media.trackTitle() == "Song"; }));
+
+        QStringList typed;
+        engine.startRecording([&](const QString& text) { typed << text; });
+        if (processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); })) {
+            for (int i = 0; i < 50; ++i) capture.made.back()->deliver(constantBuffer(0.3f));
+            processEventsUntil([&] { return engine.previewText() == "hello there"; });
+            engine.stopRecording();
+        } else {
+            ADD_FAILURE() << "the recording did not start";
+        }
+        EXPECT_TRUE(processEventsUntil([&] { return !typed.isEmpty(); }, 15000)) << "the dictation never finished";
+        EXPECT_EQ(typed, QStringList{"hello there"});
+        EXPECT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
+        engine.shutdown();
+    }
+    qunsetenv("COLI_STANDIN_SCRIPT");
+}
+
 // Downloads run on a worker thread, as the service runs them, while this thread serves.
 std::optional<QByteArray> download(QtHttpClient& client, const QUrl& url) {
     auto result = std::async(std::launch::async, [&] { return client.get(url); });
@@ -352,6 +477,13 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
     const quint16 closedPort = closed.serverPort();
     closed.close();
 
+    // Bytes that keep coming, each well within the transfer timeout, for longer than the deadline.
+    web.serveSlowly("/trickle", 300, 20);
+    QFile big(dir.filePath("big.bin"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(4096, 'x'));
+    big.close();
+
     QtHttpClient client(1000, 1024);
     const struct {
         const char* name;
@@ -361,8 +493,12 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
         {"success", QUrl(web.base() + "/ok"), QByteArray("body")},
         {"not found", QUrl(web.base() + "/missing"), std::nullopt},
         {"larger than the limit", QUrl(web.base() + "/big"), std::nullopt},
+        {"a trickle that outlasts the deadline", QUrl(web.base() + "/trickle"), std::nullopt},
         {"local file", QUrl::fromLocalFile(file.fileName()), QByteArray("local bytes")},
+        {"local file larger than the limit", QUrl::fromLocalFile(big.fileName()), std::nullopt},
         {"missing local file", QUrl::fromLocalFile(dir.filePath("none")), std::nullopt},
+        {"a folder", QUrl::fromLocalFile(dir.path()), std::nullopt},
+        {"a data address", QUrl("data:text/plain,inline%20bytes"), std::nullopt},
         {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())), std::nullopt},
         {"connection refused", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), std::nullopt},
         {"relative address", QUrl("ok"), std::nullopt},
@@ -371,6 +507,38 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(download(client, c.url), c.body);
     }
+}
+
+TEST(QtHttpClientTest, AFifoIsNeverOpened) {
+    guiApplication();
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("art.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QtHttpClient client(1000, 1024);
+    auto result = std::async(std::launch::async, [&] { return client.get(QUrl::fromLocalFile(fifo)); });
+    const bool answeredAtOnce = result.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    FifoReleaser release(fifo);
+    EXPECT_TRUE(answeredAtOnce) << "the read waited for a writer";
+    EXPECT_EQ(result.get(), std::nullopt);
+}
+
+TEST(QtHttpClientTest, AnAddressBeingFetchedIsNotFetchedASecondTime) {
+    guiApplication();
+    LoopbackHttpServer web;
+    web.serveSlowly("/slow", 100, 10);
+    web.serve("/other", "other");
+    QtHttpClient client(10000, 1024);
+    const QUrl slow(web.base() + "/slow");
+    auto first = std::async(std::launch::async, [&] { return client.get(slow); });
+    ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains("/slow"); }));
+    EXPECT_EQ(download(client, slow), std::nullopt) << "a second transfer of the same address";
+    EXPECT_EQ(download(client, QUrl(web.base() + "/other")), QByteArray("other")) << "other addresses still load";
+    processEventsUntil([&] { return first.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    EXPECT_EQ(first.get(), QByteArray(10, 'x'));
+    EXPECT_EQ(web.requests().count("/slow"), 1);
+    // Once that transfer is over, the address may be fetched again.
+    EXPECT_EQ(download(client, slow), QByteArray(10, 'x'));
+    EXPECT_EQ(web.requests().count("/slow"), 2);
 }
 
 }  // namespace

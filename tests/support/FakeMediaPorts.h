@@ -15,6 +15,17 @@
 
 namespace vocalynx::test {
 
+// A list of its own, not one that shares its buffer with the original: the threads that append to
+// the original then move its elements in a buffer nobody else reads. (The system's Qt library is
+// not built for ThreadSanitizer, which therefore cannot see that a shared buffer is copied before
+// it is changed.)
+inline QStringList detachedCopy(const QStringList& list) {
+    QStringList copy;
+    copy.reserve(list.size());
+    for (const QString& item : list) copy.append(item);
+    return copy;
+}
+
 // What one fake player answers.
 struct FakePlayer {
     std::optional<QString> status;        // the status reply; none = the script fails
@@ -35,7 +46,7 @@ public:
 
     QStringList calls() const {
         std::lock_guard lock(mutex_);
-        return calls_;
+        return detachedCopy(calls_);
     }
     int count(const QString& call) const { return int(calls().count(call)); }
     void clearCalls() {
@@ -135,7 +146,7 @@ public:
     }
     QStringList requests() const {
         std::lock_guard lock(mutex_);
-        return requests_;
+        return detachedCopy(requests_);
     }
     int count(const QString& address) const { return int(requests().count(address)); }
 

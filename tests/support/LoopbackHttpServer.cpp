@@ -1,6 +1,7 @@
 #include "LoopbackHttpServer.h"
 
-#include <QTcpSocket>
+#include <QTimer>
+#include <memory>
 
 namespace vocalynx::test {
 
@@ -31,6 +32,10 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
         std::lock_guard lock(mutex_);
         requests_ << target;
     }
+    if (line.value(0) == "GET" && slow_.contains(target)) {
+        answerSlowly(socket, slow_.value(target));
+        return;
+    }
     QByteArray response;
     if (line.value(0) == "GET" && bodies_.contains(target)) {
         const QByteArray& body = bodies_[target];
@@ -41,6 +46,31 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
     }
     socket->write(response);
     socket->disconnectFromHost();
+}
+
+void LoopbackHttpServer::answerSlowly(QTcpSocket* socket, Slow slow) {
+    // The request is complete: later bytes from the client are ignored.
+    QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+    slowSockets_.emplace_back(socket);
+    auto* timer = new QTimer(socket);
+    auto sent = std::make_shared<int>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, slow, sent] {
+        if (slow.bytes >= 0 && *sent >= slow.bytes) {
+            timer->stop();
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write("x");
+        ++*sent;
+    });
+    timer->start(slow.intervalMs);
+}
+
+void LoopbackHttpServer::closeSlowAnswers() {
+    for (const QPointer<QTcpSocket>& socket : slowSockets_)
+        if (socket) socket->abort();
+    slowSockets_.clear();
 }
 
 }  // namespace vocalynx::test

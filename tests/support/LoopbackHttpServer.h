@@ -5,8 +5,11 @@
 #include <QByteArray>
 #include <QMap>
 #include <QStringList>
+#include <QPointer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <mutex>
+#include <vector>
 
 namespace vocalynx::test {
 
@@ -17,12 +20,24 @@ public:
     QString base() const;
     // Serves the body for the request target (path and query exactly as sent); others get 404.
     void serve(const QString& target, QByteArray body) { bodies_[target] = std::move(body); }
+    // Answers the target with a success header that gives no length, then one byte every
+    // interval: `bytes` of them before it closes, or without end when bytes is negative.
+    void serveSlowly(const QString& target, int intervalMs, int bytes = -1) { slow_[target] = {intervalMs, bytes}; }
+    // Ends every slow answer still being sent.
+    void closeSlowAnswers();
     QStringList requests() const;
 
 private:
-    void answer(class QTcpSocket* socket);
+    struct Slow {
+        int intervalMs;
+        int bytes;
+    };
+    void answer(QTcpSocket* socket);
+    void answerSlowly(QTcpSocket* socket, Slow slow);
     QTcpServer server_;
     QMap<QString, QByteArray> bodies_;
+    QMap<QString, Slow> slow_;
+    std::vector<QPointer<QTcpSocket>> slowSockets_;
     mutable std::mutex mutex_;
     QStringList requests_;
 };

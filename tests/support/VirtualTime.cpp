@@ -61,6 +61,10 @@ std::shared_ptr<SerialQueue> VirtualTime::makeSerialQueue(const std::string& lab
     return q;
 }
 
+std::shared_ptr<Executor> VirtualTime::makeWorkerPool(const std::string& label, unsigned) {
+    return makeSerialQueue(label, QoS::Default);
+}
+
 void VirtualTime::schedule(const Executor* target, Duration delay, Task task) {
     std::lock_guard lock(mutex_);
     if (delay < Duration(0)) delay = Duration(0);

@@ -52,6 +52,8 @@ public:
 
     std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label, QoS qos) override;
     Executor& global(QoS qos) override { return global_; }
+    // On the virtual clock a pool of its own is one more queue run by the test thread.
+    std::shared_ptr<Executor> makeWorkerPool(const std::string& label, unsigned threads) override;
 
     MainQueue& main() { return main_; }
 

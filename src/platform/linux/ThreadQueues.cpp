@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace vocalynx {
 
 namespace {
@@ -111,13 +113,17 @@ void ThreadSerialQueue::run() {
     }
 }
 
-WorkerPool::WorkerPool(unsigned threads, TimerThread& timers) : timers_(timers) {
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+WorkerPool::WorkerPool(unsigned threads, TimerThread& timers, std::string label)
+    : timers_(timers), label_(std::move(label)) {
+    for (unsigned i = 0; i < std::max(1u, threads); ++i) threads_.emplace_back([this] { run(); });
 }
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { shutdown(); }
+
+void WorkerPool::shutdown() {
     {
         std::lock_guard lock(mutex_);
+        if (stopping_) return;
         stopping_ = true;
     }
     wake_.notify_all();
@@ -139,7 +145,7 @@ TaskHandle WorkerPool::postAfter(Duration delay, Task task) {
 bool WorkerPool::isCurrent() const { return currentExecutor == this; }
 
 void WorkerPool::run() {
-    nameThread("vocalynx.global");
+    nameThread(label_);
     currentExecutor = this;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -161,6 +167,7 @@ ThreadQueueFactory::~ThreadQueueFactory() {
     timers_.stop();
     std::lock_guard lock(queuesMutex_);
     for (auto& queue : queues_) queue->shutdown();
+    for (auto& pool : pools_) pool->shutdown();
 }
 
 std::shared_ptr<SerialQueue> ThreadQueueFactory::makeSerialQueue(const std::string& label, QoS) {
@@ -171,5 +178,12 @@ std::shared_ptr<SerialQueue> ThreadQueueFactory::makeSerialQueue(const std::stri
 }
 
 Executor& ThreadQueueFactory::global(QoS) { return pool_; }
+
+std::shared_ptr<Executor> ThreadQueueFactory::makeWorkerPool(const std::string& label, unsigned threads) {
+    auto pool = std::make_shared<WorkerPool>(threads, timers_, label);
+    std::lock_guard lock(queuesMutex_);
+    pools_.push_back(pool);
+    return pool;
+}
 
 }  // namespace vocalynx

@@ -59,11 +59,14 @@ private:
     std::thread thread_;
 };
 
-// A fixed pool of worker threads shared by the quality-of-service classes.
+// A fixed pool of worker threads: the one shared by the quality-of-service classes, or a pool of
+// its own for blocking work.
 class WorkerPool final : public Executor {
 public:
-    WorkerPool(unsigned threads, TimerThread& timers);
+    WorkerPool(unsigned threads, TimerThread& timers, std::string label = "vocalynx.global");
     ~WorkerPool() override;
+    // Runs what is queued (and what that queues), then joins the threads. Idempotent.
+    void shutdown();
     void post(Task task) override;
     TaskHandle postAfter(Duration delay, Task task) override;
     bool isCurrent() const override;
@@ -71,6 +74,7 @@ public:
 private:
     void run();
     TimerThread& timers_;
+    std::string label_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> tasks_;
@@ -84,11 +88,13 @@ public:
     ~ThreadQueueFactory() override;
     std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label, QoS qos) override;
     Executor& global(QoS qos) override;
+    std::shared_ptr<Executor> makeWorkerPool(const std::string& label, unsigned threads) override;
 
 private:
     // Declared first so that they outlive the timer thread and the pool.
     std::mutex queuesMutex_;
     std::vector<std::shared_ptr<ThreadSerialQueue>> queues_;
+    std::vector<std::shared_ptr<WorkerPool>> pools_;
     TimerThread timers_;
     WorkerPool pool_;
 };

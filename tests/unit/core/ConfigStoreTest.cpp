@@ -132,3 +132,44 @@ TEST(ConfigStoreFailure, UnwritableFileIsReportedOnceAndValuesStayUsable) {
     EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
     EXPECT_EQ(rt.log.countPart("Settings could not be saved"), 1);
 }
+
+// A file with a line that cannot be read is reported once, as that, when it is opened; the
+// readable settings stay and the next change writes the file anew. Only a save that truly fails
+// is reported as one, also after such a file.
+TEST(ConfigStoreFailure, DamagedFileIsReportedAsUnreadableNotAsUnsaved) {
+    const struct {
+        const char* name;
+        bool saveFails;
+    } cases[] = {{"the file can be written", false}, {"the folder is gone when saving", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestRuntime rt;
+        const QString path = PreferencesDomain::fileFor(rt.paths().config, QStringLiteral("com.vocalynx.app"));
+        QDir().mkpath(rt.paths().config);
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[General]\nstop_recording_voice_phrase=kept\nthis line has no equals sign\n");
+        }
+        ConfigStore store(rt.runtime());
+        EXPECT_EQ(store.stopRecordingVoicePhrase(), "kept");
+        EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
+        if (c.saveFails) {
+            ASSERT_TRUE(QDir().rename(rt.paths().config, rt.paths().config + ".moved"));
+            QFile blocker(rt.paths().config);
+            ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        }
+        store.setSoundEnabled(SoundType::cancel, false);
+        store.setPreferredDisplay(PreferredDisplay::builtin());
+        EXPECT_FALSE(store.isSoundEnabled(SoundType::cancel));
+        EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
+        EXPECT_EQ(rt.log.countPart("Settings could not be saved"), c.saveFails ? 1 : 0);
+        EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
+        if (!c.saveFails) {
+            QSettings written(path, QSettings::IniFormat);
+            EXPECT_EQ(written.value(store.stopRecordingVoicePhraseKey).toString(), "kept");
+            EXPECT_EQ(written.value(ConfigStore::soundKey(SoundType::cancel)).toBool(), false);
+            EXPECT_EQ(written.status(), QSettings::NoError) << "written anew without the unreadable line";
+        }
+    }
+}

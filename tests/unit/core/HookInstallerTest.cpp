@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -266,6 +268,87 @@ TEST_F(HookInstallerTest, WritingReplacesTheFileWhole) {
     writeFile(home() + "/blocker", "keep");
     EXPECT_FALSE(hooks.writeHookConfig(QJsonObject{{"k", 4}}, home() + "/blocker/hooks.json"));
     EXPECT_EQ(readFile(home() + "/blocker"), "keep");
+}
+
+// Numbers the JSON reader would round must not be rewritten: install and uninstall leave such a
+// file alone and say why. Numbers that come back the same are rewritten as before.
+TEST_F(HookInstallerTest, AFileWhoseNumbersWouldChangeIsNeverRewritten) {
+    makeBridge();
+    const QByteArray ours = "{\"matcher\": \"*\", \"hooks\": [{\"type\": \"command\", \"command\": \"" +
+                            hooks.commandFor(claude()).toUtf8() + "\"}]}";
+    struct Case {
+        const char* what;
+        QByteArray values;  // the members beside "hooks"
+        bool rewritten;
+    };
+    const Case cases[] = {
+        {"an integer beyond 64 bits", R"("big": 123456789012345678901234567890)", false},
+        {"the largest unsigned 64-bit integer", R"("n": [1, 18446744073709551615])", false},
+        {"below the smallest 64-bit integer", R"("n": {"deep": -9223372036854775809})", false},
+        {"64-bit integers", R"("a": 9223372036854775807, "b": -9223372036854775808)", true},
+        {"fractions and exponents", R"("a": 0.1, "b": 1.5e-7, "c": 2E3, "d": -0.0)", true},
+        {"long digits inside strings",
+         R"("s": "123456789012345678901234567890", "t": "say \"18446744073709551615\"")", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray content = "{" + c.values + ", \"hooks\": {\"Stop\": [" + ours + "]}}";
+        const QJsonObject before = QJsonDocument::fromJson(content).object();
+        ASSERT_FALSE(before.isEmpty());
+        for (bool installing : {true, false}) {
+            writeFile(claude().configPath, content);
+            log.clear();
+            EXPECT_EQ(installing ? hooks.install(claude()) : hooks.uninstall(claude()), c.rewritten);
+            if (c.rewritten) {
+                const QJsonObject after = readObject(claude().configPath);
+                for (auto it = before.begin(); it != before.end(); ++it)
+                    if (it.key() != "hooks") EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString();
+                EXPECT_EQ(hooks.isInstalled(claude()), installing);
+            } else {
+                EXPECT_EQ(readFile(claude().configPath), content);
+                EXPECT_EQ(log.countPart("which writing the file again would change; the file was left unchanged"), 1);
+            }
+        }
+    }
+}
+
+// A configuration file with a second hard link: both names still share one file afterwards, and
+// both see each change.
+TEST_F(HookInstallerTest, AHardLinkedFileKeepsAllItsNames) {
+    makeBridge();
+    writeFile(claude().configPath, R"({"theme": "dark"})");
+    const QString other = home() + "/dotfiles-settings.json";
+    ASSERT_EQ(::link(QFile::encodeName(claude().configPath).constData(), QFile::encodeName(other).constData()), 0);
+    auto sameFile = [&] {
+        struct stat a {}, b {};
+        return ::stat(QFile::encodeName(claude().configPath).constData(), &a) == 0 &&
+               ::stat(QFile::encodeName(other).constData(), &b) == 0 && a.st_ino == b.st_ino && a.st_nlink == 2;
+    };
+
+    ASSERT_TRUE(hooks.install(claude()));
+    EXPECT_TRUE(sameFile());
+    EXPECT_EQ(readFile(other), readFile(claude().configPath));
+    EXPECT_TRUE(hooks.isInstalled(claude()));
+    EXPECT_EQ(readObject(other).value("theme"), "dark");
+
+    ASSERT_TRUE(hooks.uninstall(claude()));
+    EXPECT_TRUE(sameFile());
+    EXPECT_EQ(readObject(other), (QJsonObject{{"hooks", QJsonObject()}, {"theme", "dark"}}));
+    EXPECT_EQ(QDir(home()).entryList(QDir::Files | QDir::Hidden), QStringList{"dotfiles-settings.json"})
+        << "no temporary file is left behind";
+}
+
+// A file that cannot be written is reported with its path and the reason, and install says so.
+TEST_F(HookInstallerTest, AFailedWriteIsLogged) {
+    makeBridge();
+    writeFile(home() + "/.claude", "a plain file where the folder should be");
+    EXPECT_FALSE(hooks.install(claude()));
+    const QStringList lines = log.lines().filter("could not be written");
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("[Vocalynx] Hook file " + claude().configPath + " could not be written: "));
+    EXPECT_GT(lines[0].size(), QString("[Vocalynx] Hook file " + claude().configPath + " could not be written: ").size())
+        << "the reason follows";
+    EXPECT_EQ(readFile(home() + "/.claude"), "a plain file where the folder should be");
 }
 
 }  // namespace

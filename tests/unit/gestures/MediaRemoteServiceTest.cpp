@@ -102,6 +102,20 @@ TEST_F(MediaServiceTest, MusicIsReadFirstAndSpotifyOnlyWhenMusicGivesNothing) {
     EXPECT_EQ(media.trackTitle(), "From Spotify");
 }
 
+TEST_F(MediaServiceTest, PollsAskedForWhileAReadingIsOutRunOnceAfterIt) {
+    scripts.players[kMusicPlayer].status = playing("First");
+    start({kMusicPlayer});
+    scripts.clearCalls();
+    // The timer, refresh polls and commands may ask again and again while a slow reading is out.
+    for (int i = 0; i < 5; ++i) media.pollNowPlaying();
+    scripts.players[kMusicPlayer].status = playing("Second");
+    rt.time.runUntilIdle();
+    EXPECT_EQ(scripts.count("Music:status"), 2) << "the reading out, then one more";
+    EXPECT_EQ(media.trackTitle(), "Second");
+    poll();
+    EXPECT_EQ(scripts.count("Music:status"), 3) << "once back, a poll reads at once";
+}
+
 TEST_F(MediaServiceTest, APlayerThatDoesNotRunIsNeverAsked) {
     scripts.players[kMusicPlayer].status = playing("Song");
     scripts.players[kSpotifyPlayer].status = playing("Other");

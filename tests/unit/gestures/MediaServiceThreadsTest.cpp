@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <thread>
 
 #include "FakeMediaPorts.h"
@@ -69,6 +71,55 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
 
     // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
     // threads end before the fakes they use.
+    service.reset();
+    pool.reset();
+    rt.time.advance(10);
+}
+
+// Player calls and downloads that hang hold only the service's own threads: work posted to the
+// shared pool, where the dictation's work runs, still runs meanwhile.
+TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
+    TestRuntime rt;
+    FakeScriptRunner scripts;
+    FakeRunningPlayers players;
+    FakeHttpClient http;
+    FakeImageDecoder images;
+    scripts.players[kSpotifyPlayer] = {"playing||Song||Artist||Album", {}, {}, "https://art.test/a", true};
+    players.running = {kSpotifyPlayer};
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> hanging{0};
+    auto hang = [&] {
+        ++hanging;
+        released.wait();
+    };
+    http.beforeAnswer = [&](const QString&) { hang(); };
+    scripts.beforeAnswer = [&](const QString& call) {
+        if (call == "Spotify:toggle") hang();
+    };
+
+    auto pool = std::make_unique<ThreadQueueFactory>();
+    const Runtime& base = rt.runtime();
+    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
+    auto service = std::make_unique<MediaRemoteService>(
+        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    service->startMonitoring();
+    for (int i = 0; i < 32; ++i) {
+        service->pollNowPlaying();
+        service->sendCommand(MediaCommand::toggle);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (hanging.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_GE(hanging.load(), 2);
+
+    std::promise<void> ran;
+    pool->global(QoS::Default).post([&] { ran.set_value(); });
+    const bool ranWhileHanging = ran.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const int hangingThen = hanging.load();
+    release.set_value();
+    EXPECT_TRUE(ranWhileHanging);
+    EXPECT_LE(hangingThen, int(MediaRemoteService::workerThreads));
+
     service.reset();
     pool.reset();
     rt.time.advance(10);
