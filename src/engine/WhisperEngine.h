@@ -238,9 +238,10 @@ protected:
 
     // levelLock_ guards the level tracking, the transcript fields below, previewText_,
     // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
-    // evaluation) and the main thread (start, stop, the requests, the transcript handler). Writers
-    // take it around each whole update; the main thread may read without it. Never held together
-    // with processLock_ or captureLock_, and never while calling the stop or cancel requests.
+    // evaluation), the speech stream's reader (the transcript handler) and the main thread (start,
+    // stop, the requests, the published preview). Writers take it around each whole update; the
+    // main thread may read previewText_ (written only there) without it. Never held together with
+    // processLock_ or captureLock_, and never while calling the stop or cancel requests.
     mutable std::recursive_mutex levelLock_;
 
     // ---- level tracking: silenceStart, hasSpeechStarted, speechStartAt, lastSpeechDetectedAt,
