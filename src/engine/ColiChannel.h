@@ -28,13 +28,19 @@ struct ColiChannel {
     bool persistentColiReady = false;  // launched; not necessarily done loading its model
     bool isShuttingDown = false;
 
-    // ---- audio that arrived while no process was ready, in arrival order ----
+    // ---- audio of the recording session that arrived while no process could take it, in arrival
+    // order; it belongs to that session only and is dropped when the session stops recording ----
     std::vector<QByteArray> pendingAudioBuffer;
 
     // ---- the current recogniser session ----
+    // The process that serves the session (it may have died: then coliStdin is none until the
+    // relaunched process takes the session over) and its standard input.
     std::shared_ptr<ChildProcess> coliProcess;
     std::shared_ptr<PipeWriter> coliStdin;
     bool coliReady = false;
+    // From the session's start until its stop or cancel: audio belongs to it. Audio that arrives
+    // at any other time is dropped.
+    bool sessionRecording = false;
     std::optional<QUuid> activeColiSessionID;
     ColiLineBuffer lineBuffer;
     TaskHandle finalizeDrainWorkItem;

@@ -50,7 +50,6 @@ void SpeechProcess::launchPersistentColi() {
     }
     const pid_t pid = process->pid();
     persistentColiPid.store(static_cast<int>(pid));
-    std::vector<QByteArray> pending;
     std::shared_ptr<PipeWriter> input = process->standardInput();
     {
         std::lock_guard lock(channel_.processLock);
@@ -65,7 +64,6 @@ void SpeechProcess::launchPersistentColi() {
         channel_.persistentColiStdout = process->standardOutput();
         channel_.persistentColiStderr = process->standardError();
         channel_.persistentColiReady = true;
-        pending.swap(channel_.pendingAudioBuffer);
     }
     // The handlers go on once the fields are stored, so that an exit right after the launch finds
     // its process in place and is handled like any other exit.
@@ -77,8 +75,9 @@ void SpeechProcess::launchPersistentColi() {
     process->setTerminationHandler([weak, identity, pid] {
         if (auto self = weak.lock()) (*self)->handleColiTermination(identity, pid);
     });
-    for (const QByteArray& chunk : pending) input->write(chunk);
     runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli launched (model loading...)"));
+    // The stream reads its output, and gives it the audio of a recording session that was waiting.
+    if (hooks_.launched) hooks_.launched(process);
 }
 
 void SpeechProcess::handleColiStderr(const QByteArray& bytes) {
@@ -184,6 +183,7 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
     if (taken.out) taken.out->setReadHandler(nullptr);
     if (taken.err) taken.err->setReadHandler(nullptr);
     logDroppedInput(taken);
+    if (hooks_.exited) hooks_.exited(exited);
     if (shuttingDown) return;
     if (hooks_.modelAlertShown && hooks_.modelAlertShown()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Skipping coli relaunch — model load failed"));

@@ -20,6 +20,11 @@ public:
     struct Hooks {
         std::function<void()> reportModelUnavailable;  // any thread
         std::function<bool()> modelAlertShown;         // any thread
+        // A process was launched and stored (launching thread): the speech stream reads its output
+        // and binds it to a recording session that has no live process.
+        std::function<void(const std::shared_ptr<ChildProcess>& process)> launched;
+        // The persistent process exited by itself (reaper thread), before any relaunch.
+        std::function<void(const ChildProcess* process)> exited;
     };
 
     SpeechProcess(Runtime& runtime, ColiChannel& channel, const ColiLocator& locator, ProcessLauncher* launcher,

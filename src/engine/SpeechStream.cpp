@@ -17,54 +17,124 @@ SpeechStream::~SpeechStream() {
     channel_.finalizeDrainWorkItem.cancel();
 }
 
-void SpeechStream::attachOutputReaderLocked() {
-    if (!channel_.persistentColiStdout) return;
-    std::weak_ptr<SpeechStream*> weak = self_;
-    channel_.persistentColiStdout->setReadHandler([weak](const QByteArray& bytes) {
-        if (bytes.isEmpty()) return;
-        if (auto self = weak.lock()) (*self)->handleColiOutput(bytes);
-    });
+void SpeechStream::bindSessionLocked(const std::shared_ptr<ChildProcess>& process) {
+    channel_.coliProcess = process;
+    channel_.coliStdin = channel_.persistentColiProcess == process ? channel_.persistentColiStdin
+                                                                    : process->standardInput();
+    channel_.coliReady = false;  // flushPendingAudio lets audio through once the kept audio is written
+    channel_.lineBuffer.clear();
+}
+
+void SpeechStream::flushPendingAudio(const std::shared_ptr<ChildProcess>& process) {
+    // Audio that arrives while the kept audio is written is kept too, so the process hears it all
+    // in order; direct writes start once nothing is left.
+    for (;;) {
+        std::vector<QByteArray> chunks;
+        std::shared_ptr<PipeWriter> writer;
+        {
+            std::lock_guard lock(channel_.processLock);
+            if (channel_.coliProcess != process || !channel_.sessionRecording || !channel_.coliStdin) return;
+            if (channel_.pendingAudioBuffer.empty()) {
+                channel_.coliReady = true;
+                return;
+            }
+            chunks.swap(channel_.pendingAudioBuffer);
+            writer = channel_.coliStdin;
+        }
+        for (const QByteArray& chunk : chunks) writer->write(chunk);  // a failed write is ignored
+    }
+}
+
+void SpeechStream::closeSessionLocked() {
+    channel_.activeColiSessionID.reset();
+    channel_.lineBuffer.clear();
+    channel_.coliProcess.reset();
+    channel_.coliStdin.reset();
+    channel_.coliReady = false;
+    channel_.sessionRecording = false;
+    channel_.pendingAudioBuffer.clear();
 }
 
 void SpeechStream::beginColiSession() {
     const QUuid id = QUuid::createUuid();
-    std::unique_lock lock(channel_.processLock);
-    channel_.activeColiSessionID = id;
-    channel_.lineBuffer.clear();
-    if (channel_.persistentColiReady) {
-        channel_.coliProcess = channel_.persistentColiProcess;
-        channel_.coliStdin = channel_.persistentColiStdin;
-        channel_.coliReady = true;
-        attachOutputReaderLocked();
-        std::vector<QByteArray> pending;
-        pending.swap(channel_.pendingAudioBuffer);
-        std::shared_ptr<PipeWriter> writer = channel_.persistentColiStdin;
-        lock.unlock();
-        if (writer && !pending.empty()) {
-            runtime_.queues.global(QoS::UserInitiated).post([writer, pending = std::move(pending)] {
-                for (const QByteArray& chunk : pending) writer->write(chunk);
-            });
+    std::shared_ptr<ChildProcess> ready;
+    {
+        std::lock_guard delivery(deliveryLock_);
+        std::lock_guard lock(channel_.processLock);
+        channel_.activeColiSessionID = id;
+        channel_.lineBuffer.clear();
+        channel_.coliProcess.reset();
+        channel_.coliStdin.reset();
+        channel_.coliReady = false;
+        channel_.sessionRecording = true;
+        if (channel_.persistentColiReady && channel_.persistentColiProcess) {
+            ready = channel_.persistentColiProcess;
+            bindSessionLocked(ready);
         }
+    }
+    if (ready) {
+        flushPendingAudio(ready);
         runtime_.log.line(QStringLiteral("[Vocalynx] Reusing persistent coli for session ") + sessionText(id));
         return;
     }
-    lock.unlock();
     if (!locator_.locateColi()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] coli not found in PATH"));
         return;
     }
     runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli not ready, launching on-demand..."));
-    process_.launchPersistentColi();
-    lock.lock();
-    channel_.coliProcess = channel_.persistentColiProcess;
-    channel_.coliStdin = channel_.persistentColiStdin;
-    channel_.coliReady = channel_.persistentColiReady;
-    attachOutputReaderLocked();
+    process_.launchPersistentColi();  // a launched process reaches processLaunched, which binds it
+}
+
+void SpeechStream::processLaunched(const std::shared_ptr<ChildProcess>& process) {
+    // Read from the start, whether or not a session is open: output with no session to take it is
+    // dropped here instead of waiting in the pipe for the next session.
+    std::weak_ptr<SpeechStream*> weak = self_;
+    std::weak_ptr<ChildProcess> weakProcess = process;
+    process->standardOutput()->setReadHandler([weak, weakProcess](const QByteArray& bytes) {
+        if (bytes.isEmpty()) return;
+        auto self = weak.lock();
+        auto from = weakProcess.lock();
+        if (self && from) (*self)->handleColiOutput(bytes, std::nullopt, from);
+    });
+
+    std::optional<QUuid> movedSession;
+    {
+        std::lock_guard delivery(deliveryLock_);
+        {
+            std::lock_guard lock(channel_.processLock);
+            if (channel_.persistentColiProcess != process) return;  // already gone again
+            if (!channel_.sessionRecording || !channel_.activeColiSessionID) return;
+            if (channel_.coliProcess == process) return;
+            if (channel_.coliProcess && channel_.coliProcess->isRunning()) return;  // served by a live process
+            if (channel_.coliProcess) movedSession = channel_.activeColiSessionID;  // its process died
+            bindSessionLocked(process);
+        }
+        if (movedSession && hooks_.sessionMovedToNewProcess) hooks_.sessionMovedToNewProcess();
+    }
+    if (movedSession)
+        runtime_.log.line(QStringLiteral("[Vocalynx] Session ") + sessionText(*movedSession) +
+                          QStringLiteral(" continues on the relaunched coli; the text so far is kept"));
+    flushPendingAudio(process);
+}
+
+void SpeechStream::processExited(const ChildProcess* process) {
+    std::optional<QUuid> session;
+    {
+        std::lock_guard lock(channel_.processLock);
+        if (!channel_.sessionRecording || channel_.coliProcess.get() != process || !channel_.coliStdin) return;
+        channel_.coliStdin.reset();
+        channel_.coliReady = false;  // the session's audio is kept for the relaunched process
+        session = channel_.activeColiSessionID;
+    }
+    runtime_.log.line(QStringLiteral("[Vocalynx] coli exited during the recording of session ") +
+                      (session ? sessionText(*session) : QStringLiteral("nil")) +
+                      QStringLiteral("; keeping its audio for the relaunched coli"));
 }
 
 void SpeechStream::sendPCM(const QByteArray& chunk) {
     if (chunk.isEmpty()) return;
     std::unique_lock lock(channel_.processLock);
+    if (!channel_.sessionRecording) return;  // no recording takes it: it reaches no process
     if (channel_.coliReady && channel_.coliStdin) {
         std::shared_ptr<PipeWriter> writer = channel_.coliStdin;
         lock.unlock();
@@ -76,24 +146,25 @@ void SpeechStream::sendPCM(const QByteArray& chunk) {
     pcmBytesBuffered_ += chunk.size();
 }
 
-void SpeechStream::handleColiOutput(const QByteArray& bytes, std::optional<QUuid> session) {
+void SpeechStream::handleColiOutput(const QByteArray& bytes, std::optional<QUuid> session,
+                                    const std::shared_ptr<ChildProcess>& from) {
     if (bytes.isEmpty()) return;
-    std::lock_guard lock(channel_.processLock);
-    const std::optional<QUuid> target = session ? session : channel_.activeColiSessionID;
-    if (!target || target != channel_.activeColiSessionID) return;
+    std::lock_guard delivery(deliveryLock_);
     bool overflowed = false;
-    const QList<QByteArray> lines = channel_.lineBuffer.append(bytes, &overflowed);
+    QList<QByteArray> lines;
+    {
+        std::lock_guard lock(channel_.processLock);
+        const std::optional<QUuid> target = session ? session : channel_.activeColiSessionID;
+        if (!target || target != channel_.activeColiSessionID) return;
+        if (from && from != channel_.coliProcess) return;  // a process that does not serve the session
+        lines = channel_.lineBuffer.append(bytes, &overflowed);
+    }
     if (overflowed)
         runtime_.log.line(QStringLiteral("[Vocalynx] Dropped a coli output line longer than ") +
                           QString::number(ColiLineBuffer::maxLineBytes) + QStringLiteral(" bytes"));
     for (const QByteArray& line : lines) {
         const std::optional<QString> text = transcriptFromLine(line);
-        if (!text) continue;
-        std::weak_ptr<SpeechStream*> weak = self_;
-        runtime_.main.post([weak, text = *text] {
-            if (auto self = weak.lock())
-                if ((*self)->hooks_.deliverTranscript) (*self)->hooks_.deliverTranscript(text);
-        });
+        if (text && hooks_.deliverTranscript) hooks_.deliverTranscript(*text);
     }
 }
 
@@ -119,8 +190,13 @@ void SpeechStream::finishColiStream(std::function<void()> completion) {
     const std::optional<QUuid> session = channel_.activeColiSessionID;
     const QUuid token = QUuid::createUuid();
     channel_.finalizeDrainToken = token;
-    channel_.coliReady = false;  // audio from now on is kept, not written
-    const bool running = channel_.persistentColiProcess && channel_.persistentColiProcess->isRunning();
+    // Audio from now on goes nowhere; what was kept for a process that never came is dropped.
+    channel_.coliReady = false;
+    channel_.sessionRecording = false;
+    channel_.pendingAudioBuffer.clear();
+    const std::shared_ptr<ChildProcess> process = channel_.coliProcess;
+    const std::shared_ptr<PipeWriter> input = channel_.coliStdin;
+    const bool running = process && process->isRunning();
     std::weak_ptr<SpeechStream*> weak = self_;
     Task item = [weak, fired, session, token, completion = std::move(completion)] {
         {
@@ -133,6 +209,12 @@ void SpeechStream::finishColiStream(std::function<void()> completion) {
     Executor& drainQueue = runtime_.queues.global(QoS::Default);
     if (running) {
         channel_.finalizeDrainWorkItem = drainQueue.postAfter(Duration(drainSeconds), std::move(item));
+        lock.unlock();
+        // End of input: the recogniser finishes its last segment, and its output is still read
+        // until the drain ends. The process is replaced then anyway, so its exit at end of input is
+        // not a crash to relaunch from.
+        process->setTerminationHandler(nullptr);
+        if (input) input->close();
         return;
     }
     lock.unlock();
@@ -146,14 +228,13 @@ void SpeechStream::completeColiDrain(std::optional<QUuid> session, QUuid token,
                                      const std::function<void()>& completion) {
     runtime_.logState(QStringLiteral("finishColiStream drainComplete session=") + optionalSessionText(session));
     {
+        // After any transcript still being handed over: the completion then sees all of them.
+        std::lock_guard delivery(deliveryLock_);
         std::lock_guard lock(channel_.processLock);
         if (channel_.finalizeDrainToken != token) return;
         channel_.finalizeDrainToken.reset();
         channel_.finalizeDrainWorkItem = {};
-        if (channel_.activeColiSessionID == session) {
-            channel_.activeColiSessionID.reset();
-            channel_.lineBuffer.clear();
-        }
+        if (channel_.activeColiSessionID == session) closeSessionLocked();
     }
     if (completion) runtime_.main.post(completion);
     process_.terminateColiProcess();
@@ -164,6 +245,7 @@ void SpeechStream::resetForStart() {
     std::lock_guard lock(channel_.processLock);
     channel_.pendingAudioBuffer.clear();
     channel_.coliReady = false;
+    channel_.sessionRecording = false;
     channel_.finalizeDrainWorkItem.cancel();
     channel_.finalizeDrainWorkItem = {};
     channel_.finalizeDrainToken.reset();
@@ -172,31 +254,18 @@ void SpeechStream::resetForStart() {
 }
 
 void SpeechStream::abandonSession() {
+    std::lock_guard delivery(deliveryLock_);
     std::lock_guard lock(channel_.processLock);
-    channel_.coliProcess.reset();
-    channel_.coliStdin.reset();
-    channel_.coliReady = false;
-    channel_.activeColiSessionID.reset();
-    channel_.lineBuffer.clear();
+    closeSessionLocked();
 }
 
 void SpeechStream::resetForRecovery() {
+    std::lock_guard delivery(deliveryLock_);
     std::lock_guard lock(channel_.processLock);
     channel_.finalizeDrainWorkItem.cancel();
     channel_.finalizeDrainWorkItem = {};
     channel_.finalizeDrainToken.reset();
-    channel_.activeColiSessionID.reset();
-    channel_.lineBuffer.clear();
-    channel_.coliReady = false;
-}
-
-void SpeechStream::detachOutputReader() {
-    std::shared_ptr<PipeReader> out;
-    {
-        std::lock_guard lock(channel_.processLock);
-        out = channel_.persistentColiStdout;
-    }
-    if (out) out->setReadHandler(nullptr);
+    closeSessionLocked();
 }
 
 }  // namespace vocalynx

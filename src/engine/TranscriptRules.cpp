@@ -114,15 +114,23 @@ std::optional<int> boundedEditDistance(const QString& a, const QString& b, int b
     const QStringList x = characters(a), y = characters(b);
     const int n = static_cast<int>(x.size()), m = static_cast<int>(y.size());
     if (std::abs(n - m) > bound) return std::nullopt;
-    std::vector<int> previous(static_cast<size_t>(m) + 1), current(static_cast<size_t>(m) + 1);
-    for (int j = 0; j <= m; ++j) previous[static_cast<size_t>(j)] = j;
+    // Only the cells within bound of the diagonal can stay within bound (a cell off it by k costs at
+    // least k), so each row computes that band and counts every other cell as over the bound.
+    const int over = bound + 1;
+    std::vector<int> previous(static_cast<size_t>(m) + 1, over), current(static_cast<size_t>(m) + 1, over);
+    for (int j = 0; j <= std::min(m, bound); ++j) previous[static_cast<size_t>(j)] = j;
     for (int i = 1; i <= n; ++i) {
-        current[0] = i;
+        const int first = std::max(1, i - bound), last = std::min(m, i + bound);
+        // The band's neighbours read in this row and the next hold "over", not an older row's value.
+        current[0] = i <= bound ? i : over;
+        current[static_cast<size_t>(first) - 1] = first == 1 ? current[0] : over;
+        if (last < m) current[static_cast<size_t>(last) + 1] = over;
         int rowMin = current[0];
-        for (int j = 1; j <= m; ++j) {
+        for (int j = first; j <= last; ++j) {
             const int substitute = previous[static_cast<size_t>(j) - 1] + (x[i - 1] == y[j - 1] ? 0 : 1);
-            current[static_cast<size_t>(j)] =
+            const int value =
                 std::min({previous[static_cast<size_t>(j)] + 1, current[static_cast<size_t>(j) - 1] + 1, substitute});
+            current[static_cast<size_t>(j)] = std::min(value, over);
             rowMin = std::min(rowMin, current[static_cast<size_t>(j)]);
         }
         if (rowMin > bound) return std::nullopt;
@@ -241,6 +249,31 @@ QString cleanFinalTranscript(const QString& text) {
         }
     }
     return t.join(QString());
+}
+
+namespace {
+// Scripts written without spaces between words, and the punctuation that goes with them.
+bool isWrittenWithoutSpaces(char32_t c) {
+    return (c >= 0x2E80 && c <= 0x9FFF) ||    // CJK radicals, symbols and punctuation, kana, ideographs
+           (c >= 0xF900 && c <= 0xFAFF) ||    // compatibility ideographs
+           (c >= 0xFE30 && c <= 0xFE4F) ||    // vertical forms
+           (c >= 0xFF00 && c <= 0xFFEF) ||    // full-width and half-width forms
+           (c >= 0x20000 && c <= 0x3FFFF);    // supplementary ideographs
+}
+}  // namespace
+
+QString joinRecognisedText(const QString& first, const QString& second) {
+    const QString a = trimmed(first);
+    const QString b = trimmed(second);
+    if (a.isEmpty()) return b;
+    if (b.isEmpty()) return a;
+    const char32_t last = a.toUcs4().constLast();
+    const char32_t next = b.toUcs4().constFirst();
+    const QChar::Category nextCategory = QChar::category(next);
+    const bool closesText = nextCategory == QChar::Punctuation_Other || nextCategory == QChar::Punctuation_Close ||
+                            nextCategory == QChar::Punctuation_FinalQuote;
+    if (isWrittenWithoutSpaces(last) || isWrittenWithoutSpaces(next) || closesText) return a + b;
+    return a + QLatin1Char(' ') + b;
 }
 
 }  // namespace vocalynx::transcript

@@ -55,4 +55,10 @@ std::optional<QString> stripVoiceStopPhrase(const QString& text, const QString& 
 
 QString cleanFinalTranscript(const QString& text);
 
+// Two pieces of recognised text, one after the other: trimmed, and with one space between them
+// unless either side of the join is written without spaces (Chinese and Japanese script, their
+// full-width punctuation) or the second begins with punctuation that closes text (".", ",", ")").
+// Either piece may be empty.
+QString joinRecognisedText(const QString& first, const QString& second);
+
 }  // namespace vocalynx::transcript

@@ -13,10 +13,15 @@ TranscriptTracker::Outcome TranscriptTracker::handleTranscript(const QString& te
         return out;
     }
     std::lock_guard lock(mutex_);
-    const bool distinct = transcript::isDistinctTranscript(lastMeaningfulTranscript_, text, recentTranscriptVariants_,
+    const std::optional<QString> strippedSegment = transcript::stripVoiceStopPhrase(text, stopPhrase);
+    updateFinalLocked(text, strippedSegment);
+    // After a process change the preview rules judge the whole recording: earlier text and this one.
+    const bool joined = !earlierSegments_.isEmpty();
+    const QString whole = joined ? transcript::joinRecognisedText(earlierSegments_, text) : text;
+    const bool distinct = transcript::isDistinctTranscript(lastMeaningfulTranscript_, whole, recentTranscriptVariants_,
                                                            tailJitterTolerance);
-    const bool same = text == previewText_;
-    recordVariantLocked(text);
+    const bool same = whole == previewText_;
+    recordVariantLocked(whole);
     const auto accept = [&](const QString& preview) {
         previewText_ = preview;
         lastTranscriptUpdateAt_ = lastDistinctTranscriptAt_ = now;
@@ -26,15 +31,31 @@ TranscriptTracker::Outcome TranscriptTracker::handleTranscript(const QString& te
         out.preview = preview;
         out.speechActivity = true;
     };
-    if (const std::optional<QString> stripped = transcript::stripVoiceStopPhrase(text, stopPhrase)) {
-        accept(*stripped);
+    if (strippedSegment) {
+        accept(joined ? transcript::joinRecognisedText(earlierSegments_, *strippedSegment) : *strippedSegment);
         out.stopPhraseHeard = true;
     } else if (!same && distinct) {
-        accept(text);
+        accept(whole);
     } else {
         ++stablePreviewCount_;
     }
     return out;
+}
+
+void TranscriptTracker::updateFinalLocked(const QString& text, const std::optional<QString>& strippedOfStopPhrase) {
+    if (strippedOfStopPhrase) {
+        segmentFinal_ = *strippedOfStopPhrase;
+        stopPhraseHeard_ = true;
+        return;
+    }
+    // Once the stop phrase was heard, what the recogniser adds after it is not part of the text.
+    if (stopPhraseHeard_) return;
+    const QString t = transcript::trimmed(text);
+    // Only the head dropped: the fuller text is kept.
+    if (transcript::isLeadingTruncation(segmentFinal_, t, 6)) return;
+    // Punctuation or symbols alone are never typed: they do not replace words.
+    if (!transcript::containsLetterOrDigit(t) && transcript::containsLetterOrDigit(segmentFinal_)) return;
+    segmentFinal_ = t;
 }
 
 void TranscriptTracker::recordTranscriptVariant(const QString& text) {
@@ -61,6 +82,25 @@ void TranscriptTracker::resetTracking() {
     lastMeaningfulTranscript_.clear();
     recentTranscriptVariants_.clear();
     stablePreviewCount_ = 0;
+}
+
+void TranscriptTracker::resetForRecording() {
+    resetTracking();
+    std::lock_guard lock(mutex_);
+    earlierSegments_.clear();
+    segmentFinal_.clear();
+    stopPhraseHeard_ = false;
+}
+
+void TranscriptTracker::beginSegment() {
+    std::lock_guard lock(mutex_);
+    earlierSegments_ = transcript::joinRecognisedText(earlierSegments_, segmentFinal_);
+    segmentFinal_.clear();
+}
+
+QString TranscriptTracker::finalTranscript() const {
+    std::lock_guard lock(mutex_);
+    return transcript::joinRecognisedText(earlierSegments_, segmentFinal_);
 }
 
 bool TranscriptTracker::hasTranscriptTextLocked() const {

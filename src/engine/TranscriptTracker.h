@@ -1,7 +1,15 @@
 #pragma once
 // What the transcripts of one recording have done so far: the preview they built, the last text
-// that changed it, the recent variants and how long the preview has stood still. Written on the
-// main thread; the level evaluation on the audio queue reads it, so every access takes the lock.
+// that changed it, the recent variants and how long the preview has stood still, and the text the
+// final text is made of. Written by the speech stream's reader, one transcript at a time; the level
+// evaluation on the audio queue and the main thread read it, so every access takes the lock.
+//
+// The preview follows the rules that keep the panel calm (tail jitter, a head dropped by the
+// recogniser, flicker between close variants). The final text does not: it is the newest transcript
+// (stop phrase removed), except that a transcript that only lost characters at its head, or one
+// with no letter or digit, does not replace a fuller one. When the speech process is replaced during
+// a recording, what the earlier process recognised is kept and what the new one recognises is
+// joined after it, in the preview and in the final text.
 
 #include <QString>
 #include <QStringList>
@@ -32,8 +40,15 @@ public:
 
     // The published preview as the engine set it (cleared at start, cancel and recovery).
     void setPreviewText(const QString& text);
-    // Clears everything but the preview (start and stop of a recording).
+    // Clears everything but the preview and the final text (stop of a recording).
     void resetTracking();
+    // Clears everything but the preview (start of a recording).
+    void resetForRecording();
+    // A new speech process continues the recording: what was recognised so far stays, and the new
+    // process's transcripts are joined after it.
+    void beginSegment();
+    // The newest recognised text of the recording, stop phrase removed, trimmed; not yet cleaned.
+    QString finalTranscript() const;
 
     bool hasTranscriptText() const;
 
@@ -56,6 +71,7 @@ public:
 private:
     bool hasTranscriptTextLocked() const;
     void recordVariantLocked(const QString& text);
+    void updateFinalLocked(const QString& text, const std::optional<QString>& strippedOfStopPhrase);
 
     mutable std::mutex mutex_;
     QString previewText_;
@@ -64,6 +80,11 @@ private:
     QString lastMeaningfulTranscript_;
     QStringList recentTranscriptVariants_;
     int stablePreviewCount_ = 0;
+    // What earlier speech processes of this recording recognised, joined; empty with one process.
+    QString earlierSegments_;
+    // The newest text of the current process, stop phrase removed.
+    QString segmentFinal_;
+    bool stopPhraseHeard_ = false;
 };
 
 }  // namespace vocalynx

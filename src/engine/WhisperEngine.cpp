@@ -26,9 +26,16 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       converters_(deps.converters),
       locator_(deps.runtime.paths.home, deps.runtime.paths.resources, ColiLocator::processEnvironment(), deps.processes),
       process_(deps.runtime, channel_, locator_, deps.processes,
-               {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); }}),
+               {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); },
+                [this](const std::shared_ptr<ChildProcess>& process) { stream_.processLaunched(process); },
+                [this](const ChildProcess* process) { stream_.processExited(process); }}),
       stream_(deps.runtime, channel_, process_, locator_,
-              {[this](const QString& text) { handleTranscript(text); }, [this] { prepareCaptureSession(); }}) {
+              {[this](const QString& text) { handleTranscript(text); },
+               [this] {
+                   std::lock_guard lock(levelLock_);
+                   transcripts_.beginSegment();
+               },
+               [this] { prepareCaptureSession(); }}) {
     qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
 }
 
@@ -89,9 +96,10 @@ void WhisperEngine::setState(RecordingState newState, const QString& reason) {
             armStateStallWatchdog(RecordingState::collapsing, reason, 6);
             break;
         case RecordingState::idle:
+            // The speech process's output keeps being read (and dropped while no session is
+            // open), so that nothing waits in its pipe for the next dictation.
             stateStallWatchdog_.cancel();
             stateStallWatchdog_ = {};
-            onIdleDetachOutputReader();
             break;
     }
 }
@@ -121,6 +129,7 @@ void WhisperEngine::autoDump(const QString& trigger, const QString& detail) {
 void WhisperEngine::recoverFromStalledState(RecordingState stalledState, const QString& reason) {
     logStateDiagnostics(QStringLiteral("recoverFromStalledState state=") + recordingStateName(stalledState) +
                         QStringLiteral(" reason=") + reason);
+    ++dictationGeneration_;  // what the stalled dictation still had scheduled does nothing now
     stream_.resetForRecovery();
     std::shared_ptr<CaptureSession> session = std::move(captureSession_);
     captureSession_.reset();

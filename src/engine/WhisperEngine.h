@@ -124,7 +124,9 @@ public:
     void sendPCM(const QByteArray& pcm);
 
     // ---- transcripts ----
-    // Main thread: one transcript from the speech stream.
+    // One transcript from the speech stream, on its reader (one at a time, in order). The rules run
+    // here for every line; the panel's preview is handed to the main queue with at most one
+    // hand-off pending, which publishes the newest preview.
     void handleTranscript(const QString& text);
     bool hasTranscriptText() const { return transcripts_.hasTranscriptText(); }
     // Any thread: the transcript fields in one consistent view (for the level evaluation).
@@ -138,8 +140,6 @@ public:
     // ---- speech process ----
     void terminateColiProcess();
     const ColiLocator& coliLocator() const { return locator_; }
-    // Entering idle removes the readability handler of the persistent standard output.
-    void onIdleDetachOutputReader();
 
     // ---- tuning values, fixed at construction ----
     const double maxRecordingDuration = 60;
@@ -176,6 +176,16 @@ protected:
             if (auto self = weak.lock()) work(**self);
         };
     }
+    // A delayed step of the current dictation: it runs only while the engine exists and no newer
+    // dictation (or a recovery) has begun since it was scheduled.
+    template <typename F>
+    Task dictationStep(F work) {
+        return weakTask([generation = dictationGeneration_.load(), work = std::move(work)](WhisperEngine& engine) mutable {
+            if (engine.dictationGeneration_.load() == generation) work(engine);
+        });
+    }
+    // Main thread: the panel gets the tracker's newest preview.
+    void publishPreview();
 
     Runtime& runtime_;
     ConfigStore& config_;
@@ -223,13 +233,18 @@ protected:
     // ---- stop and cancel ----
     std::atomic<bool> cancelRequested_{false};  // requests come from the audio queue too
     std::atomic<bool> isStoppingRecording_{false};  // also read on the audio queue
-    bool stopRequestedByVoicePhrase_ = false;
+    std::atomic<bool> stopRequestedByVoicePhrase_{false};  // set by the transcript handler
+    // Counts dictations (and recoveries): a delayed step scheduled for one does nothing in another.
+    std::atomic<unsigned long long> dictationGeneration_{0};
+    // A preview hand-off waits on the main queue.
+    std::atomic<bool> previewPublishPending_{false};
 
     // levelLock_ guards the level tracking, the transcript fields below, previewText_,
     // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
-    // evaluation) and the main thread (start, stop, the requests, the transcript handler). Writers
-    // take it around each whole update; the main thread may read without it. Never held together
-    // with processLock_ or captureLock_, and never while calling the stop or cancel requests.
+    // evaluation), the speech stream's reader (the transcript handler) and the main thread (start,
+    // stop, the requests, the published preview). Writers take it around each whole update; the
+    // main thread may read previewText_ (written only there) without it. Never held together with
+    // processLock_ or captureLock_, and never while calling the stop or cancel requests.
     mutable std::recursive_mutex levelLock_;
 
     // ---- level tracking: silenceStart, hasSpeechStarted, speechStartAt, lastSpeechDetectedAt,

@@ -37,14 +37,15 @@ void WhisperEngine::startRecording(Completion onComplete) {
         runtime_.main.post([&center] { center.post(notifications::vocalynxModelLoadFailed); });
         return;
     }
-    // 2. Reset for the new recording.
+    // 2. Reset for the new recording. Delayed steps of an earlier dictation do nothing from now on.
+    ++dictationGeneration_;
     setPreviewText(QString());
     resetAudioConverter();
     stream_.resetForStart();
     {
         std::lock_guard lock(levelLock_);
         levelTracker_.reset();
-        transcripts_.resetTracking();
+        transcripts_.resetForRecording();
         firstAudioTime_.reset();
         micReadyAt_.reset();
     }
@@ -68,6 +69,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
     // 7. No microphone.
     if (!session) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Failed to get microphone input"));
+        stream_.abandonSession();  // the process heard nothing: it stays for the next dictation
         setState(RecordingState::idle, QStringLiteral("startRecordingFailed"));
         resumePlayers();
         return;
@@ -107,7 +109,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
     });
     // 13. The recording limit.
     recordingTimeoutTimer_.cancel();
-    recordingTimeoutTimer_ = runtime_.main.postAfter(Duration(maxRecordingDuration), weakTask([](WhisperEngine& engine) {
+    recordingTimeoutTimer_ = runtime_.main.postAfter(Duration(maxRecordingDuration), dictationStep([](WhisperEngine& engine) {
         if (engine.state() != RecordingState::recording) return;
         engine.runtime_.log.line(QStringLiteral("[Vocalynx] Recording timeout reached (") +
                                  decimal(engine.maxRecordingDuration) + QStringLiteral("s), force stopping"));
@@ -117,7 +119,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
 
 void WhisperEngine::armMicStartupWatchdog() {
     micStartupWatchdog_.cancel();
-    micStartupWatchdog_ = runtime_.main.postAfter(Duration(4.0), weakTask([](WhisperEngine& engine) {
+    micStartupWatchdog_ = runtime_.main.postAfter(Duration(4.0), dictationStep([](WhisperEngine& engine) {
         if (engine.state() != RecordingState::recording || engine.isStoppingRecording_ || engine.micReady_) return;
         engine.runtime_.log.line(QStringLiteral("[Vocalynx] Mic startup watchdog fired; cancelling stuck recording"));
         engine.autoDump(QStringLiteral("mic-startup-watchdog"), QString());
@@ -170,7 +172,7 @@ void WhisperEngine::stopRecording() {
     // 11.
     Completion completion = std::move(onComplete_);
     onComplete_ = nullptr;
-    stream_.finishColiStream(weakTask([completion = std::move(completion)](WhisperEngine& engine) {
+    stream_.finishColiStream(dictationStep([completion = std::move(completion)](WhisperEngine& engine) {
         engine.postRecording(completion);
     }));
 }
@@ -189,7 +191,7 @@ void WhisperEngine::requestStopRecording(const QString& reason) {
                           fixed4(levelTracker_.adaptiveNoiseFloor()) + QStringLiteral(")"));
         levelTracker_.resetSpeech();
     }
-    runtime_.main.post(weakTask([](WhisperEngine& engine) {
+    runtime_.main.post(dictationStep([](WhisperEngine& engine) {
         engine.logStateDiagnostics(QStringLiteral("requestStopRecording dispatch stop"));
         engine.stopRecording();
     }));
@@ -203,7 +205,7 @@ void WhisperEngine::requestCancelRecording() {
         std::lock_guard lock(levelLock_);
         levelTracker_.resetSpeech();
     }
-    runtime_.main.post(weakTask([](WhisperEngine& engine) {
+    runtime_.main.post(dictationStep([](WhisperEngine& engine) {
         engine.logStateDiagnostics(QStringLiteral("requestCancelRecording dispatch cancel"));
         engine.cancelRecording();
     }));
@@ -215,8 +217,10 @@ void WhisperEngine::cancelRecording() {
     isStoppingRecording_ = true;
     // 2.
     endCapture();
-    // 3. The persistent process keeps running; output for the abandoned session is dropped.
+    // 3. The session and its audio are dropped, and the process that heard it is replaced, as after
+    // a stop: nothing of this recording reaches the next one.
     stream_.abandonSession();
+    terminateColiProcess();
     // 4-7.
     onComplete_ = nullptr;
     setPreviewText(QString());
@@ -224,18 +228,16 @@ void WhisperEngine::cancelRecording() {
     resumePlayers();
     setState(RecordingState::collapsing, QStringLiteral("cancelRecording"));
     // 8.
-    runtime_.main.postAfter(Duration(0.5), weakTask([](WhisperEngine& engine) {
+    runtime_.main.postAfter(Duration(0.5), dictationStep([](WhisperEngine& engine) {
         engine.setState(RecordingState::idle, QStringLiteral("cancelCollapseFinished"));
         engine.isStoppingRecording_ = false;
     }));
 }
 
 void WhisperEngine::postRecording(Completion completion) {
-    // 2-4. The final text.
-    const std::optional<QString> stripped =
-        transcript::stripVoiceStopPhrase(previewText_, config_.stopRecordingVoicePhrase());
-    QString text = stripped ? *stripped : transcript::trimmed(previewText_);
-    text = transcript::cleanFinalTranscript(text);
+    // 2-4. The final text: the newest text the recogniser delivered (stop phrase removed), not the
+    // preview, whose rules may hold back the last characters.
+    QString text = transcript::cleanFinalTranscript(transcripts_.finalTranscript());
     if (!transcript::containsLetterOrDigit(text)) text.clear();
     // 5-7.
     logStateDiagnostics(QStringLiteral("postRecording finalTextLength=") + QString::number(characterCount(text)) +
@@ -252,9 +254,9 @@ void WhisperEngine::postRecording(Completion completion) {
     }
     // 9. Collapse, then idle.
     MainQueue& main = runtime_.main;
-    main.postAfter(Duration(1.5), weakTask([&main](WhisperEngine& engine) {
+    main.postAfter(Duration(1.5), dictationStep([&main](WhisperEngine& engine) {
         engine.setState(RecordingState::collapsing, QStringLiteral("postRecordingCollapse"));
-        main.postAfter(Duration(0.5), engine.weakTask([](WhisperEngine& e) {
+        main.postAfter(Duration(0.5), engine.dictationStep([](WhisperEngine& e) {
             e.setState(RecordingState::idle, QStringLiteral("collapseFinished"));
             e.isStoppingRecording_ = false;
         }));
@@ -280,8 +282,6 @@ void WhisperEngine::shutdown() { process_.shutdown(); }
 
 void WhisperEngine::terminateColiProcess() { process_.terminateColiProcess(); }
 
-void WhisperEngine::onIdleDetachOutputReader() { stream_.detachOutputReader(); }
-
 void WhisperEngine::sendPCM(const QByteArray& pcm) {
     if (pcm.isEmpty()) return;
     bool first = false;
@@ -306,15 +306,26 @@ void WhisperEngine::handleTranscript(const QString& text) {
         // One update as the level evaluation sees it: the transcript fields and the speech activity.
         std::lock_guard lock(levelLock_);
         outcome = transcripts_.handleTranscript(text, stopPhrase, micReadyAt_, now, transcriptTailJitterTolerance);
-        if (outcome.previewChanged) previewText_ = outcome.preview;
         if (outcome.speechActivity) noteSpeechActivity(now);
     }
     if (outcome.ignored) return;
-    if (outcome.previewChanged) emit previewTextChanged(previewText_);
-    if (outcome.stopPhraseHeard) {
-        stopRequestedByVoicePhrase_ = true;
+    // However fast the lines come, one hand-off at a time waits on the main queue.
+    if (outcome.previewChanged && !previewPublishPending_.exchange(true))
+        runtime_.main.post(weakTask([](WhisperEngine& engine) { engine.publishPreview(); }));
+    // One stop request per phrase heard, not one per line that repeats it.
+    if (outcome.stopPhraseHeard && !stopRequestedByVoicePhrase_.exchange(true))
         requestStopRecording(QStringLiteral("voice phrase"));
+}
+
+void WhisperEngine::publishPreview() {
+    previewPublishPending_ = false;
+    const QString preview = transcripts_.previewText();
+    if (preview == previewText_) return;
+    {
+        std::lock_guard lock(levelLock_);
+        previewText_ = preview;
     }
+    emit previewTextChanged(previewText_);
 }
 
 }  // namespace vocalynx

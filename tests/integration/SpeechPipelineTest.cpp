@@ -143,6 +143,51 @@ private:
     const char* name_;
 };
 
+// The engine on the real launcher, converter and clock, with the stand-in as its speech program and
+// a fake microphone. The stand-in's variables must be set before makeEngine.
+struct StandInRig {
+    StandInRig() { prepareHome(rt->paths.home); }
+    ~StandInRig() {
+        if (engine) engine->shutdown();
+        engine.reset();
+    }
+    QString path(const QString& name) const { return rt->dir.path() + "/" + name; }
+    QString write(const QString& name, const QByteArray& text) const {
+        QFile f(path(name));
+        if (f.open(QIODevice::WriteOnly)) f.write(text);
+        return path(name);
+    }
+    void makeEngine() {
+        engine = std::make_unique<PipelineEngine>(
+            WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    }
+    // Starts a dictation on a fresh fake microphone and waits until it runs.
+    std::shared_ptr<FakeCaptureSession> startDictation() {
+        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+        engine->givePreparedSession(microphone, rt->clock.now());
+        engine->startRecording([this](const QString& text) { completed << text; });
+        if (!waitFor([&] { return microphone->isRunning(); })) ADD_FAILURE() << "the microphone never ran";
+        return microphone;
+    }
+    // Tenths of a second of a loud tone, as a speaking user gives.
+    static void speak(FakeCaptureSession& microphone, double seconds) {
+        for (const SampleBuffer& buffer : microphoneSine(440, seconds))
+            if (!microphone.deliver(buffer)) ADD_FAILURE() << "the microphone took no buffer";
+    }
+    bool logged(const QString& part) const { return rt->log.containsPart(part); }
+    std::string logText() const { return rt->log.lines().join('\n').toStdString(); }
+
+    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    SampleRateConverterFactory converters;
+    PosixProcessLauncher launcher;
+    std::unique_ptr<PipelineEngine> engine;
+    QStringList completed;
+};
+
 }  // namespace
 
 TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
@@ -188,7 +233,16 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
 
     ASSERT_TRUE(waitFor([&] { return engine->previewText() == "今天天气很好我们去公园吧"; }))
         << engine->previewText().toStdString();
-    EXPECT_EQ(previews, (QStringList{"", "今天", "今天天气很好", "今天天气很好我们去公园吧"}));
+    // Hypotheses that arrive faster than the main thread runs reach the panel as the newest one:
+    // the panel shows them in order, skipping none but those overtaken.
+    const QStringList hypotheses{"", "今天", "今天天气很好", "今天天气很好我们去公园吧"};
+    qsizetype next = 0;
+    for (const QString& shown : previews) {
+        next = hypotheses.indexOf(shown, next);
+        ASSERT_GE(next, 0) << previews.join('|').toStdString();
+        ++next;
+    }
+    EXPECT_EQ(previews.constLast(), hypotheses.constLast());
 
     engine->stopRecording();
     EXPECT_EQ(engine->state(), RecordingState::transcribing);
@@ -218,6 +272,90 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     QCoreApplication::processEvents();
     EXPECT_EQ(startedPids(standInLog).size(), 2);
     engine.reset();
+}
+
+// The speech program dies in the middle of a dictation: the relaunched one takes the dictation over,
+// hears the audio of the meantime and the rest, and the text holds what both recognised.
+TEST(SpeechPipeline, AProgramKilledMidRecordingLosesNoneOfTheWords) {
+    application();
+    StandInRig rig;
+    const QString log = rig.path("standin.log");
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", log.toUtf8());
+    EnvironmentVariable counter("COLI_STANDIN_COUNTER", rig.path("starts").toUtf8());
+    EnvironmentVariable first("COLI_STANDIN_SCRIPT_1", rig.write("first.txt", "今天\n今天天气很好\n").toUtf8());
+    EnvironmentVariable second("COLI_STANDIN_SCRIPT_2", rig.write("second.txt", "我们\n我们去公园吧\n").toUtf8());
+    rig.makeEngine();
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
+
+    auto microphone = rig.startDictation();
+    StandInRig::speak(*microphone, 0.3);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气很好"; })) << rig.logText();
+    ASSERT_EQ(::kill(startedPids(log).first(), SIGKILL), 0);
+    ASSERT_TRUE(waitFor([&] { return rig.logged("[Vocalynx] coli exited during the recording of session "); }))
+        << rig.logText();
+    StandInRig::speak(*microphone, 0.2);  // before the relaunch: kept for it
+    ASSERT_TRUE(waitFor([&] { return rig.logged(" continues on the relaunched coli; the text so far is kept"); }))
+        << rig.logText();
+    EXPECT_TRUE(waitFor([&] { return startedPids(log).size() == 2; }));
+    StandInRig::speak(*microphone, 0.2);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气很好我们去公园吧"; }))
+        << rig.engine->previewText().toStdString() << "\n" << rig.logText();
+    rig.engine->stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000));
+    EXPECT_EQ(rig.completed, QStringList{"今天天气很好我们去公园吧"});
+}
+
+// A cancelled dictation's audio and words never reach the next dictation: its program is replaced.
+TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
+    application();
+    StandInRig rig;
+    const QString log = rig.path("standin.log");
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", log.toUtf8());
+    EnvironmentVariable counter("COLI_STANDIN_COUNTER", rig.path("starts").toUtf8());
+    // A program kept after the cancel would go on with its own hypotheses of the cancelled words.
+    EnvironmentVariable first("COLI_STANDIN_SCRIPT_1", rig.write("first.txt", "取消的\n取消的那些话\n").toUtf8());
+    EnvironmentVariable second("COLI_STANDIN_SCRIPT_2", rig.write("second.txt", "第二次说的话\n").toUtf8());
+    rig.makeEngine();
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
+
+    auto cancelled = rig.startDictation();
+    StandInRig::speak(*cancelled, 0.15);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "取消的"; })) << rig.logText();
+    rig.engine->cancelRecording();
+    ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; })) << rig.logText();
+
+    auto next = rig.startDictation();
+    StandInRig::speak(*next, 0.3);
+    ASSERT_TRUE(waitFor([&] { return !rig.engine->previewText().isEmpty(); })) << rig.logText();
+    rig.engine->stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
+    EXPECT_EQ(rig.completed, QStringList{"第二次说的话"});
+    const QList<pid_t> pids = startedPids(log);
+    ASSERT_GE(pids.size(), 2);
+    EXPECT_TRUE(waitFor([&] { return !alive(pids.first()); })) << "the program that heard the cancel is ended";
+}
+
+// At the stop the program sees the end of its input, and what it says then is still typed.
+TEST(SpeechPipeline, TheLastSegmentAtTheEndOfInputIsTyped) {
+    application();
+    StandInRig rig;
+    const QString log = rig.path("standin.log");
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", log.toUtf8());
+    EnvironmentVariable script("COLI_STANDIN_SCRIPT", rig.write("script.txt", "今天天气\n").toUtf8());
+    EnvironmentVariable final("COLI_STANDIN_FINAL_ON_EOF", "今天天气很好，我们去公园吧。");
+    rig.makeEngine();
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
+    auto microphone = rig.startDictation();
+    StandInRig::speak(*microphone, 0.3);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气"; })) << rig.logText();
+    rig.engine->stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
+    EXPECT_EQ(rig.completed, QStringList{"今天天气很好，我们去公园吧。"});
+    EXPECT_TRUE(fileLines(log).contains("eof"));
+    EXPECT_FALSE(rig.logged("exited, relaunching")) << "ending at the end of input is expected";
 }
 
 // The program hears what the microphone heard: a 1 kHz tone from a 48 kHz stereo float

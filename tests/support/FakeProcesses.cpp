@@ -38,12 +38,15 @@ void FakePipeReader::setReadHandler(Handler handler) {
 
 bool FakePipeReader::feed(const QByteArray& bytes) {
     Handler handler;
+    QByteArray chunk;
     {
         std::lock_guard lock(mutex_);
         handler = handler_;
+        unread_ += bytes;
+        if (handler) chunk.swap(unread_);
     }
     if (!handler) return false;
-    handler(bytes);
+    handler(chunk);
     return true;
 }
 

@@ -30,13 +30,15 @@ private:
 class FakePipeReader final : public PipeReader {
 public:
     void setReadHandler(Handler handler) override;
-    // Hands bytes to the handler; false (and the bytes are lost) when none is set.
+    // Hands bytes to the handler; false when none is set. Like a pipe, bytes fed while no handler
+    // was set wait, and go to a later handler ahead of the bytes of the next feed.
     bool feed(const QByteArray& bytes);
     bool hasHandler() const;
 
 private:
     mutable std::mutex mutex_;
     Handler handler_;
+    QByteArray unread_;
 };
 
 class FakeChildProcess final : public ChildProcess {

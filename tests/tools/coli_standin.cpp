@@ -25,6 +25,11 @@
 //                                    (0: right after start).
 //   COLI_STANDIN_IGNORE_SIGTERM=1    keep running on SIGTERM (only SIGKILL ends it).
 //   COLI_STANDIN_IGNORE_EOF=1        keep running when standard input ends (only a signal ends it).
+//   COLI_STANDIN_COUNTER=<file>      count the starts in <file> (one byte appended per start); the n-th
+//                                    start (from 1) uses the script COLI_STANDIN_SCRIPT_<n> when that
+//                                    variable is set, so a relaunched program can say something else.
+//   COLI_STANDIN_FINAL_ON_EOF=<text> at the end of standard input, write <text> as one more
+//                                    hypothesis (as a recogniser finishes its last segment there).
 //   COLI_STANDIN_FETCH_MODEL=<file>  fetch mode, as when the program downloads a missing model: if
 //                                    <file> does not exist, print progress lines on standard error
 //                                    (one write each: the lines of the file COLI_STANDIN_FETCH_LINES,
@@ -230,8 +235,21 @@ int main(int argc, char** argv) {
         return 3;
     }
 
+    std::string scriptPath = env("COLI_STANDIN_SCRIPT");
+    // ---- starts counted, a script per start, a last hypothesis at the end of input ----
+    if (const std::string counter = env("COLI_STANDIN_COUNTER"); !counter.empty()) {
+        const int fd = ::open(counter.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        struct stat st {};
+        if (fd >= 0 && ::write(fd, "x", 1) == 1 && ::fstat(fd, &st) == 0) {
+            const std::string numbered = env(("COLI_STANDIN_SCRIPT_" + std::to_string(st.st_size)).c_str());
+            if (!numbered.empty()) scriptPath = numbered;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    const std::string finalOnEof = env("COLI_STANDIN_FINAL_ON_EOF");
+    // ----
     std::vector<std::string> script;
-    if (const std::string path = env("COLI_STANDIN_SCRIPT"); !path.empty()) {
+    if (const std::string& path = scriptPath; !path.empty()) {
         std::ifstream in(path);
         for (std::string line; std::getline(in, line);) script.push_back(line);
     }
@@ -256,6 +274,8 @@ int main(int argc, char** argv) {
         }
         if (n == 0) {
             logLine("eof");
+            if (!finalOnEof.empty()) emit(env("COLI_STANDIN_RAW") == "1" ? finalOnEof
+                                                                      : "{\"text\":\"" + jsonEscape(finalOnEof) + "\"}");
             break;
         }
         total += n;

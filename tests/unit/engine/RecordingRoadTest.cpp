@@ -73,6 +73,14 @@ protected:
         rt.time.runUntilIdle();
     }
     QStringList stateLines() const { return test::stateLines(rt.log); }
+    // The fake recogniser: the current process prints, as its hypothesis, all it has heard (the
+    // tests send text as audio), so the final text shows which audio reached which process.
+    void recogniseHeardAudio() { output("{\"text\":\"" + process()->in->all() + "\"}\n"); }
+    // Lets a finished dictation collapse back to idle.
+    void settle() {
+        rt.time.advance(3);
+        ASSERT_EQ(engine.state(), RecordingState::idle);
+    }
 
     TestRuntime rt;
     ConfigStore config{rt.runtime()};
@@ -244,21 +252,98 @@ TEST_F(RoadTest, OnDemandLaunchAtTheStart) {
     EXPECT_EQ(engine.previewText(), "plain text transcript");
 }
 
-TEST_F(RoadTest, AFailedOnDemandLaunchKeepsTheAudioForTheNextProcess) {
+TEST_F(RoadTest, AFailedOnDemandLaunchKeepsTheAudioWhileTheRecordingLasts) {
     launcher.launchError = "No such file or directory";
     start();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to launch persistent coli: No such file or directory"));
     engine.sendPCM(QByteArray(3, '1'));
     engine.sendPCM(QByteArray(3, '2'));
     launcher.launchError.reset();
-    engine.terminateColiProcess();  // the next launch takes the kept audio, in order
+    engine.terminateColiProcess();  // a process that comes while it records takes the kept audio, in order
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(process()->in->chunks(), (QList<QByteArray>{QByteArray(3, '1'), QByteArray(3, '2')}));
+    engine.sendPCM(QByteArray(3, '3'));
+    EXPECT_EQ(process()->in->all(), "111222333");
 }
 
-TEST_F(RoadTest, CancelAbandonsTheSessionButKeepsTheProcess) {
+// Whatever ended the first dictation, the second one's process hears only the second one's audio,
+// and its text holds only the second one's words.
+enum class FirstEnding { failedLaunch, cancelled, diedThenStoppedBeforeTheRelaunch, printedBetweenDictations };
+
+class NextDictationTest : public RoadTest, public ::testing::WithParamInterface<FirstEnding> {};
+
+TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
+    switch (GetParam()) {
+        case FirstEnding::failedLaunch:
+            launcher.launchError = "No such file or directory";
+            start();
+            engine.sendPCM("甲乙丙");
+            launcher.launchError.reset();  // the restart after the drain succeeds
+            engine.stopRecording();
+            break;
+        case FirstEnding::cancelled:
+            engine.warmUpColi();
+            start();
+            engine.sendPCM("甲乙丙");
+            recogniseHeardAudio();
+            engine.requestCancelRecording();
+            break;
+        case FirstEnding::diedThenStoppedBeforeTheRelaunch:
+            engine.warmUpColi();
+            start();
+            engine.sendPCM("甲乙");
+            recogniseHeardAudio();
+            process()->exit();
+            engine.sendPCM("丙");  // kept for a relaunch that this recording does not live to see
+            engine.stopRecording();
+            rt.time.runUntilIdle();
+            EXPECT_EQ(completed, QStringList{"甲乙"});
+            break;
+        case FirstEnding::printedBetweenDictations:
+            engine.warmUpColi();
+            start();
+            engine.sendPCM("甲乙丙");
+            recogniseHeardAudio();
+            engine.stopRecording();
+            rt.time.advance(0.8);
+            // The replacement process prints while no dictation is open: it is read (and dropped),
+            // not left in the pipe for the next dictation.
+            ASSERT_TRUE(process()->out->feed("{\"text\":\"幽灵\"}\n"));
+            break;
+    }
+    settle();
+    completed.clear();
+
+    start();
+    engine.setMicReady(true);
+    engine.sendPCM("丁戊");
+    rt.time.runUntilIdle();
+    EXPECT_EQ(engine.previewText(), "") << "no transcript from before";
+    EXPECT_EQ(process()->in->all(), "丁戊");
+    recogniseHeardAudio();
+    engine.stopRecording();
+    rt.time.advance(0.8);
+    EXPECT_EQ(completed, QStringList{"丁戊"});
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstDictation, NextDictationTest,
+                         ::testing::Values(FirstEnding::failedLaunch, FirstEnding::cancelled,
+                                           FirstEnding::diedThenStoppedBeforeTheRelaunch,
+                                           FirstEnding::printedBetweenDictations),
+                         [](const ::testing::TestParamInfo<FirstEnding>& info) {
+                             switch (info.param) {
+                                 case FirstEnding::failedLaunch: return "FailedLaunch";
+                                 case FirstEnding::cancelled: return "Cancelled";
+                                 case FirstEnding::diedThenStoppedBeforeTheRelaunch: return "DiedThenStopped";
+                                 case FirstEnding::printedBetweenDictations: return "PrintedBetween";
+                             }
+                             return "Unknown";
+                         });
+
+TEST_F(RoadTest, CancelDropsTheSessionAndReplacesItsProcess) {
     engine.warmUpColi();
     start();
+    auto heard = process();
     output("{\"text\":\"你好\"}\n");
     players.calls.clear();
     engine.requestCancelRecording();
@@ -271,6 +356,12 @@ TEST_F(RoadTest, CancelAbandonsTheSessionButKeepsTheProcess) {
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     EXPECT_EQ(engine.previewText(), "");
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
+    // The process that heard the cancelled audio is ended, as after a stop, and a fresh one waits.
+    EXPECT_EQ(heard->terminateCount(), 1);
+    EXPECT_TRUE(heard->in->closed());
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    EXPECT_NE(process(), heard);
+    engine.stream().handleColiOutput("{\"text\":\"迟到的\"}\n");
     output("{\"text\":\"迟到的\"}\n");
     EXPECT_EQ(engine.previewText(), "");
     rt.time.advance(0.01);
@@ -278,8 +369,7 @@ TEST_F(RoadTest, CancelAbandonsTheSessionButKeepsTheProcess) {
     EXPECT_FALSE(engine.stopping());
     rt.time.advance(70);
     EXPECT_TRUE(completed.isEmpty());
-    EXPECT_EQ(process()->terminateCount(), 0);
-    EXPECT_EQ(launcher.launched().size(), 1u);
+    EXPECT_EQ(launcher.launched().size(), 2u);
     EXPECT_EQ(soundOutput.calls.filter("play").size(), 0) << "no cue on cancel";
 }
 
@@ -591,4 +681,155 @@ TEST_F(RoadTest, AudioOutputAndTranscriptsAtOnce) {
     level.join();
     EXPECT_EQ(completed, QStringList{QStringLiteral("第%1句话说了很多很多的内容").arg(lines)});
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 64000 bytes, buffered: 0 bytes"));
+}
+
+// ---- what the recogniser delivered last ----
+
+// The final text is the newest hypothesis, not the calmer preview: the preview's rules hold back
+// small changes at the tail, and a last hypothesis that adds a few characters must still be typed.
+TEST_F(RoadTest, FinalTextFromTheNewestHypothesis) {
+    struct Case {
+        const char* name;
+        QStringList beforeStop, duringDrain;
+        std::optional<QString> typed;
+    };
+    const Case cases[] = {
+        {"one character at the tail", {"今天天气很好", "今天天气很好吗"}, {}, "今天天气很好吗"},
+        {"two characters at the tail", {"今天天气很好", "今天天气很好吗？"}, {}, "今天天气很好吗？"},
+        {"three characters at the tail", {"今天天气很好", "今天天气很好我们去"}, {}, "今天天气很好我们去"},
+        {"growth in the drain", {"今天天气很好"}, {"今天天气很好吗"}, "今天天气很好吗"},
+        {"the head dropped keeps the fuller text", {"hello world", "llo world"}, {}, "hello world"},
+        {"a flicker between variants ends on the newest",
+         {"今天天气很好", "今天天汽很好", "今天天气很好", "今天天汽很好"}, {}, "今天天汽很好"},
+        {"the stop phrase in the last hypothesis", {"好的", "好的就这样喵"}, {}, "好的"},
+        {"words after the stop phrase are not typed", {"好的，就这样喵。"}, {"好的就这样喵谢谢"}, "好的"},
+        {"doubled end punctuation", {"你好", "你好？。"}, {}, "你好？"},
+        {"a last hypothesis of punctuation alone", {"今天天气很好", "。"}, {}, "今天天气很好"},
+        {"punctuation alone throughout", {"，", "，。！"}, {}, std::nullopt},
+    };
+    engine.warmUpColi();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        completed.clear();
+        start();
+        engine.setMicReady(true);
+        for (const QString& h : c.beforeStop) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
+        engine.stopRecording();  // nothing when the stop phrase already stopped it
+        for (const QString& h : c.duringDrain) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
+        rt.time.advance(0.8);
+        EXPECT_EQ(completed, c.typed ? QStringList{*c.typed} : QStringList{});
+        settle();
+    }
+}
+
+// ---- a process that dies while it records ----
+
+TEST_F(RoadTest, AProcessKilledMidRecordingHandsTheSessionToItsRelaunch) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    auto first = process();
+    engine.sendPCM("a");
+    output("{\"text\":\"今天天气很好\"}\n");
+    first->exit();
+    EXPECT_TRUE(rt.log.containsPart("[Vocalynx] coli exited during the recording of session "));
+    engine.sendPCM("b");  // while no process runs: kept
+    rt.time.advance(1.0);
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    auto relaunched = process();
+    EXPECT_TRUE(rt.log.containsPart(" continues on the relaunched coli; the text so far is kept"));
+    engine.sendPCM("c");
+    EXPECT_EQ(relaunched->in->chunks(), (QList<QByteArray>{"b", "c"})) << "the kept audio first, in order";
+    output("{\"text\":\"我们去公园\"}\n");
+    EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the panel keeps what it showed";
+    output("{\"text\":\"我们去公园吧\"}\n");
+    engine.stopRecording();
+    EXPECT_TRUE(relaunched->in->closed());
+    rt.time.advance(0.8);
+    EXPECT_EQ(completed, QStringList{"今天天气很好我们去公园吧"});
+    EXPECT_EQ(launcher.launched().size(), 3u) << "replaced after the drain as always";
+}
+
+// ---- delayed steps of an earlier dictation ----
+
+// After a recovery, what the recovered dictation still had scheduled leaves the next one alone:
+// it keeps recording, stops when asked and types its text.
+TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
+    enum class Pending { collapseAfterPostRecording, idleAfterCancel };
+    for (Pending pending : {Pending::collapseAfterPostRecording, Pending::idleAfterCancel}) {
+        SCOPED_TRACE(static_cast<int>(pending));
+        engine.warmUpColi();
+        start();
+        output("{\"text\":\"第一句\"}\n");
+        if (pending == Pending::collapseAfterPostRecording) {
+            engine.stopRecording();
+            rt.time.advance(0.8);  // post-recording ran: the collapse is 1.5 s away
+        } else {
+            engine.requestCancelRecording();
+            rt.time.runUntilIdle();  // collapsing: idle is 0.5 s away
+        }
+        engine.recoverFromStalledState(engine.state(), "test");
+        completed.clear();
+
+        start();
+        engine.setMicReady(true);
+        rt.time.advance(2.5);
+        EXPECT_EQ(engine.state(), RecordingState::recording);
+        output("{\"text\":\"第二句\"}\n");
+        engine.stopRecording();
+        rt.time.advance(0.8);
+        EXPECT_EQ(completed, QStringList{"第二句"});
+        settle();
+    }
+}
+
+// ---- the end of the recogniser's input ----
+
+TEST_F(RoadTest, TheStopEndsTheInputAndTheDrainStillReads) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    auto first = process();
+    output("{\"text\":\"今天天气很好\"}\n");
+    engine.stopRecording();
+    EXPECT_TRUE(first->in->closed()) << "the recogniser sees the end of its input at the stop";
+    rt.time.advance(0.3);
+    // It finishes its last segment and ends, as a recogniser does at the end of its input.
+    output("{\"text\":\"今天天气很好，我们去公园吧。\"}\n");
+    first->exit();
+    EXPECT_FALSE(rt.log.containsPart("exited, relaunching")) << "an expected end, not a crash";
+    rt.time.advance(0.5);
+    EXPECT_EQ(completed, QStringList{"今天天气很好，我们去公园吧。"});
+    rt.time.advance(2);
+    EXPECT_EQ(launcher.launched().size(), 2u) << "one replacement, no relaunch";
+}
+
+// ---- a program that prints faster than the main thread handles ----
+
+TEST_F(RoadTest, AFastProgramKeepsOneHandOffOnTheMainQueue) {
+    engine.warmUpColi();
+    start();
+    engine.setMicReady(true);
+    auto proc = process();
+    const size_t before = rt.time.pending();
+    // Distinct long hypotheses, and a stop phrase repeated, with the main queue not running.
+    QString last;
+    for (int i = 0; i < 1000; ++i) {
+        last = QStringLiteral("第%1句").arg(i) + QString(400, QChar(u'字'));
+        proc->out->feed("{\"text\":\"" + last.toUtf8() + "\"}\n");
+    }
+    EXPECT_LE(rt.time.pending(), before + 1);
+    // The rules saw every line: a preview that stands for three lines counts as stable at once.
+    proc->out->feed("{\"text\":\"" + last.toUtf8() + "吗\"}\n");
+    proc->out->feed("{\"text\":\"" + last.toUtf8() + "\"}\n");
+    proc->out->feed("{\"text\":\"" + last.toUtf8() + "吗\"}\n");
+    EXPECT_EQ(engine.transcriptSnapshot().stablePreviewCount, 3);
+    for (int i = 0; i < 1000; ++i) proc->out->feed("{\"text\":\"好的就这样喵\"}\n");
+    EXPECT_LE(rt.time.pending(), before + 2) << "one preview hand-off and one stop request";
+    EXPECT_EQ(rt.log.countPart("Auto-stopping (reason=voice phrase"), 1);
+    rt.time.runUntilIdle();
+    EXPECT_EQ(engine.previewText(), "好的");
+    EXPECT_EQ(engine.state(), RecordingState::transcribing);
+    rt.time.advance(0.8);
+    EXPECT_EQ(completed, QStringList{"好的"});
 }

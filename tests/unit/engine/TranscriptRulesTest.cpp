@@ -61,6 +61,13 @@ TEST(TranscriptRules, BoundedEditDistance) {
     EXPECT_EQ(boundedEditDistance("abcdef", "ghijkl", 2), std::nullopt);   // rows exceed the bound early
     EXPECT_EQ(boundedEditDistance("", "ab", 2), 2);
     EXPECT_EQ(boundedEditDistance(QStringLiteral("你好"), QStringLiteral("你好"), 2), 0);
+    // Long texts: changes far from the start are still counted exactly.
+    const QString text = QString(300, QChar(u'字')) + QStringLiteral("今天天气很好") + QString(300, QChar(u'字'));
+    QString changed = text;
+    changed[303] = QChar(u'汽');
+    EXPECT_EQ(boundedEditDistance(text, changed, 2), 1);
+    EXPECT_EQ(boundedEditDistance(text, text + QStringLiteral("吗？"), 2), 2);
+    EXPECT_EQ(boundedEditDistance(text, QStringLiteral("开头") + changed, 2), std::nullopt);  // 3
 }
 
 TEST(TranscriptRules, StopPhrase) {
@@ -191,4 +198,25 @@ TEST(TranscriptTracker, HasTranscriptTextLooksAtPreviewAndLastMeaningful) {
     EXPECT_TRUE(t.hasTranscriptText());
     t.resetTracking();
     EXPECT_FALSE(t.hasTranscriptText());
+}
+
+// What a relaunched speech process recognises is joined after what the earlier one did.
+TEST(TranscriptRules, JoiningRecognisedText) {
+    struct Case {
+        const char* first;
+        const char* second;
+        const char* joined;
+    };
+    const Case cases[] = {
+        {"今天天气很好", "我们去公园", "今天天气很好我们去公园"},  // written without spaces
+        {"今天天气很好。", "OK", "今天天气很好。OK"},
+        {"hello there", "general Kenobi", "hello there general Kenobi"},
+        {"hello there", ", general", "hello there, general"},   // closing punctuation follows at once
+        {"see", "(this)", "see (this)"},
+        {" hello ", "", "hello"},
+        {"", "  world", "world"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(joinRecognisedText(QString::fromUtf8(c.first), QString::fromUtf8(c.second)), QString::fromUtf8(c.joined))
+            << c.first << " + " << c.second;
 }
