@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QScreen>
 
+#include "FakeFileDownloader.h"
 #include "FakeKeyEventInjection.h"
 #include "FakeWorkspace.h"
 #include "LiveRuntime.h"
@@ -25,6 +26,8 @@ struct WindowsFixture {
             ++settingsContentsMade;
             return new QWidget;
         });
+        windows.setModelManagerFactory(
+            [this] { return std::make_unique<ModelManager>(modelsDirectory(rt.paths()), downloads); });
     }
     void drainEvents() {
         QCoreApplication::processEvents();
@@ -35,6 +38,7 @@ struct WindowsFixture {
     FakeKeyEventInjection keys;
     FakeUrlOpener urls;
     FakeAlertPresenter alerts;
+    FakeFileDownloader downloads;
     WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
     int settingsContentsMade = 0;
 };
