@@ -33,7 +33,7 @@ inline QApplication& settingsTestApp() {
     return guiApplication();
 }
 
-// Renders the widget at scale 2 into build/artifacts/<name>.png for a person to look at.
+// Renders the widget at scale 2 into build/artifacts/<build tree>/<name>.png for a person to look at.
 inline QImage renderArtifact(QWidget& widget, const QString& name) {
     widget.ensurePolished();
     if (widget.layout()) widget.layout()->activate();
