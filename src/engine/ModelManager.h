@@ -11,9 +11,10 @@
 
 namespace vocalynx {
 
-// Downloads voice-model files into the models folder and publishes the progress. The data is
-// written to a hidden temporary file beside the final one and moved to the final name only when
-// the whole body has arrived, so an interrupted download never leaves a truncated model behind.
+// Downloads voice-model files into the models folder through the file downloader and publishes
+// the progress. The downloader writes to a hidden temporary file beside the final one and moves it
+// to the final name only when the whole body has arrived, so an interrupted download never leaves
+// a truncated model behind.
 // Every public operation and every signal runs on the main (GUI) thread.
 class ModelManager : public QObject {
     Q_OBJECT
