@@ -11,7 +11,7 @@ configure() {  # dir, extra cmake arguments...
   local dir="$1"; shift
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
 }
-configure "$root/build/tests"
+configure "$root/build/tests" -DVOCALYNX_BUILD_BENCHMARKS=ON
 configure "$root/build/asan" -DVOCALYNX_SANITIZE=ON -DVOCALYNX_UNIT_ONLY=ON
 configure "$root/build/tsan" -DVOCALYNX_TSAN=ON -DVOCALYNX_UNIT_ONLY=ON
 cmake --build "$root/build/tests" -j "$jobs"

@@ -13,6 +13,7 @@
 #include "core/StopRecordingShortcutManager.h"
 #include "core/TextInjector.h"
 #include "engine/ColiOrphanCleanup.h"
+#include "engine/ModelManager.h"
 #include "engine/WhisperEngine.h"
 #include "windows/AlertDialog.h"
 #include "windows/SettingsEnvironment.h"
@@ -30,6 +31,7 @@
 #include "platform/linux/PulseAudioPlayback.h"
 #include "platform/linux/QtAudioCapture.h"
 #include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtFileDownloader.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
 #include "platform/linux/QtMainQueue.h"
@@ -157,6 +159,7 @@ struct Services {
     // Windows and alerts.
     QtUrlOpener urls;
     DialogAlertPresenter alerts{log};
+    QtFileDownloader modelDownloads;
     WindowManager windows{{runtime, standardDefaults, keyInjection, urls, alerts}};
 };
 }  // namespace
@@ -169,6 +172,10 @@ int runApplication(QApplication& app) {
     auto services = std::make_unique<Services>();
     // The settings window shows the settings view, starting at its first section.
     services->windows.setSettingsContentFactory([s = services.get()] { return new SettingsView(s->settings); });
+    // The onboarding downloads the voice models it offers into the models folder.
+    services->windows.setModelManagerFactory([s = services.get()] {
+        return std::make_unique<ModelManager>(modelsDirectory(s->runtime.paths), s->modelDownloads);
+    });
     if (noDisplay)
         services->log.line(QStringLiteral("[Vocalynx] No display found (DISPLAY is not set); running without windows"));
 

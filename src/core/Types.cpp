@@ -209,15 +209,6 @@ QStringList KeyboardShortcut::displayString() const {
     return parts;
 }
 
-uint32_t KeyboardShortcut::carbonModifiers(uint64_t flags) {
-    uint32_t mask = 0;
-    if (flags & kFlagCommand) mask |= kCommand;
-    if (flags & kFlagOption) mask |= kOption;
-    if (flags & kFlagControl) mask |= kControl;
-    if (flags & kFlagShift) mask |= kShift;
-    return mask;
-}
-
 QByteArray KeyboardShortcut::toJsonData() const {
     QJsonObject o;
     o.insert(QStringLiteral("keyCode"), static_cast<qint64>(keyCode));

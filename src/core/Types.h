@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "core/Result.h"
+#include "platform/KeyModifiers.h"
 
 namespace vocalynx {
 
@@ -89,23 +90,23 @@ struct KeyboardShortcut {
     uint32_t keyCode = 41;     // the platform's virtual key code (41 is the semicolon key)
     uint32_t modifiers = 256;  // Carbon mask: command 0x100, shift 0x200, option 0x800, control 0x1000
 
-    static constexpr uint32_t kCommand = 0x100;
-    static constexpr uint32_t kShift = 0x200;
-    static constexpr uint32_t kOption = 0x800;
-    static constexpr uint32_t kControl = 0x1000;
+    static constexpr uint32_t kCommand = keymods::kCommand;
+    static constexpr uint32_t kShift = keymods::kShift;
+    static constexpr uint32_t kOption = keymods::kOption;
+    static constexpr uint32_t kControl = keymods::kControl;
 
     // The platform's key-event modifier flags.
-    static constexpr uint64_t kFlagShift = 0x20000;
-    static constexpr uint64_t kFlagControl = 0x40000;
-    static constexpr uint64_t kFlagOption = 0x80000;
-    static constexpr uint64_t kFlagCommand = 0x100000;
+    static constexpr uint64_t kFlagShift = keymods::kFlagShift;
+    static constexpr uint64_t kFlagControl = keymods::kFlagControl;
+    static constexpr uint64_t kFlagOption = keymods::kFlagOption;
+    static constexpr uint64_t kFlagCommand = keymods::kFlagCommand;
 
     static KeyboardShortcut defaultShortcut() { return {41, 256}; }
     bool operator==(const KeyboardShortcut&) const = default;
 
     // "⌘", "⌥", "⌃", "⇧" for the bits that are set, then the key name.
     QStringList displayString() const;
-    static uint32_t carbonModifiers(uint64_t eventFlags);
+    static uint32_t carbonModifiers(uint64_t eventFlags) { return keymods::carbonModifiers(eventFlags); }
 
     QByteArray toJsonData() const;
     static Result<KeyboardShortcut> fromJsonData(const QByteArray& data);

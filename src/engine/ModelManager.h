@@ -1,20 +1,20 @@
 #pragma once
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QUrl>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "core/Result.h"
 #include "engine/WhisperModel.h"
-
+#include "platform/FileDownloader.h"
 
 namespace vocalynx {
 
-// Downloads voice-model files into the models folder and publishes the progress. The data is
-// written to a hidden temporary file beside the final one and moved to the final name only when
-// the whole body has arrived, so an interrupted download never leaves a truncated model behind.
+// Downloads voice-model files into the models folder through the file downloader and publishes
+// the progress. The downloader writes to a hidden temporary file beside the final one and moves it
+// to the final name only when the whole body has arrived, so an interrupted download never leaves
+// a truncated model behind.
 // Every public operation and every signal runs on the main (GUI) thread.
 class ModelManager : public QObject {
     Q_OBJECT
@@ -23,14 +23,14 @@ public:
     // Success carries the stored file's path; failure the reason as text.
     using Completion = std::function<void(const Result<QString>&)>;
 
-    explicit ModelManager(QString modelsDirectory, QUrl baseAddress = WhisperModel::defaultBaseAddress(),
-                          QObject* parent = nullptr);
+    ModelManager(QString modelsDirectory, FileDownloader& downloader,
+                 QUrl baseAddress = WhisperModel::defaultBaseAddress(), QObject* parent = nullptr);
     ~ModelManager() override;
 
     virtual double downloadProgress() const { return downloadProgress_; }
     virtual bool isDownloading() const { return isDownloading_; }
-    virtual QNetworkReply* downloadTask() const { return downloadTask_; }
-    virtual QNetworkAccessManager* downloadSession() const { return downloadSession_; }
+    // The newest transfer while it runs; none once it finished or was cancelled.
+    virtual FileDownloader::Transfer* downloadTask() const { return downloadTask_; }
 
     // Starts fetching the model; the completion runs later on the main thread with the outcome
     // (a cancelled download fails too). A second call while one runs starts another transfer
@@ -52,11 +52,13 @@ protected:
 
 private:
     QString modelsDirectory_;
+    FileDownloader& downloader_;
     QUrl baseAddress_;
     double downloadProgress_ = 0;
     bool isDownloading_ = false;
-    QPointer<QNetworkReply> downloadTask_;
-    QPointer<QNetworkAccessManager> downloadSession_;
+    // Every running transfer (dropping one ends it silently); the newest reports progress.
+    std::vector<std::unique_ptr<FileDownloader::Transfer>> transfers_;
+    FileDownloader::Transfer* downloadTask_ = nullptr;
 };
 
 }  // namespace vocalynx

@@ -7,9 +7,12 @@
 #include <cmath>
 
 #include "engine/WhisperEngine.h"
+#include "overlay/MediaCardSlot.h"
 #include "overlay/OverlayEffects.h"
 #include "overlay/OverlayPalette.h"
 #include "overlay/OverlayPanelState.h"
+#include "overlay/SettingsGearButton.h"
+#include "overlay/StatusRow.h"
 #include "overlay/StatusViews.h"
 
 namespace vocalynx {
@@ -38,203 +41,7 @@ void applyFade(QWidget* widget, double opacity) {
     widget->show();
 }
 
-// Horizontal room on the left of the status row for the halo and glow of its first view.
-constexpr double kRowBleed = 10;
-constexpr double kRowHeight = 28;
-
 }  // namespace
-
-// ---- settings button ----
-
-// The gear at the top right of the hover card. Pressing it asks for the settings window; while the
-// pointer is over it the pointing hand shows (pushed on entry, popped on exit or when it goes).
-class SettingsGearButton : public QAbstractButton {
-public:
-    SettingsGearButton(NotificationCenter& notifications, QWidget* parent) : QAbstractButton(parent) {
-        setFocusPolicy(Qt::NoFocus);
-        connect(this, &QAbstractButton::clicked, this,
-                [&notifications] { notifications.post(notifications::openSettingsFromPanel); });
-    }
-    ~SettingsGearButton() override { popCursor(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(withOpacity(Qt::white, 0.5));
-        p.drawPath(gearPath(QPointF(width() / 2.0, height() / 2.0)));
-    }
-    void enterEvent(QEnterEvent* event) override {
-        if (!cursorPushed_) {
-            QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
-            cursorPushed_ = true;
-        }
-        QAbstractButton::enterEvent(event);
-    }
-    void leaveEvent(QEvent* event) override {
-        popCursor();
-        QAbstractButton::leaveEvent(event);
-    }
-    void hideEvent(QHideEvent* event) override {
-        popCursor();
-        QAbstractButton::hideEvent(event);
-    }
-
-private:
-    void popCursor() {
-        if (!cursorPushed_) return;
-        QGuiApplication::restoreOverrideCursor();
-        cursorPushed_ = false;
-    }
-    // A filled gear about 11 points across with eight teeth and a round hole.
-    static QPainterPath gearPath(QPointF c) {
-        QPainterPath teeth;
-        teeth.setFillRule(Qt::WindingFill);
-        teeth.addEllipse(c, 4.2, 4.2);
-        for (int i = 0; i < 8; ++i) {
-            QPainterPath tooth;
-            tooth.addRoundedRect(QRectF(-1.15, -5.6, 2.3, 3.0), 0.6, 0.6);
-            QTransform t;
-            t.translate(c.x(), c.y());
-            t.rotate(i * 45.0);
-            teeth.addPath(t.map(tooth));
-        }
-        QPainterPath hole;
-        hole.addEllipse(c, 1.8, 1.8);
-        return teeth.simplified().subtracted(hole);
-    }
-    bool cursorPushed_ = false;
-};
-
-// ---- media card slot ----
-
-// Where the media card sits in the hover card. A card that paints outside its frame (its shadows)
-// gets that room: the slot is the card's frame grown by the card's bleed.
-class MediaCardSlot : public QWidget {
-public:
-    explicit MediaCardSlot(QWidget* parent) : QWidget(parent) {}
-    void setCard(QWidget* card) {
-        if (card_) card_->deleteLater();
-        card_ = card;
-        if (card_) {
-            card_->setParent(this);
-            placeCard();
-            card_->show();
-        }
-        update();
-    }
-    QWidget* card() const { return card_; }
-    double bleed() const {
-        const auto* item = dynamic_cast<const OverlayItem*>(card_.data());
-        return item ? item->bleed() : 0;
-    }
-
-protected:
-    void resizeEvent(QResizeEvent*) override { placeCard(); }
-
-private:
-    void placeCard() {
-        if (!card_) return;
-        if (auto* item = dynamic_cast<OverlayItem*>(card_.data())) {
-            const double b = item->bleed();
-            item->placeContent(QRectF(b, b, width() - 2 * b, height() - 2 * b));
-        } else {
-            card_->setGeometry(rect());
-        }
-    }
-    QPointer<QWidget> card_;
-};
-
-// ---- status row ----
-
-// The strip under the notch while a dictation runs; its children are built fresh whenever the
-// content changes. The widget reaches kRowBleed points left of the row for the first view's glow.
-class StatusRow : public QWidget {
-public:
-    StatusRow(Runtime& runtime, QWidget* parent) : QWidget(parent), runtime_(runtime) {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-    void build(NotchOverlayView::StatusContent content, const NotchOverlayView::EngineValues& values) {
-        qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
-        arc_ = nullptr;
-        indicator_ = nullptr;
-        stream_ = nullptr;
-        label_ = nullptr;
-        content_ = content;
-        switch (content) {
-            case NotchOverlayView::StatusContent::none: break;
-            case NotchOverlayView::StatusContent::transcribing:
-                arc_ = new SpinningArc(runtime_.clock, runtime_.main, this);
-                label_ = new StatusTextLabel(transcribingText(values.previewText), QFont::Normal, 0.8,
-                                             StatusTextLabel::Truncation::head, this);
-                break;
-            case NotchOverlayView::StatusContent::listening:
-                indicator_ = new BreathingIndicator(OverlayPalette::recording(), runtime_.clock, runtime_.main, this);
-                // Created empty: only later changes of the transcript fill it.
-                stream_ = new StreamingTextView(values.previewText, runtime_.clock, runtime_.main, this);
-                break;
-            case NotchOverlayView::StatusContent::connecting:
-                arc_ = new SpinningArc(runtime_.clock, runtime_.main, this);
-                label_ = new StatusTextLabel(QStringLiteral("连接 AirPods 麦克风..."), QFont::Medium, 0.5,
-                                             StatusTextLabel::Truncation::none, this);
-                break;
-        }
-        layoutContent();
-        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) child->show();
-    }
-
-    void refresh(const NotchOverlayView::EngineValues& values) {
-        if (content_ == NotchOverlayView::StatusContent::transcribing && label_)
-            label_->setText(transcribingText(values.previewText));
-        if (content_ == NotchOverlayView::StatusContent::listening && stream_) stream_->setText(values.previewText);
-    }
-
-    void finishFades() {
-        if (stream_) stream_->finishFades();
-    }
-
-    static QString transcribingText(const QString& preview) {
-        return preview.isEmpty() ? QStringLiteral("转写中...") : preview;
-    }
-
-protected:
-    void resizeEvent(QResizeEvent*) override { layoutContent(); }
-
-private:
-    void layoutContent() {
-        const double rowWidth = width() - kRowBleed;
-        const double x0 = kRowBleed;
-        if (arc_) {
-            arc_->placeContent(QRectF(x0, (kRowHeight - 10) / 2, 10, 10));
-            const double spacing = content_ == NotchOverlayView::StatusContent::connecting ? 6 : 8;
-            const double textX = x0 + 10 + spacing;
-            double textWidth = std::max(0.0, rowWidth - 10 - spacing);
-            if (content_ == NotchOverlayView::StatusContent::connecting && label_)
-                textWidth = std::min(textWidth, label_->naturalWidth());
-            if (label_)
-                label_->setGeometry(static_cast<int>(textX), 0, static_cast<int>(std::ceil(textWidth)),
-                                    static_cast<int>(kRowHeight));
-        }
-        if (indicator_) {
-            indicator_->placeContent(QRectF(x0, (kRowHeight - 14) / 2, 14, 14));
-            const double textX = x0 + 14 + 8;
-            if (stream_)
-                stream_->setGeometry(static_cast<int>(textX), 0,
-                                     static_cast<int>(std::max(0.0, rowWidth - 14 - 8)), static_cast<int>(kRowHeight));
-        }
-    }
-
-    Runtime& runtime_;
-    NotchOverlayView::StatusContent content_ = NotchOverlayView::StatusContent::none;
-    SpinningArc* arc_ = nullptr;
-    BreathingIndicator* indicator_ = nullptr;
-    StreamingTextView* stream_ = nullptr;
-    StatusTextLabel* label_ = nullptr;
-};
-
-// ---- the view ----
 
 QString visualStateName(NotchOverlayView::VisualState state) {
     switch (state) {
@@ -490,7 +297,7 @@ QRectF NotchOverlayView::gearRect() const {
 
 QRectF NotchOverlayView::statusRowRect() const {
     const Look l = presentedLook();
-    return QRectF(50, metrics_.notchHeight, std::max(0.0, l.width - 50 - 18), kRowHeight);
+    return QRectF(50, metrics_.notchHeight, std::max(0.0, l.width - 50 - 18), StatusRow::kHeight);
 }
 
 QRectF NotchOverlayView::mediaCardRect() const {
@@ -517,7 +324,7 @@ void NotchOverlayView::layoutChildren() {
     applyFade(gear_, l.gearOpacity);
     gear_->setEnabled(l.gearOpacity > 0.5);
 
-    const QRectF row = toView(statusRowRect()).adjusted(-kRowBleed, 0, 0, 0);
+    const QRectF row = toView(statusRowRect()).adjusted(-StatusRow::kBleed, 0, 0, 0);
     statusRow_->setGeometry(whole(row));
     applyFade(statusRow_, statusContent_ == StatusContent::none ? 0 : l.statusOpacity);
 

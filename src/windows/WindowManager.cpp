@@ -92,9 +92,7 @@ QWidget* blackBackdrop() {
 }  // namespace
 
 WindowManager::WindowManager(Dependencies dependencies, QObject* parent)
-    : QObject(parent), deps_(dependencies), settingsContent_(settingsPlaceholder), backdropContent_(blackBackdrop) {
-    modelManagers_ = [paths = deps_.runtime.paths] { return std::make_unique<ModelManager>(modelsDirectory(paths)); };
-}
+    : QObject(parent), deps_(dependencies), settingsContent_(settingsPlaceholder), backdropContent_(blackBackdrop) {}
 
 WindowManager::~WindowManager() {
     if (whatsNewCloseObserver_) disconnect(whatsNewCloseObserver_);

@@ -80,7 +80,7 @@ public:
     void setScreenshotBackdropScreen(ScreenChooser chooser);
     void setScreenshotBackdropContentFactory(ContentFactory factory);
     void setScreenshotBackdropWorkspaces(WindowWorkspaces* workspaces);
-    // The onboarding's model manager (default: downloads into the models folder of the paths).
+    // Makes the onboarding's model manager; it must be set before the onboarding window opens.
     void setModelManagerFactory(ModelManagerFactory factory);
 
     // Opens the 480 x 360 onboarding window; it closes itself when the user finishes.

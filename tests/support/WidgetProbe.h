@@ -12,7 +12,7 @@ class QWidget;
 
 namespace vocalynx::test {
 
-// Renders the widget at device pixel ratio 2 and saves it as build/artifacts/<name>.png.
+// Renders the widget at device pixel ratio 2 and saves it as build/artifacts/<build tree>/<name>.png.
 QImage saveArtifact(QWidget& widget, const QString& name);
 
 // The visible button with exactly this text inside the widget, or null.

@@ -1,7 +1,6 @@
 #include "platform/linux/KeyTable.h"
 
-
-#include "core/Types.h"
+#include "platform/KeyModifiers.h"
 
 // X headers last: their macros (None, KeyPress, Bool...) clash with Qt's names.
 #include <X11/X.h>
@@ -59,34 +58,33 @@ std::optional<uint32_t> KeyTable::keyCodeForKeysym(unsigned long keysym) {
 
 unsigned int KeyTable::xModifiersForCarbon(uint32_t carbon) {
     unsigned int mask = 0;
-    if (carbon & KeyboardShortcut::kCommand) mask |= Mod4Mask;
-    if (carbon & KeyboardShortcut::kOption) mask |= Mod1Mask;
-    if (carbon & KeyboardShortcut::kControl) mask |= ControlMask;
-    if (carbon & KeyboardShortcut::kShift) mask |= ShiftMask;
+    if (carbon & keymods::kCommand) mask |= Mod4Mask;
+    if (carbon & keymods::kOption) mask |= Mod1Mask;
+    if (carbon & keymods::kControl) mask |= ControlMask;
+    if (carbon & keymods::kShift) mask |= ShiftMask;
     return mask;
 }
 
 unsigned int KeyTable::xModifiersForEventFlags(uint64_t flags) {
-    return xModifiersForCarbon(KeyboardShortcut::carbonModifiers(flags));
+    return xModifiersForCarbon(keymods::carbonModifiers(flags));
 }
 
 uint32_t KeyTable::carbonModifiersForX(unsigned int state) {
     uint32_t mask = 0;
-    if (state & Mod4Mask) mask |= KeyboardShortcut::kCommand;
-    if (state & Mod1Mask) mask |= KeyboardShortcut::kOption;
-    if (state & ControlMask) mask |= KeyboardShortcut::kControl;
-    if (state & ShiftMask) mask |= KeyboardShortcut::kShift;
+    if (state & Mod4Mask) mask |= keymods::kCommand;
+    if (state & Mod1Mask) mask |= keymods::kOption;
+    if (state & ControlMask) mask |= keymods::kControl;
+    if (state & ShiftMask) mask |= keymods::kShift;
     return mask;
 }
 
 uint64_t KeyTable::eventFlagsForX(unsigned int state) {
-    constexpr uint64_t kFlagCapsLock = 0x10000;
     uint64_t flags = 0;
-    if (state & Mod4Mask) flags |= KeyboardShortcut::kFlagCommand;
-    if (state & Mod1Mask) flags |= KeyboardShortcut::kFlagOption;
-    if (state & ControlMask) flags |= KeyboardShortcut::kFlagControl;
-    if (state & ShiftMask) flags |= KeyboardShortcut::kFlagShift;
-    if (state & LockMask) flags |= kFlagCapsLock;
+    if (state & Mod4Mask) flags |= keymods::kFlagCommand;
+    if (state & Mod1Mask) flags |= keymods::kFlagOption;
+    if (state & ControlMask) flags |= keymods::kFlagControl;
+    if (state & ShiftMask) flags |= keymods::kFlagShift;
+    if (state & LockMask) flags |= keymods::kFlagCapsLock;
     return flags;
 }
 

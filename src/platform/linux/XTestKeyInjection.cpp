@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "core/Types.h"
 #include "platform/linux/KeyTable.h"
 
 // X headers last: their macros (None, KeyPress, Bool...) clash with Qt's names.

@@ -1,7 +1,7 @@
 #pragma once
 #include <QString>
 
-#include "core/CrashReporting.h"
+#include "platform/CrashReportingSDK.h"
 
 namespace vocalynx {
 

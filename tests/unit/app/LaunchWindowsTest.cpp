@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeFileDownloader.h"
 #include "FakeKeyEventInjection.h"
 #include "FakeSoundOutput.h"
 #include "FakeWorkspace.h"
@@ -25,6 +26,8 @@ struct Launch {
     explicit Launch(TestRuntime& rt) : rt(rt) {
         guiApplication();
         AppDelegate::Components components{rt.runtime(), processes, config, standard, engine, {}, {}};
+        windows.setModelManagerFactory(
+            [this] { return std::make_unique<ModelManager>(modelsDirectory(this->rt.paths()), downloads); });
         components.windows = &windows;
         delegate = std::make_unique<AppDelegate>(std::move(components), std::nullopt);
         delegate->applicationDidFinishLaunching();
@@ -39,6 +42,7 @@ struct Launch {
     FakeKeyEventInjection keys;
     FakeUrlOpener urls;
     FakeAlertPresenter alerts;
+    FakeFileDownloader downloads;
     WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
     std::unique_ptr<AppDelegate> delegate;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeFileDownloader.h"
 #include "FakeKeyEventInjection.h"
 #include "FakeScreens.h"
 #include "FakeSoundOutput.h"
@@ -24,6 +25,8 @@ struct OverlayLaunchFixture {
     OverlayLaunchFixture() : standard(rt.paths().config, rt.log) {
         guiTestApp();
         screens.list = {plainScreen({0, 0, 1920, 1080}, 25, "HDMI-1")};
+        windows.setModelManagerFactory(
+            [this] { return std::make_unique<ModelManager>(modelsDirectory(rt.paths()), downloads); });
     }
     std::unique_ptr<AppDelegate> make(std::optional<ScreenshotMode> mode) {
         AppDelegate::Components components{rt.runtime(), processes, config, standard, engine, [] {}, {}};
@@ -46,6 +49,7 @@ struct OverlayLaunchFixture {
     FakeKeyEventInjection keys;
     FakeUrlOpener urls;
     FakeAlertPresenter alerts;
+    FakeFileDownloader downloads;
     WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
 };
 

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSettings>
 
+#include "FakeFileDownloader.h"
 #include "FakeWorkspace.h"
 #include "LiveRuntime.h"
 #include "WidgetProbe.h"
@@ -59,7 +60,7 @@ struct OnboardingFixture {
         view = std::make_unique<OnboardingView>(
             OnboardingView::Dependencies{rt.runtime(), standard, urls, QUrl("file:///help/input.html"),
                                          [this] {
-                                             auto made = std::make_unique<FakeModelManager>(modelsDir());
+                                             auto made = std::make_unique<FakeModelManager>(modelsDir(), downloads);
                                              manager = made.get();
                                              return made;
                                          }},
@@ -90,6 +91,7 @@ struct OnboardingFixture {
     TestRuntime rt;
     StandardDefaults standard{rt.paths().config, rt.log};
     FakeUrlOpener urls;
+    FakeFileDownloader downloads;  // never used: the fake manager downloads nothing
     FakeModelManager* manager = nullptr;
     std::unique_ptr<OnboardingView> view;
     int completions = 0;

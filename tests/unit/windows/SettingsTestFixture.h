@@ -36,9 +36,9 @@ inline QApplication& settingsTestApp() {
     return guiApplication();
 }
 
-// Renders the widget at scale 2 into build/artifacts/<name>.png for a person to look at. The
-// window holding it is laid out first, so a control whose size hint just changed is drawn at its
-// new size rather than the one of its last layout pass.
+// Renders the widget at scale 2 into build/artifacts/<build tree>/<name>.png for a person to look at.
+// The window holding it is laid out first, so a control whose size hint just changed is drawn at
+// its new size rather than the one of its last layout pass.
 inline QImage renderArtifact(QWidget& widget, const QString& name) {
     widget.ensurePolished();
     if (QLayout* outer = widget.window()->layout()) outer->activate();

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "FakeFileDownloader.h"
 #include "FakeKeyEventInjection.h"
 #include "FakeWorkspace.h"
 #include "LiveRuntime.h"
@@ -31,6 +32,8 @@ struct WindowsFixture {
             ++settingsContentsMade;
             return new QWidget;
         });
+        windows.setModelManagerFactory(
+            [this] { return std::make_unique<ModelManager>(modelsDirectory(rt.paths()), downloads); });
     }
     void drainEvents() {
         QCoreApplication::processEvents();
@@ -41,6 +44,7 @@ struct WindowsFixture {
     FakeKeyEventInjection keys;
     FakeUrlOpener urls;
     FakeAlertPresenter alerts;
+    FakeFileDownloader downloads;
     WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
     int settingsContentsMade = 0;
 };
