@@ -410,6 +410,7 @@ TEST_F(CaptureTest, AudioQueueAndMainThreadShareTheirFieldsSafely) {
         engine.discardPreparedSession();
         engine.installCaptureSessionObservers(session);
         engine.removeCaptureSessionObservers();
+        engine.flushAudioConverter();  // as a stop does, while buffers are converted
         ++rounds;
     }
     audio.join();
