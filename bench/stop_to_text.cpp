@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     OutputReader out(app.process(), clock);
     test::processEventsUntil([] { return false; }, 3000);  // let the launch settle
 
-    std::vector<double> drains, firsts, completes, drainToFirst;
+    std::vector<double> drains, firsts, completes, drainToFirst, resumes;
     for (int r = 0; r < rounds; ++r) {
         field.clear();
         const size_t from = out.size();
@@ -194,6 +194,10 @@ int main(int argc, char** argv) {
         const double complete = clock.nsecsElapsed() / 1e6;
         QObject::disconnect(&field, &QLineEdit::textChanged, nullptr, nullptr);
         const std::optional<double> drain = out.find("drainComplete", stopFrom);
+        // The players' resume sits between these two lines of the post-recording step.
+        const std::optional<double> resumeFrom = out.find("[Vocalynx] Post-recording: injecting text", stopFrom);
+        const std::optional<double> resumeTo = out.find("[Vocalynx] Injecting final text: ", stopFrom);
+        if (resumeFrom && resumeTo) resumes.push_back(*resumeTo - *resumeFrom);
         if (!done || !firstChar || !drain) {
             std::fprintf(stderr, "round %d: no complete text (final \"%s\", field \"%s\")\n", r + 1, qPrintable(finalText),
                          qPrintable(field.text()));
@@ -204,16 +208,18 @@ int main(int argc, char** argv) {
         completes.push_back(complete - stop);
         drainToFirst.push_back(*firstChar - *drain);
         std::printf("round %d: drain end %.0f ms, first character %.0f ms, text complete %.0f ms after the stop "
-                    "(%lld characters); first character %.1f ms after the drain's end\n",
+                    "(%lld characters); first character %.1f ms after the drain's end; players resumed in %.1f ms\n",
                     r + 1, drains.back(), firsts.back(), completes.back(), static_cast<long long>(finalText.size()),
-                    drainToFirst.back());
+                    drainToFirst.back(), resumes.empty() ? -1.0 : resumes.back());
         // Back to idle before the next round.
         test::processEventsUntil([&] { return out.find("collapseFinished", stopFrom).has_value(); }, 10000);
         test::processEventsUntil([] { return false; }, 1000);
     }
     std::printf("dictations of %.1f s; medians over %d rounds: drain end %.0f ms, first character %.0f ms, text complete %.0f ms after the "
-                "stop; first character %.1f ms after the drain's end (target: within 20 ms)\n",
-                dictationSeconds, rounds, median(drains), median(firsts), median(completes), median(drainToFirst));
+                "stop; first character %.1f ms after the drain's end (target: within 20 ms); players resumed in "
+                "%.1f ms (between the two post-recording log lines, as they arrive)\n",
+                dictationSeconds, rounds, median(drains), median(firsts), median(completes), median(drainToFirst),
+                median(resumes));
     tone.kill();
     tone.waitForFinished(2000);
     XCloseDisplay(display);
