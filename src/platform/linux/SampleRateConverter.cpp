@@ -11,8 +11,8 @@ namespace vocalynx {
 
 namespace {
 // libsoxr's medium-quality recipe: a linear-phase filter flat to within a fraction of a decibel up to
-// about 7.3 kHz of the 8 kHz the speech format can carry, with what lies above 8 kHz attenuated by
-// more than 100 dB before it could fold back into the band.
+// about 7.3 kHz of the 8 kHz the speech format can carry (consonants reach 7 kHz), which takes what
+// lies above 8 kHz down by about 100 dB or more before it could fold back into the band.
 constexpr unsigned long kQualityRecipe = SOXR_MQ;
 // The filter works on blocks of 256 samples: each 10 ms buffer then gives about 10 ms of output and
 // the filter holds about 15 ms (with libsoxr's default of larger blocks, output comes in 35 ms
