@@ -70,11 +70,11 @@ constexpr pa_usec_t kStartTimeoutMicroseconds = 5'000'000;
 // the samples over in shared-memory blocks of 64 KiB and wakes the player's connection thread each
 // time it is done with one: every 0.37 s for the float clip, every 4 s at this rate.
 constexpr uint32_t kSilentRate = 8000;
-// A silent stream also asks for sound in 2 s portions of an 8 s buffer: one request every 2 s
+// A silent stream also asks for sound in 3 s portions of an 8 s buffer: one request every 3 s
 // instead of every 0.5 s. (With portions of half the buffer or more, the server has been seen to
 // spend several percent of a core on the stream.)
 constexpr pa_usec_t kSilentBufferMicroseconds = 8'000'000;
-constexpr pa_usec_t kSilentRequestMicroseconds = 2'000'000;
+constexpr pa_usec_t kSilentRequestMicroseconds = 3'000'000;
 
 // Holds the connection's lock for a scope.
 class Locked {

@@ -4,7 +4,7 @@
 // the sound server in a loop, so a loop costs no decoding and no file work. The stream asks for
 // sound in half-second portions of a two-second buffer, and lets the server run its output with
 // matching latency. At volume 0 the stream carries the same length of silence as 8 kHz 16-bit
-// mono in 2 s portions of an 8 s buffer, so that a silent player wakes the process less than once
+// mono in 3 s portions of an 8 s buffer, so that a silent player wakes the process less than once
 // a second. (Qt Multimedia's audio sink polls its stream every 20 ms whatever its buffer, which alone
 // costs an idle application about half a percent of a core.)
 // The output-device test is Qt Multimedia's default output.
