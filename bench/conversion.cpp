@@ -1,15 +1,23 @@
-// Measures the capture conversion path (down-mix, resampling, 16-bit samples) on 60 s of 48 kHz
-// stereo float audio delivered in 10 ms buffers, on one core, and sox converting the same input to
-// the same format (16 kHz mono signed 16-bit raw) on the same machine.
+// Compares the capture conversion path (down-mix, resampling, 16-bit samples) with sox converting
+// the same input to the same format (16 kHz mono signed 16-bit raw), in one run:
+//  - speed on 60 s of 48 kHz stereo float audio, ours in 10 ms buffers on one core, sox on the
+//    whole file; the two are measured in turn, round after round, so that both see the same load;
+//    minimum and median over the rounds;
+//  - the level of a 7 kHz tone relative to a 1 kHz tone (the top of the speech band);
+//  - the level at 6 kHz that a 10 kHz input tone leaves behind (what a missing low-pass filter
+//    would fold down), relative to the tone.
+// Targets: at least 3 times sox's speed, within 1 dB at 7 kHz, alias at or below -100 dB.
 //
-// Usage: bench_conversion [rounds]   (default 5; the best round counts)
+// Usage: bench_conversion [rounds]   (default 7)
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -17,10 +25,13 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <soxr.h>
+
 #include "ToneAnalysis.h"
 #include "platform/linux/SampleRateConverter.h"
 
 using namespace vocalynx;
+using namespace vocalynx::test;
 
 namespace {
 
@@ -28,6 +39,9 @@ constexpr double kSeconds = 60;
 constexpr int kRate = 48000;
 constexpr int kChannels = 2;
 constexpr int kBufferFrames = 480;
+constexpr double kToneAmplitude = 0.5;
+// The float reference's residue is amplified by this much before it is rounded to 16 bits.
+constexpr float kReferenceGain = 1e4f;
 
 double threadCpuSeconds() {
     timespec ts{};
@@ -60,10 +74,133 @@ QByteArray makeInput() {
     return bytes;
 }
 
+// 1.5 s of a tone, 48 kHz stereo float.
+QByteArray toneInput(double frequency) {
+    return toneBuffer(frequency, kRate * 3 / 2, kRate, kChannels, SampleFormat::float32, 0, kToneAmplitude).bytes;
+}
+
+// Ours: the input in 10 ms buffers, then the end of the stream.
+QByteArray convertOurs(const QByteArray& input) {
+    auto converter = SampleRateConverter::make({SampleFormat::float32, kRate, kChannels});
+    if (!converter) return {};
+    SampleBuffer buffer;
+    buffer.format = SampleFormat::float32;
+    buffer.sampleRate = kRate;
+    buffer.channelCount = kChannels;
+    buffer.frameCount = kBufferFrames;
+    const qsizetype bufferBytes = kBufferFrames * kChannels * 4;
+    QByteArray out;
+    out.reserve(input.size() / 12 + 4096);
+    for (qsizetype offset = 0; offset + bufferBytes <= input.size(); offset += bufferBytes) {
+        // The capture adapter hands over a fresh byte array per buffer; so does the benchmark.
+        buffer.bytes = input.mid(offset, bufferBytes);
+        if (auto bytes = converter->convert(buffer)) out += *bytes;
+    }
+    if (auto tail = converter->flush()) out += *tail;
+    return out;
+}
+
+struct Sox {
+    QString program;
+    QString in, out;
+    double wall = 0, cpu = 0;
+    QString error;
+
+    bool write(const QByteArray& input) {
+        QFile file(in);
+        if (file.open(QIODevice::WriteOnly) && file.write(input) == input.size()) return true;
+        error = QStringLiteral("cannot write the input file");
+        return false;
+    }
+    // Converts the file at in; the output lands at out.
+    bool run() {
+        const QStringList args{"-t", "raw", "-e", "floating-point", "-b", "32", "-c", "2", "-r", "48000", in,
+                               "-t", "raw", "-e", "signed-integer", "-b", "16", "-c", "1", "-r", "16000", out};
+        QProcess process;
+        const double cpu0 = childCpuSeconds();
+        QElapsedTimer timer;
+        timer.start();
+        process.start(program, args);
+        process.waitForFinished(-1);
+        wall = double(timer.nsecsElapsed()) / 1e9;
+        cpu = childCpuSeconds() - cpu0;
+        if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) return true;
+        error = QString::fromLocal8Bit(process.readAllStandardError());
+        return false;
+    }
+    QByteArray convert(const QByteArray& input) {
+        if (!write(input) || !run()) return {};
+        QFile file(out);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double decibels(double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : -400; }
+
+// The amplitude of a frequency in one steady second of converted audio (0.25 s to 1.25 s, clear of
+// the filter's start and of the stream's end).
+double amplitudeAt(const QByteArray& converted, double frequency) {
+    const std::vector<float> samples = samplesFromS16(converted);
+    if (samples.size() < 20000) return 0;
+    return toneAmplitude(std::vector<float>(samples.begin() + 4000, samples.begin() + 20000), frequency, 16000);
+}
+
+// The same resampler recipe with float output, to give the filter's own alias level where the
+// 16-bit samples round it away: the down-mixed tone in 10 ms portions, then the end of the stream.
+QByteArray convertFloatReference(const QByteArray& input) {
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    runtime.log2_min_dft_size = runtime.log2_large_dft_size = 8;
+    soxr_t resampler = soxr_create(kRate, 16000, 1, nullptr, &io, &quality, &runtime);
+    if (!resampler) return {};
+    const auto* in = reinterpret_cast<const float*>(input.constData());
+    const size_t frames = size_t(input.size()) / (4 * kChannels);
+    std::vector<float> mono(frames), out(frames / 2 + 4096);
+    for (size_t i = 0; i < frames; ++i) mono[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+    size_t produced = 0;
+    for (size_t at = 0; at < frames; at += kBufferFrames) {
+        size_t done = 0;
+        soxr_process(resampler, mono.data() + at, std::min<size_t>(kBufferFrames, frames - at), nullptr,
+                     out.data() + produced, out.size() - produced, &done);
+        produced += done;
+    }
+    size_t done = 0;
+    soxr_process(resampler, nullptr, 0, nullptr, out.data() + produced, out.size() - produced, &done);
+    produced += done;
+    soxr_delete(resampler);
+    // As 16-bit-scaled floats are not what samplesFromS16 reads, hand back s16 of the amplified
+    // signal: the caller divides the amplification out.
+    QByteArray bytes(qsizetype(produced) * 2, Qt::Uninitialized);
+    auto* s = reinterpret_cast<qint16*>(bytes.data());
+    for (size_t i = 0; i < produced; ++i)
+        s[i] = qint16(std::clamp(std::lround(out[i] * kReferenceGain * 32768.0f), -32768L, 32767L));
+    return bytes;
+}
+
+struct Tones {
+    double levelAt7k = 0;  // dB relative to 1 kHz
+    double aliasAt6k = 0;  // dB relative to the 10 kHz input tone
+};
+
+template <typename Convert>
+Tones measureTones(Convert convert, double gain = 1) {
+    const double at1k = amplitudeAt(convert(toneInput(1000)), 1000);
+    const double at7k = amplitudeAt(convert(toneInput(7000)), 7000);
+    const double alias = amplitudeAt(convert(toneInput(10000)), 6000) / gain;
+    return {decibels(at7k / at1k), decibels(alias / kToneAmplitude)};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
 
     // One core: the conversion runs on the audio queue's single thread.
     cpu_set_t set;
@@ -72,72 +209,63 @@ int main(int argc, char** argv) {
     sched_setaffinity(0, sizeof set, &set);
 
     const QByteArray input = makeInput();
-    const qsizetype bufferBytes = kBufferFrames * kChannels * 4;
-
-    double bestWall = 1e9, bestCpu = 1e9;
-    qsizetype outputBytes = 0;
-    for (int r = 0; r < rounds; ++r) {
-        auto converter = SampleRateConverter::make({SampleFormat::float32, kRate, kChannels});
-        SampleBuffer buffer;
-        buffer.format = SampleFormat::float32;
-        buffer.sampleRate = kRate;
-        buffer.channelCount = kChannels;
-        buffer.frameCount = kBufferFrames;
-        outputBytes = 0;
-        QElapsedTimer timer;
-        const double cpu0 = threadCpuSeconds();
-        timer.start();
-        for (qsizetype offset = 0; offset + bufferBytes <= input.size(); offset += bufferBytes) {
-            // The capture adapter hands over a fresh byte array per buffer; so does the benchmark.
-            buffer.bytes = input.mid(offset, bufferBytes);
-            if (auto out = converter->convert(buffer)) outputBytes += out->size();
-        }
-        const double wall = double(timer.nsecsElapsed()) / 1e9;
-        const double cpu = threadCpuSeconds() - cpu0;
-        bestWall = std::min(bestWall, wall);
-        bestCpu = std::min(bestCpu, cpu);
-    }
-    std::printf("input: %.0f s of %d Hz %d-channel float in %d-frame buffers\n", kSeconds, kRate, kChannels,
-                kBufferFrames);
-    std::printf("vocalynx (libsamplerate): best of %d: %.1f ms wall, %.1f ms cpu -> %.0fx real time, output %lld bytes\n",
-                rounds, bestWall * 1e3, bestCpu * 1e3, kSeconds / bestWall, static_cast<long long>(outputBytes));
-
-    const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
-    if (sox.isEmpty()) {
-        std::printf("sox: not installed, no comparison\n");
-        return 0;
-    }
+    Sox sox;
+    sox.program = QStandardPaths::findExecutable(QStringLiteral("sox"));
     // Input and output in memory-backed storage where there is one, so that the disk is not measured.
     const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     QTemporaryDir dir(base + QStringLiteral("/vocalynx-bench-XXXXXX"));
-    const QString in = dir.filePath(QStringLiteral("in.f32")), out = dir.filePath(QStringLiteral("out.s16"));
-    QFile file(in);
-    if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size()) {
-        std::printf("sox: cannot write the input file\n");
-        return 0;
-    }
-    file.close();
-    const QStringList args{"-t", "raw", "-e", "floating-point", "-b", "32", "-c", "2", "-r", "48000", in,
-                           "-t", "raw", "-e", "signed-integer", "-b", "16", "-c", "1", "-r", "16000", out};
-    double soxWall = 1e9, soxCpu = 1e9;
+    sox.in = dir.filePath(QStringLiteral("in.f32"));
+    sox.out = dir.filePath(QStringLiteral("out.s16"));
+    const bool haveSox = !sox.program.isEmpty() && sox.write(input);
+
+    std::vector<double> oursWall, oursCpu, soxWall, soxCpu;
+    qsizetype oursBytes = 0;
     for (int r = 0; r < rounds; ++r) {
-        QProcess process;
-        const double cpu0 = childCpuSeconds();
         QElapsedTimer timer;
+        const double cpu0 = threadCpuSeconds();
         timer.start();
-        process.start(sox, args);
-        process.waitForFinished(-1);
-        const double wall = double(timer.nsecsElapsed()) / 1e9;
-        if (process.exitCode() != 0) {
-            std::printf("sox failed: %s\n", process.readAllStandardError().constData());
-            return 0;
+        oursBytes = convertOurs(input).size();
+        oursWall.push_back(double(timer.nsecsElapsed()) / 1e9);
+        oursCpu.push_back(threadCpuSeconds() - cpu0);
+        if (haveSox && sox.run()) {
+            soxWall.push_back(sox.wall);
+            soxCpu.push_back(sox.cpu);
         }
-        soxWall = std::min(soxWall, wall);
-        soxCpu = std::min(soxCpu, childCpuSeconds() - cpu0);
     }
-    std::printf("sox (default rate quality, same input and output format): best of %d: %.1f ms wall, %.1f ms cpu "
-                "-> %.0fx real time, output %lld bytes\n",
-                rounds, soxWall * 1e3, soxCpu * 1e3, kSeconds / soxWall, static_cast<long long>(QFileInfo(out).size()));
-    std::printf("vocalynx / sox speed: %.2fx (wall), %.2fx (cpu)\n", soxWall / bestWall, soxCpu / bestCpu);
+
+    std::printf("input: %.0f s of %d Hz %d-channel float; ours in %d-frame buffers on one core; %d rounds, "
+                "ours and sox in turn\n",
+                kSeconds, kRate, kChannels, kBufferFrames, rounds);
+    std::printf("%-28s %10s %10s %10s %10s %12s\n", "", "wall min", "wall med", "cpu min", "cpu med", "x real time");
+    auto row = [](const char* what, const std::vector<double>& wall, const std::vector<double>& cpu) {
+        std::printf("%-28s %8.1fms %8.1fms %8.1fms %8.1fms %11.0fx\n", what, *std::min_element(wall.begin(), wall.end()) * 1e3,
+                    median(wall) * 1e3, *std::min_element(cpu.begin(), cpu.end()) * 1e3, median(cpu) * 1e3,
+                    kSeconds / median(wall));
+    };
+    row("vocalynx (libsoxr)", oursWall, oursCpu);
+    std::printf("  output %lld bytes (60 s at 16 kHz is 1920000)\n", static_cast<long long>(oursBytes));
+    if (soxWall.empty()) {
+        std::printf("sox: %s\n", sox.program.isEmpty() ? "not installed, no comparison" : qPrintable(sox.error));
+    } else {
+        row("sox (default rate quality)", soxWall, soxCpu);
+        std::printf("  output %lld bytes\n", static_cast<long long>(QFileInfo(sox.out).size()));
+        std::printf("vocalynx / sox speed, medians: %.2fx wall, %.2fx cpu (target: at least 3x)\n",
+                    median(soxWall) / median(oursWall), median(soxCpu) / median(oursCpu));
+    }
+
+    auto tones = [](const char* what, const Tones& t) {
+        std::printf("%-28s 7 kHz vs 1 kHz %+6.3f dB   10 kHz alias at 6 kHz ", what, t.levelAt7k);
+        // Without dither, a residue below half a 16-bit step rounds to nothing.
+        if (t.aliasAt6k <= -300) std::printf("none left in the 16-bit samples\n");
+        else std::printf("%.1f dB\n", t.aliasAt6k);
+    };
+    std::printf("targets: 7 kHz within 1 dB of 1 kHz; alias at or below -100 dB\n");
+    tones("vocalynx (libsoxr)", measureTones(convertOurs));
+    {
+        // Only the alias level means something here (the tones themselves clip once amplified).
+        const Tones reference = measureTones(convertFloatReference, kReferenceGain);
+        std::printf("%-28s 10 kHz alias at 6 kHz %.1f dB\n", "  its filter, float output", reference.aliasAt6k);
+    }
+    if (haveSox) tones("sox (dithered 16-bit output)", measureTones([&sox](const QByteArray& in) { return sox.convert(in); }));
     return 0;
 }

@@ -29,7 +29,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
+#include <map>
+#include <optional>
+#include <thread>
+#include <time.h>
 
 #include "AppProcess.h"
 #include "RecordingLogger.h"
@@ -78,6 +83,87 @@ void report(const char* what, long long ticks, double wallSeconds) {
                 100.0 * cpuSeconds / wallSeconds);
 }
 
+// ---- per-thread breakdown and the bare 20 Hz loop (reference in the same window) ----
+
+struct ThreadSample {
+    QString name;
+    long long wakeUps = 0;  // voluntary context switches
+    long long runNs = 0;    // time on a CPU (schedstat)
+};
+
+// Every thread of pid (0: this process) by thread id.
+std::map<qint64, ThreadSample> threadSamples(qint64 pid) {
+    const QString root = pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid) : QStringLiteral("/proc/self/task");
+    std::map<qint64, ThreadSample> out;
+    for (const QString& task : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        ThreadSample sample;
+        QFile status(root + QLatin1Char('/') + task + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Name:")) sample.name = QString::fromUtf8(line.mid(5).trimmed());
+            if (line.startsWith("voluntary_ctxt_switches:")) sample.wakeUps = line.mid(24).trimmed().toLongLong();
+        }
+        QFile schedstat(root + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
+        if (schedstat.open(QIODevice::ReadOnly)) sample.runNs = schedstat.readAll().split(' ').value(0).toLongLong();
+        out[task.toLongLong()] = sample;
+    }
+    return out;
+}
+
+// Prints, per thread, the wake-ups per second and the share of one core over the window.
+void printThreadBreakdown(const std::map<qint64, ThreadSample>& before, const std::map<qint64, ThreadSample>& after,
+                          double seconds) {
+    std::printf("  per thread (wake-ups/s, %% of one core):\n");
+    long long totalNs = 0;
+    for (const auto& [tid, end] : after) {
+        const auto it = before.find(tid);
+        const ThreadSample start = it != before.end() ? it->second : ThreadSample{end.name, 0, 0};
+        const double wakes = double(end.wakeUps - start.wakeUps) / seconds;
+        const double share = 100.0 * double(end.runNs - start.runNs) / 1e9 / seconds;
+        totalNs += end.runNs - start.runNs;
+        std::printf("    %-7lld %-16s %6.1f /s %7.3f %%%s\n", static_cast<long long>(tid), qPrintable(end.name), wakes,
+                    share, it == before.end() ? "  (started in the window)" : "");
+    }
+    for (const auto& [tid, start] : before)
+        if (!after.count(tid)) std::printf("    %-7lld %-16s ended in the window\n", static_cast<long long>(tid), qPrintable(start.name));
+    // The threads' run time to the nanosecond (the figure above counts whole clock ticks).
+    std::printf("  all threads: %.3f %% of one core by their run time\n", 100.0 * double(totalNs) / 1e9 / seconds);
+}
+
+// A thread that does nothing but wake up 20 times a second: the floor that any program with a
+// 0.05 s poll pays on this machine, measured alongside in the same window.
+class BareLoop {
+public:
+    BareLoop() : thread_([this] { run(); }) {
+        while (tid_.load() == 0) std::this_thread::yield();
+    }
+    ~BareLoop() {
+        stop_ = true;
+        thread_.join();
+    }
+    ThreadSample sample() const { return threadSamples(0)[tid_.load()]; }
+
+private:
+    void run() {
+        tid_ = gettid();
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        while (!stop_) {
+            next.tv_nsec += 50'000'000;
+            if (next.tv_nsec >= 1'000'000'000) next.tv_nsec -= 1'000'000'000, ++next.tv_sec;
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::atomic<pid_t> tid_{0};
+    std::thread thread_;
+};
+
+void reportBareLoop(const ThreadSample& start, const ThreadSample& end, double seconds) {
+    std::printf("%-34s %.3f %% of one core, %.1f wake-ups per second\n", "bare 20 Hz loop (same window)",
+                100.0 * double(end.runNs - start.runNs) / 1e9 / seconds, double(end.wakeUps - start.wakeUps) / seconds);
+}
+
 // Runs the event loop for the given time.
 void runFor(double seconds) {
     QEventLoop loop;
@@ -89,6 +175,11 @@ void runFor(double seconds) {
 // server alongside for reference.
 int measure(const char* what, qint64 pid, int window, const std::function<void()>& pump) {
     const qint64 pulse = qEnvironmentVariableIntValue("VOCALYNX_PULSE_PID");
+    // Only beside another process: in this one the loop would count towards the figure.
+    std::optional<BareLoop> bare;
+    if (pid > 0) bare.emplace();
+    const ThreadSample bareStart = bare ? bare->sample() : ThreadSample{};
+    const std::map<qint64, ThreadSample> threadsStart = threadSamples(pid);
     const long long start = cpuTicks(pid);
     const long long wakeStart = wakeUps(pid);
     const long long pulseStart = pulse > 0 ? cpuTicks(pulse) : -1;
@@ -98,6 +189,8 @@ int measure(const char* what, qint64 pid, int window, const std::function<void()
     const long long end = cpuTicks(pid);
     const long long wakeEnd = wakeUps(pid);
     const long long pulseEnd = pulse > 0 ? cpuTicks(pulse) : -1;
+    const std::map<qint64, ThreadSample> threadsEnd = threadSamples(pid);
+    const ThreadSample bareEnd = bare ? bare->sample() : ThreadSample{};
     const double seconds = wall.elapsed() / 1000.0;
     if (start < 0 || end < 0) {
         std::fprintf(stderr, "the measured process ended during the window\n");
@@ -105,6 +198,8 @@ int measure(const char* what, qint64 pid, int window, const std::function<void()
     }
     report(what, end - start, seconds);
     std::printf("%-34s %.1f per second (all threads)\n", "wake-ups", double(wakeEnd - wakeStart) / seconds);
+    printThreadBreakdown(threadsStart, threadsEnd, seconds);
+    if (bare) reportBareLoop(bareStart, bareEnd, seconds);
     if (pulseStart >= 0 && pulseEnd >= 0) report("sound server (for reference)", pulseEnd - pulseStart, seconds);
     return 0;
 }

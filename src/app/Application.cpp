@@ -89,7 +89,7 @@ struct Services {
     StandardDefaults standardDefaults{paths.config, log};
     QtSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
-    // Microphone capture over Qt Multimedia and conversion over libsamplerate.
+    // Microphone capture over Qt Multimedia and conversion over libsoxr.
     QtAudioCapture capture;
     SampleRateConverterFactory converters;
     // Speech processes are forked from the launcher's own long-lived thread (see its header).

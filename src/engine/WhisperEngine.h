@@ -109,6 +109,9 @@ public:
     // Drops the converter (start, stop, cancel): done on the audio queue, after any buffer still in
     // hand there, so that a buffer in flight never sees the converter go away under it.
     void resetAudioConverter();
+    // Main thread, at stop, after the capture ended and before the stream stops writing: sends
+    // what the converter's filter still holds, so that the last syllable reaches the recogniser.
+    void flushAudioConverter();
     static float sampleBufferRMS(const SampleBuffer& buffer);
     void markMicReady(float rms, double elapsed);  // main
     void markMicReadyFailsafe(double elapsed);     // main
@@ -219,7 +222,10 @@ protected:
     std::optional<MonoTime> preparedSessionBuiltAt_;
     QString preparedSessionDevice_;  // the id of the prepared session's microphone
     std::vector<std::shared_ptr<CaptureSession>> captureSessionObservers_;
-    // Audio queue only (reset by start and stop on the main thread while no buffer is handled).
+    // Used on the audio queue, and by the flush at stop on the main thread: under converterLock_,
+    // which is held from a buffer's conversion to its sending, so that the flushed tail follows
+    // the last buffer in the stream.
+    std::mutex converterLock_;
     std::unique_ptr<AudioConverter> audioConverter_;
     AudioConverterFactory* converters_;
 

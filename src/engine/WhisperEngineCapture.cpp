@@ -198,7 +198,12 @@ void WhisperEngine::handleSampleBuffer(const SampleBuffer& buffer) {
             }
         }
     }
-    if (std::optional<QByteArray> bytes = convertSampleBuffer(buffer)) sendPCM(*bytes);
+    {
+        // A stop that came in meanwhile has flushed the converter: this buffer is late.
+        std::lock_guard lock(converterLock_);
+        if (!isStoppingRecording_.load())
+            if (std::optional<QByteArray> bytes = convertSampleBuffer(buffer)) sendPCM(*bytes);
+    }
     evaluateAudioLevel(buffer, runtime_.clock.now());
 }
 
@@ -216,7 +221,16 @@ std::optional<QByteArray> WhisperEngine::convertSampleBuffer(const SampleBuffer&
 }
 
 void WhisperEngine::resetAudioConverter() {
-    audioQueue_->post(weakTask([](WhisperEngine& engine) { engine.audioConverter_.reset(); }));
+    audioQueue_->post(weakTask([](WhisperEngine& engine) {
+        std::lock_guard lock(engine.converterLock_);
+        engine.audioConverter_.reset();
+    }));
+}
+
+void WhisperEngine::flushAudioConverter() {
+    std::lock_guard lock(converterLock_);
+    if (!audioConverter_) return;
+    if (std::optional<QByteArray> tail = audioConverter_->flush()) sendPCM(*tail);
 }
 
 float WhisperEngine::sampleBufferRMS(const SampleBuffer& buffer) {

@@ -148,6 +148,7 @@ void WhisperEngine::stopRecording() {
     isStoppingRecording_ = true;
     // 2-5.
     endCapture();
+    flushAudioConverter();
     // 6. The preview stays: the post-recording step reads it.
     {
         std::lock_guard lock(levelLock_);

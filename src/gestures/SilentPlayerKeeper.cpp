@@ -130,18 +130,18 @@ void SilentPlayerKeeper::scheduleNextHeartbeat() {
 void SilentPlayerKeeper::heartbeatTick() {
     ++heartbeatCount_;
     lastHeartbeatAt_ = runtime_.clock.wallNow();
-    if (nowPlayingBusy_) return;
+    if (nowPlayingBusy()) return;
 
-    // At most one refresh is queued: the flag is set here and cleared on the main queue after
-    // the refresh ran.
+    // At most one refresh is queued: the flag is set here, and the main thread clears it once the
+    // refresh has left its mark, when it next looks (so the refresh does not wake the main thread
+    // once a second only to clear a flag).
     nowPlayingBusy_ = true;
+    refreshDone_->store(false);
     nowPlayingQueue_->post([weak = std::weak_ptr<SilentPlayerKeeper*>(self_), center = &nowPlaying_,
-                            main = &runtime_.main]() {
+                            done = refreshDone_]() {
         center->setPlaybackState(NowPlayingPlaybackState::paused);
         if (weak.lock()) publishNowPlayingInfo(*center);
-        main->post([weak]() {
-            if (auto self = weak.lock()) (*self)->nowPlayingBusy_ = false;
-        });
+        done->store(true);
     });
 
     if (silentPlayerSuspended_) return;

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -76,7 +77,11 @@ public:
     bool silentPlayerSuspended() const { return silentPlayerSuspended_; }
     int64_t backoffRound() const { return backoffRound_; }
     bool heartbeatRunning() const { return remoteCommandHeartbeat_.isValid() && !remoteCommandHeartbeat_.isCancelled(); }
-    bool nowPlayingBusy() const { return nowPlayingBusy_; }
+    // Main thread: whether a refresh is queued and has not run yet (clearing the flag once it has).
+    bool nowPlayingBusy() {
+        if (nowPlayingBusy_ && refreshDone_->load()) nowPlayingBusy_ = false;
+        return nowPlayingBusy_;
+    }
     bool waitingForOutputDevice() const { return outputDeviceWait_.isValid() && !outputDeviceWait_.isCancelled(); }
     int64_t heartbeatCount() const { return heartbeatCount_; }
     int64_t rebuildCount() const { return rebuildCount_; }
@@ -112,6 +117,9 @@ private:
     std::optional<MonoTime> lastRebuildAt_;
     std::shared_ptr<SerialQueue> nowPlayingQueue_;
     bool nowPlayingBusy_ = false;
+    // Set by the refresh on the now-playing queue when it has run; shared with the queued work so
+    // that it outlives the keeper.
+    std::shared_ptr<std::atomic<bool>> refreshDone_ = std::make_shared<std::atomic<bool>>(false);
     // The pending poll of the output-device wait; at most one wait runs at a time.
     TaskHandle outputDeviceWait_;
 };

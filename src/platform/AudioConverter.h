@@ -34,6 +34,9 @@ public:
     // The converted samples of this buffer (16 kHz mono s16le), or none when it cannot be converted
     // or yields no output yet.
     virtual std::optional<QByteArray> convert(const SampleBuffer& buffer) = 0;
+    // The end of the stream: the samples the converter still holds (the tail of its filter), or
+    // none when it holds nothing. After it the converter starts a fresh stream.
+    virtual std::optional<QByteArray> flush() { return std::nullopt; }
 };
 
 class AudioConverterFactory {

@@ -14,10 +14,12 @@ public:
     virtual void setNumberOfLoops(int loops) = 0;
     // 0.0 (silent) to 1.0.
     virtual void setVolume(float volume) = 0;
-    // Starts playing; false when playback could not start.
+    // Starts playing; false when playback could not start. It need not wait for the output: a
+    // start may still be under way when it returns.
     virtual bool play() = 0;
     virtual void stop() = 0;
-    // Whether the player is producing its stream on an output right now.
+    // Whether the player is producing its stream on an output right now; asked while a start is
+    // under way, it waits for the start's outcome.
     virtual bool isPlaying() const = 0;
 };
 

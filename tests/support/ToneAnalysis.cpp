@@ -1,6 +1,7 @@
 #include "ToneAnalysis.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -69,6 +70,11 @@ double dominantFrequency(const std::vector<float>& samples, double rate) {
         if (p > bestPower) bestPower = p, best = f;
     }
     return best;
+}
+
+double toneAmplitude(const std::vector<float>& samples, double frequency, double rate) {
+    if (samples.empty()) return 0;
+    return 2 * std::sqrt(std::max(0.0, power(samples, frequency, rate))) / double(samples.size());
 }
 
 double rms(const std::vector<float>& samples) {

@@ -21,4 +21,8 @@ double dominantFrequency(const std::vector<float>& samples, double rate);
 
 double rms(const std::vector<float>& samples);
 
+// The amplitude of one frequency in the samples (a sine of amplitude a measures a), best exact when
+// the samples hold a whole number of its periods.
+double toneAmplitude(const std::vector<float>& samples, double frequency, double rate);
+
 }  // namespace vocalynx::test

@@ -94,7 +94,7 @@ void MprisPlayerService::setNowPlayingInfo(const NowPlayingInfo& info) {
     changed.insert(QStringLiteral("Metadata"), metadataFor(info));
     changed.insert(QStringLiteral("Rate"), info.playbackRate);
     changed.insert(QStringLiteral("Position"), qlonglong(info.elapsedPlaybackSeconds) * 1000000);
-    QMetaObject::invokeMethod(this, [this, changed] { announce(changed); }, Qt::QueuedConnection);
+    announce(changed);
 }
 
 void MprisPlayerService::setPlaybackState(NowPlayingPlaybackState state) {
@@ -105,7 +105,7 @@ void MprisPlayerService::setPlaybackState(NowPlayingPlaybackState state) {
     }
     QVariantMap changed;
     changed.insert(QStringLiteral("PlaybackStatus"), status);
-    QMetaObject::invokeMethod(this, [this, changed] { announce(changed); }, Qt::QueuedConnection);
+    announce(changed);
 }
 
 void MprisPlayerService::announce(const QVariantMap& changed) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -50,12 +51,14 @@ public:
     qlonglong position() const;
 
 private:
-    // Main thread: emits org.freedesktop.DBus.Properties.PropertiesChanged for the player interface.
+    // Emits org.freedesktop.DBus.Properties.PropertiesChanged for the player interface, from the
+    // calling thread (the bus connection is thread-safe): the once-a-second refresh on its own
+    // queue then does not wake the main thread.
     void announce(const QVariantMap& changed);
     static QVariantMap metadataFor(const NowPlayingInfo& info);
 
     Logger& log_;
-    bool registered_ = false;
+    std::atomic<bool> registered_{false};
     bool triedRegistering_ = false;
     std::map<RemoteCommand, std::vector<Handler>> handlers_;
 

@@ -65,6 +65,16 @@ constexpr pa_usec_t kBufferMicroseconds = 2'000'000;
 constexpr pa_usec_t kRequestMicroseconds = 500'000;
 // How long starting may wait for the sound server before it counts as not playing.
 constexpr pa_usec_t kStartTimeoutMicroseconds = 5'000'000;
+// A player at volume 0 sends silence, and silence needs no high rate: its stream carries 16-bit
+// mono samples at this rate, a twentieth of a 44.1 kHz float clip's data. The sound server hands
+// the samples over in shared-memory blocks of 64 KiB and wakes the player's connection thread each
+// time it is done with one: every 0.37 s for the float clip, every 4 s at this rate.
+constexpr uint32_t kSilentRate = 8000;
+// A silent stream also asks for sound in 3 s portions of an 8 s buffer: one request every 3 s
+// instead of every 0.5 s. (With portions of half the buffer or more, the server has been seen to
+// spend several percent of a core on the stream.)
+constexpr pa_usec_t kSilentBufferMicroseconds = 8'000'000;
+constexpr pa_usec_t kSilentRequestMicroseconds = 3'000'000;
 
 // Holds the connection's lock for a scope.
 class Locked {
@@ -87,26 +97,66 @@ PulseLoopingPlayer::PulseLoopingPlayer(int sampleRate, int channels, bool floatS
 PulseLoopingPlayer::~PulseLoopingPlayer() { stop(); }
 
 void PulseLoopingPlayer::setVolume(float volume) {
-    Locked lock(loop_);
-    volume_ = std::clamp(volume, 0.0f, 1.0f);
+    bool restart = false;
+    {
+        Locked lock(loop_);
+        volume_ = std::clamp(volume, 0.0f, 1.0f);
+        // A silent stream cannot carry the clip itself: it starts again in the clip's own format.
+        restart = loop_ && silentStream_ && volume_ > 0.0f;
+    }
+    if (restart) play();
 }
 
-void PulseLoopingPlayer::onContextState(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<PulseLoopingPlayer*>(self)->loop_, 0);
+void PulseLoopingPlayer::onContextState(pa_context* context, void* self) {
+    auto* player = static_cast<PulseLoopingPlayer*>(self);
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_READY && !player->stream_) player->connectStream();
+    else if (!PA_CONTEXT_IS_GOOD(state)) player->endStart();
+    pa_threaded_mainloop_signal(player->loop_, 0);
 }
 
-void PulseLoopingPlayer::onStreamState(pa_stream*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<PulseLoopingPlayer*>(self)->loop_, 0);
+void PulseLoopingPlayer::onStreamState(pa_stream* stream, void* self) {
+    auto* player = static_cast<PulseLoopingPlayer*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state)) player->endStart();
+    pa_threaded_mainloop_signal(player->loop_, 0);
 }
 
 void PulseLoopingPlayer::onStartDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* player = static_cast<PulseLoopingPlayer*>(self);
-    player->startTimedOut_ = true;
+    if (player->starting_) player->startTimedOut_ = true;
+    player->endStart();
     pa_threaded_mainloop_signal(player->loop_, 0);
 }
 
 void PulseLoopingPlayer::onWriteRequest(pa_stream*, size_t bytes, void* self) {
     static_cast<PulseLoopingPlayer*>(self)->fill(bytes);
+}
+
+void PulseLoopingPlayer::endStart() {
+    starting_ = false;
+    if (deadline_) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(deadline_);
+        deadline_ = nullptr;
+    }
+}
+
+// Connection thread, lock held: the context is ready, so the stream is made and connected.
+void PulseLoopingPlayer::connectStream() {
+    stream_ = pa_stream_new(context_, "Vocalynx silent loop", &spec_, nullptr);
+    if (!stream_) {
+        endStart();
+        return;
+    }
+    pa_stream_set_state_callback(stream_, &PulseLoopingPlayer::onStreamState, this);
+    pa_stream_set_write_callback(stream_, &PulseLoopingPlayer::onWriteRequest, this);
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(pa_usec_to_bytes(silentStream_ ? kSilentBufferMicroseconds : kBufferMicroseconds, &spec_));
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(pa_usec_to_bytes(silentStream_ ? kSilentRequestMicroseconds : kRequestMicroseconds, &spec_));
+    attr.fragsize = uint32_t(-1);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) != 0) endStart();
 }
 
 void PulseLoopingPlayer::fill(size_t bytes) {
@@ -138,16 +188,32 @@ void PulseLoopingPlayer::fill(size_t bytes) {
 
 bool PulseLoopingPlayer::play() {
     stop();
-    pa_sample_spec spec;
-    spec.format = floatSamples_ ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
-    spec.rate = uint32_t(sampleRate_);
-    spec.channels = uint8_t(channels_);
-    if (!pa_sample_spec_valid(&spec)) return false;
-    const int frameBytes = int(pa_frame_size(&spec));
-    source_ = std::make_unique<LoopingSampleSource>(samples_, loops_, frameBytes);
+    pa_sample_spec clip;
+    clip.format = floatSamples_ ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
+    clip.rate = uint32_t(sampleRate_);
+    clip.channels = uint8_t(channels_);
+    if (!pa_sample_spec_valid(&clip)) return false;
+    const size_t clipFrameBytes = pa_frame_size(&clip);
+    silentStream_ = volume_ <= 0.0f;
+    if (silentStream_) {
+        // The same length of silence, at the low rate (at least one frame).
+        const double seconds = double(samples_.size() / qsizetype(clipFrameBytes)) / double(sampleRate_);
+        spec_.format = PA_SAMPLE_S16LE;
+        spec_.rate = kSilentRate;
+        spec_.channels = 1;
+        const qsizetype frames = std::max<qsizetype>(1, qsizetype(std::llround(seconds * kSilentRate)));
+        source_ = std::make_unique<LoopingSampleSource>(QByteArray(frames * 2, '\0'), loops_, 2);
+    } else {
+        spec_ = clip;
+        source_ = std::make_unique<LoopingSampleSource>(samples_, loops_, int(clipFrameBytes));
+    }
     source_->open(QIODevice::ReadOnly);
     finished_ = false;
+    startTimedOut_ = false;
 
+    // Only the connection is begun here: the sound server's answers (the context, then the stream)
+    // are taken on the connection's own thread, so that the caller's thread never waits for them.
+    // isPlaying() waits for the outcome when it is asked before the start has ended.
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) return false;
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Vocalynx");
@@ -156,42 +222,12 @@ bool PulseLoopingPlayer::play() {
         return false;
     }
     pa_context_set_state_callback(context_, &PulseLoopingPlayer::onContextState, this);
+    starting_ = true;
+    // A server that accepts the connection and then never answers must not hold a start open for
+    // ever: it ends at a deadline and counts as not playing.
+    deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + kStartTimeoutMicroseconds,
+                                      &PulseLoopingPlayer::onStartDeadline, this);
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 || pa_threaded_mainloop_start(loop_) < 0) {
-        stop();
-        return false;
-    }
-    {
-        Locked lock(loop_);
-        // A server that accepts the connection and then never answers must not hold the main
-        // thread: the waits below end at a deadline.
-        startTimedOut_ = false;
-        pa_time_event* deadline = pa_context_rttime_new(context_, pa_rtclock_now() + kStartTimeoutMicroseconds,
-                                                        &PulseLoopingPlayer::onStartDeadline, this);
-        pa_context_state_t state;
-        while ((state = pa_context_get_state(context_)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state) &&
-               !startTimedOut_)
-            pa_threaded_mainloop_wait(loop_);
-        if (state == PA_CONTEXT_READY) stream_ = pa_stream_new(context_, "Vocalynx silent loop", &spec, nullptr);
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, &PulseLoopingPlayer::onStreamState, this);
-            pa_stream_set_write_callback(stream_, &PulseLoopingPlayer::onWriteRequest, this);
-            pa_buffer_attr attr;
-            attr.maxlength = uint32_t(-1);
-            attr.tlength = uint32_t(pa_usec_to_bytes(kBufferMicroseconds, &spec));
-            attr.prebuf = uint32_t(-1);
-            attr.minreq = uint32_t(pa_usec_to_bytes(kRequestMicroseconds, &spec));
-            attr.fragsize = uint32_t(-1);
-            if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0) {
-                for (;;) {
-                    const pa_stream_state_t state = pa_stream_get_state(stream_);
-                    if (state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) || startTimedOut_) break;
-                    pa_threaded_mainloop_wait(loop_);
-                }
-            }
-        }
-        if (deadline) pa_threaded_mainloop_get_api(loop_)->time_free(deadline);
-    }
-    if (startTimedOut_ || !isPlaying()) {
         stop();
         return false;
     }
@@ -202,6 +238,7 @@ void PulseLoopingPlayer::stop() {
     if (!loop_) return;
     {
         Locked lock(loop_);
+        endStart();
         if (stream_) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -220,12 +257,14 @@ void PulseLoopingPlayer::stop() {
     pa_threaded_mainloop_free(loop_);
     loop_ = nullptr;
     source_.reset();
+    silentStream_ = false;
 }
 
 bool PulseLoopingPlayer::isPlaying() const {
     if (!loop_) return false;
     Locked lock(loop_);
-    return context_ && stream_ && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+    while (starting_) pa_threaded_mainloop_wait(loop_);
+    return !startTimedOut_ && context_ && stream_ && pa_context_get_state(context_) == PA_CONTEXT_READY &&
            pa_stream_get_state(stream_) == PA_STREAM_READY && !finished_;
 }
 

@@ -3,9 +3,13 @@
 // same protocol). A player reads its whole WAV file when it is opened and hands the samples to
 // the sound server in a loop, so a loop costs no decoding and no file work. The stream asks for
 // sound in half-second portions of a two-second buffer, and lets the server run its output with
-// matching latency, so a playing player wakes the process and the server about twice a second. (Qt Multimedia's audio sink polls its stream every 20 ms whatever its
-// buffer, which alone costs an idle application about half a percent of a core.)
+// matching latency. At volume 0 the stream carries the same length of silence as 8 kHz 16-bit
+// mono in 3 s portions of an 8 s buffer, so that a silent player wakes the process less than once
+// a second. (Qt Multimedia's audio sink polls its stream every 20 ms whatever its buffer, which alone
+// costs an idle application about half a percent of a core.)
 // The output-device test is Qt Multimedia's default output.
+
+#include <pulse/sample.h>
 
 #include <QByteArray>
 #include <QIODevice>
@@ -47,8 +51,9 @@ private:
 };
 
 // One stream on its own connection to the sound server. The public operations run on the main
-// thread; the server's requests for sound are answered on the connection's own thread, under the
-// connection's lock.
+// thread and never wait for the server, except isPlaying() while a start is still under way; the
+// server's answers (connection, stream, requests for sound) are handled on the connection's own
+// thread, under the connection's lock.
 class PulseLoopingPlayer final : public AudioPlayer {
 public:
     PulseLoopingPlayer(int sampleRate, int channels, bool floatSamples, QByteArray samples);
@@ -64,7 +69,10 @@ private:
     static void onStreamState(pa_stream* stream, void* self);
     static void onWriteRequest(pa_stream* stream, size_t bytes, void* self);
     static void onStartDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval* at, void* self);
-    void fill(size_t bytes);  // connection thread, lock held
+    // Connection thread, lock held.
+    void connectStream();
+    void endStart();
+    void fill(size_t bytes);
 
     int sampleRate_;
     int channels_;
@@ -77,6 +85,10 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     std::unique_ptr<LoopingSampleSource> source_;  // read on the connection thread only
+    pa_sample_spec spec_{};                         // the stream's format
+    bool silentStream_ = false;                     // the stream carries low-rate silence
+    bool starting_ = false;                         // connecting: neither ready nor failed yet
+    pa_time_event* deadline_ = nullptr;             // the end of the start's wait
     bool finished_ = false;                         // a finite number of loops has been played
     bool startTimedOut_ = false;                    // the server did not answer in time
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "ToneAnalysis.h"
 #include "platform/linux/SampleRateConverter.h"
 
@@ -8,8 +10,9 @@ using namespace vocalynx::test;
 
 namespace {
 
-// Converts one second of a tone in 10 ms buffers and returns the 16 kHz samples.
-std::vector<float> convertTone(double frequency, double rate, int channels, SampleFormat format) {
+// Converts one second of a tone in 10 ms buffers and returns the 16 kHz samples; with flush, also
+// what the filter holds at the end of the stream.
+std::vector<float> convertTone(double frequency, double rate, int channels, SampleFormat format, bool flush = false) {
     auto converter = SampleRateConverter::make({format, rate, channels});
     EXPECT_NE(converter, nullptr);
     if (!converter) return {};
@@ -19,7 +22,18 @@ std::vector<float> convertTone(double frequency, double rate, int channels, Samp
         if (auto bytes = converter->convert(toneBuffer(frequency, frames, rate, channels, format, 1LL * i * frames)))
             out += *bytes;
     }
+    if (flush)
+        if (auto bytes = converter->flush()) out += *bytes;
     return samplesFromS16(out);
+}
+
+double decibels(double ratio) { return 20 * std::log10(ratio); }
+
+// The level of the converted tone's steady part (after the filter's start-up).
+double steadyLevel(double frequency, double rate) {
+    const std::vector<float> out = convertTone(frequency, rate, 1, SampleFormat::float32);
+    if (out.size() < 1000) return 0;
+    return rms(std::vector<float>(out.begin() + 800, out.end()));
 }
 
 }  // namespace
@@ -36,13 +50,14 @@ TEST(SampleRateConverterTest, ToneKeepsItsPitchAndLengthAcrossFormats) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " ch, "
                                         << (c.format == SampleFormat::float32 ? "float" : "s16"));
-        const std::vector<float> out = convertTone(1000, c.rate, c.channels, c.format);
-        // One second at 16 kHz, short of at most what the filter still holds.
-        EXPECT_LE(out.size(), 16000u);
-        EXPECT_GE(out.size(), 15900u);
+        const std::vector<float> out = convertTone(1000, c.rate, c.channels, c.format, true);
+        // The input's length at 16 kHz (one second, less what 10 ms buffers of whole frames leave
+        // out at 22.05 kHz), to the sample, once the stream's end has flushed the filter.
+        const double inputFrames = 100 * std::floor(c.rate / 100);
+        EXPECT_EQ(out.size(), size_t(std::lround(inputFrames * 16000 / c.rate)));
         EXPECT_NEAR(dominantFrequency(out, 16000), 1000, 2);
         // The amplitude survives: 0.5 peak is an rms of about 0.354.
-        const std::vector<float> steady(out.begin() + 800, out.end());
+        const std::vector<float> steady(out.begin() + 800, out.end() - 800);
         EXPECT_NEAR(rms(steady), 0.3536, 0.01);
     }
 }
@@ -52,6 +67,50 @@ TEST(SampleRateConverterTest, ToneAboveTheNewNyquistIsFilteredOutNotFoldedDown) 
     const std::vector<float> out = convertTone(10000, 48000, 1, SampleFormat::float32);
     ASSERT_GT(out.size(), 1000u);
     EXPECT_LT(rms(std::vector<float>(out.begin() + 800, out.end())), 0.003);
+}
+
+TEST(SampleRateConverterTest, SpeechBandIsFlatUpTo7kHz) {
+    // Consonants carry energy up to 7 kHz; a filter that starts rolling off at 6 kHz loses them.
+    struct Case {
+        double rate;
+        double frequency;
+    } cases[] = {{48000, 4000}, {48000, 6500}, {48000, 7000}, {44100, 7000}, {96000, 7000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frequency << " Hz from " << c.rate << " Hz");
+        const double reference = steadyLevel(1000, c.rate);
+        ASSERT_GT(reference, 0);
+        EXPECT_NEAR(decibels(steadyLevel(c.frequency, c.rate) / reference), 0, 1);
+    }
+}
+
+TEST(SampleRateConverterTest, FlushDeliversWhatTheFilterStillHolds) {
+    auto converter = SampleRateConverter::make({SampleFormat::float32, 48000, 2});
+    ASSERT_NE(converter, nullptr);
+    // Silence, then a last 20 ms burst of tone right at the end of the stream (the last syllable).
+    QByteArray out;
+    for (int i = 0; i < 48; ++i)
+        if (auto bytes = converter->convert(toneBuffer(0, 480, 48000, 2, SampleFormat::float32))) out += *bytes;
+    for (int i = 0; i < 2; ++i)
+        if (auto bytes = converter->convert(toneBuffer(1000, 480, 48000, 2, SampleFormat::float32, 480LL * i)))
+            out += *bytes;
+    const qsizetype converted = out.size() / 2;
+    const std::optional<QByteArray> tail = converter->flush();
+    ASSERT_TRUE(tail.has_value());
+    out += *tail;
+    // Half a second in, half a second out, to the sample; the burst's end is in the tail.
+    EXPECT_EQ(out.size() / 2, 8000);
+    EXPECT_GT(rms(samplesFromS16(*tail)), 0.1);
+    EXPECT_LT(converted, 8000);
+
+    // After the flush the converter starts a fresh stream: the same input gives the same output
+    // as a new converter, and a second flush of nothing gives nothing more.
+    auto fresh = SampleRateConverter::make({SampleFormat::float32, 48000, 2});
+    const SampleBuffer tone = toneBuffer(1000, 4800, 48000, 2, SampleFormat::float32);
+    EXPECT_EQ(converter->convert(tone), fresh->convert(tone));
+    EXPECT_EQ(converter->flush(), fresh->flush());
+    EXPECT_EQ(converter->flush(), std::nullopt);
+    // A converter that does not resample holds nothing.
+    EXPECT_EQ(SampleRateConverter::make({SampleFormat::int16, 16000, 1})->flush(), std::nullopt);
 }
 
 TEST(SampleRateConverterTest, ChannelsAreAveraged) {
