@@ -407,8 +407,9 @@ TEST_F(CaptureTest, StopSendsWhatTheConverterStillHolds) {
     // A buffer still on its way when the stop came is not converted after the flush.
     engine.handleSampleBuffer(constantBuffer(0.1f));
     rt.time.runUntilIdle();
-    EXPECT_TRUE(rt.log.containsPart("[Vocalynx] Recording stopped. Total PCM sent: 0 bytes, buffered: 32000 bytes"))
-        << rt.log.lines().join('\n').toStdString();
+    // Exactly one second of 16 kHz s16 came out of the converter, the held-back tail included.
+    EXPECT_EQ(converters.outputBytes, 32000);
+    EXPECT_EQ(converters.converted.size(), 100u);
 }
 
 // The audio queue and the main thread share the level and transcript fields and the prepared
@@ -432,7 +433,9 @@ TEST_F(CaptureTest, AudioQueueAndMainThreadShareTheirFieldsSafely) {
         engine.discardPreparedSession();
         engine.installCaptureSessionObservers(session);
         engine.removeCaptureSessionObservers();
-        engine.flushAudioConverter();  // as a stop does, while buffers are converted
+        // As a stop does, while buffers are converted; not every round, since a flush starts the
+        // filter afresh and the audio thread would spend the test waiting for it.
+        if (rounds % 20 == 0) engine.flushAudioConverter();
         ++rounds;
     }
     audio.join();
