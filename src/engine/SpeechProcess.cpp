@@ -49,16 +49,22 @@ void SpeechProcess::launchPersistentColi() {
         return;
     }
     const pid_t pid = process->pid();
-    persistentColiPid.store(static_cast<int>(pid));
     std::shared_ptr<PipeWriter> input = process->standardInput();
     {
         std::lock_guard lock(channel_.processLock);
         if (channel_.isShuttingDown) {
             // Shut down while this process was starting: it is not kept.
-            clearRecordedPid(pid);
             process->terminate();
             return;
         }
+        if (channel_.persistentColiProcess) {
+            // Another launch (an on-demand start racing the relaunch after an exit) stored its
+            // process first. Only one is kept, so that none runs on with nobody to end it.
+            process->terminate();
+            runtime_.log.line(QStringLiteral("[Vocalynx] A second coli was launched beside the running one; ending it"));
+            return;
+        }
+        persistentColiPid.store(static_cast<int>(pid));
         channel_.persistentColiProcess = process;
         channel_.persistentColiStdin = input;
         channel_.persistentColiStdout = process->standardOutput();

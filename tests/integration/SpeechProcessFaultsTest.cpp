@@ -354,7 +354,13 @@ protected:
     bool waitForCount(const QString& part, int n, int timeoutMs = 15000) {
         QDeadlineTimer deadline(timeoutMs);
         while (count(part) < n) {
-            if (deadline.hasExpired() || app.process().state() == QProcess::NotRunning) return false;
+            if (app.process().state() == QProcess::NotRunning) {
+                ADD_FAILURE() << "the application ended: "
+                              << (app.process().exitStatus() == QProcess::CrashExit ? "signal " : "exit code ")
+                              << app.process().exitCode();
+                return false;
+            }
+            if (deadline.hasExpired()) return false;
             app.waitForLine(QStringLiteral("\x01 never printed"), 100);
         }
         return true;

@@ -31,6 +31,7 @@ public:
     }
     SpeechStream& stream() { return stream_; }
     ColiChannel& channel() { return channel_; }
+    SpeechProcess& speechProcess() { return process_; }
     bool stopping() const { return isStoppingRecording_; }
     void setMicReadyAt(MonoTime t) { micReadyAt_ = t; }
 };
@@ -108,6 +109,21 @@ TEST_F(RoadTest, AMissingModelRefusesEveryStart) {
     EXPECT_TRUE(players.calls.isEmpty());
     rt.time.advance(70);
     EXPECT_TRUE(completed.isEmpty());
+}
+
+// Two launches that overlap (an on-demand start and the relaunch after an exit) keep one process:
+// the later one is ended at once rather than left running with nobody holding it.
+TEST_F(RoadTest, ALaunchThatFindsAProcessStoredEndsItsOwn) {
+    engine.warmUpColi();
+    auto first = process();
+    engine.speechProcess().launchPersistentColi();
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    auto second = process();
+    EXPECT_EQ(second->terminateCount(), 1);
+    EXPECT_FALSE(second->isRunning());
+    EXPECT_EQ(first->terminateCount(), 0);
+    EXPECT_EQ(engine.channel().persistentColiProcess, first);
+    EXPECT_EQ(persistentColiPid.load(), first->pid());
 }
 
 TEST_F(RoadTest, AWholeDictation) {
