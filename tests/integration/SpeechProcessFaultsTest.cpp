@@ -355,6 +355,7 @@ protected:
         QDeadlineTimer deadline(timeoutMs);
         while (count(part) < n) {
             if (app.process().state() == QProcess::NotRunning) {
+                app.waitForExit(1000);  // reads what it printed last
                 ADD_FAILURE() << "the application ended: "
                               << (app.process().exitStatus() == QProcess::CrashExit ? "signal " : "exit code ")
                               << app.process().exitCode();
