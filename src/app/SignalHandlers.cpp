@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -46,9 +47,39 @@ void runPrevious(const struct sigaction& before, int signal, siginfo_t* info, vo
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
+// Appends the decimal digits of a non-negative number (signal context: no formatting library).
+char* appendNumber(char* out, long value) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 && n < 24);
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+// "[Vocalynx] Ending on signal N from process P" for a signal another process sent, so that a
+// program ended from outside says who ended it.
+void logSender(int signal, const siginfo_t* info) {
+    if (!info || info->si_code > 0) return;  // a fault or the kernel's own, not a sender
+    static const char head[] = "[Vocalynx] Ending on signal ";
+    static const char from[] = " from process ";
+    char line[128];
+    char* p = line;
+    for (const char* c = head; *c; ++c) *p++ = *c;
+    p = appendNumber(p, signal);
+    for (const char* c = from; *c; ++c) *p++ = *c;
+    p = appendNumber(p, info->si_pid > 0 ? info->si_pid : 0);
+    *p++ = '\n';
+    ssize_t ignored = ::write(STDOUT_FILENO, line, static_cast<size_t>(p - line));
+    (void)ignored;
+}
+
 extern "C" void handleFatalSignal(int signal, siginfo_t* info, void* context) {
     // Signal context: only async-signal-safe calls from here on.
     const int savedErrno = errno;
+    logSender(signal, info);
     // The speech process first, so that it never outlives us, whatever the next handler does.
     const int pid = persistentColiPid.load(std::memory_order_relaxed);
     if (pid > 0) ::kill(pid, SIGTERM);

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -33,6 +34,11 @@ TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
     ASSERT_TRUE(app.waitForExit());
     EXPECT_EQ(app.process().exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(app.process().exitCode(), SIGTERM) << "the process ends by the signal itself";
+    // It says who ended it.
+    EXPECT_TRUE(app.output().contains(QStringLiteral("[Vocalynx] Ending on signal %1 from process %2\n")
+                                          .arg(SIGTERM)
+                                          .arg(QCoreApplication::applicationPid())))
+        << app.output().toStdString();
 }
 
 TEST(AppLaunch, ASecondCopyTerminatesTheFirst) {
