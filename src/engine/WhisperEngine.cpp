@@ -4,15 +4,6 @@
 
 namespace vocalynx {
 
-namespace {
-// "20.0", "6.0": a decimal number with at least one fraction digit.
-QString decimalSeconds(double value) {
-    QString text = QString::number(value, 'g', 15);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
-    return text;
-}
-}  // namespace
-
 WhisperEngine::WhisperEngine(Dependencies deps)
     : runtime_(deps.runtime),
       config_(deps.config),
@@ -111,7 +102,7 @@ void WhisperEngine::armStateStallWatchdog(RecordingState armedState, const QStri
             if (engine.state() != armedState) return;
             engine.autoDump(QStringLiteral("state-stall-") + reason,
                             QStringLiteral("state=") + recordingStateName(armedState) + QStringLiteral(" timeout=") +
-                                decimalSeconds(timeoutSeconds) + QStringLiteral("s"));
+                                decimalText(timeoutSeconds) + QStringLiteral("s"));
             engine.recoverFromStalledState(armedState, QStringLiteral("watchdog-") + reason);
         }));
 }

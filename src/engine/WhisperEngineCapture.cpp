@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/Text.h"
 #include "engine/WhisperEngine.h"
 
 namespace vocalynx {
@@ -11,12 +12,6 @@ namespace vocalynx {
 namespace {
 constexpr float kReadyLevel = 0.0001f;
 constexpr double kReadyFailsafe = 2.0;
-
-QString decimal(double value) {
-    QString text = QString::number(value, 'g', 15);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
-    return text;
-}
 }  // namespace
 
 // ---------------------------------------------------------------- devices and sessions
@@ -294,7 +289,7 @@ void WhisperEngine::evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now)
             requestStopRecording(decision.reason);
             break;
         case LevelTracker::Decision::Kind::cancel:
-            runtime_.log.line(QStringLiteral("[Vocalynx] No speech detected within ") + decimal(noSpeechTimeout) +
+            runtime_.log.line(QStringLiteral("[Vocalynx] No speech detected within ") + decimalText(noSpeechTimeout) +
                               QStringLiteral("s, cancelling recording"));
             requestCancelRecording();
             break;

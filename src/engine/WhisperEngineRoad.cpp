@@ -12,13 +12,6 @@
 namespace vocalynx {
 
 namespace {
-// A decimal number with at least one fraction digit ("60.0", "1.234").
-QString decimal(double value) {
-    QString text = QString::number(value, 'g', 15);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QStringLiteral(".0");
-    return text;
-}
-
 QString fixed4(float value) { return QString::asprintf("%.4f", static_cast<double>(value)); }
 }  // namespace
 
@@ -112,7 +105,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
     recordingTimeoutTimer_ = runtime_.main.postAfter(Duration(maxRecordingDuration), dictationStep([](WhisperEngine& engine) {
         if (engine.state() != RecordingState::recording) return;
         engine.runtime_.log.line(QStringLiteral("[Vocalynx] Recording timeout reached (") +
-                                 decimal(engine.maxRecordingDuration) + QStringLiteral("s), force stopping"));
+                                 decimalText(engine.maxRecordingDuration) + QStringLiteral("s), force stopping"));
         engine.stopRecording();
     }));
 }
@@ -168,7 +161,7 @@ void WhisperEngine::stopRecording() {
     }
     if (firstAudio)
         runtime_.log.line(QStringLiteral("[Vocalynx] First audio was ") +
-                          decimal(secondsBetween(*firstAudio, runtime_.clock.now())) + QStringLiteral("s ago"));
+                          decimalText(secondsBetween(*firstAudio, runtime_.clock.now())) + QStringLiteral("s ago"));
     sounds_.play(SoundType::stopRecording);
     // 11.
     Completion completion = std::move(onComplete_);
