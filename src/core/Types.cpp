@@ -17,9 +17,7 @@ QString gestureTypeName(GestureType type) {
 }
 
 std::optional<GestureType> gestureTypeFromName(const QString& name) {
-    for (GestureType t : kAllGestureTypes)
-        if (gestureTypeName(t) == name) return t;
-    return std::nullopt;
+    return caseNamed(kAllGestureTypes, name, gestureTypeName);
 }
 
 QString soundTypeName(SoundType type) {
@@ -36,9 +34,7 @@ QString soundTypeName(SoundType type) {
 }
 
 std::optional<SoundType> soundTypeFromName(const QString& name) {
-    for (SoundType t : kAllSoundTypes)
-        if (soundTypeName(t) == name) return t;
-    return std::nullopt;
+    return caseNamed(kAllSoundTypes, name, soundTypeName);
 }
 
 QString recordingStateName(RecordingState state) {

@@ -7,13 +7,25 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 #include "core/Result.h"
 #include "platform/KeyModifiers.h"
 
 namespace vocalynx {
+
+// The case among `all` whose stored name is `name`: the one way back from a name to its case for
+// every enumeration that stores a name.
+template <typename Cases, typename NameOf>
+auto caseNamed(const Cases& all, const QString& name, NameOf nameOf)
+    -> std::optional<std::decay_t<decltype(*std::begin(all))>> {
+    for (const auto& c : all)
+        if (nameOf(c) == name) return c;
+    return std::nullopt;
+}
 
 // ---- Headset gestures ----
 enum class GestureType { single, double_, triple };

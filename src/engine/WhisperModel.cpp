@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "core/Types.h"
+
 namespace vocalynx {
 
 const std::array<WhisperModel, 4>& WhisperModel::allCases() {
@@ -20,9 +22,7 @@ QString WhisperModel::rawValue() const {
 }
 
 std::optional<WhisperModel> WhisperModel::fromRawValue(const QString& rawValue) {
-    for (WhisperModel model : allCases())
-        if (model.rawValue() == rawValue) return model;
-    return std::nullopt;
+    return caseNamed(allCases(), rawValue, [](WhisperModel model) { return model.rawValue(); });
 }
 
 QString WhisperModel::fileName() const { return rawValue() + QStringLiteral(".bin"); }
