@@ -60,6 +60,10 @@ public:
     // animation frames, keep-alive ticks): the delay may stretch or shrink by up to 5 % so that
     // timers falling close together share one wake-up of the main thread. Thread-safe.
     virtual TaskHandle postAfterCoarse(Duration delay, Task task) { return postAfter(delay, std::move(task)); }
+    // The step on whose boundaries coarse timers of exactly that delay come due, so that periodic
+    // work driven in such steps shares the main thread's wake-ups with every other timer of the
+    // step; zero when delays are kept exactly.
+    virtual Duration coarseStep() const { return Duration(0); }
 };
 
 // A serial queue: one task at a time, in order, on its own thread named after the label.

@@ -32,7 +32,8 @@ struct NowPlayingInfo {
 enum class NowPlayingPlaybackState { playing = 1, paused = 2 };
 
 // The session's now-playing centre. Both setters may be called from any thread; each publish is
-// announced to the session in the order it was made.
+// announced to the session in the order it was made (a description equal to the one last
+// announced may be left unannounced).
 class NowPlayingCenter {
 public:
     virtual ~NowPlayingCenter() = default;

@@ -163,6 +163,29 @@ TEST(GestureMpris, PublishesItselfAsAPlayingPlayerNamedVocalynx) {
     endApp(app);
 }
 
+TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescription) {
+    AppProcess app;
+    startApp(app);
+    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+    QProcess monitor;
+    monitor.start("dbus-monitor", {"--session", "type='signal',path='/org/mpris/MediaPlayer2',member='PropertiesChanged'"});
+    ASSERT_TRUE(monitor.waitForStarted());
+    QByteArray seen;
+    QDeadlineTimer deadline(3500);  // three heartbeats and more
+    while (!deadline.hasExpired()) {
+        monitor.waitForReadyRead(200);
+        seen += monitor.readAllStandardOutput();
+    }
+    monitor.kill();
+    monitor.waitForFinished();
+    EXPECT_GE(seen.count("string \"Playing\""), 3) << seen.toStdString();
+    EXPECT_GE(seen.count("string \"Paused\""), 3) << seen.toStdString();
+    EXPECT_FALSE(seen.contains("Metadata")) << seen.toStdString();
+    // A client that arrives now still reads the whole description.
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), "Vocalynx");
+    endApp(app);
+}
+
 TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
     AppProcess app;
     app.environment().insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vocalynx-bus");

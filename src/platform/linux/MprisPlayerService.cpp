@@ -88,7 +88,12 @@ qlonglong MprisPlayerService::position() const {
 void MprisPlayerService::setNowPlayingInfo(const NowPlayingInfo& info) {
     {
         std::lock_guard lock(mutex_);
+        // The heartbeat publishes the same description every second: a client reads it once and
+        // is told again only when it changes (an unchanged one would wake every client for
+        // nothing).
+        if (registered_ && announcedInfo_ == info) return;
         info_ = info;
+        if (registered_) announcedInfo_ = info;
     }
     QVariantMap changed;
     changed.insert(QStringLiteral("Metadata"), metadataFor(info));

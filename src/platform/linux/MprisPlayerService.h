@@ -64,6 +64,7 @@ private:
 
     mutable std::mutex mutex_;  // guards the published values, set from any thread
     std::optional<NowPlayingInfo> info_;
+    std::optional<NowPlayingInfo> announcedInfo_;  // the description last sent to the bus
     QString status_ = QStringLiteral("Stopped");
 };
 

@@ -14,6 +14,7 @@ public:
     void post(Task task) override;
     TaskHandle postAfter(Duration delay, Task task) override;
     TaskHandle postAfterCoarse(Duration delay, Task task) override;
+    Duration coarseStep() const override { return Duration(0.05); }
     bool isCurrent() const override;
 
 private:

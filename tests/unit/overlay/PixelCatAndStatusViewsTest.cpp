@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "GuiTestApp.h"
 #include "TestRuntime.h"
 #include "overlay/OverlayAnimation.h"
@@ -97,6 +100,58 @@ TEST(PixelCat, TimerRunsOnlyWhileShown) {
     EXPECT_FALSE(cat.isTicking());
     f.rt.time.advance(1.0);
     EXPECT_EQ(cat.frame(), 1);
+}
+
+namespace {
+
+// The virtual main queue as the real one reports itself: coarse timers on 50 ms steps.
+class SteppedMainQueue final : public MainQueue {
+public:
+    explicit SteppedMainQueue(MainQueue& inner) : inner_(inner) {}
+    void post(Task task) override { inner_.post(std::move(task)); }
+    TaskHandle postAfter(Duration delay, Task task) override { return inner_.postAfter(delay, std::move(task)); }
+    bool isCurrent() const override { return inner_.isCurrent(); }
+    Duration coarseStep() const override { return Duration(0.05); }
+
+private:
+    MainQueue& inner_;
+};
+
+}  // namespace
+
+// The cat's coarse frames fall on the steps of the pointer poll (so they share its wake-ups)
+// and still keep their interval on average; other tickers keep their exact interval.
+TEST(FrameTickerSteps, CoarseTicksFallOnStepsAndKeepTheirIntervalOnAverage) {
+    struct Case {
+        double interval;
+        TickTiming timing;
+        bool onSteps;
+    };
+    for (const Case& c : {Case{0.22, TickTiming::coarse, true}, Case{0.12, TickTiming::coarse, true},
+                          Case{0.05, TickTiming::coarse, true}, Case{1.0, TickTiming::coarse, false},
+                          Case{0.22, TickTiming::precise, false}}) {
+        SCOPED_TRACE(testing::Message() << c.interval << (c.timing == TickTiming::coarse ? " coarse" : " precise"));
+        TestRuntime rt;
+        SteppedMainQueue main(rt.time.main());
+        const MonoTime start = rt.time.now();
+        std::vector<double> at;
+        FrameTicker ticker(main, [&] { at.push_back(secondsBetween(start, rt.time.now())); }, c.interval, c.timing);
+        ticker.start();
+        rt.time.advance(c.interval * 40 + 0.001);
+        ticker.stop();
+        ASSERT_EQ(at.size(), 40u);
+        for (size_t k = 0; k < at.size(); ++k) {
+            const double due = c.interval * double(k + 1);
+            if (c.onSteps) {
+                EXPECT_NEAR(at[k] / 0.05, std::round(at[k] / 0.05), 1e-6) << "tick " << k;
+                EXPECT_LE(std::abs(at[k] - due), 0.025 + 1e-6) << "tick " << k;
+            } else {
+                EXPECT_NEAR(at[k], due, 1e-6) << "tick " << k;
+            }
+        }
+        rt.time.advance(1.0);
+        EXPECT_EQ(at.size(), 40u);
+    }
 }
 
 TEST(PixelCat, DrawsTheCatBrightenedWithItsGlow) {
