@@ -17,14 +17,15 @@
 namespace vocalynx::test {
 namespace {
 
-// The sample specifications of the server's playback streams, one per stream.
+// The sample format of each of the server's playback streams, as pactl lists them.
 QStringList streamFormats() {
     QProcess p;
     p.start(QStringLiteral("pactl"), {"list", "sink-inputs"});
     p.waitForFinished(10000);
     QStringList formats;
     for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n'))
-        if (line.contains(QStringLiteral("Sample Specification:"))) formats << line.section(':', 1).trimmed();
+        // pactl's "Sample Spec…:" line, for example "s16le 1ch 8000Hz".
+        if (line.trimmed().startsWith(QStringLiteral("Sample Spec"))) formats << line.section(':', 1).trimmed();
     return formats;
 }
 
