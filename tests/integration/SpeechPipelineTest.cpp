@@ -17,7 +17,6 @@
 #include <cmath>
 
 #include "AppProcess.h"
-#include "StandInRig.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
@@ -37,8 +36,22 @@ using namespace vocalynx::test;
 
 namespace {
 
+const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
+
 // The program's one application object, shared with the tests that need a GUI application.
 QCoreApplication& application() { return guiApplication(); }
+
+// Puts the stand-in where the speech program is looked for, and a model file big enough.
+void prepareHome(const QString& home) {
+    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
+    QFile::remove(home + "/.local/bin/coli");
+    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
+    const QString model = speechModelPath(home);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+    QFile f(model);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(200'000'000));  // sparse
+}
 
 // Alive: the process exists and is not a zombie.
 bool alive(pid_t pid) {
@@ -50,6 +63,130 @@ bool alive(pid_t pid) {
     const char state = stat.at(close + 2);
     return state != 'Z' && state != 'X';
 }
+
+template <typename Pred>
+bool waitFor(Pred pred, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QStringList fileLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QList<pid_t> startedPids(const QString& log) {
+    QList<pid_t> out;
+    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
+    for (const QString& line : fileLines(log))
+        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
+    return out;
+}
+
+// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
+std::vector<SampleBuffer> microphoneSine(double hz, double seconds) {
+    const int rate = 48000, frames = 480, channels = 2;
+    std::vector<SampleBuffer> out;
+    long long n = 0;
+    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
+        SampleBuffer buffer;
+        buffer.format = SampleFormat::float32;
+        buffer.frameCount = frames;
+        buffer.sampleRate = rate;
+        buffer.channelCount = channels;
+        buffer.bytes.resize(frames * channels * 4);
+        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
+        for (int i = 0; i < frames; ++i, ++n)
+            for (int c = 0; c < channels; ++c)
+                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * hz * n / rate));
+        out.push_back(std::move(buffer));
+    }
+    return out;
+}
+
+class PipelineEngine : public WhisperEngine {
+public:
+    using WhisperEngine::WhisperEngine;
+    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
+        preparedSession_ = std::move(s);
+        preparedSessionBuiltAt_ = at;
+    }
+};
+
+// The production runtime pieces, with the folders of one temporary home.
+struct RealRuntime {
+    RealRuntime() : paths(Paths::under(dir.path())) {}
+    QTemporaryDir dir;
+    SystemClock clock;
+    QtMainQueue main;
+    ThreadQueueFactory queues;
+    NotificationCenter notifications;
+    RecordingLogger log;
+    Diagnostics diagnostics{log};
+    InfoDictionary info{TestRuntime::defaultInfo()};
+    Paths paths;
+    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
+};
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
+    ~EnvironmentVariable() { qunsetenv(name_); }
+
+private:
+    const char* name_;
+};
+
+// The engine on the real launcher, converter and clock, with the stand-in as its speech program and
+// a fake microphone. The stand-in's variables must be set before makeEngine.
+struct StandInRig {
+    StandInRig() { prepareHome(rt->paths.home); }
+    ~StandInRig() {
+        if (engine) engine->shutdown();
+        engine.reset();
+    }
+    QString path(const QString& name) const { return rt->dir.path() + "/" + name; }
+    QString write(const QString& name, const QByteArray& text) const {
+        QFile f(path(name));
+        if (f.open(QIODevice::WriteOnly)) f.write(text);
+        return path(name);
+    }
+    void makeEngine() {
+        engine = std::make_unique<PipelineEngine>(
+            WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    }
+    // Starts a dictation on a fresh fake microphone and waits until it runs.
+    std::shared_ptr<FakeCaptureSession> startDictation() {
+        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+        engine->givePreparedSession(microphone, rt->clock.now());
+        engine->startRecording([this](const QString& text) { completed << text; });
+        if (!waitFor([&] { return microphone->isRunning(); })) ADD_FAILURE() << "the microphone never ran";
+        return microphone;
+    }
+    // Tenths of a second of a loud tone, as a speaking user gives.
+    static void speak(FakeCaptureSession& microphone, double seconds) {
+        for (const SampleBuffer& buffer : microphoneSine(440, seconds))
+            if (!microphone.deliver(buffer)) ADD_FAILURE() << "the microphone took no buffer";
+    }
+    bool logged(const QString& part) const { return rt->log.containsPart(part); }
+    std::string logText() const { return rt->log.lines().join('\n').toStdString(); }
+
+    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
+    ConfigStore config{rt->runtime};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    SampleRateConverterFactory converters;
+    PosixProcessLauncher launcher;
+    std::unique_ptr<PipelineEngine> engine;
+    QStringList completed;
+};
 
 }  // namespace
 
@@ -74,7 +211,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<StandInEngine>(
+    auto engine = std::make_unique<PipelineEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
@@ -234,7 +371,7 @@ TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<StandInEngine>(
+    auto engine = std::make_unique<PipelineEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     engine->warmUpColi();
     auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
@@ -265,7 +402,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     int alerts = 0;
     rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
     {
-        StandInEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         // Exiting at once, over and over: one launch a second, not a busy loop.
         QDeadlineTimer window(2500);
@@ -283,7 +420,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
         EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
         const QString failingLog = rt->dir.path() + "/failing.log";
         EnvironmentVariable failingLogVar("COLI_STANDIN_LOG", failingLog.toUtf8());
-        StandInEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
         QDeadlineTimer window(1500);
