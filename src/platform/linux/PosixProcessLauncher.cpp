@@ -30,26 +30,34 @@ void closeFd(int& fd) {
 
 // ---- standard input ----
 
-// Shared by the writer handle and its flusher thread.
-struct WriterState {
-    std::mutex mutex;
-    int fd = -1;               // non-blocking; -1 once closed
-    int wake = -1;             // eventfd: the flusher is asked to look again
-    QByteArray backlog;        // bytes the pipe did not take yet, written in order
-    bool closing = false;      // close() was called while the flusher ran: it closes the fd
-    bool flusherRunning = false;
-    qint64 dropped = 0;
-    ~WriterState() {
+// A pipe end and the eventfd that wakes the thread polling it; both closed with the state.
+struct PolledPipe {
+    int fd = -1;
+    int wake = -1;
+    PolledPipe() = default;
+    PolledPipe(const PolledPipe&) = delete;
+    PolledPipe& operator=(const PolledPipe&) = delete;
+    ~PolledPipe() {
         if (fd >= 0) ::close(fd);
         if (wake >= 0) ::close(wake);
     }
-    // The mutex is held.
+    // Asks the polling thread to look again (its state's mutex is held).
     void poke() {
         if (wake < 0) return;
         const uint64_t one = 1;
         ssize_t ignored = ::write(wake, &one, sizeof one);
         (void)ignored;
     }
+};
+
+// Shared by the writer handle and its flusher thread. The pipe end is non-blocking, -1 once
+// closed; a poke asks the flusher to look again.
+struct WriterState : PolledPipe {
+    std::mutex mutex;
+    QByteArray backlog;        // bytes the pipe did not take yet, written in order
+    bool closing = false;      // close() was called while the flusher ran: it closes the fd
+    bool flusherRunning = false;
+    qint64 dropped = 0;
     // Writes what the pipe takes now; false when the pipe is broken (the mutex is held).
     bool writeSome(const char* data, qsizetype size, qsizetype* written) {
         *written = 0;
@@ -181,29 +189,17 @@ private:
 
 // ---- standard output and error ----
 
-// Shared by the reader handle and its thread, so that either may go first.
-struct ReaderState {
+// Shared by the reader handle and its thread, so that either may go first. A poke says a handler
+// was set or removed, or the handle went away.
+struct ReaderState : PolledPipe {
     std::mutex mutex;
     std::condition_variable settled;  // finished became true, or the handler changed
     PipeReader::Handler handler;
     bool closed = false;
     bool finished = false;  // the reader thread has stopped (end of file, error or closed)
-    int fd = -1;
-    int wake = -1;  // eventfd: a handler was set or removed, or the handle went away
     // What was still in the pipe when its writer went away while no handler was set; the next
     // handler gets it.
     QByteArray leftover;
-    ~ReaderState() {
-        if (fd >= 0) ::close(fd);
-        if (wake >= 0) ::close(wake);
-    }
-    // The mutex is held.
-    void poke() {
-        if (wake < 0) return;
-        const uint64_t one = 1;
-        ssize_t ignored = ::write(wake, &one, sizeof one);
-        (void)ignored;
-    }
 };
 
 constexpr qsizetype leftoverLimit = 1024 * 1024;
