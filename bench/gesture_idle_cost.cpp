@@ -224,16 +224,19 @@ int measureGestureEngine(int window) {
     return measure("gesture engine alone (idle)", 0, window, [] { runFor(1); });
 }
 
+// A home of its own, with neither the first-run guide nor the what's-new window opening, so that
+// what is measured is the idle application.
+void prepareQuietLaunch(test::AppProcess& app) {
+    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    app.finishOnboarding();
+    test::RecordingLogger quiet;
+    StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
+        .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
+}
+
 int measureApplication(int window, const QString& binary) {
     test::AppProcess app;
-    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
-    // Idle: neither the first-run guide nor the what's-new window opens.
-    app.finishOnboarding();
-    {
-        test::RecordingLogger quiet;
-        StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
-            .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
-    }
+    prepareQuietLaunch(app);
     app.start(binary);
     if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
         std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));
@@ -258,13 +261,7 @@ QString holdingsText(qint64 pid) {
 
 int measureAfterDictations(int window, int dictations, const QString& binary) {
     test::AppProcess app;
-    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
-    app.finishOnboarding();
-    {
-        test::RecordingLogger quiet;
-        StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
-            .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
-    }
+    prepareQuietLaunch(app);
     // The stand-in speech program where the application looks for it, and a model file it accepts.
     const QString home = app.home();
     QDir().mkpath(home + QStringLiteral("/.local/bin"));
