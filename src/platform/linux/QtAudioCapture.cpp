@@ -1,6 +1,7 @@
 #include "platform/linux/QtAudioCapture.h"
 
 #include "platform/linux/PulseDefaultSource.h"
+#include "platform/linux/PulseSinkLatencyHold.h"
 
 #include <QAudioDevice>
 #include <QAudioSource>
@@ -252,6 +253,15 @@ QtAudioCapture::QtAudioCapture() {
     context_->moveToThread(&thread_);
 }
 
+void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
+    const std::optional<QString> sink = pulseSinkFeedingSource(sourceId);
+    std::unique_ptr<PulseSinkLatencyHold> released;
+    std::lock_guard lock(holdMutex_);
+    if (sink && latencyHold_ && latencyHold_->sinkName() == *sink) return;
+    released = std::move(latencyHold_);
+    if (sink) latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink);
+}
+
 QtAudioCapture::~QtAudioCapture() {
     QObject* context = context_;
     runOnCaptureThread([context] { delete context; });
@@ -321,6 +331,7 @@ std::shared_ptr<CaptureSession> QtAudioCapture::makeSession(const AudioInputDevi
         core->setParent(context_);
     });
     if (!core) return nullptr;
+    holdLatencyOfSinkFeeding(wanted.id);
     return std::make_shared<QtCaptureSession>(*this, core, std::move(shared));
 }
 

@@ -6,16 +6,21 @@
 // when Qt lists it, else Qt's own default. A session is a QAudioSource in the device's preferred
 // layout as 32-bit float (signed 16-bit when float is refused), with a 20 ms record fragment, read
 // every 10 ms while it runs. Device loss becomes an interruption, a stream that stops with an error
-// becomes a runtime error.
+// becomes a runtime error. When the microphone records a sink's sound (a monitor or a virtual
+// microphone remapped from one), that sink is held at a short latency, so that a recording hears
+// it from its start.
 
 #include <QThread>
 #include <memory>
+#include <mutex>
 
 #include "platform/AudioCapture.h"
 
 class QObject;
 
 namespace vocalynx {
+
+class PulseSinkLatencyHold;
 
 class QtAudioCapture final : public AudioCaptureSystem {
 public:
@@ -30,8 +35,13 @@ public:
     void runOnCaptureThread(const std::function<void()>& work);
 
 private:
+    // Holds the sink that feeds the source at a short latency, or lets go of a held one.
+    void holdLatencyOfSinkFeeding(const QString& sourceId);
+
     QThread thread_;
     QObject* context_ = nullptr;  // lives on thread_; deleted there
+    std::mutex holdMutex_;
+    std::unique_ptr<PulseSinkLatencyHold> latencyHold_;
 };
 
 }  // namespace vocalynx
