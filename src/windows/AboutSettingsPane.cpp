@@ -126,7 +126,7 @@ void AboutSettingsPane::openLogsFolder() {
     const QString folder = env_.runtime.paths.logs;
     MainQueue& main = env_.runtime.main;
     auto openUrl = env_.openUrl;
-    env_.runtime.queues.global(QoS::UserInitiated).post([folder, &main, openUrl] {
+    env_.runtime.queues.global().post([folder, &main, openUrl] {
         // A folder that cannot be made is still asked for: the file manager says what is wrong.
         QDir().mkpath(folder);
         main.post([folder, openUrl] {
