@@ -19,7 +19,7 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    // 1. Crash reporting, and the heartbeats its hang monitor watches the main thread by.
+    // Crash reporting, and the heartbeats its hang monitor watches the main thread by.
     if (c_.configureCrashReporting) {
         c_.configureCrashReporting();
     } else if (CrashReporting::configure(c_.runtime.info, c_.runtime.log, c_.crashReportingSDK) &&
@@ -30,11 +30,11 @@ void AppDelegate::applicationDidFinishLaunching() {
             c_.runtime.main, [sdk] { sdk->appHangHeartbeat(); }, kAppHangHeartbeatInterval, TickTiming::coarse);
         appHangHeartbeat_->start();
     }
-    // 2. Fatal-signal handlers, once per process.
+    // Fatal-signal handlers, once per process.
     installFatalSignalHandlers();
-    // 3. Speech processes orphaned by an earlier run.
+    // End the speech processes an earlier run left behind.
     if (c_.cleanupOrphanedColiProcesses) c_.cleanupOrphanedColiProcesses();
-    // 4. Single instance.
+    // One instance at a time: any other running copy is asked to quit.
     terminateOtherInstances();
     if (!screenshotMode_)
         runNormalLaunch();
@@ -52,34 +52,34 @@ void AppDelegate::terminateOtherInstances() {
 }
 
 void AppDelegate::runNormalLaunch() {
-    // 1. The update framework's controller, then its launch check.
+    // The update framework's controller, then its launch check.
     updater_.createController(c_.makeUpdaterController);
     startUpdater();
-    // 2. Onboarding on a first run.
+    // Onboarding on a first run.
     if (c_.windows && !c_.standardDefaults.onboardingComplete()) c_.windows->showOnboardingWindow();
-    // 3. The permission check, 2.0 s from now.
+    // The key-injection permission check, 2.0 s from now.
     if (c_.windows) {
         QPointer<WindowManager> windows(c_.windows);
         c_.runtime.main.postAfter(Duration(2.0), [windows] {
             if (windows) windows->checkAccessibilityPermission();
         });
     }
-    // 4. The overlay panel.
+    // The overlay panel.
     createOverlayPanel();
-    // 5. Agent events.
+    // Start listening for coding-agent events.
     if (c_.agentMonitor) c_.agentMonitor->start();
-    // 6. The gesture engine.
+    // Listen for headset presses and the stop-recording shortcut.
     if (c_.gestureEngine) c_.gestureEngine->startListening();
     if (c_.stopRecordingShortcut) c_.stopRecordingShortcut->registerShortcut();
-    // 8. The gesture entry callback.
+    // Each gesture goes through the router to the speech engine; the speech process warms up.
     if (c_.gestureEngine && c_.gestureRouter)
         c_.gestureEngine->setOnGesture([this](const GestureEvent& event) {
             runGestureEntry(event, *c_.gestureRouter, c_.engine, c_.runtime);
         });
     c_.engine.warmUpColi();
-    // 10. The main-thread watchdog.
+    // The main-thread watchdog.
     if (c_.watchdog) c_.watchdog->start();
-    // 11. Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed",
+    // Observers, in this order: "openSettingsFromPanel", "vocalynxModelLoadFailed",
     // "vocalynxCheckForUpdates".
     auto onMain = [this](void (AppDelegate::*target)()) {
         QPointer<AppDelegate> self(this);
@@ -100,7 +100,7 @@ void AppDelegate::runNormalLaunch() {
                                                               onMain(&AppDelegate::handleModelLoadFailure)));
     observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxCheckForUpdates,
                                                               [this](const std::any&) { manualCheckForUpdates(); }));
-    // 12. What's new, 1.5 s from now when this version has not been seen.
+    // What's new, 1.5 s from now when this version has not been seen.
     if (c_.windows) c_.windows->showWhatsNewIfNeeded();
 }
 

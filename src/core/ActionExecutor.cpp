@@ -64,7 +64,7 @@ void ActionExecutor::toggleRecording() {
 }
 
 void ActionExecutor::postKey(uint16_t keyCode, uint64_t flags) {
-    const bool trusted = keys_.isTrusted();
+    const bool trusted = keys_.canInjectKeys();
     runtime_.log.line(QStringLiteral("[Vocalynx] AXIsProcessTrusted: ") + boolText(trusted));
     if (!trusted) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Cannot simulate key - no accessibility permission"));

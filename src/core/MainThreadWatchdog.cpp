@@ -42,7 +42,7 @@ QString shortestWithFraction(double value) {
 
 struct MainThreadWatchdog::Core : std::enable_shared_from_this<Core> {
     Core(Runtime& rt, DictationControl& e)
-        : runtime(rt), engine(e), queue(rt.queues.makeSerialQueue(queueLabel, QoS::UserInteractive)) {}
+        : runtime(rt), engine(e), queue(rt.queues.makeSerialQueue(queueLabel)) {}
 
     void scheduleNextPing() {
         std::weak_ptr<Core> weak = weak_from_this();

@@ -45,7 +45,7 @@ void TextInjector::postCommandV() {
 }
 
 void TextInjector::typeViaKeyEvents(const QString& text) {
-    if (!keys_.isTrusted()) {
+    if (!keys_.canInjectKeys()) {
         diagnostics(QStringLiteral("keyboard injection unavailable accessibility=false"));
         runtime_.log.line(QStringLiteral("[Vocalynx] Accessibility not trusted, falling back to clipboard"));
         pasteViaClipboard(text);

@@ -135,7 +135,7 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
     if (stderrFlushScheduled_) return;
     stderrFlushScheduled_ = true;
     std::weak_ptr<SpeechProcess*> weak = self_;
-    runtime_.queues.global(QoS::Utility).postAfter(Duration(1.0), [weak] {
+    runtime_.queues.global().postAfter(Duration(1.0), [weak] {
         auto self = weak.lock();
         if (!self) return;
         SpeechProcess& me = **self;
@@ -200,7 +200,7 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
 
 void SpeechProcess::scheduleRelaunch() {
     std::weak_ptr<SpeechProcess*> weak = self_;
-    runtime_.queues.global(QoS::Default).postAfter(Duration(1.0), [weak] {
+    runtime_.queues.global().postAfter(Duration(1.0), [weak] {
         auto self = weak.lock();
         if (!self) return;
         SpeechProcess& me = **self;

@@ -206,7 +206,7 @@ void SpeechStream::finishColiStream(std::function<void()> completion) {
         }
         if (auto self = weak.lock()) (*self)->completeColiDrain(session, token, completion);
     };
-    Executor& drainQueue = runtime_.queues.global(QoS::Default);
+    Executor& drainQueue = runtime_.queues.global();
     if (running) {
         channel_.finalizeDrainWorkItem = drainQueue.postAfter(Duration(drainSeconds), std::move(item));
         lock.unlock();

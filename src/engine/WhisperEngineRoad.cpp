@@ -24,13 +24,13 @@ void WhisperEngine::reportModelUnavailable() {
 }
 
 void WhisperEngine::startRecording(Completion onComplete) {
-    // 1. Voice model.
+    // Without a voice model nothing starts: the user is told the model is missing.
     if (!isSpeechModelInstalled()) {
         NotificationCenter& center = runtime_.notifications;
         runtime_.main.post([&center] { center.post(notifications::vocalynxModelLoadFailed); });
         return;
     }
-    // 2. Reset for the new recording. Delayed steps of an earlier dictation do nothing from now on.
+    // Reset for the new recording. Delayed steps of an earlier dictation do nothing from now on.
     ++dictationGeneration_;
     setPreviewText(QString());
     resetAudioConverter();
@@ -46,20 +46,20 @@ void WhisperEngine::startRecording(Completion onComplete) {
     cancelRequested_ = false;
     isStoppingRecording_ = false;
     setMicReady(false);
-    // 3. Players.
+    // The silent player and other media pause while the microphone records.
     if (silentPlayer_) silentPlayer_->suspendSilentPlayer();
     if (media_) media_->pauseForRecording();
-    // 4, 5.
+    // Recording from here on; the speech process opens a session for it.
     setState(RecordingState::recording, QStringLiteral("startRecording"));
     stream_.beginColiSession();
-    // 6. A prepared session at most 15 s old, or a fresh one.
+    // The capture session prepared ahead when it is at most 15 s old, else a fresh one.
     std::shared_ptr<CaptureSession> session = takePreparedSession();
     const bool reused = session != nullptr;
     if (!session) {
         discardPreparedSession();
         session = makeCaptureSession();
     }
-    // 7. No microphone.
+    // No microphone: back to idle, the players resume.
     if (!session) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Failed to get microphone input"));
         stream_.abandonSession();  // the process heard nothing: it stays for the next dictation
@@ -67,17 +67,17 @@ void WhisperEngine::startRecording(Completion onComplete) {
         resumePlayers();
         return;
     }
-    // 8.
+    // Samples go to the audio queue; the session's errors and interruptions reach the main queue.
     attachSampleBufferHandler(*session);
     installCaptureSessionObservers(session);
     captureSession_ = session;
     onComplete_ = std::move(onComplete);
-    // 9-11.
+    // Log the armed pipeline and watch for a microphone that never delivers.
     logStateDiagnostics(QStringLiteral("recording pipeline armed preparedSession=") +
                         (reused ? QStringLiteral("reused") : QStringLiteral("fresh")));
     armMicStartupWatchdog();
     runtime_.log.line(QStringLiteral("[Vocalynx] Starting capture session"));
-    // 12. Start on the capture-session queue; the result comes back to the main queue.
+    // Start on the capture-session queue; the result comes back to the main queue.
     std::weak_ptr<CaptureSession> weakSession = session;
     std::weak_ptr<WhisperEngine*> weakEngine = self_;
     MainQueue& main = runtime_.main;
@@ -100,7 +100,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
             }
         });
     });
-    // 13. The recording limit.
+    // A recording that reaches its time limit is stopped by force.
     recordingTimeoutTimer_.cancel();
     recordingTimeoutTimer_ = runtime_.main.postAfter(Duration(maxRecordingDuration), dictationStep([](WhisperEngine& engine) {
         if (engine.state() != RecordingState::recording) return;
@@ -136,20 +136,20 @@ void WhisperEngine::endCapture() {
 }
 
 void WhisperEngine::stopRecording() {
-    // 1.
+    // Only a running recording stops, and only once.
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
-    // 2-5.
+    // Capture ends; the converter's last samples still go to the speech process.
     endCapture();
     flushAudioConverter();
-    // 6. The preview stays: the post-recording step reads it.
+    // The preview stays: the post-recording step reads it.
     {
         std::lock_guard lock(levelLock_);
         levelTracker_.reset();
         transcripts_.resetTracking();
     }
     stopRequestedByVoicePhrase_ = false;
-    // 7-10.
+    // Transcribing: log what was sent and when audio first came, play the stop sound.
     setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
     runtime_.log.line(QStringLiteral("[Vocalynx] Recording stopped. Total PCM sent: ") +
                       QString::number(stream_.pcmBytesSent()) + QStringLiteral(" bytes, buffered: ") +
@@ -163,7 +163,7 @@ void WhisperEngine::stopRecording() {
         runtime_.log.line(QStringLiteral("[Vocalynx] First audio was ") +
                           decimalText(secondsBetween(*firstAudio, runtime_.clock.now())) + QStringLiteral("s ago"));
     sounds_.play(SoundType::stopRecording);
-    // 11.
+    // Once the speech process has finished the stream, the post-recording step types the text.
     Completion completion = std::move(onComplete_);
     onComplete_ = nullptr;
     stream_.finishColiStream(dictationStep([completion = std::move(completion)](WhisperEngine& engine) {
@@ -206,22 +206,22 @@ void WhisperEngine::requestCancelRecording() {
 }
 
 void WhisperEngine::cancelRecording() {
-    // 1.
+    // Only a running recording is cancelled, and only once.
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
-    // 2.
+    // Capture ends; the converter's leftover samples are dropped.
     endCapture();
-    // 3. The session and its audio are dropped, and the process that heard it is replaced, as after
+    // The session and its audio are dropped, and the process that heard it is replaced, as after
     // a stop: nothing of this recording reaches the next one.
     stream_.abandonSession();
     terminateColiProcess();
-    // 4-7.
+    // Nothing is typed: no completion, no preview; the players resume and the panel collapses.
     onComplete_ = nullptr;
     setPreviewText(QString());
     runtime_.log.line(QStringLiteral("[Vocalynx] Recording cancelled (no speech)"));
     resumePlayers();
     setState(RecordingState::collapsing, QStringLiteral("cancelRecording"));
-    // 8.
+    // Idle once the collapse has run.
     runtime_.main.postAfter(Duration(0.5), dictationStep([](WhisperEngine& engine) {
         engine.setState(RecordingState::idle, QStringLiteral("cancelCollapseFinished"));
         engine.isStoppingRecording_ = false;
@@ -229,16 +229,16 @@ void WhisperEngine::cancelRecording() {
 }
 
 void WhisperEngine::postRecording(Completion completion) {
-    // 2-4. The final text: the newest text the recogniser delivered (stop phrase removed), not the
+    // The final text: the newest text the recogniser delivered (stop phrase removed), not the
     // preview, whose rules may hold back the last characters.
     QString text = transcript::cleanFinalTranscript(transcripts_.finalTranscript());
     if (!transcript::containsLetterOrDigit(text)) text.clear();
-    // 5-7.
+    // Log the lengths and resume the players before the text is typed.
     logStateDiagnostics(QStringLiteral("postRecording finalTextLength=") + QString::number(characterCount(text)) +
                         QStringLiteral(" previewLength=") + QString::number(characterCount(previewText_)));
     runtime_.log.line(QStringLiteral("[Vocalynx] Post-recording: injecting text, rebuilding player"));
     resumePlayers();
-    // 8.
+    // The caller types the text, unless nothing was recognised.
     if (!text.isEmpty()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Injecting final text: ") + characterPrefix(text, 50) +
                           QStringLiteral("..."));
@@ -246,7 +246,7 @@ void WhisperEngine::postRecording(Completion completion) {
     } else {
         logStateDiagnostics(QStringLiteral("postRecording finalText empty; skipping injection"));
     }
-    // 9. Collapse, then idle.
+    // Collapse, then idle.
     MainQueue& main = runtime_.main;
     main.postAfter(Duration(1.5), dictationStep([&main](WhisperEngine& engine) {
         engine.setState(RecordingState::collapsing, QStringLiteral("postRecordingCollapse"));

@@ -29,7 +29,7 @@ SilentPlayerKeeper::SilentPlayerKeeper(Dependencies deps)
       nowPlaying_(deps.nowPlaying),
       audio_(deps.audio),
       self_(std::make_shared<SilentPlayerKeeper*>(this)),
-      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying", QoS::Default)) {}
+      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying")) {}
 
 SilentPlayerKeeper::~SilentPlayerKeeper() {
     self_.reset();

@@ -72,16 +72,12 @@ public:
     virtual std::string label() const = 0;
 };
 
-// Quality-of-service classes of the shared worker pool.
-enum class QoS { UserInteractive, UserInitiated, Default, Utility, Background };
-
 class QueueFactory {
 public:
     virtual ~QueueFactory() = default;
-    virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label,
-                                                         QoS qos = QoS::Default) = 0;
+    virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label) = 0;
     // The shared pool; tasks posted here may run concurrently with each other.
-    virtual Executor& global(QoS qos) = 0;
+    virtual Executor& global() = 0;
     // A pool of its own, with at most `threads` workers named after the label, for work that may
     // block for a long time (downloads, calls into other programs). However long its tasks hang,
     // they never take a thread from the shared pool, where the dictation's own work runs. Tasks

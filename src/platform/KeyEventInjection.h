@@ -4,13 +4,13 @@
 namespace vocalynx {
 
 // Synthetic keyboard events delivered to whichever application has the keyboard focus, and the
-// trust check that decides whether this process may post them at all.
+// check that decides whether this process can post them at all.
 class KeyEventInjection {
 public:
     virtual ~KeyEventInjection() = default;
-    // True when this process may post synthetic key events (on X11: a display is open and the
-    // XTEST extension is present).
-    virtual bool isTrusted() = 0;
+    // True when this process can post synthetic key events into other applications (on X11: a
+    // display is open and the XTEST extension is present).
+    virtual bool canInjectKeys() = 0;
     // True when key events can be created at all (an event source exists).
     virtual bool canCreateEvents() = 0;
     // Posts one press of the platform key code (down, then up) with the platform's key-event flag

@@ -55,7 +55,7 @@ AboutSettingsPane::AboutSettingsPane(SettingsEnvironment& environment, QWidget* 
     form->setBottomInset(8);
     column->addWidget(form, 1);
 
-    // 1. The update check.
+    // The update check.
     auto* update = new PlainButton;
     update->setObjectName(QStringLiteral("检查更新"));
     update->row()->addWidget(rowSymbol(QStringLiteral("arrow.triangle.2.circlepath"), 13, update));
@@ -65,7 +65,7 @@ AboutSettingsPane::AboutSettingsPane(SettingsEnvironment& environment, QWidget* 
     updateButton_ = update;
     form->addSection()->addRow(update);
 
-    // 2. The four links.
+    // The four links.
     auto* links = form->addSection();
     const QString developer = QString::fromUtf8(about::kDeveloperName);
     links->addRow(new AboutLinkRow(QStringLiteral("globe"), QStringLiteral("官网"), QStringLiteral("vocalynx"),
@@ -77,7 +77,7 @@ AboutSettingsPane::AboutSettingsPane(SettingsEnvironment& environment, QWidget* 
     links->addRow(new AboutLinkRow(QStringLiteral("envelope"), QStringLiteral("发送反馈"), QStringLiteral("GitHub"),
                                    QString::fromUtf8(about::kNewIssueURL), env_.openUrl));
 
-    // 3. The logs folder and what a report holds.
+    // The logs folder and what a report holds.
     auto* diagnostics = form->addSection();
     auto* logs = new PlainButton;
     logs->setObjectName(QStringLiteral("导出诊断报告"));
@@ -92,7 +92,7 @@ AboutSettingsPane::AboutSettingsPane(SettingsEnvironment& environment, QWidget* 
                            ui::secondary());
     diagnostics->addFootnote(note);
 
-    // 4. The acknowledgements.
+    // The acknowledgements.
     auto* thanks = new PlainButton;
     thanks->setObjectName(QStringLiteral("致谢"));
     thanks->row()->setSpacing(12);
@@ -126,7 +126,7 @@ void AboutSettingsPane::openLogsFolder() {
     const QString folder = env_.runtime.paths.logs;
     MainQueue& main = env_.runtime.main;
     auto openUrl = env_.openUrl;
-    env_.runtime.queues.global(QoS::UserInitiated).post([folder, &main, openUrl] {
+    env_.runtime.queues.global().post([folder, &main, openUrl] {
         // A folder that cannot be made is still asked for: the file manager says what is wrong.
         QDir().mkpath(folder);
         main.post([folder, openUrl] {

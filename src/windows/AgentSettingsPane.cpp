@@ -70,7 +70,7 @@ void AgentHookRow::runThenRead(std::function<void(HookInstaller&, const HookInst
     const HookInstaller::AgentConfig agent = agent_;
     MainQueue& main = env_.runtime.main;
     std::shared_ptr<Link> link = link_;
-    env_.runtime.queues.global(QoS::UserInitiated).post([hooks, agent, change, &main, link] {
+    env_.runtime.queues.global().post([hooks, agent, change, &main, link] {
         if (change) change(*hooks, agent);
         // The agent counts as present when its configuration folder exists, file or not.
         const bool available = QFileInfo::exists(QFileInfo(agent.configPath).path());

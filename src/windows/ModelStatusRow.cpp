@@ -73,7 +73,7 @@ void ModelStatusRow::checkModelReady() {
     MainQueue& main = env_.runtime.main;
     std::shared_ptr<Link> link = link_;
     const unsigned fetch = fetchGeneration_;
-    env_.runtime.queues.global(QoS::UserInitiated).post([program, files, &main, link, fetch] {
+    env_.runtime.queues.global().post([program, files, &main, link, fetch] {
         const bool ready = isModelReady(program, files);
         postToRow(main, link, [ready, fetch](ModelStatusRow& row) {
             // A fetch started since this check began (or still running) removes and rewrites the
@@ -104,7 +104,7 @@ void ModelStatusRow::startModelDownload() {
             row.refresh();
         });
     };
-    env_.runtime.queues.global(QoS::UserInitiated).post([program, files, &main, link, fail] {
+    env_.runtime.queues.global().post([program, files, &main, link, fail] {
         const std::optional<LaunchCommand> command =
             program.makeColiArguments ? program.makeColiArguments() : std::optional<LaunchCommand>();
         if (!command || !program.launcher) return fail();

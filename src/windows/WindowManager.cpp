@@ -155,7 +155,7 @@ void WindowManager::settingsWindowWillClose(QWidget* window) {
 }
 
 void WindowManager::checkAccessibilityPermission() {
-    if (deps_.keyInjection.isTrusted()) return;
+    if (deps_.keyInjection.canInjectKeys()) return;
     const int answer = deps_.alerts.runModal(
         {kAccessibilityAlertMessage, kAccessibilityAlertText, {QStringLiteral("前往系统设置"), QStringLiteral("稍后")}});
     if (answer == 0) deps_.urls.openUrl(accessibilitySettingsAddress(deps_.runtime.paths));

@@ -149,7 +149,7 @@ TEST_F(AudioCaptureTest, APlayedToneArrivesAsFloatBuffersAndConvertsToTheSamePit
     ASSERT_NE(session, nullptr) << error.toStdString();
     EXPECT_FALSE(session->isRunning());
 
-    auto queue = rt.runtime().queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated);
+    auto queue = rt.runtime().queues.makeSerialQueue("com.vocalynx.audiodata");
     Collector got;
     session->setSampleBufferHandler(
         [&got, queue](const SampleBuffer& b) {

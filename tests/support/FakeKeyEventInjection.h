@@ -15,7 +15,7 @@ public:
     explicit FakeKeyEventInjection(std::shared_ptr<QStringList> journal = std::make_shared<QStringList>())
         : journal(std::move(journal)) {}
 
-    bool isTrusted() override { return trusted; }
+    bool canInjectKeys() override { return trusted; }
     bool canCreateEvents() override { return eventsAvailable; }
     bool postKey(uint16_t keyCode, uint64_t flags) override {
         if (!keyPostSucceeds) return false;

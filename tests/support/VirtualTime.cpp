@@ -54,7 +54,7 @@ void VirtualTime::sleepFor(Duration d) {
     if (d > Duration(0)) now_ = now_ + d;
 }
 
-std::shared_ptr<SerialQueue> VirtualTime::makeSerialQueue(const std::string& label, QoS) {
+std::shared_ptr<SerialQueue> VirtualTime::makeSerialQueue(const std::string& label) {
     auto q = std::make_shared<VirtualExecutor>(*this, label);
     std::lock_guard lock(mutex_);
     queues_.push_back(q);
@@ -62,7 +62,7 @@ std::shared_ptr<SerialQueue> VirtualTime::makeSerialQueue(const std::string& lab
 }
 
 std::shared_ptr<Executor> VirtualTime::makeWorkerPool(const std::string& label, unsigned) {
-    return makeSerialQueue(label, QoS::Default);
+    return makeSerialQueue(label);
 }
 
 void VirtualTime::schedule(const Executor* target, Duration delay, Task task) {

@@ -50,8 +50,8 @@ public:
     // Moves the clock without running anything (what a blocking sleep looks like from outside).
     void sleepFor(Duration d) override;
 
-    std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label, QoS qos) override;
-    Executor& global(QoS qos) override { return global_; }
+    std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label) override;
+    Executor& global() override { return global_; }
     // On the virtual clock a pool of its own is one more queue run by the test thread.
     std::shared_ptr<Executor> makeWorkerPool(const std::string& label, unsigned threads) override;
 

@@ -170,14 +170,14 @@ ThreadQueueFactory::~ThreadQueueFactory() {
     for (auto& pool : pools_) pool->shutdown();
 }
 
-std::shared_ptr<SerialQueue> ThreadQueueFactory::makeSerialQueue(const std::string& label, QoS) {
+std::shared_ptr<SerialQueue> ThreadQueueFactory::makeSerialQueue(const std::string& label) {
     auto queue = std::make_shared<ThreadSerialQueue>(label, timers_);
     std::lock_guard lock(queuesMutex_);
     queues_.push_back(queue);
     return queue;
 }
 
-Executor& ThreadQueueFactory::global(QoS) { return pool_; }
+Executor& ThreadQueueFactory::global() { return pool_; }
 
 std::shared_ptr<Executor> ThreadQueueFactory::makeWorkerPool(const std::string& label, unsigned threads) {
     auto pool = std::make_shared<WorkerPool>(threads, timers_, label);

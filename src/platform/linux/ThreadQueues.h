@@ -86,8 +86,8 @@ class ThreadQueueFactory final : public QueueFactory {
 public:
     ThreadQueueFactory();
     ~ThreadQueueFactory() override;
-    std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label, QoS qos) override;
-    Executor& global(QoS qos) override;
+    std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label) override;
+    Executor& global() override;
     std::shared_ptr<Executor> makeWorkerPool(const std::string& label, unsigned threads) override;
 
 private:

@@ -43,9 +43,9 @@ XTestKeyInjection::XTestKeyInjection(X11Session& session) : session_(session) {
 
 XTestKeyInjection::~XTestKeyInjection() { restoreMapping(); }
 
-bool XTestKeyInjection::isTrusted() { return session_.display() && session_.hasXTest(); }
+bool XTestKeyInjection::canInjectKeys() { return session_.display() && session_.hasXTest(); }
 
-bool XTestKeyInjection::canCreateEvents() { return isTrusted(); }
+bool XTestKeyInjection::canCreateEvents() { return canInjectKeys(); }
 
 int XTestKeyInjection::modifierKeycode(unsigned long keysym) {
     return XKeysymToKeycode(session_.display(), keysym);
@@ -61,7 +61,7 @@ void XTestKeyInjection::tap(int keycode, const std::vector<int>& modifierKeycode
 }
 
 bool XTestKeyInjection::postKey(uint16_t keyCode, uint64_t flags) {
-    if (!isTrusted()) return false;
+    if (!canInjectKeys()) return false;
     const auto keysym = KeyTable::keysymForKeyCode(keyCode);
     if (!keysym) return false;
     const int keycode = XKeysymToKeycode(session_.display(), *keysym);
@@ -155,7 +155,7 @@ std::optional<int> XTestKeyInjection::bindSpare(unsigned long keysym) {
 }
 
 bool XTestKeyInjection::typeCodePoint(char32_t codePoint) {
-    if (!isTrusted()) return false;
+    if (!canInjectKeys()) return false;
     if (!mappingAge_.isValid() || mappingAge_.elapsed() > kMappingMaxAgeMs) refreshMapping();
     const unsigned long keysym = keysymForCodePoint(codePoint);
     std::optional<Located> where = locate(keysym);

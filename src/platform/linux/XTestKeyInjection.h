@@ -20,7 +20,7 @@ public:
     explicit XTestKeyInjection(X11Session& session);
     ~XTestKeyInjection() override;
 
-    bool isTrusted() override;
+    bool canInjectKeys() override;
     bool canCreateEvents() override;
     bool postKey(uint16_t keyCode, uint64_t flags) override;
     void postUnicodeUnit(char16_t unit) override;

@@ -113,7 +113,7 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     ASSERT_GE(hanging.load(), 2);
 
     std::promise<void> ran;
-    pool->global(QoS::Default).post([&] { ran.set_value(); });
+    pool->global().post([&] { ran.set_value(); });
     const bool ranWhileHanging = ran.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     const int hangingThen = hanging.load();
     release.set_value();

@@ -13,7 +13,7 @@ using namespace vocalynx::test;
 
 TEST(VirtualTimeTest, RunsDueWorkInTimeOrderAndHonoursCancel) {
     VirtualTime time;
-    auto audio = time.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated);
+    auto audio = time.makeSerialQueue("com.vocalynx.audiodata");
     QStringList order;
     time.main().postAfter(seconds(2), [&] { order << "main@2"; });
     auto cancelled = time.main().postAfter(seconds(1), [&] { order << "cancelled"; });
@@ -81,7 +81,7 @@ TEST(DiagnosticsTest, TimestampFormatAndUptimeFromFirstUse) {
 
 TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {
     ThreadQueueFactory factory;
-    auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
+    auto queue = factory.makeSerialQueue("com.vocalynx.test");
     std::vector<int> order;  // touched only on the queue
     std::promise<std::vector<int>> done;
     for (int i = 0; i < 100; ++i) queue->post([&order, i] { order.push_back(i); });
@@ -97,7 +97,7 @@ TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {
 
 TEST(ThreadQueuesTest, CancelledDelayedWorkNeverRunsAndOthersDo) {
     ThreadQueueFactory factory;
-    auto queue = factory.makeSerialQueue("com.vocalynx.test", QoS::Default);
+    auto queue = factory.makeSerialQueue("com.vocalynx.test");
     std::atomic<int> ran{0};
     std::promise<void> release;
     std::promise<void> done;
@@ -106,7 +106,7 @@ TEST(ThreadQueuesTest, CancelledDelayedWorkNeverRunsAndOthersDo) {
     auto handle = queue->postAfter(seconds(0), [&] { ran += 100; });
     queue->postAfter(seconds(0.01), [&] {
         ran += 1;
-        factory.global(QoS::Utility).post([&] { done.set_value(); });
+        factory.global().post([&] { done.set_value(); });
     });
     handle.cancel();
     release.set_value();
