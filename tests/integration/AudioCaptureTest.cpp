@@ -295,7 +295,7 @@ TEST_F(AudioCaptureTest, AMicrophoneFedByASinkThatMixesFarAheadHearsFromTheStart
     std::printf("the sink mixes %.0f ms ahead (%.0f ms asked) once the session is prepared\n", settled.aheadMs,
                 settled.configuredMs);
 
-    auto queue = rt.runtime().queues.makeSerialQueue("com.vocalynx.audiodata", QoS::UserInitiated);
+    auto queue = rt.runtime().queues.makeSerialQueue("com.vocalynx.audiodata");
     Collector got;
     QElapsedTimer clock;
     std::atomic<qint64> firstAfterMs{-1};
