@@ -30,6 +30,9 @@ TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
     AppProcess app;
     app.start(VOCALYNX_APP_BINARY);
     ASSERT_TRUE(app.waitForLine("[Vocalynx] Sentry disabled: SentryDSN is empty")) << app.output().toStdString();
+    // The updater's line comes after the fatal-signal handlers are in place; a signal before them
+    // ends the program by the default action, without the line below.
+    ASSERT_TRUE(app.waitForLine("[Vocalynx][Sparkle] started")) << app.output().toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     ASSERT_TRUE(app.waitForExit());
     EXPECT_EQ(app.process().exitStatus(), QProcess::CrashExit);
