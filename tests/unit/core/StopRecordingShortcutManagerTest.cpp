@@ -15,7 +15,7 @@ protected:
     ConfigStore config{rt};
     FakeDictationControl engine;
     FakeGlobalHotKeys hotKeys;
-    StopRecordingShortcutManager manager{config, engine, hotKeys};
+    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main};
 };
 
 TEST_F(StopRecordingShortcutManagerTest, RegistersTheStoredShortcutWithOurIdentifier) {
