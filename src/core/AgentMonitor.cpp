@@ -24,7 +24,8 @@ std::optional<SoundType> AgentMonitor::cueForEvent(const QString& event) {
 void AgentMonitor::start() {
     assertOnSequence(runtime_.main, "AgentMonitor::start");
     // The centre delivers on the main thread.
-    const bool observing = center_.addObserver(notificationName, [weak = weak_.weak()](const std::optional<QVariantMap>& userInfo) {
+    const WeakRef<AgentMonitor> weak = weak_.weak();
+    const bool observing = center_.addObserver(notificationName, [weak](const std::optional<QVariantMap>& userInfo) {
         if (AgentMonitor* self = weak.get()) self->handleAgentEvent(userInfo);
     });
     runtime_.log.line(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"));
