@@ -15,6 +15,8 @@ AppDelegate::AppDelegate(Components components, std::optional<ScreenshotMode> sc
     : c_(std::move(components)), screenshotMode_(std::move(screenshotMode)), updater_(c_.runtime.log) {}
 
 AppDelegate::~AppDelegate() {
+    // The gesture engine outlives the delegate: its callback must not reach a destroyed one.
+    if (c_.gestureEngine) c_.gestureEngine->setOnGesture(nullptr);
     for (NotificationCenter::Token token : observers_) c_.runtime.notifications.removeObserver(token);
 }
 

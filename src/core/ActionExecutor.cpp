@@ -11,11 +11,13 @@ ActionExecutor::ActionExecutor(ConfigStore& config, DictationControl& whisperEng
       injector_(injector),
       keys_(keys),
       sounds_(sounds),
-      runtime_(runtime) {}
+      runtime_(runtime),
+      weak_(this, &runtime.main, "ActionExecutor") {}
 
-ActionExecutor::~ActionExecutor() = default;
+ActionExecutor::~ActionExecutor() { weak_.invalidate(); }
 
 void ActionExecutor::execute(const Action& action) {
+    assertOnSequence(runtime_.main, "ActionExecutor::execute");
     switch (action.kind) {
     case Action::Kind::simulateHotkey:
         postKey(action.keyCode, action.modifiers);
@@ -44,13 +46,12 @@ void ActionExecutor::execute(const Action& action) {
 void ActionExecutor::toggleRecording() {
     switch (whisperEngine_.state()) {
     case RecordingState::idle: {
-        std::weak_ptr<ActionExecutor*> weak = self_;
-        whisperEngine_.startRecording([weak](const QString& finalText) {
-            const auto self = weak.lock();
-            if (!self || finalText.isEmpty()) return;
-            ActionExecutor& executor = **self;
+        // The engine hands over the final text on the main thread.
+        whisperEngine_.startRecording([weak = weak_.weak()](const QString& finalText) {
+            ActionExecutor* executor = weak.get();
+            if (!executor || finalText.isEmpty()) return;
             // The mode is read when the text arrives: the user may have changed it meanwhile.
-            executor.injector_.injectText(finalText, executor.config_.injectionMode());
+            executor->injector_.injectText(finalText, executor->config_.injectionMode());
         });
         break;
     }
@@ -64,6 +65,7 @@ void ActionExecutor::toggleRecording() {
 }
 
 void ActionExecutor::postKey(uint16_t keyCode, uint64_t flags) {
+    assertOnSequence(runtime_.main, "ActionExecutor::postKey");
     const bool trusted = keys_.canInjectKeys();
     runtime_.log.line(QStringLiteral("[Vocalynx] AXIsProcessTrusted: ") + boolText(trusted));
     if (!trusted) {

@@ -6,13 +6,14 @@
 #include "core/SoundFeedback.h"
 #include "core/TextInjector.h"
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "platform/KeyEventInjection.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
 
 // Runs the action a gesture triggers: posts keys, toggles the dictation or types text.
-// Main thread only; never reports failure to its caller.
+// Never reports failure to its caller.
 class ActionExecutor {
 public:
     ActionExecutor(ConfigStore& config, DictationControl& whisperEngine, TextInjector& injector,
@@ -36,7 +37,7 @@ private:
     SoundFeedback& sounds_;
     Runtime& runtime_;
     // The dictation completion holds this weakly: an executor that is gone injects nothing.
-    std::shared_ptr<ActionExecutor*> self_ = std::make_shared<ActionExecutor*>(this);
+    WeakFactory<ActionExecutor> weak_;
 };
 
 }  // namespace vocalynx

@@ -9,7 +9,9 @@ bool isString(const QVariant& value) { return value.typeId() == QMetaType::QStri
 }  // namespace
 
 AgentMonitor::AgentMonitor(Runtime& runtime, DistributedNotificationCenter& center, SoundFeedback& sounds)
-    : runtime_(runtime), center_(center), sounds_(sounds), self_(std::make_shared<AgentMonitor*>(this)) {}
+    : runtime_(runtime), center_(center), sounds_(sounds), weak_(this, &runtime.main, "AgentMonitor") {}
+
+AgentMonitor::~AgentMonitor() { weak_.invalidate(); }
 
 std::optional<SoundType> AgentMonitor::cueForEvent(const QString& event) {
     if (event == QLatin1String("UserPromptSubmit") || event == QLatin1String("SessionStart"))
@@ -20,9 +22,11 @@ std::optional<SoundType> AgentMonitor::cueForEvent(const QString& event) {
 }
 
 void AgentMonitor::start() {
-    std::weak_ptr<AgentMonitor*> weak = self_;
+    assertOnSequence(runtime_.main, "AgentMonitor::start");
+    // The centre delivers on the main thread.
+    const WeakRef<AgentMonitor> weak = weak_.weak();
     const bool observing = center_.addObserver(notificationName, [weak](const std::optional<QVariantMap>& userInfo) {
-        if (auto self = weak.lock()) (*self)->handleAgentEvent(userInfo);
+        if (AgentMonitor* self = weak.get()) self->handleAgentEvent(userInfo);
     });
     runtime_.log.line(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"));
     if (!observing)
@@ -31,6 +35,7 @@ void AgentMonitor::start() {
 }
 
 void AgentMonitor::handleAgentEvent(const std::optional<QVariantMap>& userInfo) {
+    assertOnSequence(runtime_.main, "AgentMonitor::handleAgentEvent");
     if (!userInfo) return;
     const QVariant eventValue = userInfo->value(QStringLiteral("event"));
     if (!isString(eventValue)) return;
@@ -41,10 +46,7 @@ void AgentMonitor::handleAgentEvent(const std::optional<QVariantMap>& userInfo) 
     runtime_.log.line(QStringLiteral("[Vocalynx] Agent event: ") + boundedLogValue(event) + QStringLiteral(" from ") +
                       boundedLogValue(source));
 
-    std::weak_ptr<AgentMonitor*> weak = self_;
-    runtime_.main.post([weak, event] {
-        if (auto self = weak.lock()) (*self)->playSoundForAgentEvent(event);
-    });
+    runtime_.main.post(weak_.bind([event](AgentMonitor& self) { self.playSoundForAgentEvent(event); }));
 }
 
 void AgentMonitor::playSoundForAgentEvent(const QString& event) {

@@ -6,6 +6,7 @@
 
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "platform/DistributedNotifications.h"
 #include "platform/Runtime.h"
 
@@ -16,10 +17,11 @@ namespace vocalynx {
 class AgentMonitor {
 public:
     AgentMonitor(Runtime& runtime, DistributedNotificationCenter& center, SoundFeedback& sounds);
+    ~AgentMonitor();
 
-    // Main thread, once at launch; a second call registers a second time.
+    // Once at launch; a second call registers a second time.
     void start();
-    // Main thread: one received notification.
+    // One received notification.
     void handleAgentEvent(const std::optional<QVariantMap>& userInfo);
     // Plays the event's cue, if it has one and the cue is switched on.
     void playSoundForAgentEvent(const QString& event);
@@ -34,7 +36,7 @@ private:
     DistributedNotificationCenter& center_;
     SoundFeedback& sounds_;
     // Held weakly by the observer and the queued cue, which do nothing once the monitor is gone.
-    std::shared_ptr<AgentMonitor*> self_;
+    WeakFactory<AgentMonitor> weak_;
 };
 
 }  // namespace vocalynx

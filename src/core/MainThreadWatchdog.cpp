@@ -40,25 +40,37 @@ QString shortestWithFraction(double value) {
 
 }  // namespace
 
-struct MainThreadWatchdog::Core : std::enable_shared_from_this<Core> {
+struct MainThreadWatchdog::Core {
     Core(Runtime& rt, DictationControl& e)
-        : runtime(rt), engine(e), queue(rt.queues.makeSerialQueue(queueLabel)) {}
+        : runtime(rt),
+          engine(e),
+          queue(rt.queues.makeSerialQueue(queueLabel)),
+          weak(this, &rt.main, "MainThreadWatchdog") {}
 
     void scheduleNextPing() {
-        std::weak_ptr<Core> weak = weak_from_this();
-        queue->postAfter(Duration(pingInterval), [weak] {
-            if (auto core = weak.lock()) core->ping();
-        });
+        queue->postAfter(Duration(pingInterval), [ref = weak.weak()] { ping(ref); });
     }
 
-    // On the watchdog queue.
-    void ping() {
-        if (!isRunning.load()) return;
-        const MonoTime start = runtime.clock.now();
+    // On the watchdog queue. The runtime and the engine are reached only inside `run`, never while
+    // the ping waits: a watchdog destroyed meanwhile is not touched again.
+    static void ping(const WeakRef<Core>& ref) {
         auto semaphore = std::make_shared<Semaphore>();
-        runtime.main.post([semaphore] { semaphore->signal(); });
+        MonoTime start{};
+        bool running = false;
+        ref.run([&](Core& core) {
+            running = core.isRunning.load();
+            if (!running) return;
+            start = core.runtime.clock.now();
+            core.runtime.main.post([semaphore] { semaphore->signal(); });
+        });
+        if (!running) return;
+        const bool answered = semaphore->waitFor(Duration(hangThreshold));
+        ref.run([&](Core& core) { core.pingEnded(start, answered); });
+    }
 
-        if (!semaphore->waitFor(Duration(hangThreshold))) {
+    // On the watchdog queue, once the ping was answered or its wait ran out.
+    void pingEnded(MonoTime start, bool answered) {
+        if (!answered) {
             ++consecutiveHangs;
             // Read without a lock: a stale value only changes this line; the recovery re-reads it.
             const RecordingState state = engine.state();
@@ -72,10 +84,7 @@ struct MainThreadWatchdog::Core : std::enable_shared_from_this<Core> {
                                  QStringLiteral("x), forcing engine recovery"));
                 // Not reset: each further unanswered ping queues another recovery, and they run in
                 // turn once the main thread is free again.
-                std::weak_ptr<Core> weak = weak_from_this();
-                runtime.main.post([weak] {
-                    if (auto core = weak.lock()) core->forceRecovery();
-                });
+                runtime.main.post(weak.bind([](Core& core) { core.forceRecovery(); }));
             }
         } else {
             if (consecutiveHangs > 0) {
@@ -105,16 +114,22 @@ struct MainThreadWatchdog::Core : std::enable_shared_from_this<Core> {
     std::shared_ptr<SerialQueue> queue;
     std::atomic<bool> isRunning{false};
     int consecutiveHangs = 0;  // touched only on the watchdog queue once running
+    // Pings and queued recoveries hold this weakly.
+    WeakFactory<Core> weak;
 };
 
 MainThreadWatchdog::MainThreadWatchdog(Runtime& runtime, DictationControl& engine)
-    : core_(std::make_shared<Core>(runtime, engine)) {}
+    : core_(std::make_unique<Core>(runtime, engine)) {}
 
-MainThreadWatchdog::~MainThreadWatchdog() { core_->isRunning.store(false); }
+MainThreadWatchdog::~MainThreadWatchdog() {
+    core_->weak.invalidate();
+    core_->isRunning.store(false);
+}
 
 bool MainThreadWatchdog::isRunning() const { return core_->isRunning.load(); }
 
 void MainThreadWatchdog::start() {
+    assertOnSequence(core_->runtime.main, "MainThreadWatchdog::start");
     if (core_->isRunning.load()) return;
     // Reset before the first ping is queued; from then on only the queue touches the counter.
     core_->consecutiveHangs = 0;

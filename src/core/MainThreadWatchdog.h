@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/DictationControl.h"
+#include "core/WeakHandle.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
@@ -15,11 +16,12 @@ namespace vocalynx {
 class MainThreadWatchdog {
 public:
     MainThreadWatchdog(Runtime& runtime, DictationControl& engine);
-    // Later pings find the watchdog gone and do nothing; a ping already waiting finishes first,
-    // so the runtime and the engine must outlive the watchdog's queue.
+    // Later pings find the watchdog gone and do nothing. A ping still waiting for the main thread
+    // then ends without touching the runtime or the engine, so neither needs to outlive the
+    // watchdog's queue.
     ~MainThreadWatchdog();
 
-    // Main thread. A second call does nothing.
+    // A second call does nothing.
     void start();
     bool isRunning() const;
 
@@ -30,7 +32,7 @@ public:
 
 private:
     struct Core;
-    std::shared_ptr<Core> core_;
+    std::unique_ptr<Core> core_;
 };
 
 }  // namespace vocalynx

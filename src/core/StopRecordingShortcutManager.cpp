@@ -3,13 +3,22 @@
 namespace vocalynx {
 
 StopRecordingShortcutManager::StopRecordingShortcutManager(ConfigStore& config, DictationControl& whisperEngine,
-                                                           GlobalHotKeys& hotKeys)
-    : config_(config), whisperEngine_(whisperEngine), hotKeys_(hotKeys) {}
+                                                           GlobalHotKeys& hotKeys, MainQueue& main)
+    : config_(config),
+      whisperEngine_(whisperEngine),
+      hotKeys_(hotKeys),
+      main_(main),
+      weak_(this, &main, "StopRecordingShortcutManager") {}
+
+StopRecordingShortcutManager::~StopRecordingShortcutManager() { weak_.invalidate(); }
 
 void StopRecordingShortcutManager::registerShortcut() {
+    assertOnSequence(main_, "StopRecordingShortcutManager::registerShortcut");
+    // The hot keys deliver presses on the main thread.
     if (!eventHandlerInstalled_)
-        eventHandlerInstalled_ =
-            hotKeys_.installHandler([this](const HotKeyID& id) { stopRecordingHotKeyHandler(&id, this); });
+        eventHandlerInstalled_ = hotKeys_.installHandler([weak = weak_.weak()](const HotKeyID& id) {
+            stopRecordingHotKeyHandler(&id, weak.get());
+        });
     if (hotKeyRef_) {
         hotKeys_.unregisterHotKey(*hotKeyRef_);
         hotKeyRef_.reset();

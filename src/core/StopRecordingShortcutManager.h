@@ -3,15 +3,19 @@
 
 #include "core/ConfigStore.h"
 #include "core/DictationControl.h"
+#include "core/WeakHandle.h"
+#include "platform/Executor.h"
 #include "platform/GlobalHotKeys.h"
 
 namespace vocalynx {
 
 // Registers the stop-recording shortcut as a system-wide hot key and forwards its presses to the
-// speech engine. One hot key at a time; main thread only.
+// speech engine. One hot key at a time; lives on the main queue.
 class StopRecordingShortcutManager {
 public:
-    StopRecordingShortcutManager(ConfigStore& config, DictationControl& whisperEngine, GlobalHotKeys& hotKeys);
+    StopRecordingShortcutManager(ConfigStore& config, DictationControl& whisperEngine, GlobalHotKeys& hotKeys,
+                                 MainQueue& main);
+    ~StopRecordingShortcutManager();
 
     // Installs the handler (once), drops the previous hot key, then registers the shortcut that
     // the settings store holds now (callers store a new shortcut first, then register).
@@ -31,6 +35,9 @@ private:
     std::optional<GlobalHotKeys::Ref> hotKeyRef_;
     bool eventHandlerInstalled_ = false;
     HotKeyID hotKeyID_ = kHotKeyID;
+    MainQueue& main_;
+    // The installed handler holds this weakly: the hot keys may outlive the manager.
+    WeakFactory<StopRecordingShortcutManager> weak_;
 };
 
 }  // namespace vocalynx

@@ -5,9 +5,9 @@
 namespace vocalynx {
 
 TextInjector::TextInjector(Runtime& runtime, KeyEventInjection& keys, Clipboard& clipboard)
-    : runtime_(runtime), keys_(keys), clipboard_(clipboard) {}
+    : runtime_(runtime), keys_(keys), clipboard_(clipboard), weak_(this, &runtime.main, "TextInjector") {}
 
-TextInjector::~TextInjector() = default;
+TextInjector::~TextInjector() { weak_.invalidate(); }
 
 void TextInjector::diagnostics(const QString& rest) {
     runtime_.log.line(QStringLiteral("[Vocalynx][InjectionDiagnostics] ") + runtime_.timestampNow() + QLatin1Char(' ') +
@@ -15,6 +15,7 @@ void TextInjector::diagnostics(const QString& rest) {
 }
 
 void TextInjector::injectText(const QString& text, InjectionMode mode) {
+    assertOnSequence(runtime_.main, "TextInjector::injectText");
     if (text.isEmpty()) return;
     runtime_.log.line(QStringLiteral("[Vocalynx] Injecting text (") + injectionModeName(mode) + QStringLiteral("): ") +
                       characterPrefix(text, 50) + QStringLiteral("..."));
@@ -25,18 +26,17 @@ void TextInjector::injectText(const QString& text, InjectionMode mode) {
 }
 
 void TextInjector::pasteViaClipboard(const QString& text) {
+    assertOnSequence(runtime_.main, "TextInjector::pasteViaClipboard");
     diagnostics(QStringLiteral("clipboard set begin length=") + QString::number(characterCount(text)));
     const bool written = clipboard_.setText(text);
     diagnostics(QStringLiteral("clipboard set result=") + boolText(written));
     diagnostics(QStringLiteral("Cmd+V scheduled delay=0.15s"));
     // The earlier clipboard contents are not restored: the text stays there for the user.
-    std::weak_ptr<bool> alive = alive_;
-    runtime_.main.postAfter(seconds(pasteDelaySeconds), [this, alive] {
-        if (alive.lock()) postCommandV();
-    });
+    runtime_.main.postAfter(seconds(pasteDelaySeconds), weak_.bind([](TextInjector& self) { self.postCommandV(); }));
 }
 
 void TextInjector::postCommandV() {
+    assertOnSequence(runtime_.main, "TextInjector::postCommandV");
     if (!keys_.canCreateEvents()) return;
     // Linux applications paste on Ctrl+V.
     keys_.postKey(kKeyV, KeyboardShortcut::kFlagControl);
@@ -45,6 +45,7 @@ void TextInjector::postCommandV() {
 }
 
 void TextInjector::typeViaKeyEvents(const QString& text) {
+    assertOnSequence(runtime_.main, "TextInjector::typeViaKeyEvents");
     if (!keys_.canInjectKeys()) {
         diagnostics(QStringLiteral("keyboard injection unavailable accessibility=false"));
         runtime_.log.line(QStringLiteral("[Vocalynx] Accessibility not trusted, falling back to clipboard"));

@@ -3,13 +3,14 @@
 #include <memory>
 
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "platform/Clipboard.h"
 #include "platform/KeyEventInjection.h"
 #include "platform/Runtime.h"
 
 namespace vocalynx {
 
-// Types or pastes text into the application that has the keyboard focus. Main thread only.
+// Types or pastes text into the application that has the keyboard focus.
 class TextInjector {
 public:
     TextInjector(Runtime& runtime, KeyEventInjection& keys, Clipboard& clipboard);
@@ -38,7 +39,7 @@ private:
     KeyEventInjection& keys_;
     Clipboard& clipboard_;
     // Delayed work holds this weakly, so a paste scheduled by a destroyed injector is dropped.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    WeakFactory<TextInjector> weak_;
 };
 
 }  // namespace vocalynx

@@ -20,7 +20,7 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
     : deps_(std::move(deps)),
       screenshotMode_(std::move(screenshotMode)),
       hoverPoll_(deps_.runtime.main, [this] { hoverCheck(); }, kHoverPollInterval, TickTiming::coarse),
-      self_(std::make_shared<OverlayPanelController*>(this)) {
+      weak_(this, &deps_.runtime.main, "OverlayPanelController") {
     metrics_ = NotchMetrics::measure(targetScreen(deps_.config, deps_.screens, deps_.pointer), deps_.screens);
 
     panel_ = new QWidget(nullptr, kPanelFlags);
@@ -50,12 +50,10 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
 
     if (!screenshotMode_) installMouseTracking();
 
-    std::weak_ptr<OverlayPanelController*> weak = self_;
+    // A change may be announced on any thread; the refresh runs on the main queue.
     MainQueue& main = deps_.runtime.main;
-    auto refreshLater = [weak, &main] {
-        main.post([weak] {
-            if (auto self = weak.lock()) (*self)->refreshScreen();
-        });
+    auto refreshLater = [refresh = weak_.bind([](OverlayPanelController& self) { self.refreshScreen(); }), &main] {
+        main.post(refresh);
     };
     screensToken_ = deps_.screens.addChangeHandler(refreshLater);
     preferenceToken_ = deps_.runtime.notifications.addObserver(notifications::preferredDisplayDidChange,
@@ -69,7 +67,7 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
 }
 
 OverlayPanelController::~OverlayPanelController() {
-    self_.reset();
+    weak_.invalidate();
     hoverPoll_.stop();
     deps_.screens.removeChangeHandler(screensToken_);
     deps_.runtime.notifications.removeObserver(preferenceToken_);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/WeakHandle.h"
 #include "overlay/NotchGeometry.h"
 #include "overlay/NotchOverlayView.h"
 #include "overlay/OverlayAnimation.h"
@@ -83,7 +84,7 @@ private:
     ScreenList::Token screensToken_ = 0;
     NotificationCenter::Token preferenceToken_ = 0;
     // Work posted to the main queue holds this weakly and does nothing once the controller is gone.
-    std::shared_ptr<OverlayPanelController*> self_;
+    WeakFactory<OverlayPanelController> weak_;
 };
 
 }  // namespace vocalynx

@@ -10,15 +10,11 @@
 
 namespace vocalynx {
 
-// Background work holds this, not the row: the row clears it when it goes away (on the main
-// thread, where it is also read), so late results are dropped.
-struct AgentHookRow::Link {
-    AgentHookRow* row = nullptr;
-};
-
 AgentHookRow::AgentHookRow(HookInstaller::AgentConfig agent, SettingsEnvironment& environment, QWidget* parent)
-    : QWidget(parent), agent_(std::move(agent)), env_(environment), link_(std::make_shared<Link>()) {
-    link_->row = this;
+    : QWidget(parent),
+      agent_(std::move(agent)),
+      env_(environment),
+      weak_(this, &environment.runtime.main, "AgentHookRow") {
     setObjectName(agent_.name);
     auto* row = new QHBoxLayout(this);
     auto* column = new QVBoxLayout;
@@ -40,7 +36,7 @@ AgentHookRow::AgentHookRow(HookInstaller::AgentConfig agent, SettingsEnvironment
     refresh();
 }
 
-AgentHookRow::~AgentHookRow() { link_->row = nullptr; }
+AgentHookRow::~AgentHookRow() { weak_.invalidate(); }
 
 void AgentHookRow::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) refreshHookState();
@@ -69,14 +65,14 @@ void AgentHookRow::runThenRead(std::function<void(HookInstaller&, const HookInst
     HookInstaller* hooks = env_.hooks;
     const HookInstaller::AgentConfig agent = agent_;
     MainQueue& main = env_.runtime.main;
-    std::shared_ptr<Link> link = link_;
+    const WeakRef<AgentHookRow> link = weak_.weak();
     env_.runtime.queues.global().post([hooks, agent, change, &main, link] {
         if (change) change(*hooks, agent);
         // The agent counts as present when its configuration folder exists, file or not.
         const bool available = QFileInfo::exists(QFileInfo(agent.configPath).path());
         const bool installed = hooks->isInstalled(agent);
         main.post([link, available, installed] {
-            if (AgentHookRow* row = link->row) {
+            if (AgentHookRow* row = link.get()) {
                 row->available_ = available;
                 row->installed_ = installed;
                 row->busy_ = false;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/HookInstaller.h"
+#include "core/WeakHandle.h"
 #include "windows/FormWidgets.h"
 #include "windows/SettingsEnvironment.h"
 
@@ -38,18 +39,18 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct Link;
     void runThenRead(std::function<void(HookInstaller&, const HookInstaller::AgentConfig&)> change);
     void refresh();
 
     HookInstaller::AgentConfig agent_;
     SettingsEnvironment& env_;
-    std::shared_ptr<Link> link_;
     bool installed_ = false;
     bool available_ = false;
     bool busy_ = false;
     QLabel* status_;
     SwitchToggle* toggle_;
+    // Background work holds the row weakly, so late results are dropped once it is gone.
+    WeakFactory<AgentHookRow> weak_;
 };
 
 // The "集成" pane: one row per coding agent.

@@ -12,15 +12,8 @@
 
 namespace vocalynx {
 
-// What background work holds on to: the row while it exists (cleared on the main thread when the
-// row goes away, and read only there), so results that come back later are dropped.
-struct ModelStatusRow::Link {
-    ModelStatusRow* row = nullptr;
-};
-
 ModelStatusRow::ModelStatusRow(SettingsEnvironment& environment, QWidget* parent)
-    : QWidget(parent), env_(environment), link_(std::make_shared<Link>()) {
-    link_->row = this;
+    : QWidget(parent), env_(environment), weak_(this, &environment.runtime.main, "ModelStatusRow") {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     auto* column = new QVBoxLayout;
@@ -38,10 +31,10 @@ ModelStatusRow::ModelStatusRow(SettingsEnvironment& environment, QWidget* parent
 
     // The speech engine reports a model it could not load; check again unless we are fetching.
     MainQueue& main = env_.runtime.main;
-    std::weak_ptr<Link> weak = link_;
+    const WeakRef<ModelStatusRow> weak = weak_.weak();
     failureObserver_ = env_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed, [&main, weak](const std::any&) {
         auto recheck = [weak] {
-            if (auto link = weak.lock(); link && link->row && !link->row->isDownloading()) link->row->checkModelReady();
+            if (ModelStatusRow* row = weak.get(); row && !row->isDownloading()) row->checkModelReady();
         };
         if (main.isCurrent())
             recheck();
@@ -52,8 +45,8 @@ ModelStatusRow::ModelStatusRow(SettingsEnvironment& environment, QWidget* parent
 }
 
 ModelStatusRow::~ModelStatusRow() {
+    weak_.invalidate();
     env_.runtime.notifications.removeObserver(failureObserver_);
-    link_->row = nullptr;
 }
 
 void ModelStatusRow::showEvent(QShowEvent* event) {
@@ -71,7 +64,7 @@ void ModelStatusRow::checkModelReady() {
     const SpeechProgram program = env_.speechProgram;
     const SpeechModelFiles files(env_.runtime.paths.home);
     MainQueue& main = env_.runtime.main;
-    std::shared_ptr<Link> link = link_;
+    const WeakRef<ModelStatusRow> link = weak_.weak();
     const unsigned fetch = fetchGeneration_;
     env_.runtime.queues.global().post([program, files, &main, link, fetch] {
         const bool ready = isModelReady(program, files);
@@ -96,7 +89,7 @@ void ModelStatusRow::startModelDownload() {
     const SpeechProgram program = env_.speechProgram;
     const SpeechModelFiles files(env_.runtime.paths.home);
     MainQueue& main = env_.runtime.main;
-    std::shared_ptr<Link> link = link_;
+    const WeakRef<ModelStatusRow> link = weak_.weak();
     auto fail = [&main, link] {
         postToRow(main, link, [](ModelStatusRow& row) {
             row.isDownloading_ = false;
@@ -192,9 +185,9 @@ void ModelStatusRow::refresh() {
     emit stateChanged();
 }
 
-void ModelStatusRow::postToRow(MainQueue& main, const std::shared_ptr<Link>& link, RowUpdate update) {
+void ModelStatusRow::postToRow(MainQueue& main, const WeakRef<ModelStatusRow>& link, RowUpdate update) {
     main.post([link, update = std::move(update)] {
-        if (link->row) update(*link->row);
+        if (ModelStatusRow* row = link.get()) update(*row);
     });
 }
 

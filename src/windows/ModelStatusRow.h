@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/WeakHandle.h"
 #include "windows/ModelFiles.h"
 #include "windows/SettingsEnvironment.h"
 
@@ -56,14 +57,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct Link;
     using RowUpdate = std::function<void(ModelStatusRow&)>;
     // Sends one update to the main thread, where it reaches the row if the row still exists.
-    static void postToRow(MainQueue& main, const std::shared_ptr<Link>& link, RowUpdate update);
+    static void postToRow(MainQueue& main, const WeakRef<ModelStatusRow>& link, RowUpdate update);
     void refresh();
 
     SettingsEnvironment& env_;
-    std::shared_ptr<Link> link_;
     NotificationCenter::Token failureObserver_ = 0;
     bool isReady_ = false;
     bool isDownloading_ = false;
@@ -72,6 +71,9 @@ private:
     std::optional<QString> downloadError_;
     QLabel* status_;
     PushButton* button_;
+    // Checks, fetches and the failure observer hold the row weakly; results that come back once
+    // it is gone are dropped.
+    WeakFactory<ModelStatusRow> weak_;
 };
 
 }  // namespace vocalynx

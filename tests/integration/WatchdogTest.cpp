@@ -19,7 +19,10 @@ namespace {
 // the engine back to idle as the real one does.
 class StuckEngine final : public DictationControl {
 public:
-    RecordingState state() const override { return current.load(); }
+    RecordingState state() const override {
+        ++stateReads;
+        return current.load();
+    }
     void startRecording(Completion) override {}
     void stopRecording() override {}
     void handleStopShortcut() override {}
@@ -28,6 +31,7 @@ public:
         current.store(RecordingState::idle);
     }
     std::atomic<RecordingState> current{RecordingState::idle};
+    mutable std::atomic<int> stateReads{0};
     QStringList recoveries;  // main thread only
 };
 
@@ -44,7 +48,7 @@ QStringList watchdogLines(const RecordingLogger& log) {
 }
 
 struct WatchdogFixture {
-    StuckEngine engine;  // first: a ping still waiting at teardown may read it
+    StuckEngine engine;
     LiveRuntime rt;
     MainThreadWatchdog watchdog{rt, engine};
 };
@@ -102,4 +106,29 @@ TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
     EXPECT_TRUE(lines[10].startsWith("[Vocalynx][Watchdog] Main thread recovered after 4 hang(s), latency="))
         << lines[10].toStdString();
     EXPECT_EQ(f.engine.recoveries, QStringList{"transcribing watchdog-hang-transcribing"});
+}
+
+// The watchdog goes while a ping waits for the blocked main thread: when that wait runs out, the
+// ping must neither read the engine nor write to the log, which may be gone by then.
+TEST(MainThreadWatchdog, APingThatOutlivesItsWatchdogTouchesNothing) {
+    StuckEngine engine;
+    LiveRuntime rt;
+    auto watchdog = std::make_unique<MainThreadWatchdog>(rt, engine);
+    watchdog->start();
+    QStringList linesAtEnd;
+    bool blocked = false;
+    // The main thread is held from 4.5 s to 11.5 s; the first ping starts at 5 s, unanswered, and
+    // the watchdog goes at 6 s, while that ping waits until 10 s.
+    QTimer::singleShot(4500, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        watchdog.reset();
+        linesAtEnd = watchdogLines(rt.log);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+        blocked = true;
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return blocked; }, 30000));
+    EXPECT_EQ(linesAtEnd, QStringList{"[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"});
+    EXPECT_EQ(watchdogLines(rt.log).join('\n').toStdString(), linesAtEnd.join('\n').toStdString())
+        << "no line after the watchdog is gone";
+    EXPECT_EQ(engine.stateReads.load(), 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -46,6 +48,23 @@ struct GestureLaunchFixture {
 };
 
 }  // namespace
+
+// The gesture engine lives on after the delegate (the application's components outlive it): a
+// gesture then must not reach into the destroyed delegate.
+TEST(GestureEntry, AGestureAfterTheDelegateIsGoneReachesNothing) {
+    GestureLaunchFixture f;
+    AppDelegate::Components components{f.rt.runtime(), f.processes, f.config, f.standard, f.engine, {}, {}};
+    components.gestureEngine = &f.gestures;
+    components.gestureRouter = &f.router;
+    auto delegate = std::make_unique<AppDelegate>(std::move(components), std::nullopt);
+    delegate->applicationDidFinishLaunching();
+    delegate.reset();
+    f.rt.log.clear();
+    f.commands.send(RemoteCommand::togglePlayPause);
+    f.rt.time.advance(0.3);
+    EXPECT_EQ(f.dictation.starts, 0);
+    EXPECT_TRUE(f.rt.log.lines().filter("[Vocalynx][GestureEntry] ").isEmpty());
+}
 
 TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
     GestureLaunchFixture f;

@@ -145,7 +145,7 @@ struct ServicesFixture {
     ActionExecutor executor{config, watchedEngine, injector, keys, sounds, rt.runtime()};
     GestureRouter router{config, executor};
     LoggingHotKeys hotKeys{rt.log};
-    StopRecordingShortcutManager stopShortcut{config, watchedEngine, hotKeys};
+    StopRecordingShortcutManager stopShortcut{config, watchedEngine, hotKeys, rt.runtime().main};
     int userChecks = 0;
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "FakeDictationControl.h"
 #include "FakeGlobalHotKeys.h"
 #include "TestRuntime.h"
@@ -15,7 +17,7 @@ protected:
     ConfigStore config{rt};
     FakeDictationControl engine;
     FakeGlobalHotKeys hotKeys;
-    StopRecordingShortcutManager manager{config, engine, hotKeys};
+    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main};
 };
 
 TEST_F(StopRecordingShortcutManagerTest, RegistersTheStoredShortcutWithOurIdentifier) {
@@ -47,6 +49,18 @@ TEST_F(StopRecordingShortcutManagerTest, PressReachesTheEngineWhichStopsOnlyARec
     engine.currentState = RecordingState::recording;
     hotKeys.press(41, 256);
     EXPECT_EQ(engine.stops, 1);
+}
+
+// The hot keys outlive the manager (a settings window's manager, a test's): a press after the
+// manager is gone must not reach into it.
+TEST_F(StopRecordingShortcutManagerTest, APressAfterTheManagerIsGoneReachesNothing) {
+    auto shortLived = std::make_unique<StopRecordingShortcutManager>(config, engine, hotKeys, rt.runtime().main);
+    shortLived->registerShortcut();
+    shortLived.reset();
+    engine.currentState = RecordingState::recording;
+    EXPECT_TRUE(hotKeys.press(41, 256)) << "the key stays registered";
+    EXPECT_EQ(engine.stopShortcuts, 0);
+    EXPECT_EQ(engine.stops, 0);
 }
 
 TEST_F(StopRecordingShortcutManagerTest, HandlerIgnoresForeignOrMissingEventsAndReportsSuccess) {
