@@ -28,8 +28,8 @@ SilentPlayerKeeper::SilentPlayerKeeper(Dependencies deps)
     : runtime_(deps.runtime),
       nowPlaying_(deps.nowPlaying),
       audio_(deps.audio),
-      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying", QoS::Default)),
-      weak_(this, &deps.runtime.main, "SilentPlayerKeeper") {}
+      weak_(this, &deps.runtime.main, "SilentPlayerKeeper"),
+      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying", QoS::Default)) {}
 
 SilentPlayerKeeper::~SilentPlayerKeeper() {
     // Waits for a refresh running on the now-playing queue; a queued one then finds no keeper and

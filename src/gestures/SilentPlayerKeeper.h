@@ -103,6 +103,9 @@ private:
     Runtime& runtime_;
     NowPlayingCenter& nowPlaying_;
     AudioPlayback& audio_;
+    // Queued work reaches the keeper through it: main-queue work with `get`, the refresh on the
+    // now-playing queue with `run`. Invalidated first in the destructor.
+    WeakFactory<SilentPlayerKeeper> weak_;
 
     int64_t backoffRound_ = 0;
     std::shared_ptr<AudioPlayer> audioPlayer_;
@@ -120,9 +123,6 @@ private:
     std::shared_ptr<std::atomic<bool>> refreshDone_ = std::make_shared<std::atomic<bool>>(false);
     // The pending poll of the output-device wait; at most one wait runs at a time.
     TaskHandle outputDeviceWait_;
-    // Queued work reaches the keeper through it: main-queue work with `get`, the refresh on the
-    // now-playing queue with `run`. Invalidated first in the destructor.
-    WeakFactory<SilentPlayerKeeper> weak_;
 };
 
 }  // namespace vocalynx
