@@ -5,15 +5,16 @@ namespace vocalynx {
 GestureEngine::GestureEngine(Dependencies deps)
     : runtime_(deps.runtime),
       remoteCommands_(deps.remoteCommands),
-      self_(std::make_shared<GestureEngine*>(this)),
-      keeper_({deps.runtime, deps.nowPlaying, deps.audio}) {}
+      keeper_({deps.runtime, deps.nowPlaying, deps.audio}),
+      weak_(this, &deps.runtime.main, "GestureEngine") {}
 
 GestureEngine::~GestureEngine() {
-    self_.reset();
+    weak_.invalidate();
     pendingTimer_.cancel();
 }
 
 void GestureEngine::startListening() {
+    assertOnSequence(runtime_.main, "GestureEngine::startListening");
     keeper_.makeSilentPlayer();
     addCommandHandler(RemoteCommand::togglePlayPause, "togglePlayPause", &GestureEngine::registerClick);
     addCommandHandler(RemoteCommand::nextTrack, "nextTrack", &GestureEngine::handleNextTrack);
@@ -51,6 +52,7 @@ bool GestureEngine::isRapid(std::optional<MonoTime>& lastTime) {
 }
 
 void GestureEngine::registerClick() {
+    assertOnSequence(runtime_.main, "GestureEngine::registerClick");
     if (isRapidEvent()) return;
     {
         std::lock_guard lock(clickLock_);
@@ -62,6 +64,7 @@ void GestureEngine::registerClick() {
 }
 
 void GestureEngine::clickTimerFired() {
+    assertOnSequence(runtime_.main, "GestureEngine::clickTimerFired");
     pendingTimer_ = TaskHandle();
     int64_t count;
     {
@@ -75,6 +78,7 @@ void GestureEngine::clickTimerFired() {
 }
 
 void GestureEngine::handleNextTrack() {
+    assertOnSequence(runtime_.main, "GestureEngine::handleNextTrack");
     if (isRapidTrackEvent()) return;
     invalidatePendingTimer();
     {
@@ -85,6 +89,7 @@ void GestureEngine::handleNextTrack() {
 }
 
 void GestureEngine::handlePreviousTrack() {
+    assertOnSequence(runtime_.main, "GestureEngine::handlePreviousTrack");
     if (isRapidTrackEvent()) return;
     invalidatePendingTimer();
     {
@@ -95,6 +100,7 @@ void GestureEngine::handlePreviousTrack() {
 }
 
 void GestureEngine::emitGesture(GestureType type) {
+    assertOnSequence(runtime_.main, "GestureEngine::emitGesture");
     if (!onGesture_) return;
     onGesture_(GestureEvent{type, runtime_.clock.wallNow()});
 }
@@ -107,11 +113,13 @@ void GestureEngine::invalidatePendingTimer() {
 // A press window open at a suspend or resume is closed without resetting the count, so the
 // count is carried into the next window.
 void GestureEngine::suspendSilentPlayer() {
+    assertOnSequence(runtime_.main, "GestureEngine::suspendSilentPlayer");
     invalidatePendingTimer();
     keeper_.suspendSilentPlayer();
 }
 
 void GestureEngine::resumeSilentPlayer() {
+    assertOnSequence(runtime_.main, "GestureEngine::resumeSilentPlayer");
     invalidatePendingTimer();
     keeper_.resumeSilentPlayer();
 }

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "engine/EngineCollaborators.h"
 #include "gestures/SilentPlayerKeeper.h"
 #include "platform/AudioPlayback.h"
@@ -45,7 +46,10 @@ public:
     void startListening();
 
     // Replaces the callback; an event emitted while none is set is dropped. Main thread.
-    void setOnGesture(GestureCallback callback) { onGesture_ = std::move(callback); }
+    void setOnGesture(GestureCallback callback) {
+        assertOnSequence(runtime_.main, "GestureEngine::setOnGesture");
+        onGesture_ = std::move(callback);
+    }
 
     // ---- remote commands (main thread) ----
     void registerClick();
@@ -77,9 +81,7 @@ public:
 private:
     template <typename F>
     Task weakTask(F work) {
-        return [weak = std::weak_ptr<GestureEngine*>(self_), work = std::move(work)]() mutable {
-            if (auto self = weak.lock()) work(**self);
-        };
+        return weak_.bind(std::move(work));
     }
     void addCommandHandler(RemoteCommand command, const char* name, void (GestureEngine::*operation)());
     void invalidatePendingTimer();
@@ -87,7 +89,6 @@ private:
 
     Runtime& runtime_;
     RemoteCommandCenter& remoteCommands_;
-    std::shared_ptr<GestureEngine*> self_;
 
     GestureCallback onGesture_;
     TaskHandle pendingTimer_;
@@ -98,6 +99,9 @@ private:
     std::optional<MonoTime> lastEventTime_;       // none: the distant past
     std::optional<MonoTime> lastTrackEventTime_;  // none: the distant past
     SilentPlayerKeeper keeper_;
+    // Timers and the command handlers reach the engine through it; invalidated first in the
+    // destructor.
+    WeakFactory<GestureEngine> weak_;
 };
 
 }  // namespace vocalynx

@@ -3,7 +3,7 @@
 // publishes its track, artwork and play state, sends it transport commands, and pauses it for the
 // length of a recording.
 //
-// Threads: everything public runs on the main thread, except fetchPlayerInfo (a background queue).
+// Threads: everything public runs on the main thread (checked in debug builds).
 // Player scripts, artwork downloads, the artwork search and the accent colour run on a small
 // worker pool of the service's own: a player or a server that answers slowly (or never) can hold
 // its threads, but never a thread of the shared pool, where the dictation's work runs. Their
@@ -18,8 +18,10 @@
 #include <memory>
 #include <optional>
 
+#include "core/WeakHandle.h"
 #include "engine/EngineCollaborators.h"
 #include "gestures/AlbumArtwork.h"
+#include "gestures/PlayerReader.h"
 #include "platform/HttpClient.h"
 #include "platform/ImageDecoder.h"
 #include "platform/PlayerScripts.h"
@@ -36,16 +38,6 @@ class MediaRemoteService : public QObject, public MediaPauseControl {
     Q_OBJECT
 
 public:
-    // One reading of a player.
-    struct PlayerInfo {
-        QString title;
-        QString artist;
-        QString album;
-        bool isPlaying = false;
-        std::optional<QByteArray> artworkData;
-        QString artworkVersion;  // Music: the artwork count; Spotify: the artwork address
-    };
-
     struct Dependencies {
         Runtime& runtime;
         ScriptRunner& scripts;
@@ -61,6 +53,8 @@ public:
     static constexpr unsigned workerThreads = 4;
     static constexpr double refreshPollDelays[3] = {0.12, 0.45, 0.9};
 
+    // The ports must outlive the service's worker pool (its work in progress may still be in one
+    // of them); work that has not started when the service goes calls none of them.
     explicit MediaRemoteService(Dependencies deps);
     ~MediaRemoteService() override;
 
@@ -74,8 +68,9 @@ public:
     QString activePlayer() const { return activePlayer_; }
     std::optional<QString> automationWarning() const { return automationWarning_; }
 
-    // Writers of the published fields (the service itself, and the screenshot mode's sample
-    // values). Each announces a change of value.
+    // Writers of the published fields, for values from outside the players (the screenshot
+    // mode's sample values); the service's own readings use them too. Each announces a change of
+    // value. Main thread.
     void setTrackTitle(const QString& value);
     void setArtist(const QString& value);
     void setAlbum(const QString& value);
@@ -89,43 +84,36 @@ public:
     // Takes the running players, observes their starts and stops, polls every 5 s and once now.
     // A second call does nothing.
     void startMonitoring();
-    bool isMonitoring() const { return monitoring_; }
-    // One reading at a time: a poll asked for while a reading is out runs once, after it.
+    // Reads the players now, as the poll timer and a command's refreshes do. One reading at a
+    // time: a poll asked for while a reading is out runs once, after it.
     void pollNowPlaying();
-    // Reads one player (background queue): none when it does not run, cannot be read, is stopped
-    // or has no title.
-    std::optional<PlayerInfo> fetchPlayerInfo(const QString& player);
-    void applyPlayerInfo(const PlayerInfo& info, const QString& player);
-    void clearNowPlaying();
 
     // ---- commands (main thread) ----
-    // True when a target player was found and the command's script was queued.
+    // True when a target player was found (the active player, else Music, else Spotify) and the
+    // command's script was queued.
     bool sendCommand(MediaCommand command);
-    // The player a command goes to, or empty.
-    QString targetPlayer() const;
-    void scheduleRefreshPolls();
-    void updateAutomationWarning();
-    // The hint shown when supported players run but none can be read.
-    static QString automationWarningText(const QSet<QString>& runningPlayers);
 
     // ---- around a recording (main thread; the speech engine calls these) ----
     void pauseForRecording() override;
     void resumeAfterRecording() override;
 
-    // ---- artwork (main thread unless noted) ----
-    void applySearchedArtwork(const QString& key, const QByteArray& bytes, const RgbaImage& image);
-    void markArtworkFailed(const QString& key);
-    void publishAccentColor(const RgbaImage& image);
-
-    // ---- state, for observers that need more than the published fields ----
-    QSet<QString> cachedRunningPlayers() const;
-    std::optional<QString> lastArtworkTrackKey() const;
-    std::optional<QByteArray> cachedArtworkData() const;
-    QString artworkVersion() const { return artworkVersion_; }
-    std::optional<QString> pendingArtworkFetchKey() const { return pendingArtworkFetchKey_; }
-    const QSet<QString>& failedArtworkKeys() const { return failedArtworkKeys_; }
-    bool wasPlayingBeforeRecording() const { return wasPlayingBeforeRecording_; }
-    QString playerBeforeRecording() const { return playerBeforeRecording_; }
+    // ---- what the service keeps besides the published fields (main thread) ----
+    // A read-only copy, for diagnostics and tests.
+    struct Bookkeeping {
+        bool monitoring = false;
+        QSet<QString> runningPlayers;  // the supported players seen running
+        QString targetPlayer;          // where a command would go now, or empty
+        // The artwork cache: the last track read, its bytes, and "<track key>||<artwork version>"
+        // of the artwork published.
+        std::optional<QString> lastArtworkTrackKey;
+        std::optional<QByteArray> cachedArtworkData;
+        QString artworkVersion;
+        std::optional<QString> pendingArtworkFetchKey;  // the track whose artwork is searched
+        QSet<QString> failedArtworkKeys;                // tracks whose search found nothing
+        bool wasPlayingBeforeRecording = false;
+        QString playerBeforeRecording;
+    };
+    Bookkeeping bookkeeping() const;
 
 signals:
     void trackTitleChanged(const QString& value);
@@ -140,27 +128,31 @@ signals:
     void changed();
 
 private:
-    struct Shared;
-
     void handleApplicationLaunch(const QString& player);
     void handleApplicationTermination(const QString& player);
     void schedulePollTimer();
-    // Runs a command script on the global queue; success clears the warning and refreshes soon,
-    // failure shows the warning.
+    void applyPlayerInfo(const PlayerReader::Reading& info, const QString& player);
+    void clearNowPlaying();
+    QString targetPlayer() const;
+    // Runs a command script on the pool; success clears the warning and refreshes soon, failure
+    // shows the warning.
     void runScriptThenRefresh(const QString& script);
+    void scheduleRefreshPolls();
+    void updateAutomationWarning();
     void searchArtwork(const QString& title, const QString& artist, const QString& album, const QString& key);
-    // Work for the main queue that runs only while the service exists.
+    void applySearchedArtwork(const QString& key, const QByteArray& bytes, const RgbaImage& image);
+    void publishAccentColor(const RgbaImage& image);
+    // Posts work for the main queue that runs only while the service exists. Any thread: the
+    // reference is taken beforehand, on the main thread.
     template <typename F>
-    Task onMain(F work);
+    static void postToMain(MainQueue& main, const WeakRef<MediaRemoteService>& ref, F work);
 
     Runtime& runtime_;
     RunningPlayerSource& players_;
     std::shared_ptr<Executor> work_;
-    // The players, the ports and the fields the background queues share, under one lock.
-    std::shared_ptr<Shared> shared_;
-    // Held by the service alone; queued work keeps a weak reference and checks it on the main
-    // thread, where the service is also destroyed.
-    std::shared_ptr<MediaRemoteService*> self_;
+    // The players' ports and the state the pool's work shares with the main thread; the pool's
+    // work holds it, never the service.
+    std::shared_ptr<PlayerReader> reader_;
 
     QString trackTitle_;
     QString artist_;
@@ -181,6 +173,8 @@ private:
     std::optional<QString> pendingArtworkFetchKey_;
     QSet<QString> failedArtworkKeys_;
     std::vector<RunningPlayerSource::ObserverToken> workspaceObservers_;
+    // Queued main-queue work reaches the service through it; invalidated first in the destructor.
+    WeakFactory<MediaRemoteService> weak_;
 };
 
 }  // namespace vocalynx

@@ -28,11 +28,13 @@ SilentPlayerKeeper::SilentPlayerKeeper(Dependencies deps)
     : runtime_(deps.runtime),
       nowPlaying_(deps.nowPlaying),
       audio_(deps.audio),
-      self_(std::make_shared<SilentPlayerKeeper*>(this)),
+      weak_(this, &deps.runtime.main, "SilentPlayerKeeper"),
       nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying")) {}
 
 SilentPlayerKeeper::~SilentPlayerKeeper() {
-    self_.reset();
+    // Waits for a refresh running on the now-playing queue; a queued one then finds no keeper and
+    // leaves the now-playing centre alone (it may be gone with the keeper).
+    weak_.invalidate();
     remoteCommandHeartbeat_.cancel();
     outputDeviceWait_.cancel();
 }
@@ -88,6 +90,7 @@ void SilentPlayerKeeper::publishNowPlayingInfo(NowPlayingCenter& center) {
 }
 
 void SilentPlayerKeeper::makeSilentPlayer() {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::makeSilentPlayer");
     const QString path = silentClipPath();
     if (!QFileInfo::exists(path)) {
         // Written through a temporary file and renamed into place, so that a failed write never
@@ -115,6 +118,7 @@ void SilentPlayerKeeper::makeSilentPlayer() {
 }
 
 void SilentPlayerKeeper::startHeartbeat() {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::startHeartbeat");
     remoteCommandHeartbeat_.cancel();
     heartbeatTick();
     scheduleNextHeartbeat();
@@ -128,6 +132,7 @@ void SilentPlayerKeeper::scheduleNextHeartbeat() {
 }
 
 void SilentPlayerKeeper::heartbeatTick() {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::heartbeatTick");
     ++heartbeatCount_;
     lastHeartbeatAt_ = runtime_.clock.wallNow();
     if (nowPlayingBusy()) return;
@@ -137,10 +142,12 @@ void SilentPlayerKeeper::heartbeatTick() {
     // once a second only to clear a flag).
     nowPlayingBusy_ = true;
     refreshDone_->store(false);
-    nowPlayingQueue_->post([weak = std::weak_ptr<SilentPlayerKeeper*>(self_), center = &nowPlaying_,
-                            done = refreshDone_]() {
-        center->setPlaybackState(NowPlayingPlaybackState::paused);
-        if (weak.lock()) publishNowPlayingInfo(*center);
+    nowPlayingQueue_->post([ref = weak_.weak(), done = refreshDone_]() {
+        // Under `run`: the keeper, and with it the centre it was given, cannot go away meanwhile.
+        ref.run([](SilentPlayerKeeper& keeper) {
+            keeper.nowPlaying_.setPlaybackState(NowPlayingPlaybackState::paused);
+            publishNowPlayingInfo(keeper.nowPlaying_);
+        });
         done->store(true);
     });
 
@@ -154,6 +161,7 @@ void SilentPlayerKeeper::heartbeatTick() {
 }
 
 void SilentPlayerKeeper::rebuildSilentPlayer(int attempt, std::optional<int64_t> generationOrCurrent) {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::rebuildSilentPlayer");
     const int64_t generation = generationOrCurrent.value_or(silentPlayerGeneration_);
     ++rebuildCount_;
     lastRebuildAt_ = runtime_.clock.now();
@@ -266,6 +274,7 @@ void SilentPlayerKeeper::pollOutputDevice(int remaining, int64_t generation, dou
 }
 
 void SilentPlayerKeeper::suspendSilentPlayer() {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::suspendSilentPlayer");
     remoteCommandHeartbeat_.cancel();
     remoteCommandHeartbeat_ = TaskHandle();
     ++silentPlayerGeneration_;
@@ -277,6 +286,7 @@ void SilentPlayerKeeper::suspendSilentPlayer() {
 }
 
 void SilentPlayerKeeper::resumeSilentPlayer() {
+    assertOnSequence(runtime_.main, "SilentPlayerKeeper::resumeSilentPlayer");
     remoteCommandHeartbeat_.cancel();
     remoteCommandHeartbeat_ = TaskHandle();
     silentPlayerSuspended_ = false;

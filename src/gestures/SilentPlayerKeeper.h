@@ -4,8 +4,8 @@
 // the player back when it stops (short retries, a growing back-off, a wait for an output device).
 // The speech engine suspends it for the length of a recording.
 //
-// Everything runs on the main queue except the per-second now-playing refresh, which runs on the
-// serial queue "com.vocalynx.nowplaying".
+// Everything runs on the main queue (the entry points check it in debug builds) except the
+// per-second now-playing refresh, which runs on the serial queue "com.vocalynx.nowplaying".
 
 #include <QByteArray>
 #include <QString>
@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/WeakHandle.h"
 #include "platform/AudioPlayback.h"
 #include "platform/RemoteCommands.h"
 #include "platform/Runtime.h"
@@ -91,9 +92,7 @@ private:
     // Wraps main-queue work so that it runs only while the keeper still exists.
     template <typename F>
     Task weakTask(F work) {
-        return [weak = std::weak_ptr<SilentPlayerKeeper*>(self_), work = std::move(work)]() mutable {
-            if (auto self = weak.lock()) work(**self);
-        };
+        return weak_.bind(std::move(work));
     }
     bool isStale(int64_t generation) const {
         return silentPlayerSuspended_ || generation != silentPlayerGeneration_;
@@ -104,7 +103,9 @@ private:
     Runtime& runtime_;
     NowPlayingCenter& nowPlaying_;
     AudioPlayback& audio_;
-    std::shared_ptr<SilentPlayerKeeper*> self_;
+    // Queued work reaches the keeper through it: main-queue work with `get`, the refresh on the
+    // now-playing queue with `run`. Invalidated first in the destructor.
+    WeakFactory<SilentPlayerKeeper> weak_;
 
     int64_t backoffRound_ = 0;
     std::shared_ptr<AudioPlayer> audioPlayer_;

@@ -189,8 +189,8 @@ TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
     StandInPlayer own({"--name", "org.mpris.MediaPlayer2.vocalynx", "--title", "Vocalynx"});
     ASSERT_TRUE(own.waitForLine("ready"));
     media.startMonitoring();
-    EXPECT_TRUE(media.cachedRunningPlayers().isEmpty());
-    EXPECT_EQ(media.targetPlayer(), QString());
+    EXPECT_TRUE(media.bookkeeping().runningPlayers.isEmpty());
+    EXPECT_EQ(media.bookkeeping().targetPlayer, QString());
 
     QTemporaryDir dir;
     const QString cover = dir.filePath("cover.png");
@@ -202,13 +202,13 @@ TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
     StandInPlayer other({"--name", "org.mpris.MediaPlayer2.standin", "--title", "Local", "--artist", "Band", "--album",
                          "Disc", "--art-url", QUrl::fromLocalFile(cover).toString()});
     ASSERT_TRUE(other.waitForLine("ready"));
-    ASSERT_TRUE(processEventsUntil([&] { return media.cachedRunningPlayers().contains(kMusicPlayer); }));
+    ASSERT_TRUE(processEventsUntil([&] { return media.bookkeeping().runningPlayers.contains(kMusicPlayer); }));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     EXPECT_EQ(media.trackTitle(), "Local");
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1, 0, 0, 1}));
-    EXPECT_EQ(media.artworkVersion(), trackKey(kMusicPlayer, "Local", "Band", "Disc") + "||1");
+    EXPECT_EQ(media.bookkeeping().artworkVersion, trackKey(kMusicPlayer, "Local", "Band", "Disc") + "||1");
     EXPECT_TRUE(web.requests().isEmpty()) << "the player's own artwork needs no search";
 }
 
@@ -248,7 +248,7 @@ TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThre
     // A player that goes away: its name leaves the bus and the next poll clears everything.
     ::kill(pid_t(spotify.process().processId()), SIGKILL);
     ::kill(pid_t(spotify.process().processId()), SIGCONT);
-    ASSERT_TRUE(processEventsUntil([&] { return media.cachedRunningPlayers().isEmpty(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return media.bookkeeping().runningPlayers.isEmpty(); }));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return media.activePlayer().isEmpty() && !media.isPlaying(); }));
     EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));

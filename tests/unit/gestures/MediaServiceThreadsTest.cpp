@@ -40,7 +40,12 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
         if (i % 3 == 0) media.sendCommand(MediaCommand::toggle);
         if (i % 7 == 0) players.terminate(kMusicPlayer);
         if (i % 7 == 3) players.launch(kMusicPlayer);
-        if (i % 11 == 0) media.clearNowPlaying();
+        if (i % 11 == 0) {  // for a moment no player runs: the poll clears the reading and the cache
+            const QSet<QString> running = players.running;
+            for (const QString& p : running) players.terminate(p);
+            media.pollNowPlaying();
+            for (const QString& p : running) players.launch(p);
+        }
         if (i % 13 == 0) media.pauseForRecording();
         if (i % 13 == 5) media.resumeAfterRecording();
         rt.time.advance(0.05);
@@ -56,7 +61,7 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     const QString musicKey = trackKey(kMusicPlayer, "Song", "Artist", "Album");
     auto settled = [&] {
         return media.trackTitle() == "Song" && media.activePlayer() == kMusicPlayer &&
-               (media.artworkAccentColor() == musicAccent || media.failedArtworkKeys().contains(musicKey));
+               (media.artworkAccentColor() == musicAccent || media.bookkeeping().failedArtworkKeys.contains(musicKey));
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!settled() && std::chrono::steady_clock::now() < deadline) {
@@ -66,7 +71,7 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     }
     EXPECT_EQ(media.trackTitle(), "Song");
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
-    if (!media.failedArtworkKeys().contains(musicKey)) EXPECT_EQ(media.artworkAccentColor(), musicAccent);
+    if (!media.bookkeeping().failedArtworkKeys.contains(musicKey)) { EXPECT_EQ(media.artworkAccentColor(), musicAccent); }
     EXPECT_FALSE(scripts.calls().contains("unrecognised"));
 
     // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
@@ -123,4 +128,71 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     service.reset();
     pool.reset();
     rt.time.advance(10);
+}
+
+// A search that outlasts the readings after it: by the time its answer is back, the track it was
+// for is shown again with artwork of its own, and another track's search is the pending one. The
+// late answer must not replace the track's own artwork.
+TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
+    TestRuntime rt;
+    FakeScriptRunner scripts;
+    FakeRunningPlayers players;
+    FakeHttpClient http;
+    FakeImageDecoder images;
+    auto searchUrl = [](const QString& title) {
+        return "https://search.test/search?term=" + title + "%20Artist%20Album&media=music&limit=10";
+    };
+    http.bodies[searchUrl("First")] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies["https://img.test/600x600bb"] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
+    http.bodies["https://art.test/own"] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    http.beforeAnswer = [&](const QString& address) {
+        if (address == searchUrl("First")) released.wait();
+    };
+    auto& spotify = scripts.players[kSpotifyPlayer];
+    spotify = {"playing||First||Artist||Album", {}, {}, "", true};
+    players.running = {kSpotifyPlayer};
+
+    auto pool = std::make_unique<ThreadQueueFactory>();
+    const Runtime& base = rt.runtime();
+    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
+    auto service = std::make_unique<MediaRemoteService>(
+        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    MediaRemoteService& media = *service;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto runUntil = [&](const std::function<bool()>& done) {
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            rt.time.runUntilIdle();
+            std::this_thread::yield();
+        }
+        return done();
+    };
+    const QString firstKey = trackKey(kSpotifyPlayer, "First", "Artist", "Album");
+    const QString secondKey = trackKey(kSpotifyPlayer, "Second", "Artist", "Album");
+
+    // The first track without artwork: its search starts and hangs.
+    media.startMonitoring();
+    ASSERT_TRUE(runUntil([&] { return media.bookkeeping().pendingArtworkFetchKey == firstKey; }));
+    // The second track without artwork: its search is now the pending one (and finds nothing).
+    spotify.status = "playing||Second||Artist||Album";
+    media.pollNowPlaying();
+    ASSERT_TRUE(runUntil([&] { return media.bookkeeping().failedArtworkKeys.contains(secondKey); }));
+    // The first track again, now with artwork of its own.
+    spotify.status = "playing||First||Artist||Album";
+    spotify.artworkUrl = "https://art.test/own";
+    media.pollNowPlaying();
+    ASSERT_TRUE(runUntil([&] { return media.artworkAccentColor().has_value(); }));
+    ASSERT_EQ(media.bookkeeping().lastArtworkTrackKey, firstKey);
+    ASSERT_EQ(media.bookkeeping().pendingArtworkFetchKey, secondKey);
+
+    // The first search's answer arrives late. Joining the pool lets it finish and post its result.
+    release.set_value();
+    pool.reset();
+    rt.time.runUntilIdle();
+    EXPECT_EQ(http.count("https://img.test/600x600bb"), 1) << "the late search did finish";
+    ASSERT_TRUE(media.artwork());
+    EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(1, 1, 1, 2, 3)) << "the track's own artwork stays";
+    EXPECT_EQ(media.bookkeeping().cachedArtworkData, FakeImageDecoder::encode(1, 1, 1, 2, 3));
+    service.reset();
 }

@@ -134,6 +134,17 @@ TEST_F(SilentPlayerKeeperTest, TheRefreshRunsOnTheNowPlayingQueue) {
     EXPECT_EQ(queue, "com.vocalynx.nowplaying");
 }
 
+// The centre is handed to the keeper for its lifetime only: a refresh still queued when the keeper
+// goes must not publish to it (it may be gone too).
+TEST_F(SilentPlayerKeeperTest, ARefreshQueuedWhenTheKeeperGoesPublishesNothing) {
+    FakeRemoteCommands center;
+    auto k = std::make_unique<SilentPlayerKeeper>(SilentPlayerKeeper::Dependencies{rt, center, audio});
+    k->heartbeatTick();  // queues a refresh
+    k.reset();
+    rt.time.runUntilIdle();
+    EXPECT_TRUE(center.publishedSoFar().isEmpty());
+}
+
 TEST_F(SilentPlayerKeeperTest, AStoppedPlayerIsRebuiltByTheHeartbeatAtMostEveryFiveSeconds) {
     auto first = startPlaying();
     rt.log.clear();
