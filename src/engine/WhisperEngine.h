@@ -17,6 +17,7 @@
 #include "core/DictationControl.h"
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
 #include "engine/EngineCollaborators.h"
@@ -101,6 +102,8 @@ public:
     // are handled on the main queue.
     void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
     void removeCaptureSessionObservers();
+    // Main thread: a runtime error or an interruption cancels a recording; every event is logged.
+    void handleCaptureSessionEvent(const CaptureSessionEvent& event);
     // The sample-buffer callback; attach it to a session's output with attachSampleBufferHandler.
     void handleSampleBuffer(const SampleBuffer& buffer);
     void attachSampleBufferHandler(CaptureSession& session);  // main
@@ -172,12 +175,10 @@ protected:
     // session observers, detaches and tears down the capture session and drops the converter.
     void endCapture();
 
-    // Wraps work so that it runs only while the engine still exists.
+    // Wraps work for the main queue so that it runs only while the engine still exists.
     template <typename F>
     Task weakTask(F work) {
-        return [weak = std::weak_ptr<WhisperEngine*>(self_), work = std::move(work)]() mutable {
-            if (auto self = weak.lock()) work(**self);
-        };
+        return weak_.bind(std::move(work));
     }
     // A delayed step of the current dictation: it runs only while the engine exists and no newer
     // dictation (or a recovery) has begun since it was scheduled.
@@ -197,9 +198,11 @@ protected:
     MediaPauseControl* media_;
     AudioCaptureSystem* capture_;
 
-    // A flag shared with delayed work: delayed work holds it and does nothing once the engine is
-    // gone (the weak reference of the original design).
-    std::shared_ptr<WhisperEngine*> self_;
+    // Delayed work and callbacks reach the engine through it: they do nothing once the engine is
+    // gone, and the engine's destruction waits for a callback in progress on another thread (the
+    // audio queue, the pipe readers, the reaper, the drain). Declared before the parts whose
+    // callbacks it guards.
+    WeakFactory<WhisperEngine> weak_;
 
     // ---- published ----
     std::atomic<RecordingState> state_{RecordingState::idle};

@@ -14,7 +14,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 #include "AppProcess.h"
 #include "FakeCapture.h"
@@ -157,9 +160,9 @@ struct StandInRig {
         if (f.open(QIODevice::WriteOnly)) f.write(text);
         return path(name);
     }
-    void makeEngine() {
-        engine = std::make_unique<PipelineEngine>(
-            WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    void makeEngine(ProcessLauncher* processes = nullptr) {
+        engine = std::make_unique<PipelineEngine>(WhisperEngine::Dependencies{
+            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, processes ? processes : &launcher});
     }
     // Starts a dictation on a fresh fake microphone and waits until it runs.
     std::shared_ptr<FakeCaptureSession> startDictation() {
@@ -186,6 +189,59 @@ struct StandInRig {
     PosixProcessLauncher launcher;
     std::unique_ptr<PipelineEngine> engine;
     QStringList completed;
+};
+
+// The real launcher, which can hold one launch on the thread that makes it: until the engine is
+// destroyed, or (when the engine's destruction waits for the launch) for half a second.
+class HoldingLauncher final : public ProcessLauncher {
+public:
+    std::shared_ptr<ChildProcess> launch(const LaunchCommand& command, QString* error) override {
+        {
+            std::unique_lock lock(mutex_);
+            if (holdNext_) {
+                holdNext_ = false;
+                holding_ = true;
+                changed_.notify_all();
+                changed_.wait_for(lock, std::chrono::milliseconds(500), [this] { return engineGone_; });
+                goneWhileHeld_ = engineGone_;
+                holding_ = false;
+                released_ = true;
+                changed_.notify_all();
+            }
+        }
+        return real_.launch(command, error);
+    }
+    std::optional<RunOutput> run(const QString& executable, const QStringList& arguments, QString* error) override {
+        return real_.run(executable, arguments, error);
+    }
+    void holdNextLaunch() {
+        std::lock_guard lock(mutex_);
+        holdNext_ = true;
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
+    void engineGone() {
+        std::lock_guard lock(mutex_);
+        engineGone_ = true;
+        changed_.notify_all();
+    }
+    // Waits until the held launch has gone on.
+    bool waitReleased() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
+    }
+    bool goneWhileHeld() {
+        std::lock_guard lock(mutex_);
+        return goneWhileHeld_;
+    }
+
+private:
+    PosixProcessLauncher real_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool holdNext_ = false, holding_ = false, released_ = false, engineGone_ = false, goneWhileHeld_ = false;
 };
 
 }  // namespace
@@ -304,6 +360,36 @@ TEST(SpeechPipeline, AProgramKilledMidRecordingLosesNoneOfTheWords) {
     rig.engine->stopRecording();
     ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000));
     EXPECT_EQ(rig.completed, QStringList{"今天天气很好我们去公园吧"});
+}
+
+// The text arrives before the drain's last steps (replacing the speech program, preparing the next
+// microphone session) are done on a pool thread. An engine destroyed right after the text waits for
+// those steps instead of letting them run on in a destroyed engine.
+TEST(SpeechPipeline, AnEngineDestroyedRightAfterTheTextWaitsForTheDrainsLastSteps) {
+    application();
+    HoldingLauncher launcher;  // outlives the rig's engine
+    StandInRig rig;
+    const QString log = rig.path("standin.log");
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", log.toUtf8());
+    EnvironmentVariable script("COLI_STANDIN_SCRIPT", rig.write("script.txt", "今天天气\n").toUtf8());
+    rig.makeEngine(&launcher);
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
+    auto microphone = rig.startDictation();
+    StandInRig::speak(*microphone, 0.3);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气"; })) << rig.logText();
+
+    launcher.holdNextLaunch();  // the replacement of the program that heard the dictation
+    rig.engine->stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
+    EXPECT_EQ(rig.completed, QStringList{"今天天气"});
+    ASSERT_TRUE(waitFor([&] { return launcher.holding(); }, 5000)) << rig.logText();
+
+    rig.engine->shutdown();
+    rig.engine.reset();
+    launcher.engineGone();
+    ASSERT_TRUE(launcher.waitReleased());
+    EXPECT_FALSE(launcher.goneWhileHeld()) << "the engine was destroyed while its drain was still replacing the program";
 }
 
 // A cancelled dictation's audio and words never reach the next dictation: its program is replaced.
