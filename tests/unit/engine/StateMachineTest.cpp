@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "EngineTestSupport.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
 #include "engine/WhisperEngine.h"
+#include "platform/SequenceCheck.h"
 
 using namespace vocalynx;
 using namespace vocalynx::test;
@@ -164,4 +167,21 @@ TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
     rt.log.clear();
     rt.time.advance(30);
     EXPECT_TRUE(stateLines().isEmpty());
+}
+
+// The engine's entry points belong to the main thread: in a debug build a call from another thread
+// aborts at once, naming the entry point, instead of racing with the main thread.
+TEST_F(StateMachineTest, AnEntryPointCalledOffTheMainThreadAbortsInADebugBuild) {
+    if (!kSequenceChecks) GTEST_SKIP() << "the checks are compiled out of release builds";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto offMain = [](auto call) { std::thread(call).join(); };
+    EXPECT_DEATH(offMain([&] { engine.startRecording([](const QString&) {}); }),
+                 "WhisperEngine::startRecording was called off the thread it belongs to");
+    EXPECT_DEATH(offMain([&] { engine.stopRecording(); }),
+                 "WhisperEngine::stopRecording was called off the thread it belongs to");
+    EXPECT_DEATH(offMain([&] { engine.handleStopShortcut(); }),
+                 "WhisperEngine::handleStopShortcut was called off the thread it belongs to");
+    // On the main thread the same call runs (no model installed: it only reports that).
+    engine.startRecording([](const QString&) {});
+    EXPECT_EQ(engine.state(), RecordingState::idle);
 }
