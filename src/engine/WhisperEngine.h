@@ -59,27 +59,44 @@ public:
     RecordingState state() const override { return state_.load(); }
     QString previewText() const { return previewText_; }
     bool micReady() const { return micReady_; }
-
-    // ---- state machine and diagnostics ----
-    void setState(RecordingState newState, const QString& reason);
     // Writes the three published values as they are (state, readiness, preview), with no transition,
     // log line or watchdog: the screenshot scene stages a still picture with it.
     void stagePublishedValues(RecordingState state, const QString& previewText, bool micReady);
+
+    // ---- the dictation (main thread; debug builds check it) ----
+    void startRecording(Completion onComplete) override;
+    void stopRecording() override;
+    void handleStopShortcut() override;
+    void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;
+    // Launches the speech process ahead of the first dictation and prepares a capture session.
+    void warmUpColi();
+    // Ends the speech process for good (at termination).
+    void shutdown();
+    const ColiLocator& coliLocator() const { return locator_; }
+
+    // The level of a buffer's samples (root mean square, 0 to 1).
+    static float sampleBufferRMS(const SampleBuffer& buffer);
+
+    // The tests' one way to the engine's internal steps and fields (defined with the tests).
+    struct TestProbe;
+
+signals:
+    void stateChanged(vocalynx::RecordingState state);
+    void previewTextChanged(const QString& text);
+    void micReadyChanged(bool ready);
+
+private:
+    // ---- state machine and diagnostics ----
+    void setState(RecordingState newState, const QString& reason);
     void armStateStallWatchdog(RecordingState armedState, const QString& reason, double timeoutSeconds);
     void autoDump(const QString& trigger, const QString& detail);
-    void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;
     QString diagnosticsTimestamp() const { return runtime_.timestampNow(); }
     void logStateDiagnostics(const QString& message) const { runtime_.logState(message); }
 
     // ---- recording road ----
-    void startRecording(Completion onComplete) override;
-    void stopRecording() override;
-    void handleStopShortcut() override;
     void requestStopRecording(const QString& reason);
     void requestCancelRecording();
     void cancelRecording();
-    void warmUpColi();
-    void shutdown();
     void armMicStartupWatchdog();
     // Main thread, after the drain: composes the final text and hands it to the completion.
     void postRecording(Completion completion);
@@ -115,7 +132,6 @@ public:
     // Main thread, at stop, after the capture ended and before the stream stops writing: sends
     // what the converter's filter still holds, so that the last syllable reaches the recogniser.
     void flushAudioConverter();
-    static float sampleBufferRMS(const SampleBuffer& buffer);
     void markMicReady(float rms, double elapsed);  // main
     void markMicReadyFailsafe(double elapsed);     // main
 
@@ -145,7 +161,6 @@ public:
 
     // ---- speech process ----
     void terminateColiProcess();
-    const ColiLocator& coliLocator() const { return locator_; }
 
     // ---- tuning values, fixed at construction ----
     const double maxRecordingDuration = 60;
@@ -160,12 +175,6 @@ public:
     const float rmsSmoothingFactor = 0.18f;
     const float noiseFloorDecay = 0.065f;
 
-signals:
-    void stateChanged(vocalynx::RecordingState state);
-    void previewTextChanged(const QString& text);
-    void micReadyChanged(bool ready);
-
-protected:
     // Publishing setters (main thread): store and notify observers.
     void setPreviewText(const QString& text);
     void setMicReady(bool ready);

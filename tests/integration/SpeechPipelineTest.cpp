@@ -25,6 +25,7 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/ColiPid.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -113,15 +114,6 @@ std::vector<SampleBuffer> microphoneSine(double hz, double seconds) {
     return out;
 }
 
-class PipelineEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
-        preparedSession_ = std::move(s);
-        preparedSessionBuiltAt_ = at;
-    }
-};
-
 // The production runtime pieces, with the folders of one temporary home.
 struct RealRuntime {
     RealRuntime() : paths(Paths::under(dir.path())) {}
@@ -161,13 +153,13 @@ struct StandInRig {
         return path(name);
     }
     void makeEngine(ProcessLauncher* processes = nullptr) {
-        engine = std::make_unique<PipelineEngine>(WhisperEngine::Dependencies{
+        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
             rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, processes ? processes : &launcher});
     }
     // Starts a dictation on a fresh fake microphone and waits until it runs.
     std::shared_ptr<FakeCaptureSession> startDictation() {
         auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine->givePreparedSession(microphone, rt->clock.now());
+        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
         engine->startRecording([this](const QString& text) { completed << text; });
         if (!waitFor([&] { return microphone->isRunning(); })) ADD_FAILURE() << "the microphone never ran";
         return microphone;
@@ -187,7 +179,7 @@ struct StandInRig {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    std::unique_ptr<PipelineEngine> engine;
+    std::unique_ptr<WhisperEngine> engine;
     QStringList completed;
 };
 
@@ -267,7 +259,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<PipelineEngine>(
+    auto engine = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
@@ -280,7 +272,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
 
     QStringList completed;
     auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine->givePreparedSession(microphone, rt->clock.now());
+    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([&](const QString& text) { completed << text; });
     EXPECT_TRUE(rt->log.containsPart("[Vocalynx] Reusing persistent coli for session "));
     ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
@@ -409,7 +401,7 @@ TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
     auto cancelled = rig.startDictation();
     StandInRig::speak(*cancelled, 0.15);
     ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "取消的"; })) << rig.logText();
-    rig.engine->cancelRecording();
+    WhisperEngine::TestProbe{*rig.engine}.cancelRecording();
     ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; })) << rig.logText();
 
     auto next = rig.startDictation();
@@ -457,11 +449,11 @@ TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<PipelineEngine>(
+    auto engine = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     engine->warmUpColi();
     auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine->givePreparedSession(microphone, rt->clock.now());
+    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([](const QString&) {});
     ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
     for (const SampleBuffer& buffer : microphoneSine(1000, 1.2)) ASSERT_TRUE(microphone->deliver(buffer));
@@ -488,7 +480,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     int alerts = 0;
     rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
     {
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        WhisperEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         // Exiting at once, over and over: one launch a second, not a busy loop.
         QDeadlineTimer window(2500);
@@ -506,7 +498,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
         EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
         const QString failingLog = rt->dir.path() + "/failing.log";
         EnvironmentVariable failingLogVar("COLI_STANDIN_LOG", failingLog.toUtf8());
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        WhisperEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
         QDeadlineTimer window(1500);

@@ -6,6 +6,7 @@
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/WhisperEngine.h"
 #include "platform/SequenceCheck.h"
 
@@ -14,50 +15,43 @@ using namespace vocalynx::test;
 
 namespace {
 
-// Exposes the engine's protected setters and fields that the state machine acts on.
-class TestableEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    using WhisperEngine::setMicReady;
-    using WhisperEngine::setPreviewText;
-    void giveCaptureSession(std::shared_ptr<CaptureSession> s) { captureSession_ = std::move(s); }
-    void setStopping(bool v) { isStoppingRecording_ = v; }
-    bool stopping() const { return isStoppingRecording_; }
-    void setStreamFields() {
-        std::lock_guard lock(channel_.processLock);
-        channel_.lineBuffer.append("partial");
-        channel_.coliReady = true;
-        channel_.activeColiSessionID = QUuid::createUuid();
-        channel_.finalizeDrainToken = QUuid::createUuid();
-    }
-    bool streamFieldsCleared() {
-        std::lock_guard lock(channel_.processLock);
-        return channel_.lineBuffer.isEmpty() && !channel_.coliReady && !channel_.activeColiSessionID &&
-               !channel_.finalizeDrainToken;
-    }
-};
-
 class StateMachineTest : public ::testing::Test {
 protected:
     StateMachineTest() {
         QObject::connect(&engine, &WhisperEngine::stateChanged, [this](RecordingState s) { observed.push_back(s); });
     }
     QStringList stateLines() const { return test::stateLines(rt.log); }
+    // Stream fields as a dictation in progress leaves them.
+    void setStreamFields() {
+        ColiChannel& channel = probe.channel();
+        std::lock_guard lock(channel.processLock);
+        channel.lineBuffer.append("partial");
+        channel.coliReady = true;
+        channel.activeColiSessionID = QUuid::createUuid();
+        channel.finalizeDrainToken = QUuid::createUuid();
+    }
+    bool streamFieldsCleared() {
+        ColiChannel& channel = probe.channel();
+        std::lock_guard lock(channel.processLock);
+        return channel.lineBuffer.isEmpty() && !channel.coliReady && !channel.activeColiSessionID &&
+               !channel.finalizeDrainToken;
+    }
     TestRuntime rt;
     ConfigStore config{rt.runtime()};
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     RecordingPlayers players;
     FakeCaptureSystem capture;
-    TestableEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture}};
+    WhisperEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture}};
+    WhisperEngine::TestProbe probe{engine};
     std::vector<RecordingState> observed;
 };
 
 }  // namespace
 
 TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
-    engine.setState(RecordingState::recording, "startRecording");
-    engine.setState(RecordingState::recording, "again");
+    probe.setState(RecordingState::recording, "startRecording");
+    probe.setState(RecordingState::recording, "again");
     EXPECT_EQ(stateLines(), (QStringList{"state idle -> recording reason=startRecording",
                                          "state remains recording reason=again"}));
     EXPECT_EQ(observed, (std::vector{RecordingState::recording, RecordingState::recording}));
@@ -68,7 +62,7 @@ TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
 }
 
 TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) {
-    engine.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, "stopRecording");
     rt.time.advance(19.9);
     EXPECT_EQ(engine.state(), RecordingState::transcribing);
     rt.time.advance(0.1);
@@ -81,9 +75,9 @@ TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) 
 }
 
 TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds) {
-    engine.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, "stopRecording");
     rt.time.advance(10);
-    engine.setState(RecordingState::collapsing, "postRecordingCollapse");
+    probe.setState(RecordingState::collapsing, "postRecordingCollapse");
     rt.time.advance(5.9);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(0.1);
@@ -98,8 +92,8 @@ TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds
 
 TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
     for (RecordingState next : {RecordingState::idle, RecordingState::recording}) {
-        engine.setState(RecordingState::transcribing, "stopRecording");
-        engine.setState(next, "moveOn");
+        probe.setState(RecordingState::transcribing, "stopRecording");
+        probe.setState(next, "moveOn");
         rt.log.clear();
         rt.time.advance(60);
         EXPECT_TRUE(stateLines().isEmpty()) << recordingStateName(next).toStdString();
@@ -108,9 +102,9 @@ TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
 }
 
 TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
-    engine.setState(RecordingState::collapsing, "first");
+    probe.setState(RecordingState::collapsing, "first");
     rt.time.advance(4);
-    engine.setState(RecordingState::collapsing, "second");
+    probe.setState(RecordingState::collapsing, "second");
     rt.time.advance(4);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(2);
@@ -120,21 +114,21 @@ TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
 
 TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine.giveCaptureSession(session);
-    engine.setState(RecordingState::transcribing, "stopRecording");
-    engine.setPreviewText("你好");
-    engine.setStopping(true);
-    engine.setStreamFields();
+    probe.giveCaptureSession(session);
+    probe.setState(RecordingState::transcribing, "stopRecording");
+    probe.setPreviewText("你好");
+    probe.setStopping(true);
+    setStreamFields();
     players.calls.clear();
 
     engine.recoverFromStalledState(RecordingState::transcribing, "watchdog-x");
     rt.time.runUntilIdle();  // the tear-down runs on the capture-session queue
 
     EXPECT_EQ(session->tearDownCount, 1);
-    EXPECT_TRUE(engine.streamFieldsCleared());
+    EXPECT_TRUE(streamFieldsCleared());
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
     EXPECT_EQ(engine.previewText(), "");
-    EXPECT_FALSE(engine.stopping());
+    EXPECT_FALSE(probe.stopping());
     EXPECT_EQ(engine.state(), RecordingState::idle);
     const QStringList lines = stateLines();
     const int recover = lines.indexOf("recoverFromStalledState state=transcribing reason=watchdog-x");
@@ -145,24 +139,24 @@ TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
 }
 
 TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
-    engine.setState(RecordingState::collapsing, "cancelRecording");
+    probe.setState(RecordingState::collapsing, "cancelRecording");
     engine.recoverFromStalledState(RecordingState::collapsing, "mainThreadHang");
     EXPECT_EQ(engine.state(), RecordingState::idle);
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
 }
 
 TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
-    engine.setPreviewText(QString::fromUtf8("a🎉é"));
-    engine.setMicReady(true);
-    engine.autoDump("mic-startup-watchdog", "");
+    probe.setPreviewText(QString::fromUtf8("a🎉é"));
+    probe.setMicReady(true);
+    probe.autoDump("mic-startup-watchdog", "");
     EXPECT_EQ(stateLines().last(),
               "AUTO_DUMP trigger=mic-startup-watchdog state=idle micReady=true isStopping=false previewLen=3");
 }
 
 TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
-    auto other = std::make_unique<TestableEngine>(
+    auto other = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt.runtime(), config, sounds, &players, &players, &capture});
-    other->setState(RecordingState::transcribing, "stopRecording");
+    WhisperEngine::TestProbe{*other}.setState(RecordingState::transcribing, "stopRecording");
     other.reset();
     rt.log.clear();
     rt.time.advance(30);
