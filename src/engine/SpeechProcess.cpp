@@ -135,7 +135,7 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
     stderrFlushScheduled_ = true;
     runtime_.queues.global(QoS::Utility).postAfter(Duration(1.0), [weak = weak_.weak()] {
         weak.run([](SpeechProcess& me) {
-            std::lock_guard lock(me.stderrMutex_);
+            std::lock_guard flushLock(me.stderrMutex_);
             me.stderrFlushScheduled_ = false;
             me.flushStderrCountsLocked();
         });
