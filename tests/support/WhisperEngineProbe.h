@@ -18,14 +18,12 @@ struct WhisperEngine::TestProbe {
     void setState(RecordingState state, const QString& reason) { engine.setState(state, reason); }
     void setPreviewText(const QString& text) { engine.setPreviewText(text); }
     void setMicReady(bool ready) { engine.setMicReady(ready); }
-    void autoDump(const QString& trigger, const QString& detail) { engine.autoDump(trigger, detail); }
     bool stopping() const { return engine.isStoppingRecording_; }
     void setStopping(bool stopping) { engine.isStoppingRecording_ = stopping; }
 
-    // ---- the road's requests (any thread) and the cancel ----
+    // ---- the road's requests (any thread) ----
     void requestStopRecording(const QString& reason) { engine.requestStopRecording(reason); }
     void requestCancelRecording() { engine.requestCancelRecording(); }
-    void cancelRecording() { engine.cancelRecording(); }
 
     // ---- capture ----
     // A prepared session as the warm-up leaves it, built at the given time.

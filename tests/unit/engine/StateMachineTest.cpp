@@ -148,9 +148,11 @@ TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
 TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
     probe.setPreviewText(QString::fromUtf8("a🎉é"));
     probe.setMicReady(true);
-    probe.autoDump("mic-startup-watchdog", "");
-    EXPECT_EQ(stateLines().last(),
-              "AUTO_DUMP trigger=mic-startup-watchdog state=idle micReady=true isStopping=false previewLen=3");
+    probe.setState(RecordingState::transcribing, "stopRecording");
+    rt.time.advance(20);  // the stall watchdog dumps the state before it recovers
+    EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "
+                                      "state=transcribing micReady=true isStopping=false previewLen=3"))
+        << stateLines().join('\n').toStdString();
 }
 
 TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
