@@ -9,8 +9,8 @@
 #include <mutex>
 #include <optional>
 
-#include "engine/ColiChannel.h"
 #include "core/WeakHandle.h"
+#include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
 #include "platform/Runtime.h"
 
