@@ -28,9 +28,9 @@ SpeechProcess::SpeechProcess(Runtime& runtime, ColiChannel& channel, const ColiL
       locator_(locator),
       launcher_(launcher),
       hooks_(std::move(hooks)),
-      self_(std::make_shared<SpeechProcess*>(this)) {}
+      weak_(this, &runtime.main, "SpeechProcess") {}
 
-SpeechProcess::~SpeechProcess() { self_.reset(); }
+SpeechProcess::~SpeechProcess() { weak_.invalidate(); }
 
 void SpeechProcess::launchPersistentColi() {
     const std::optional<LaunchCommand> command = locator_.makeColiArguments();
@@ -73,13 +73,12 @@ void SpeechProcess::launchPersistentColi() {
     }
     // The handlers go on once the fields are stored, so that an exit right after the launch finds
     // its process in place and is handled like any other exit.
-    std::weak_ptr<SpeechProcess*> weak = self_;
-    process->standardError()->setReadHandler([weak](const QByteArray& bytes) {
-        if (auto self = weak.lock()) (*self)->handleColiStderr(bytes);
+    process->standardError()->setReadHandler([weak = weak_.weak()](const QByteArray& bytes) {
+        weak.run([&](SpeechProcess& self) { self.handleColiStderr(bytes); });
     });
     const ChildProcess* identity = process.get();
-    process->setTerminationHandler([weak, identity, pid] {
-        if (auto self = weak.lock()) (*self)->handleColiTermination(identity, pid);
+    process->setTerminationHandler([weak = weak_.weak(), identity, pid] {
+        weak.run([&](SpeechProcess& self) { self.handleColiTermination(identity, pid); });
     });
     runtime_.log.line(QStringLiteral("[Vocalynx] Persistent coli launched (model loading...)"));
     // The stream reads its output, and gives it the audio of a recording session that was waiting.
@@ -134,14 +133,12 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
     // What was left out is counted in the log within about a second, also when nothing follows.
     if (stderrFlushScheduled_) return;
     stderrFlushScheduled_ = true;
-    std::weak_ptr<SpeechProcess*> weak = self_;
-    runtime_.queues.global().postAfter(Duration(1.0), [weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        SpeechProcess& me = **self;
-        std::lock_guard lock(me.stderrMutex_);
-        me.stderrFlushScheduled_ = false;
-        me.flushStderrCountsLocked();
+    runtime_.queues.global().postAfter(Duration(1.0), [weak = weak_.weak()] {
+        weak.run([](SpeechProcess& me) {
+            std::lock_guard flushLock(me.stderrMutex_);
+            me.stderrFlushScheduled_ = false;
+            me.flushStderrCountsLocked();
+        });
     });
 }
 
@@ -199,17 +196,15 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
 }
 
 void SpeechProcess::scheduleRelaunch() {
-    std::weak_ptr<SpeechProcess*> weak = self_;
-    runtime_.queues.global().postAfter(Duration(1.0), [weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        SpeechProcess& me = **self;
-        if (me.hooks_.modelAlertShown && me.hooks_.modelAlertShown()) return;
-        {
-            std::lock_guard lock(me.channel_.processLock);
-            if (me.channel_.persistentColiProcess || me.channel_.isShuttingDown) return;
-        }
-        me.launchPersistentColi();
+    runtime_.queues.global().postAfter(Duration(1.0), [weak = weak_.weak()] {
+        weak.run([](SpeechProcess& me) {
+            if (me.hooks_.modelAlertShown && me.hooks_.modelAlertShown()) return;
+            {
+                std::lock_guard lock(me.channel_.processLock);
+                if (me.channel_.persistentColiProcess || me.channel_.isShuttingDown) return;
+            }
+            me.launchPersistentColi();
+        });
     });
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 
+#include "core/WeakHandle.h"
 #include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
 #include "platform/Runtime.h"
@@ -72,8 +73,9 @@ private:
     const ColiLocator& locator_;
     ProcessLauncher* launcher_;
     Hooks hooks_;
-    // Handlers hold this weakly and do nothing once the object is gone.
-    std::shared_ptr<SpeechProcess*> self_;
+    // Handlers on the pipe, reaper and pool threads reach this object through it: they do nothing
+    // once it is gone, and its destruction waits for one in progress.
+    WeakFactory<SpeechProcess> weak_;
 
     // The standard-error log limits (any pipe thread, and the timer that logs the counts).
     std::mutex stderrMutex_;

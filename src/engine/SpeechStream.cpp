@@ -9,10 +9,10 @@ SpeechStream::SpeechStream(Runtime& runtime, ColiChannel& channel, SpeechProcess
       process_(process),
       locator_(locator),
       hooks_(std::move(hooks)),
-      self_(std::make_shared<SpeechStream*>(this)) {}
+      weak_(this, &runtime.main, "SpeechStream") {}
 
 SpeechStream::~SpeechStream() {
-    self_.reset();
+    weak_.invalidate();
     std::lock_guard lock(channel_.processLock);
     channel_.finalizeDrainWorkItem.cancel();
 }
@@ -56,6 +56,7 @@ void SpeechStream::closeSessionLocked() {
 }
 
 void SpeechStream::beginColiSession() {
+    assertOnSequence(runtime_.main, "SpeechStream::beginColiSession");
     const QUuid id = QUuid::createUuid();
     std::shared_ptr<ChildProcess> ready;
     {
@@ -88,13 +89,11 @@ void SpeechStream::beginColiSession() {
 void SpeechStream::processLaunched(const std::shared_ptr<ChildProcess>& process) {
     // Read from the start, whether or not a session is open: output with no session to take it is
     // dropped here instead of waiting in the pipe for the next session.
-    std::weak_ptr<SpeechStream*> weak = self_;
     std::weak_ptr<ChildProcess> weakProcess = process;
-    process->standardOutput()->setReadHandler([weak, weakProcess](const QByteArray& bytes) {
+    process->standardOutput()->setReadHandler([weak = weak_.weak(), weakProcess](const QByteArray& bytes) {
         if (bytes.isEmpty()) return;
-        auto self = weak.lock();
         auto from = weakProcess.lock();
-        if (self && from) (*self)->handleColiOutput(bytes, std::nullopt, from);
+        if (from) weak.run([&](SpeechStream& self) { self.handleColiOutput(bytes, std::nullopt, from); });
     });
 
     std::optional<QUuid> movedSession;
@@ -169,6 +168,7 @@ void SpeechStream::handleColiOutput(const QByteArray& bytes, std::optional<QUuid
 }
 
 void SpeechStream::finishColiStream(std::function<void()> completion) {
+    assertOnSequence(runtime_.main, "SpeechStream::finishColiStream");
     std::optional<QUuid> activeForLog;
     size_t pendingCount = 0;
     {
@@ -197,14 +197,15 @@ void SpeechStream::finishColiStream(std::function<void()> completion) {
     const std::shared_ptr<ChildProcess> process = channel_.coliProcess;
     const std::shared_ptr<PipeWriter> input = channel_.coliStdin;
     const bool running = process && process->isRunning();
-    std::weak_ptr<SpeechStream*> weak = self_;
-    Task item = [weak, fired, session, token, completion = std::move(completion)] {
+    // The drain's last steps (closing the session, replacing the process, preparing the next
+    // capture session) run to their end before this object can be destroyed.
+    Task item = [weak = weak_.weak(), fired, session, token, completion = std::move(completion)] {
         {
             std::lock_guard firedLock(fired->mutex);
             if (fired->fired) return;
             fired->fired = true;
         }
-        if (auto self = weak.lock()) (*self)->completeColiDrain(session, token, completion);
+        weak.run([&](SpeechStream& self) { self.completeColiDrain(session, token, completion); });
     };
     Executor& drainQueue = runtime_.queues.global();
     if (running) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/WeakHandle.h"
 #include "engine/ColiChannel.h"
 #include "engine/SpeechProcess.h"
 #include "platform/Runtime.h"
@@ -94,7 +95,9 @@ private:
     std::mutex deliveryLock_;
     std::atomic<long long> pcmBytesSent_{0};
     std::atomic<long long> pcmBytesBuffered_{0};
-    std::shared_ptr<SpeechStream*> self_;
+    // The output reader and the drain (pipe and pool threads) reach this object through it: they
+    // do nothing once it is gone, and its destruction waits for one in progress.
+    WeakFactory<SpeechStream> weak_;
 };
 
 }  // namespace vocalynx

@@ -11,27 +11,43 @@ WhisperEngine::WhisperEngine(Dependencies deps)
       silentPlayer_(deps.silentPlayer),
       media_(deps.media),
       capture_(deps.capture),
-      self_(std::make_shared<WhisperEngine*>(this)),
+      weak_(this, &deps.runtime.main, "WhisperEngine"),
       audioQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.audiodata")),
       sessionQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.capture.session")),
       converters_(deps.converters),
       locator_(deps.runtime.paths.home, deps.runtime.paths.resources, ColiLocator::processEnvironment(), deps.processes),
+      // The parts call back from their threads through the engine's weak reference: once the
+      // engine's destruction has begun, nothing reaches the members it tears down.
       process_(deps.runtime, channel_, locator_, deps.processes,
-               {[this] { reportModelUnavailable(); }, [this] { return hasShownModelAlert_.load(); },
-                [this](const std::shared_ptr<ChildProcess>& process) { stream_.processLaunched(process); },
-                [this](const ChildProcess* process) { stream_.processExited(process); }}),
+               {[weak = weak_.weak()] { weak.run([](WhisperEngine& e) { e.reportModelUnavailable(); }); },
+                [weak = weak_.weak()] {
+                    bool shown = false;
+                    weak.run([&](WhisperEngine& e) { shown = e.hasShownModelAlert_.load(); });
+                    return shown;
+                },
+                [weak = weak_.weak()](const std::shared_ptr<ChildProcess>& process) {
+                    weak.run([&](WhisperEngine& e) { e.stream_.processLaunched(process); });
+                },
+                [weak = weak_.weak()](const ChildProcess* process) {
+                    weak.run([&](WhisperEngine& e) { e.stream_.processExited(process); });
+                }}),
       stream_(deps.runtime, channel_, process_, locator_,
-              {[this](const QString& text) { handleTranscript(text); },
-               [this] {
-                   std::lock_guard lock(levelLock_);
-                   transcripts_.beginSegment();
+              {[weak = weak_.weak()](const QString& text) {
+                   weak.run([&](WhisperEngine& e) { e.handleTranscript(text); });
                },
-               [this] { prepareCaptureSession(); }}) {
+               [weak = weak_.weak()] {
+                   weak.run([](WhisperEngine& e) {
+                       std::lock_guard lock(e.levelLock_);
+                       e.transcripts_.beginSegment();
+                   });
+               },
+               [weak = weak_.weak()] { weak.run([](WhisperEngine& e) { e.prepareCaptureSession(); }); }}) {
     qRegisterMetaType<vocalynx::RecordingState>("vocalynx::RecordingState");
 }
 
 WhisperEngine::~WhisperEngine() {
-    self_.reset();
+    // First: callbacks on other threads finish or do nothing from here on, before any member goes.
+    weak_.invalidate();
     stateStallWatchdog_.cancel();
     micStartupWatchdog_.cancel();
     recordingTimeoutTimer_.cancel();
@@ -47,6 +63,7 @@ void WhisperEngine::setPreviewText(const QString& text) {
 }
 
 void WhisperEngine::stagePublishedValues(RecordingState state, const QString& previewText, bool micReady) {
+    assertOnSequence(runtime_.main, "WhisperEngine::stagePublishedValues");
     state_.store(state);
     emit stateChanged(state);
     // Readiness before the words, as in a real dictation: the panel's live row only shows words
@@ -118,6 +135,7 @@ void WhisperEngine::autoDump(const QString& trigger, const QString& detail) {
 }
 
 void WhisperEngine::recoverFromStalledState(RecordingState stalledState, const QString& reason) {
+    assertOnSequence(runtime_.main, "WhisperEngine::recoverFromStalledState");
     logStateDiagnostics(QStringLiteral("recoverFromStalledState state=") + recordingStateName(stalledState) +
                         QStringLiteral(" reason=") + reason);
     ++dictationGeneration_;  // what the stalled dictation still had scheduled does nothing now

@@ -17,6 +17,7 @@
 #include "core/DictationControl.h"
 #include "core/SoundFeedback.h"
 #include "core/Types.h"
+#include "core/WeakHandle.h"
 #include "engine/ColiChannel.h"
 #include "engine/ColiCommand.h"
 #include "engine/EngineCollaborators.h"
@@ -58,27 +59,44 @@ public:
     RecordingState state() const override { return state_.load(); }
     QString previewText() const { return previewText_; }
     bool micReady() const { return micReady_; }
-
-    // ---- state machine and diagnostics ----
-    void setState(RecordingState newState, const QString& reason);
     // Writes the three published values as they are (state, readiness, preview), with no transition,
     // log line or watchdog: the screenshot scene stages a still picture with it.
     void stagePublishedValues(RecordingState state, const QString& previewText, bool micReady);
+
+    // ---- the dictation (main thread; debug builds check it) ----
+    void startRecording(Completion onComplete) override;
+    void stopRecording() override;
+    void handleStopShortcut() override;
+    void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;
+    // Launches the speech process ahead of the first dictation and prepares a capture session.
+    void warmUpColi();
+    // Ends the speech process for good (at termination).
+    void shutdown();
+    const ColiLocator& coliLocator() const { return locator_; }
+
+    // The level of a buffer's samples (root mean square, 0 to 1).
+    static float sampleBufferRMS(const SampleBuffer& buffer);
+
+    // The tests' one way to the engine's internal steps and fields (defined with the tests).
+    struct TestProbe;
+
+signals:
+    void stateChanged(vocalynx::RecordingState state);
+    void previewTextChanged(const QString& text);
+    void micReadyChanged(bool ready);
+
+private:
+    // ---- state machine and diagnostics ----
+    void setState(RecordingState newState, const QString& reason);
     void armStateStallWatchdog(RecordingState armedState, const QString& reason, double timeoutSeconds);
     void autoDump(const QString& trigger, const QString& detail);
-    void recoverFromStalledState(RecordingState stalledState, const QString& reason) override;
     QString diagnosticsTimestamp() const { return runtime_.timestampNow(); }
     void logStateDiagnostics(const QString& message) const { runtime_.logState(message); }
 
     // ---- recording road ----
-    void startRecording(Completion onComplete) override;
-    void stopRecording() override;
-    void handleStopShortcut() override;
     void requestStopRecording(const QString& reason);
     void requestCancelRecording();
     void cancelRecording();
-    void warmUpColi();
-    void shutdown();
     void armMicStartupWatchdog();
     // Main thread, after the drain: composes the final text and hands it to the completion.
     void postRecording(Completion completion);
@@ -101,6 +119,8 @@ public:
     // are handled on the main queue.
     void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
     void removeCaptureSessionObservers();
+    // Main thread: a runtime error or an interruption cancels a recording; every event is logged.
+    void handleCaptureSessionEvent(const CaptureSessionEvent& event);
     // The sample-buffer callback; attach it to a session's output with attachSampleBufferHandler.
     void handleSampleBuffer(const SampleBuffer& buffer);
     void attachSampleBufferHandler(CaptureSession& session);  // main
@@ -112,7 +132,6 @@ public:
     // Main thread, at stop, after the capture ended and before the stream stops writing: sends
     // what the converter's filter still holds, so that the last syllable reaches the recogniser.
     void flushAudioConverter();
-    static float sampleBufferRMS(const SampleBuffer& buffer);
     void markMicReady(float rms, double elapsed);  // main
     void markMicReadyFailsafe(double elapsed);     // main
 
@@ -142,7 +161,6 @@ public:
 
     // ---- speech process ----
     void terminateColiProcess();
-    const ColiLocator& coliLocator() const { return locator_; }
 
     // ---- tuning values, fixed at construction ----
     const double maxRecordingDuration = 60;
@@ -157,12 +175,6 @@ public:
     const float rmsSmoothingFactor = 0.18f;
     const float noiseFloorDecay = 0.065f;
 
-signals:
-    void stateChanged(vocalynx::RecordingState state);
-    void previewTextChanged(const QString& text);
-    void micReadyChanged(bool ready);
-
-protected:
     // Publishing setters (main thread): store and notify observers.
     void setPreviewText(const QString& text);
     void setMicReady(bool ready);
@@ -172,12 +184,10 @@ protected:
     // session observers, detaches and tears down the capture session and drops the converter.
     void endCapture();
 
-    // Wraps work so that it runs only while the engine still exists.
+    // Wraps work for the main queue so that it runs only while the engine still exists.
     template <typename F>
     Task weakTask(F work) {
-        return [weak = std::weak_ptr<WhisperEngine*>(self_), work = std::move(work)]() mutable {
-            if (auto self = weak.lock()) work(**self);
-        };
+        return weak_.bind(std::move(work));
     }
     // A delayed step of the current dictation: it runs only while the engine exists and no newer
     // dictation (or a recovery) has begun since it was scheduled.
@@ -197,9 +207,11 @@ protected:
     MediaPauseControl* media_;
     AudioCaptureSystem* capture_;
 
-    // A flag shared with delayed work: delayed work holds it and does nothing once the engine is
-    // gone (the weak reference of the original design).
-    std::shared_ptr<WhisperEngine*> self_;
+    // Delayed work and callbacks reach the engine through it: they do nothing once the engine is
+    // gone, and the engine's destruction waits for a callback in progress on another thread (the
+    // audio queue, the pipe readers, the reaper, the drain). Declared before the parts whose
+    // callbacks it guards.
+    WeakFactory<WhisperEngine> weak_;
 
     // ---- published ----
     std::atomic<RecordingState> state_{RecordingState::idle};

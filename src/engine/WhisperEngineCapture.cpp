@@ -113,45 +113,49 @@ void WhisperEngine::installCaptureSessionObservers(const std::shared_ptr<Capture
     removeCaptureSessionObservers();
     // The three observers (runtime error, interruption, interruption ended) share one handler; each
     // event is handled on the main queue while the engine exists.
-    session->setEventHandler([this, weak = std::weak_ptr<WhisperEngine*>(self_)](const CaptureSessionEvent& event) {
-        if (weak.expired()) return;
-        runtime_.main.post(weakTask([event](WhisperEngine& engine) {
-            switch (event.kind) {
-                case CaptureSessionEvent::Kind::runtimeError: {
-                    const QString text = event.error.isEmpty() ? QStringLiteral("unknown") : event.error;
-                    engine.logStateDiagnostics(QStringLiteral("captureSession runtimeError error=") + text);
-                    engine.autoDump(QStringLiteral("capture-runtime-error"), QStringLiteral("error=") + text);
-                    if (engine.state() == RecordingState::recording) {
-                        engine.runtime_.log.line(
-                            QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling..."));
-                        engine.requestCancelRecording();
-                    }
-                    break;
-                }
-                case CaptureSessionEvent::Kind::interrupted: {
-                    QString details = QStringLiteral("no-userInfo");
-                    if (event.userInfo) {
-                        QStringList entries;
-                        for (const auto& [key, value] : *event.userInfo) entries << key + QLatin1Char('=') + value;
-                        details = entries.join(QStringLiteral(", "));
-                    }
-                    engine.logStateDiagnostics(QStringLiteral("captureSession interrupted details=") + details);
-                    engine.autoDump(QStringLiteral("capture-interrupted"), QStringLiteral("details=") + details);
-                    if (engine.state() == RecordingState::recording) {
-                        engine.runtime_.log.line(
-                            QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling..."));
-                        engine.requestCancelRecording();
-                    }
-                    break;
-                }
-                case CaptureSessionEvent::Kind::interruptionEnded:
-                    engine.logStateDiagnostics(QStringLiteral("captureSession interruptionEnded"));
-                    break;
-            }
-        }));
+    session->setEventHandler([weak = weak_.weak()](const CaptureSessionEvent& event) {
+        weak.run([&](WhisperEngine& self) {
+            self.runtime_.main.post(
+                self.weakTask([event](WhisperEngine& engine) { engine.handleCaptureSessionEvent(event); }));
+        });
     });
     std::lock_guard lock(captureLock_);
     captureSessionObservers_.push_back(session);
+}
+
+void WhisperEngine::handleCaptureSessionEvent(const CaptureSessionEvent& event) {
+    switch (event.kind) {
+        case CaptureSessionEvent::Kind::runtimeError: {
+            const QString text = event.error.isEmpty() ? QStringLiteral("unknown") : event.error;
+            logStateDiagnostics(QStringLiteral("captureSession runtimeError error=") + text);
+            autoDump(QStringLiteral("capture-runtime-error"), QStringLiteral("error=") + text);
+            if (state() == RecordingState::recording) {
+                runtime_.log.line(
+                    QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling..."));
+                requestCancelRecording();
+            }
+            break;
+        }
+        case CaptureSessionEvent::Kind::interrupted: {
+            QString details = QStringLiteral("no-userInfo");
+            if (event.userInfo) {
+                QStringList entries;
+                for (const auto& [key, value] : *event.userInfo) entries << key + QLatin1Char('=') + value;
+                details = entries.join(QStringLiteral(", "));
+            }
+            logStateDiagnostics(QStringLiteral("captureSession interrupted details=") + details);
+            autoDump(QStringLiteral("capture-interrupted"), QStringLiteral("details=") + details);
+            if (state() == RecordingState::recording) {
+                runtime_.log.line(
+                    QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling..."));
+                requestCancelRecording();
+            }
+            break;
+        }
+        case CaptureSessionEvent::Kind::interruptionEnded:
+            logStateDiagnostics(QStringLiteral("captureSession interruptionEnded"));
+            break;
+    }
 }
 
 void WhisperEngine::removeCaptureSessionObservers() {
@@ -167,8 +171,8 @@ void WhisperEngine::removeCaptureSessionObservers() {
 
 void WhisperEngine::attachSampleBufferHandler(CaptureSession& session) {
     session.setSampleBufferHandler(
-        [weak = std::weak_ptr<WhisperEngine*>(self_)](const SampleBuffer& buffer) {
-            if (auto self = weak.lock()) (*self)->handleSampleBuffer(buffer);
+        [weak = weak_.weak()](const SampleBuffer& buffer) {
+            weak.run([&](WhisperEngine& self) { self.handleSampleBuffer(buffer); });
         },
         audioQueue_.get());
 }
@@ -216,10 +220,13 @@ std::optional<QByteArray> WhisperEngine::convertSampleBuffer(const SampleBuffer&
 }
 
 void WhisperEngine::resetAudioConverter() {
-    audioQueue_->post(weakTask([](WhisperEngine& engine) {
-        std::lock_guard lock(engine.converterLock_);
-        engine.audioConverter_.reset();
-    }));
+    // On the audio queue, not the main one: the reference is used there with run, not bind.
+    audioQueue_->post([weak = weak_.weak()] {
+        weak.run([](WhisperEngine& engine) {
+            std::lock_guard lock(engine.converterLock_);
+            engine.audioConverter_.reset();
+        });
+    });
 }
 
 void WhisperEngine::flushAudioConverter() {

@@ -24,6 +24,7 @@ void WhisperEngine::reportModelUnavailable() {
 }
 
 void WhisperEngine::startRecording(Completion onComplete) {
+    assertOnSequence(runtime_.main, "WhisperEngine::startRecording");
     // Without a voice model nothing starts: the user is told the model is missing.
     if (!isSpeechModelInstalled()) {
         NotificationCenter& center = runtime_.notifications;
@@ -79,18 +80,19 @@ void WhisperEngine::startRecording(Completion onComplete) {
     runtime_.log.line(QStringLiteral("[Vocalynx] Starting capture session"));
     // Start on the capture-session queue; the result comes back to the main queue.
     std::weak_ptr<CaptureSession> weakSession = session;
-    std::weak_ptr<WhisperEngine*> weakEngine = self_;
     MainQueue& main = runtime_.main;
-    sessionQueue_->post([weakSession, weakEngine, &main] {
+    sessionQueue_->post([weakSession, weakEngine = weak_.weak(), &main] {
         auto started = weakSession.lock();
-        if (!started || !weakEngine.lock()) return;
+        // On the session queue the engine's existence is only looked at (with run): the start
+        // itself may take long, and the engine's destruction must not wait for it.
+        if (!started || !weakEngine.run([](WhisperEngine&) {})) return;
         started->startRunning();
         const bool running = started->isRunning();
         main.post([weakSession, weakEngine, running] {
-            auto self = weakEngine.lock();
+            WhisperEngine* self = weakEngine.get();
             auto s = weakSession.lock();
             if (!self || !s) return;
-            WhisperEngine& engine = **self;
+            WhisperEngine& engine = *self;
             if (engine.captureSession_ != s) return;
             if (running) {
                 engine.runtime_.log.line(QStringLiteral("[Vocalynx] Recording started"));
@@ -136,6 +138,7 @@ void WhisperEngine::endCapture() {
 }
 
 void WhisperEngine::stopRecording() {
+    assertOnSequence(runtime_.main, "WhisperEngine::stopRecording");
     // Only a running recording stops, and only once.
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
@@ -172,6 +175,7 @@ void WhisperEngine::stopRecording() {
 }
 
 void WhisperEngine::handleStopShortcut() {
+    assertOnSequence(runtime_.main, "WhisperEngine::handleStopShortcut");
     if (state() != RecordingState::recording) return;
     runtime_.log.line(QStringLiteral("[Vocalynx] Stop shortcut pressed"));
     stopRecording();
@@ -206,6 +210,7 @@ void WhisperEngine::requestCancelRecording() {
 }
 
 void WhisperEngine::cancelRecording() {
+    assertOnSequence(runtime_.main, "WhisperEngine::cancelRecording");
     // Only a running recording is cancelled, and only once.
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
@@ -229,6 +234,7 @@ void WhisperEngine::cancelRecording() {
 }
 
 void WhisperEngine::postRecording(Completion completion) {
+    assertOnSequence(runtime_.main, "WhisperEngine::postRecording");
     // The final text: the newest text the recogniser delivered (stop phrase removed), not the
     // preview, whose rules may hold back the last characters.
     QString text = transcript::cleanFinalTranscript(transcripts_.finalTranscript());
@@ -258,6 +264,7 @@ void WhisperEngine::postRecording(Completion completion) {
 }
 
 void WhisperEngine::warmUpColi() {
+    assertOnSequence(runtime_.main, "WhisperEngine::warmUpColi");
     {
         std::lock_guard lock(channel_.processLock);
         if (channel_.persistentColiProcess) return;
@@ -272,7 +279,10 @@ void WhisperEngine::warmUpColi() {
     prepareCaptureSession();
 }
 
-void WhisperEngine::shutdown() { process_.shutdown(); }
+void WhisperEngine::shutdown() {
+    assertOnSequence(runtime_.main, "WhisperEngine::shutdown");
+    process_.shutdown();
+}
 
 void WhisperEngine::terminateColiProcess() { process_.terminateColiProcess(); }
 

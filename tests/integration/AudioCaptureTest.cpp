@@ -13,6 +13,7 @@
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "ToneAnalysis.h"
+#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/WhisperEngine.h"
@@ -189,14 +190,15 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
+    WhisperEngine::TestProbe probe{engine};
 
-    auto session = engine.makeCaptureSession();
+    auto session = probe.makeCaptureSession();
     ASSERT_NE(session, nullptr);
     Collector got;
     session->startRunning();
     ASSERT_TRUE(session->isRunning());
-    engine.setState(RecordingState::recording, "startRecording");
-    engine.installCaptureSessionObservers(session);
+    probe.setState(RecordingState::recording, "startRecording");
+    probe.installCaptureSessionObservers(session);
 
     MicrophoneRemoval removal;
     removal.remove();
@@ -205,13 +207,13 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
         10000));
     EXPECT_TRUE(rt.log.containsPart("captureSession interrupted details=reason=device-removed, device=VocalynxTestMic"));
     EXPECT_TRUE(rt.log.containsPart("AUTO_DUMP trigger=capture-interrupted"));
-    engine.removeCaptureSessionObservers();
+    probe.removeCaptureSessionObservers();
     session->tearDown();
 
     // With no microphone left, no session can be built.
     ASSERT_TRUE(processEventsUntil([&] { return !micListed(capture); }));
     rt.log.clear();
-    EXPECT_EQ(engine.makeCaptureSession(), nullptr);
+    EXPECT_EQ(probe.makeCaptureSession(), nullptr);
     EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
 }
 
@@ -221,11 +223,12 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
-    engine.prepareCaptureSession();
-    auto session = engine.takePreparedSession();
+    WhisperEngine::TestProbe probe{engine};
+    probe.prepareCaptureSession();
+    auto session = probe.takePreparedSession();
     ASSERT_NE(session, nullptr);
-    engine.setState(RecordingState::recording, "startRecording");
-    engine.attachSampleBufferHandler(*session);
+    probe.setState(RecordingState::recording, "startRecording");
+    probe.attachSampleBufferHandler(*session);
     session->startRunning();
 
     TonePlayer player;

@@ -17,6 +17,7 @@
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "ToneAnalysis.h"
+#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/ModelCheck.h"
@@ -84,12 +85,6 @@ private:
     QProcess process_;
 };
 
-class EndToEndEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    std::shared_ptr<CaptureSession> runningSession() const { return captureSession_; }
-};
-
 class CaptureEndToEnd : public ::testing::Test {
 protected:
     CaptureEndToEnd() {
@@ -110,7 +105,7 @@ protected:
     }
 
     void startEngine() {
-        engine = std::make_unique<EndToEndEngine>(WhisperEngine::Dependencies{
+        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
             rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
         engine->warmUpColi();
         ASSERT_TRUE(processEventsUntil([&] { return standInLog().filter("start pid=").size() == 1; }))
@@ -195,7 +190,7 @@ protected:
     QtAudioCapture capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    std::unique_ptr<EndToEndEngine> engine;
+    std::unique_ptr<WhisperEngine> engine;
 };
 
 }  // namespace
@@ -251,8 +246,8 @@ TEST_F(CaptureEndToEnd, AnotherInputFormatMidRecordingGetsItsOwnConverter) {
     QString error;
     auto second = capture.makeSession(*other, error);
     ASSERT_NE(second, nullptr) << error.toStdString();
-    engine->runningSession()->setSampleBufferHandler(nullptr, nullptr);
-    engine->attachSampleBufferHandler(*second);
+    WhisperEngine::TestProbe{*engine}.captureSession()->setSampleBufferHandler(nullptr, nullptr);
+    WhisperEngine::TestProbe{*engine}.attachSampleBufferHandler(*second);
     second->startRunning();
     ASSERT_TRUE(second->isRunning());
     const size_t before = reportedFrequencies().size();
@@ -312,7 +307,7 @@ TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFai
 
     // No microphone at all: the start fails at once and leaves the engine idle.
     ASSERT_TRUE(processEventsUntil([&] { return !listed(capture, "VocalynxTestMic"); }));
-    engine->discardPreparedSession();
+    WhisperEngine::TestProbe{*engine}.discardPreparedSession();
     rt.log.clear();
     engine->startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
     EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));

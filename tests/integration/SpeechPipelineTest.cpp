@@ -14,7 +14,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 #include "AppProcess.h"
 #include "FakeCapture.h"
@@ -22,6 +25,7 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/ColiPid.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -110,15 +114,6 @@ std::vector<SampleBuffer> microphoneSine(double hz, double seconds) {
     return out;
 }
 
-class PipelineEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
-        preparedSession_ = std::move(s);
-        preparedSessionBuiltAt_ = at;
-    }
-};
-
 // The production runtime pieces, with the folders of one temporary home.
 struct RealRuntime {
     RealRuntime() : paths(Paths::under(dir.path())) {}
@@ -157,14 +152,14 @@ struct StandInRig {
         if (f.open(QIODevice::WriteOnly)) f.write(text);
         return path(name);
     }
-    void makeEngine() {
-        engine = std::make_unique<PipelineEngine>(
-            WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    void makeEngine(ProcessLauncher* processes = nullptr) {
+        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
+            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, processes ? processes : &launcher});
     }
     // Starts a dictation on a fresh fake microphone and waits until it runs.
     std::shared_ptr<FakeCaptureSession> startDictation() {
         auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine->givePreparedSession(microphone, rt->clock.now());
+        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
         engine->startRecording([this](const QString& text) { completed << text; });
         if (!waitFor([&] { return microphone->isRunning(); })) ADD_FAILURE() << "the microphone never ran";
         return microphone;
@@ -184,8 +179,61 @@ struct StandInRig {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    std::unique_ptr<PipelineEngine> engine;
+    std::unique_ptr<WhisperEngine> engine;
     QStringList completed;
+};
+
+// The real launcher, which can hold one launch on the thread that makes it: until the engine is
+// destroyed, or (when the engine's destruction waits for the launch) for half a second.
+class HoldingLauncher final : public ProcessLauncher {
+public:
+    std::shared_ptr<ChildProcess> launch(const LaunchCommand& command, QString* error) override {
+        {
+            std::unique_lock lock(mutex_);
+            if (holdNext_) {
+                holdNext_ = false;
+                holding_ = true;
+                changed_.notify_all();
+                changed_.wait_for(lock, std::chrono::milliseconds(500), [this] { return engineGone_; });
+                goneWhileHeld_ = engineGone_;
+                holding_ = false;
+                released_ = true;
+                changed_.notify_all();
+            }
+        }
+        return real_.launch(command, error);
+    }
+    std::optional<RunOutput> run(const QString& executable, const QStringList& arguments, QString* error) override {
+        return real_.run(executable, arguments, error);
+    }
+    void holdNextLaunch() {
+        std::lock_guard lock(mutex_);
+        holdNext_ = true;
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
+    void engineGone() {
+        std::lock_guard lock(mutex_);
+        engineGone_ = true;
+        changed_.notify_all();
+    }
+    // Waits until the held launch has gone on.
+    bool waitReleased() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
+    }
+    bool goneWhileHeld() {
+        std::lock_guard lock(mutex_);
+        return goneWhileHeld_;
+    }
+
+private:
+    PosixProcessLauncher real_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool holdNext_ = false, holding_ = false, released_ = false, engineGone_ = false, goneWhileHeld_ = false;
 };
 
 }  // namespace
@@ -211,7 +259,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<PipelineEngine>(
+    auto engine = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
@@ -224,7 +272,7 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
 
     QStringList completed;
     auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine->givePreparedSession(microphone, rt->clock.now());
+    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([&](const QString& text) { completed << text; });
     EXPECT_TRUE(rt->log.containsPart("[Vocalynx] Reusing persistent coli for session "));
     ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
@@ -306,6 +354,36 @@ TEST(SpeechPipeline, AProgramKilledMidRecordingLosesNoneOfTheWords) {
     EXPECT_EQ(rig.completed, QStringList{"今天天气很好我们去公园吧"});
 }
 
+// The text arrives before the drain's last steps (replacing the speech program, preparing the next
+// microphone session) are done on a pool thread. An engine destroyed right after the text waits for
+// those steps instead of letting them run on in a destroyed engine.
+TEST(SpeechPipeline, AnEngineDestroyedRightAfterTheTextWaitsForTheDrainsLastSteps) {
+    application();
+    HoldingLauncher launcher;  // outlives the rig's engine
+    StandInRig rig;
+    const QString log = rig.path("standin.log");
+    EnvironmentVariable logVar("COLI_STANDIN_LOG", log.toUtf8());
+    EnvironmentVariable script("COLI_STANDIN_SCRIPT", rig.write("script.txt", "今天天气\n").toUtf8());
+    rig.makeEngine(&launcher);
+    rig.engine->warmUpColi();
+    ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
+    auto microphone = rig.startDictation();
+    StandInRig::speak(*microphone, 0.3);
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气"; })) << rig.logText();
+
+    launcher.holdNextLaunch();  // the replacement of the program that heard the dictation
+    rig.engine->stopRecording();
+    ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
+    EXPECT_EQ(rig.completed, QStringList{"今天天气"});
+    ASSERT_TRUE(waitFor([&] { return launcher.holding(); }, 5000)) << rig.logText();
+
+    rig.engine->shutdown();
+    rig.engine.reset();
+    launcher.engineGone();
+    ASSERT_TRUE(launcher.waitReleased());
+    EXPECT_FALSE(launcher.goneWhileHeld()) << "the engine was destroyed while its drain was still replacing the program";
+}
+
 // A cancelled dictation's audio and words never reach the next dictation: its program is replaced.
 TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
     application();
@@ -323,7 +401,8 @@ TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
     auto cancelled = rig.startDictation();
     StandInRig::speak(*cancelled, 0.15);
     ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "取消的"; })) << rig.logText();
-    rig.engine->cancelRecording();
+    // The microphone fails: the engine cancels the recording.
+    ASSERT_TRUE(cancelled->raise({CaptureSessionEvent::Kind::runtimeError, QStringLiteral("gone"), std::nullopt}));
     ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; })) << rig.logText();
 
     auto next = rig.startDictation();
@@ -371,11 +450,11 @@ TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    auto engine = std::make_unique<PipelineEngine>(
+    auto engine = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     engine->warmUpColi();
     auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine->givePreparedSession(microphone, rt->clock.now());
+    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([](const QString&) {});
     ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
     for (const SampleBuffer& buffer : microphoneSine(1000, 1.2)) ASSERT_TRUE(microphone->deliver(buffer));
@@ -402,7 +481,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     int alerts = 0;
     rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
     {
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        WhisperEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         // Exiting at once, over and over: one launch a second, not a busy loop.
         QDeadlineTimer window(2500);
@@ -420,7 +499,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
         EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
         const QString failingLog = rt->dir.path() + "/failing.log";
         EnvironmentVariable failingLogVar("COLI_STANDIN_LOG", failingLog.toUtf8());
-        PipelineEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
+        WhisperEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
         ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
         QDeadlineTimer window(1500);

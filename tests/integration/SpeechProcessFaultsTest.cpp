@@ -25,6 +25,7 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "ToneAnalysis.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -132,15 +133,6 @@ std::vector<SampleBuffer> microphoneSine(double seconds) {
     return out;
 }
 
-class FaultEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime at) {
-        preparedSession_ = std::move(s);
-        preparedSessionBuiltAt_ = at;
-    }
-};
-
 // The production runtime pieces, with the folders of one temporary home.
 struct RealRuntime {
     RealRuntime() : paths(Paths::under(dir.path())) {}
@@ -167,13 +159,13 @@ struct EngineRig {
         engine.reset();
     }
     void create() {
-        engine = std::make_unique<FaultEngine>(WhisperEngine::Dependencies{
+        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
             rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
     }
     // Starts a dictation on a fake microphone and feeds it seconds of a tone.
     std::shared_ptr<FakeCaptureSession> dictate(double seconds) {
         auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine->givePreparedSession(microphone, rt->clock.now());
+        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
         engine->startRecording([this](const QString& text) { completed << text; });
         if (!waitFor([&] { return microphone->isRunning(); })) return nullptr;
         for (const SampleBuffer& buffer : microphoneSine(seconds)) microphone->deliver(buffer);
@@ -186,7 +178,7 @@ struct EngineRig {
     FakeCaptureSystem capture;
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
-    std::unique_ptr<FaultEngine> engine;
+    std::unique_ptr<WhisperEngine> engine;
     QStringList completed;
 };
 

@@ -8,6 +8,7 @@
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/SampleRateConverter.h"
 
@@ -51,17 +52,6 @@ private:
     SampleRateConverterFactory real;
 };
 
-class TestableEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    using WhisperEngine::setPreviewText;
-    void setStopping(bool v) { isStoppingRecording_ = v; }
-    std::optional<MonoTime> micReadyAt() {
-        std::lock_guard lock(levelLock_);
-        return micReadyAt_;
-    }
-};
-
 class CaptureTest : public ::testing::Test {
 protected:
     // Delivers one buffer through the session to the engine and runs the queues.
@@ -72,8 +62,8 @@ protected:
     // A recording with an attached session, as the start road leaves it.
     std::shared_ptr<FakeCaptureSession> recordingSession() {
         auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine.setState(RecordingState::recording, "startRecording");
-        engine.attachSampleBufferHandler(*session);
+        probe.setState(RecordingState::recording, "startRecording");
+        probe.attachSampleBufferHandler(*session);
         return session;
     }
     QStringList stateLines() const { return test::stateLines(rt.log); }
@@ -84,7 +74,8 @@ protected:
     SoundFeedback sounds{config, soundOutput};
     FakeCaptureSystem capture;
     RecordingConverters converters;
-    TestableEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
+    WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
+    WhisperEngine::TestProbe probe{engine};
 };
 
 SampleBuffer int16Buffer(std::vector<qint16> samples, int channels = 1, double rate = 48000) {
@@ -117,7 +108,7 @@ TEST_F(CaptureTest, PreferredMicrophoneIsAConnectedAirPodsElseTheDefault) {
     for (const Case& c : cases) {
         capture.devices = c.devices;
         capture.defaultDevice = c.defaultDevice;
-        const auto chosen = engine.preferredMicrophone();
+        const auto chosen = probe.preferredMicrophone();
         EXPECT_EQ(chosen ? chosen->id : QString(), c.expected);
     }
 }
@@ -138,46 +129,46 @@ TEST_F(CaptureTest, SessionsThatCannotBeBuiltSayWhy) {
         capture.defaultDevice = c.device;
         capture.canMakeSessions = c.canMake;
         rt.log.clear();
-        EXPECT_EQ(engine.makeCaptureSession(), nullptr);
+        EXPECT_EQ(probe.makeCaptureSession(), nullptr);
         EXPECT_EQ(rt.log.lines(), QStringList{c.line});
     }
     capture.defaultDevice = AudioInputDevice{"m", "USB Mic", true};
     capture.canMakeSessions = true;
-    EXPECT_NE(engine.makeCaptureSession(), nullptr);
+    EXPECT_NE(probe.makeCaptureSession(), nullptr);
     EXPECT_FALSE(capture.made.back()->isRunning()) << "a new session is not started";
 }
 
 TEST_F(CaptureTest, APreparedSessionServesFifteenSeconds) {
-    engine.prepareCaptureSession();
+    probe.prepareCaptureSession();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session pre-built"));
     ASSERT_EQ(capture.made.size(), 1u);
     rt.time.advance(10);
-    engine.prepareCaptureSession();  // still fresh: kept
+    probe.prepareCaptureSession();  // still fresh: kept
     EXPECT_EQ(capture.made.size(), 1u);
     rt.time.advance(5);
-    EXPECT_EQ(engine.takePreparedSession(), capture.made[0]) << "exactly 15 s still counts";
-    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "handed over once";
+    EXPECT_EQ(probe.takePreparedSession(), capture.made[0]) << "exactly 15 s still counts";
+    EXPECT_EQ(probe.takePreparedSession(), nullptr) << "handed over once";
 
-    engine.prepareCaptureSession();
+    probe.prepareCaptureSession();
     rt.time.advance(15.1);
-    EXPECT_EQ(engine.takePreparedSession(), nullptr);
+    EXPECT_EQ(probe.takePreparedSession(), nullptr);
     // Too old: the next preparation replaces it and releases the old one on the session queue.
-    engine.prepareCaptureSession();
+    probe.prepareCaptureSession();
     rt.time.runUntilIdle();
     ASSERT_EQ(capture.made.size(), 3u);
     EXPECT_EQ(capture.made[1]->tearDownCount, 1);
-    EXPECT_EQ(engine.takePreparedSession(), capture.made[2]);
+    EXPECT_EQ(probe.takePreparedSession(), capture.made[2]);
 
-    engine.prepareCaptureSession();
-    engine.discardPreparedSession();
+    probe.prepareCaptureSession();
+    probe.discardPreparedSession();
     rt.time.runUntilIdle();
     EXPECT_EQ(capture.made[3]->tearDownCount, 1);
-    EXPECT_EQ(engine.takePreparedSession(), nullptr);
+    EXPECT_EQ(probe.takePreparedSession(), nullptr);
 
     capture.defaultDevice.reset();
     capture.devices.clear();
     rt.log.clear();
-    engine.prepareCaptureSession();
+    probe.prepareCaptureSession();
     EXPECT_EQ(rt.log.lines(),
               (QStringList{"[Vocalynx] No microphone available", "[Vocalynx] Failed to prepare capture session"}));
 }
@@ -189,24 +180,24 @@ TEST_F(CaptureTest, APreparedSessionIsOnlyReusedForTheMicrophoneToUseNow) {
     const AudioInputDevice usb{QStringLiteral("usb-mic"), QStringLiteral("USB Microphone"), true};
     const AudioInputDevice airPods{QStringLiteral("bt-mic"), QStringLiteral("Jo's AirPods"), true};
     capture.devices = {builtIn, usb};
-    engine.prepareCaptureSession();
+    probe.prepareCaptureSession();
     ASSERT_EQ(capture.made.size(), 1u);
     EXPECT_EQ(capture.made[0]->device.id, builtIn.id);
 
     capture.defaultDevice = usb;
-    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "built for the old default";
+    EXPECT_EQ(probe.takePreparedSession(), nullptr) << "built for the old default";
     capture.defaultDevice.reset();
-    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "no microphone at all";
+    EXPECT_EQ(probe.takePreparedSession(), nullptr) << "no microphone at all";
     capture.defaultDevice = builtIn;
     capture.devices.push_back(airPods);
-    EXPECT_EQ(engine.takePreparedSession(), nullptr) << "AirPods came in after it was built";
+    EXPECT_EQ(probe.takePreparedSession(), nullptr) << "AirPods came in after it was built";
     capture.devices.pop_back();
-    EXPECT_EQ(engine.takePreparedSession(), capture.made[0]);
+    EXPECT_EQ(probe.takePreparedSession(), capture.made[0]);
 }
 
 TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine.installCaptureSessionObservers(session);
+    probe.installCaptureSessionObservers(session);
     using Kind = CaptureSessionEvent::Kind;
     struct Case {
         CaptureSessionEvent event;
@@ -233,8 +224,8 @@ TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
     for (RecordingState state : {RecordingState::idle, RecordingState::recording}) {
         for (const Case& c : cases) {
             // A cancel of the case before moved the state on and removed the observers.
-            engine.setState(state, "test");
-            engine.installCaptureSessionObservers(session);
+            probe.setState(state, "test");
+            probe.installCaptureSessionObservers(session);
             rt.log.clear();
             ASSERT_TRUE(session->raise(c.event));
             EXPECT_TRUE(rt.log.lines().isEmpty()) << "handled on the main queue";
@@ -250,15 +241,15 @@ TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {
                 << c.diagnostics.toStdString();
         }
     }
-    engine.removeCaptureSessionObservers();
+    probe.removeCaptureSessionObservers();
     EXPECT_FALSE(session->raise({Kind::interruptionEnded, "", {}}));
 }
 
 TEST_F(CaptureTest, InstallingObserversForANewSessionDetachesTheOldOne) {
     auto first = std::make_shared<FakeCaptureSession>(AudioInputDevice{"a", "A", true});
     auto second = std::make_shared<FakeCaptureSession>(AudioInputDevice{"b", "B", true});
-    engine.installCaptureSessionObservers(first);
-    engine.installCaptureSessionObservers(second);
+    probe.installCaptureSessionObservers(first);
+    probe.installCaptureSessionObservers(second);
     EXPECT_FALSE(first->raise({CaptureSessionEvent::Kind::interruptionEnded, "", {}}));
     EXPECT_TRUE(second->raise({CaptureSessionEvent::Kind::interruptionEnded, "", {}}));
 }
@@ -316,12 +307,12 @@ TEST_F(CaptureTest, SilentBuffersWaitForTheTwoSecondFailsafe) {
 
 TEST_F(CaptureTest, BuffersOutsideARunningRecordingAreDropped) {
     auto session = recordingSession();
-    engine.setStopping(true);
+    probe.setStopping(true);
     deliver(*session, constantBuffer(0.1f));
-    engine.setStopping(false);
-    engine.setState(RecordingState::transcribing, "stopRecording");
+    probe.setStopping(false);
+    probe.setState(RecordingState::transcribing, "stopRecording");
     deliver(*session, constantBuffer(0.1f));
-    EXPECT_FALSE(engine.micReadyAt().has_value());
+    EXPECT_FALSE(probe.micReadyAt().has_value());
     EXPECT_TRUE(converters.converted.empty());
 }
 
@@ -351,13 +342,13 @@ TEST_F(CaptureTest, ABufferThatCannotBeConvertedIsSkippedAndTheNextTriedAfresh) 
     auto session = recordingSession();
     deliver(*session, constantBuffer(0.1f));
     SampleBuffer broken = constantBuffer(0.1f, 480, 0, 1);  // no sample rate
-    EXPECT_EQ(engine.convertSampleBuffer(broken), std::nullopt);
+    EXPECT_EQ(probe.convertSampleBuffer(broken), std::nullopt);
     SampleBuffer empty = constantBuffer(0.1f, 0);
-    EXPECT_EQ(engine.convertSampleBuffer(empty), std::nullopt);
+    EXPECT_EQ(probe.convertSampleBuffer(empty), std::nullopt);
     // The fresh converter gives its first output once it holds a block of input.
     QByteArray next;
     for (int i = 0; i < 2; ++i)
-        if (auto out = engine.convertSampleBuffer(constantBuffer(0.1f, 480))) next += *out;
+        if (auto out = probe.convertSampleBuffer(constantBuffer(0.1f, 480))) next += *out;
     EXPECT_GT(next.size(), 0);
 }
 
@@ -365,10 +356,10 @@ TEST_F(CaptureTest, A480FrameBufferYieldsAbout160Frames) {
     // Once the filter has its history, 10 ms at 48 kHz give 10 ms at 16 kHz; the resampler hands
     // them out in blocks of about 180 frames, none held back longer than the next buffer.
     auto session = recordingSession();
-    for (int i = 0; i < 10; ++i) engine.convertSampleBuffer(constantBuffer(0.1f, 480, 48000, 1));
+    for (int i = 0; i < 10; ++i) probe.convertSampleBuffer(constantBuffer(0.1f, 480, 48000, 1));
     qsizetype total = 0;
     for (int i = 0; i < 10; ++i) {
-        const qsizetype size = engine.convertSampleBuffer(constantBuffer(0.1f, 480, 48000, 1)).value_or(QByteArray()).size();
+        const qsizetype size = probe.convertSampleBuffer(constantBuffer(0.1f, 480, 48000, 1)).value_or(QByteArray()).size();
         EXPECT_LE(size, 2 * 368);
         total += size;
     }
@@ -392,7 +383,7 @@ TEST_F(CaptureTest, StartAndStopForgetTheConverterAfterBuffersInHand) {
     deliver(*session, constantBuffer(0.1f));
     ASSERT_EQ(converters.made.size(), 1u);
     ASSERT_TRUE(session->deliver(constantBuffer(0.1f)));  // still queued on the audio queue
-    engine.resetAudioConverter();
+    probe.resetAudioConverter();
     rt.time.runUntilIdle();
     EXPECT_EQ(converters.converted.size(), 2u) << "the buffer in hand used the old converter";
     deliver(*session, constantBuffer(0.1f));
@@ -405,7 +396,7 @@ TEST_F(CaptureTest, StopSendsWhatTheConverterStillHolds) {
     for (int i = 0; i < 100; ++i) deliver(*session, constantBuffer(0.1f));
     engine.stopRecording();
     // A buffer still on its way when the stop came is not converted after the flush.
-    engine.handleSampleBuffer(constantBuffer(0.1f));
+    probe.handleSampleBuffer(constantBuffer(0.1f));
     rt.time.runUntilIdle();
     // Exactly one second of 16 kHz s16 came out of the converter, the held-back tail included.
     EXPECT_EQ(converters.outputBytes, 32000);
@@ -419,23 +410,23 @@ TEST_F(CaptureTest, AudioQueueAndMainThreadShareTheirFieldsSafely) {
     std::atomic<bool> done{false};
     std::thread audio([&] {
         for (int i = 0; i < 2000; ++i) {
-            engine.handleSampleBuffer(constantBuffer(i % 50 < 25 ? 0.1f : 0.0f));
-            engine.evaluateAudioLevel(constantBuffer(0.05f), rt.time.now() + seconds(i * 0.01));
+            probe.handleSampleBuffer(constantBuffer(i % 50 < 25 ? 0.1f : 0.0f));
+            probe.evaluateAudioLevel(constantBuffer(0.05f), rt.time.now() + seconds(i * 0.01));
         }
         done = true;
     });
     int rounds = 0;
     while (!done || rounds < 10) {
-        engine.setPreviewText(rounds % 2 ? QStringLiteral("今天天气") : QString());
-        engine.noteSpeechActivity(rt.time.now());
-        engine.updateNoiseFloor(0.002f);
-        engine.prepareCaptureSession();
-        engine.discardPreparedSession();
-        engine.installCaptureSessionObservers(session);
-        engine.removeCaptureSessionObservers();
+        probe.setPreviewText(rounds % 2 ? QStringLiteral("今天天气") : QString());
+        probe.noteSpeechActivity(rt.time.now());
+        probe.updateNoiseFloor(0.002f);
+        probe.prepareCaptureSession();
+        probe.discardPreparedSession();
+        probe.installCaptureSessionObservers(session);
+        probe.removeCaptureSessionObservers();
         // As a stop does, while buffers are converted; not every round, since a flush starts the
         // filter afresh and the audio thread would spend the test waiting for it.
-        if (rounds % 20 == 0) engine.flushAudioConverter();
+        if (rounds % 20 == 0) probe.flushAudioConverter();
         ++rounds;
     }
     audio.join();

@@ -12,6 +12,7 @@
 #include "FakeProcesses.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/ColiPid.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -20,21 +21,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-class RoadEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    using WhisperEngine::setMicReady;
-    void givePreparedSession(std::shared_ptr<CaptureSession> s, MonoTime builtAt) {
-        preparedSession_ = std::move(s);
-        preparedSessionBuiltAt_ = builtAt;
-    }
-    SpeechStream& stream() { return stream_; }
-    ColiChannel& channel() { return channel_; }
-    SpeechProcess& speechProcess() { return process_; }
-    bool stopping() const { return isStoppingRecording_; }
-    void setMicReadyAt(MonoTime t) { micReadyAt_ = t; }
-};
 
 class RoadTest : public ::testing::Test {
 protected:
@@ -62,7 +48,7 @@ protected:
     // Starts a recording on a prepared capture session built just now.
     std::shared_ptr<FakeCaptureSession> start() {
         auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine.givePreparedSession(session, rt.time.now());
+        probe.givePreparedSession(session, rt.time.now());
         engine.startRecording([this](const QString& text) { completed << text; });
         rt.time.runUntilIdle();
         return session;
@@ -90,7 +76,8 @@ protected:
     RecordingPlayers players;
     FakeCaptureSystem capture;
     FakeProcessLauncher launcher;
-    RoadEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
+    WhisperEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
+    WhisperEngine::TestProbe probe{engine};
     QStringList completed;
     int modelAlerts = 0;
 };
@@ -116,13 +103,13 @@ TEST_F(RoadTest, AMissingModelRefusesEveryStart) {
 TEST_F(RoadTest, ALaunchThatFindsAProcessStoredEndsItsOwn) {
     engine.warmUpColi();
     auto first = process();
-    engine.speechProcess().launchPersistentColi();
+    probe.speechProcess().launchPersistentColi();
     ASSERT_EQ(launcher.launched().size(), 2u);
     auto second = process();
     EXPECT_EQ(second->terminateCount(), 1);
     EXPECT_FALSE(second->isRunning());
     EXPECT_EQ(first->terminateCount(), 0);
-    EXPECT_EQ(engine.channel().persistentColiProcess, first);
+    EXPECT_EQ(probe.channel().persistentColiProcess, first);
     EXPECT_EQ(persistentColiPid.load(), first->pid());
 }
 
@@ -142,9 +129,9 @@ TEST_F(RoadTest, AWholeDictation) {
                     .size() == 1);
     EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
 
-    engine.sendPCM(QByteArray(320, 'a'));
-    engine.sendPCM(QByteArray());  // ignored
-    engine.sendPCM(QByteArray(640, 'b'));
+    probe.sendPCM(QByteArray(320, 'a'));
+    probe.sendPCM(QByteArray());  // ignored
+    probe.sendPCM(QByteArray(640, 'b'));
     EXPECT_EQ(first->in->chunks(), (QList<QByteArray>{QByteArray(320, 'a'), QByteArray(640, 'b')}));
     EXPECT_TRUE(rt.log.contains("[Vocalynx] First PCM chunk: 320 bytes"));
 
@@ -159,7 +146,7 @@ TEST_F(RoadTest, AWholeDictation) {
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 960 bytes, buffered: 0 bytes"));
     EXPECT_EQ(soundOutput.plays(2), 1) << "the stop cue";
     // Audio after the stop is kept, not written.
-    engine.sendPCM(QByteArray(10, 'c'));
+    probe.sendPCM(QByteArray(10, 'c'));
     EXPECT_EQ(first->in->chunks().size(), 2);
 
     rt.time.advance(0.79);
@@ -184,7 +171,7 @@ TEST_F(RoadTest, AWholeDictation) {
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(0.01);
     EXPECT_EQ(engine.state(), RecordingState::idle);
-    EXPECT_FALSE(engine.stopping());
+    EXPECT_FALSE(probe.stopping());
     EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the preview stays until the next start";
     EXPECT_EQ(players.calls, (QStringList{"suspendSilent", "pauseMedia", "resumeSilent", "resumeMedia"}));
 
@@ -199,7 +186,7 @@ TEST_F(RoadTest, AWholeDictation) {
 
     // The next dictation reuses the fresh process.
     start();
-    engine.sendPCM(QByteArray(4, 'd'));
+    probe.sendPCM(QByteArray(4, 'd'));
     EXPECT_EQ(process()->in->chunks().last(), QByteArray(4, 'd'));
     EXPECT_EQ(engine.previewText(), "");
 }
@@ -214,20 +201,20 @@ TEST_F(RoadTest, OutputAfterTheDrainIsDropped) {
     ASSERT_EQ(completed, QStringList{"第一句话"});
     // The old process's reader is gone; bytes handed to the stream directly find no session.
     EXPECT_FALSE(first->out->feed("{\"text\":\"迟到的\"}\n"));
-    engine.stream().handleColiOutput("{\"text\":\"迟到的\"}\nunfinished");
+    probe.stream().handleColiOutput("{\"text\":\"迟到的\"}\nunfinished");
     rt.time.runUntilIdle();
     EXPECT_EQ(engine.previewText(), "第一句话");
-    std::lock_guard lock(engine.channel().processLock);
-    EXPECT_TRUE(engine.channel().lineBuffer.isEmpty());
+    std::lock_guard lock(probe.channel().processLock);
+    EXPECT_TRUE(probe.channel().lineBuffer.isEmpty());
 }
 
 TEST_F(RoadTest, ASecondFinishReplacesTheFirst) {
     engine.warmUpColi();
     start();
     int firstRuns = 0, secondRuns = 0;
-    engine.stream().finishColiStream([&] { ++firstRuns; });
+    probe.stream().finishColiStream([&] { ++firstRuns; });
     rt.time.advance(0.5);
-    engine.stream().finishColiStream([&] { ++secondRuns; });
+    probe.stream().finishColiStream([&] { ++secondRuns; });
     rt.time.advance(0.3);  // the first would have been due now
     EXPECT_EQ(firstRuns + secondRuns, 0);
     rt.time.advance(0.5);
@@ -244,8 +231,8 @@ TEST_F(RoadTest, WithoutAProgramAudioIsKeptAndTheDrainDoesNotWait) {
     EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found, skipping warm-up"));
     start();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found in PATH"));
-    engine.sendPCM(QByteArray(100, 'a'));
-    engine.sendPCM(QByteArray(50, 'b'));
+    probe.sendPCM(QByteArray(100, 'a'));
+    probe.sendPCM(QByteArray(50, 'b'));
     engine.stopRecording();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 0 bytes, buffered: 150 bytes"));
     EXPECT_TRUE(stateLines().contains("finishColiStream coli not running, skipping drain wait"));
@@ -262,7 +249,7 @@ TEST_F(RoadTest, OnDemandLaunchAtTheStart) {
     start();  // no warm-up: the session launches the process
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Persistent coli not ready, launching on-demand..."));
     ASSERT_EQ(launcher.launched().size(), 1u);
-    engine.sendPCM(QByteArray(8, 'x'));
+    probe.sendPCM(QByteArray(8, 'x'));
     EXPECT_EQ(process()->in->chunks(), QList<QByteArray>{QByteArray(8, 'x')});
     output("plain text transcript\n");
     EXPECT_EQ(engine.previewText(), "plain text transcript");
@@ -272,13 +259,13 @@ TEST_F(RoadTest, AFailedOnDemandLaunchKeepsTheAudioWhileTheRecordingLasts) {
     launcher.launchError = "No such file or directory";
     start();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to launch persistent coli: No such file or directory"));
-    engine.sendPCM(QByteArray(3, '1'));
-    engine.sendPCM(QByteArray(3, '2'));
+    probe.sendPCM(QByteArray(3, '1'));
+    probe.sendPCM(QByteArray(3, '2'));
     launcher.launchError.reset();
-    engine.terminateColiProcess();  // a process that comes while it records takes the kept audio, in order
+    probe.terminateColiProcess();  // a process that comes while it records takes the kept audio, in order
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(process()->in->chunks(), (QList<QByteArray>{QByteArray(3, '1'), QByteArray(3, '2')}));
-    engine.sendPCM(QByteArray(3, '3'));
+    probe.sendPCM(QByteArray(3, '3'));
     EXPECT_EQ(process()->in->all(), "111222333");
 }
 
@@ -293,24 +280,24 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
         case FirstEnding::failedLaunch:
             launcher.launchError = "No such file or directory";
             start();
-            engine.sendPCM("甲乙丙");
+            probe.sendPCM("甲乙丙");
             launcher.launchError.reset();  // the restart after the drain succeeds
             engine.stopRecording();
             break;
         case FirstEnding::cancelled:
             engine.warmUpColi();
             start();
-            engine.sendPCM("甲乙丙");
+            probe.sendPCM("甲乙丙");
             recogniseHeardAudio();
-            engine.requestCancelRecording();
+            probe.requestCancelRecording();
             break;
         case FirstEnding::diedThenStoppedBeforeTheRelaunch:
             engine.warmUpColi();
             start();
-            engine.sendPCM("甲乙");
+            probe.sendPCM("甲乙");
             recogniseHeardAudio();
             process()->exit();
-            engine.sendPCM("丙");  // kept for a relaunch that this recording does not live to see
+            probe.sendPCM("丙");  // kept for a relaunch that this recording does not live to see
             engine.stopRecording();
             rt.time.runUntilIdle();
             EXPECT_EQ(completed, QStringList{"甲乙"});
@@ -318,7 +305,7 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
         case FirstEnding::printedBetweenDictations:
             engine.warmUpColi();
             start();
-            engine.sendPCM("甲乙丙");
+            probe.sendPCM("甲乙丙");
             recogniseHeardAudio();
             engine.stopRecording();
             rt.time.advance(0.8);
@@ -331,8 +318,8 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
     completed.clear();
 
     start();
-    engine.setMicReady(true);
-    engine.sendPCM("丁戊");
+    probe.setMicReady(true);
+    probe.sendPCM("丁戊");
     rt.time.runUntilIdle();
     EXPECT_EQ(engine.previewText(), "") << "no transcript from before";
     EXPECT_EQ(process()->in->all(), "丁戊");
@@ -362,8 +349,8 @@ TEST_F(RoadTest, CancelDropsTheSessionAndReplacesItsProcess) {
     auto heard = process();
     output("{\"text\":\"你好\"}\n");
     players.calls.clear();
-    engine.requestCancelRecording();
-    engine.requestCancelRecording();
+    probe.requestCancelRecording();
+    probe.requestCancelRecording();
     EXPECT_EQ(rt.log.countPart("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='你好')"), 1);
     rt.time.runUntilIdle();
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
@@ -377,12 +364,12 @@ TEST_F(RoadTest, CancelDropsTheSessionAndReplacesItsProcess) {
     EXPECT_TRUE(heard->in->closed());
     ASSERT_EQ(launcher.launched().size(), 2u);
     EXPECT_NE(process(), heard);
-    engine.stream().handleColiOutput("{\"text\":\"迟到的\"}\n");
+    probe.stream().handleColiOutput("{\"text\":\"迟到的\"}\n");
     output("{\"text\":\"迟到的\"}\n");
     EXPECT_EQ(engine.previewText(), "");
     rt.time.advance(0.01);
     EXPECT_EQ(engine.state(), RecordingState::idle);
-    EXPECT_FALSE(engine.stopping());
+    EXPECT_FALSE(probe.stopping());
     rt.time.advance(70);
     EXPECT_TRUE(completed.isEmpty());
     EXPECT_EQ(launcher.launched().size(), 2u);
@@ -404,7 +391,7 @@ TEST_F(RoadTest, MicStartupWatchdog) {
 TEST_F(RoadTest, MicStartupWatchdogLeavesAReadyMicrophoneAlone) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     rt.time.advance(5);
     EXPECT_EQ(engine.state(), RecordingState::recording);
     EXPECT_FALSE(rt.log.containsPart("Mic startup watchdog fired"));
@@ -413,7 +400,7 @@ TEST_F(RoadTest, MicStartupWatchdogLeavesAReadyMicrophoneAlone) {
 TEST_F(RoadTest, SixtySecondLimitStopsAndInjects) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     output("{\"text\":\"很长的一段话\"}\n");
     rt.time.advance(59.99);
     EXPECT_EQ(engine.state(), RecordingState::recording);
@@ -427,7 +414,7 @@ TEST_F(RoadTest, SixtySecondLimitStopsAndInjects) {
 TEST_F(RoadTest, TheLimitAfterAManualStopDoesNothing) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     rt.time.advance(10);
     engine.handleStopShortcut();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Stop shortcut pressed"));
@@ -441,8 +428,8 @@ TEST_F(RoadTest, TheLimitAfterAManualStopDoesNothing) {
 TEST_F(RoadTest, TwoAutomaticStopRequestsStopOnce) {
     engine.warmUpColi();
     start();
-    engine.requestStopRecording("silence");
-    engine.requestStopRecording("hard timeout");
+    probe.requestStopRecording("silence");
+    probe.requestStopRecording("hard timeout");
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Auto-stopping (reason=silence, rms=0.0000, floor=0.0030)"));
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Auto-stopping (reason=hard timeout, rms=0.0000, floor=0.0030)"));
     rt.time.runUntilIdle();
@@ -469,7 +456,7 @@ TEST_F(RoadTest, FinalTextRules) {
         rt.log.clear();
         engine.warmUpColi();
         start();
-        engine.setMicReady(true);
+        probe.setMicReady(true);
         output(c.line + "\n");
         engine.stopRecording();
         rt.time.advance(0.8);
@@ -488,7 +475,7 @@ TEST_F(RoadTest, FinalTextRules) {
 TEST_F(RoadTest, TheStopPhraseEndsTheRecordingAndIsNotTyped) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     output("{\"text\":\"好的，就这样喵。\"}\n");
     EXPECT_EQ(engine.previewText(), "好的");
     EXPECT_TRUE(rt.log.containsPart("[Vocalynx] Auto-stopping (reason=voice phrase"));
@@ -501,7 +488,7 @@ TEST_F(RoadTest, TheStopPhraseEndsTheRecordingAndIsNotTyped) {
 TEST_F(RoadTest, EarlyStrayMarksAreIgnored) {
     engine.warmUpColi();
     start();
-    engine.setMicReadyAt(rt.time.now());
+    probe.setMicReadyAt(rt.time.now());
     rt.time.advance(0.2);
     output("{\"text\":\"。\"}\n");
     EXPECT_EQ(engine.previewText(), "");
@@ -533,14 +520,14 @@ TEST_F(RoadTest, PreparedSessionAge) {
     for (const Case c : {Case{15.0, true}, Case{15.1, false}}) {
         rt.log.clear();
         auto prepared = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        engine.givePreparedSession(prepared, rt.time.now());
+        probe.givePreparedSession(prepared, rt.time.now());
         rt.time.advance(c.age);
         engine.startRecording([](const QString&) {});
         rt.time.runUntilIdle();
         if (c.reused) {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
             EXPECT_EQ(prepared->startCount, 1);
-            engine.requestCancelRecording();
+            probe.requestCancelRecording();
             rt.time.advance(1);
         } else {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=fresh"));
@@ -554,7 +541,7 @@ TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
     engine.warmUpColi();
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
     session->startSucceeds = false;
-    engine.givePreparedSession(session, rt.time.now());
+    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     engine.stopRecording();  // before the capture-session queue ran the start
     rt.time.runUntilIdle();
@@ -566,7 +553,7 @@ TEST_F(RoadTest, ACaptureSessionThatDoesNotRunCancels) {
     engine.warmUpColi();
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
     session->startSucceeds = false;
-    engine.givePreparedSession(session, rt.time.now());
+    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     rt.time.runUntilIdle();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session failed to start"));
@@ -610,7 +597,7 @@ TEST_F(RoadTest, NoRelaunchDuringShutdown) {
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
     // Nor does anything else launch one.
-    engine.terminateColiProcess();
+    probe.terminateColiProcess();
     engine.warmUpColi();
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
@@ -635,7 +622,7 @@ TEST_F(RoadTest, AModelFailureIsReportedOnceAndStopsRelaunches) {
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
     // A restart after a drain still launches.
-    engine.terminateColiProcess();
+    probe.terminateColiProcess();
     EXPECT_EQ(launcher.launched().size(), 2u);
 }
 
@@ -656,12 +643,12 @@ TEST_F(RoadTest, RecoveryRestartsTheProcess) {
 TEST_F(RoadTest, AudioOutputAndTranscriptsAtOnce) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     auto proc = process();
     constexpr int chunks = 2000, lines = 300;
     std::atomic<bool> finished{false};
     std::thread audio([&] {
-        for (int i = 0; i < chunks; ++i) engine.sendPCM(QByteArray(32, static_cast<char>(i)));
+        for (int i = 0; i < chunks; ++i) probe.sendPCM(QByteArray(32, static_cast<char>(i)));
     });
     std::thread reader([&] {
         for (int i = 1; i <= lines; ++i) {
@@ -676,9 +663,9 @@ TEST_F(RoadTest, AudioOutputAndTranscriptsAtOnce) {
     });
     std::thread level([&] {
         while (!finished.load()) {
-            const auto snapshot = engine.transcriptSnapshot();
+            const auto snapshot = probe.transcriptSnapshot();
             (void)snapshot;
-            (void)engine.hasTranscriptText();
+            (void)probe.hasTranscriptText();
         }
     });
     auto joinAll = [&] {
@@ -728,7 +715,7 @@ TEST_F(RoadTest, FinalTextFromTheNewestHypothesis) {
         SCOPED_TRACE(c.name);
         completed.clear();
         start();
-        engine.setMicReady(true);
+        probe.setMicReady(true);
         for (const QString& h : c.beforeStop) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
         engine.stopRecording();  // nothing when the stop phrase already stopped it
         for (const QString& h : c.duringDrain) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
@@ -743,18 +730,18 @@ TEST_F(RoadTest, FinalTextFromTheNewestHypothesis) {
 TEST_F(RoadTest, AProcessKilledMidRecordingHandsTheSessionToItsRelaunch) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     auto first = process();
-    engine.sendPCM("a");
+    probe.sendPCM("a");
     output("{\"text\":\"今天天气很好\"}\n");
     first->exit();
     EXPECT_TRUE(rt.log.containsPart("[Vocalynx] coli exited during the recording of session "));
-    engine.sendPCM("b");  // while no process runs: kept
+    probe.sendPCM("b");  // while no process runs: kept
     rt.time.advance(1.0);
     ASSERT_EQ(launcher.launched().size(), 2u);
     auto relaunched = process();
     EXPECT_TRUE(rt.log.containsPart(" continues on the relaunched coli; the text so far is kept"));
-    engine.sendPCM("c");
+    probe.sendPCM("c");
     EXPECT_EQ(relaunched->in->chunks(), (QList<QByteArray>{"b", "c"})) << "the kept audio first, in order";
     output("{\"text\":\"我们去公园\"}\n");
     EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the panel keeps what it showed";
@@ -781,14 +768,14 @@ TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
             engine.stopRecording();
             rt.time.advance(0.8);  // post-recording ran: the collapse is 1.5 s away
         } else {
-            engine.requestCancelRecording();
+            probe.requestCancelRecording();
             rt.time.runUntilIdle();  // collapsing: idle is 0.5 s away
         }
         engine.recoverFromStalledState(engine.state(), "test");
         completed.clear();
 
         start();
-        engine.setMicReady(true);
+        probe.setMicReady(true);
         rt.time.advance(2.5);
         EXPECT_EQ(engine.state(), RecordingState::recording);
         output("{\"text\":\"第二句\"}\n");
@@ -804,7 +791,7 @@ TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
 TEST_F(RoadTest, TheStopEndsTheInputAndTheDrainStillReads) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     auto first = process();
     output("{\"text\":\"今天天气很好\"}\n");
     engine.stopRecording();
@@ -825,7 +812,7 @@ TEST_F(RoadTest, TheStopEndsTheInputAndTheDrainStillReads) {
 TEST_F(RoadTest, AFastProgramKeepsOneHandOffOnTheMainQueue) {
     engine.warmUpColi();
     start();
-    engine.setMicReady(true);
+    probe.setMicReady(true);
     auto proc = process();
     const size_t before = rt.time.pending();
     // Distinct long hypotheses, and a stop phrase repeated, with the main queue not running.
@@ -839,7 +826,7 @@ TEST_F(RoadTest, AFastProgramKeepsOneHandOffOnTheMainQueue) {
     proc->out->feed("{\"text\":\"" + last.toUtf8() + "吗\"}\n");
     proc->out->feed("{\"text\":\"" + last.toUtf8() + "\"}\n");
     proc->out->feed("{\"text\":\"" + last.toUtf8() + "吗\"}\n");
-    EXPECT_EQ(engine.transcriptSnapshot().stablePreviewCount, 3);
+    EXPECT_EQ(probe.transcriptSnapshot().stablePreviewCount, 3);
     for (int i = 0; i < 1000; ++i) proc->out->feed("{\"text\":\"好的就这样喵\"}\n");
     EXPECT_LE(rt.time.pending(), before + 2) << "one preview hand-off and one stop request";
     EXPECT_EQ(rt.log.countPart("Auto-stopping (reason=voice phrase"), 1);

@@ -1,38 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "EngineTestSupport.h"
 #include "FakeCapture.h"
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/WhisperEngine.h"
+#include "platform/SequenceCheck.h"
 
 using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-// Exposes the engine's protected setters and fields that the state machine acts on.
-class TestableEngine : public WhisperEngine {
-public:
-    using WhisperEngine::WhisperEngine;
-    using WhisperEngine::setMicReady;
-    using WhisperEngine::setPreviewText;
-    void giveCaptureSession(std::shared_ptr<CaptureSession> s) { captureSession_ = std::move(s); }
-    void setStopping(bool v) { isStoppingRecording_ = v; }
-    bool stopping() const { return isStoppingRecording_; }
-    void setStreamFields() {
-        std::lock_guard lock(channel_.processLock);
-        channel_.lineBuffer.append("partial");
-        channel_.coliReady = true;
-        channel_.activeColiSessionID = QUuid::createUuid();
-        channel_.finalizeDrainToken = QUuid::createUuid();
-    }
-    bool streamFieldsCleared() {
-        std::lock_guard lock(channel_.processLock);
-        return channel_.lineBuffer.isEmpty() && !channel_.coliReady && !channel_.activeColiSessionID &&
-               !channel_.finalizeDrainToken;
-    }
-};
 
 class StateMachineTest : public ::testing::Test {
 protected:
@@ -40,21 +21,37 @@ protected:
         QObject::connect(&engine, &WhisperEngine::stateChanged, [this](RecordingState s) { observed.push_back(s); });
     }
     QStringList stateLines() const { return test::stateLines(rt.log); }
+    // Stream fields as a dictation in progress leaves them.
+    void setStreamFields() {
+        ColiChannel& channel = probe.channel();
+        std::lock_guard lock(channel.processLock);
+        channel.lineBuffer.append("partial");
+        channel.coliReady = true;
+        channel.activeColiSessionID = QUuid::createUuid();
+        channel.finalizeDrainToken = QUuid::createUuid();
+    }
+    bool streamFieldsCleared() {
+        ColiChannel& channel = probe.channel();
+        std::lock_guard lock(channel.processLock);
+        return channel.lineBuffer.isEmpty() && !channel.coliReady && !channel.activeColiSessionID &&
+               !channel.finalizeDrainToken;
+    }
     TestRuntime rt;
     ConfigStore config{rt.runtime()};
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     RecordingPlayers players;
     FakeCaptureSystem capture;
-    TestableEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture}};
+    WhisperEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture}};
+    WhisperEngine::TestProbe probe{engine};
     std::vector<RecordingState> observed;
 };
 
 }  // namespace
 
 TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
-    engine.setState(RecordingState::recording, "startRecording");
-    engine.setState(RecordingState::recording, "again");
+    probe.setState(RecordingState::recording, "startRecording");
+    probe.setState(RecordingState::recording, "again");
     EXPECT_EQ(stateLines(), (QStringList{"state idle -> recording reason=startRecording",
                                          "state remains recording reason=again"}));
     EXPECT_EQ(observed, (std::vector{RecordingState::recording, RecordingState::recording}));
@@ -65,7 +62,7 @@ TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
 }
 
 TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) {
-    engine.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, "stopRecording");
     rt.time.advance(19.9);
     EXPECT_EQ(engine.state(), RecordingState::transcribing);
     rt.time.advance(0.1);
@@ -78,9 +75,9 @@ TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) 
 }
 
 TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds) {
-    engine.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, "stopRecording");
     rt.time.advance(10);
-    engine.setState(RecordingState::collapsing, "postRecordingCollapse");
+    probe.setState(RecordingState::collapsing, "postRecordingCollapse");
     rt.time.advance(5.9);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(0.1);
@@ -95,8 +92,8 @@ TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds
 
 TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
     for (RecordingState next : {RecordingState::idle, RecordingState::recording}) {
-        engine.setState(RecordingState::transcribing, "stopRecording");
-        engine.setState(next, "moveOn");
+        probe.setState(RecordingState::transcribing, "stopRecording");
+        probe.setState(next, "moveOn");
         rt.log.clear();
         rt.time.advance(60);
         EXPECT_TRUE(stateLines().isEmpty()) << recordingStateName(next).toStdString();
@@ -105,9 +102,9 @@ TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
 }
 
 TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
-    engine.setState(RecordingState::collapsing, "first");
+    probe.setState(RecordingState::collapsing, "first");
     rt.time.advance(4);
-    engine.setState(RecordingState::collapsing, "second");
+    probe.setState(RecordingState::collapsing, "second");
     rt.time.advance(4);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(2);
@@ -117,21 +114,21 @@ TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
 
 TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    engine.giveCaptureSession(session);
-    engine.setState(RecordingState::transcribing, "stopRecording");
-    engine.setPreviewText("你好");
-    engine.setStopping(true);
-    engine.setStreamFields();
+    probe.giveCaptureSession(session);
+    probe.setState(RecordingState::transcribing, "stopRecording");
+    probe.setPreviewText("你好");
+    probe.setStopping(true);
+    setStreamFields();
     players.calls.clear();
 
     engine.recoverFromStalledState(RecordingState::transcribing, "watchdog-x");
     rt.time.runUntilIdle();  // the tear-down runs on the capture-session queue
 
     EXPECT_EQ(session->tearDownCount, 1);
-    EXPECT_TRUE(engine.streamFieldsCleared());
+    EXPECT_TRUE(streamFieldsCleared());
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
     EXPECT_EQ(engine.previewText(), "");
-    EXPECT_FALSE(engine.stopping());
+    EXPECT_FALSE(probe.stopping());
     EXPECT_EQ(engine.state(), RecordingState::idle);
     const QStringList lines = stateLines();
     const int recover = lines.indexOf("recoverFromStalledState state=transcribing reason=watchdog-x");
@@ -142,26 +139,45 @@ TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
 }
 
 TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
-    engine.setState(RecordingState::collapsing, "cancelRecording");
+    probe.setState(RecordingState::collapsing, "cancelRecording");
     engine.recoverFromStalledState(RecordingState::collapsing, "mainThreadHang");
     EXPECT_EQ(engine.state(), RecordingState::idle);
     EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
 }
 
 TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
-    engine.setPreviewText(QString::fromUtf8("a🎉é"));
-    engine.setMicReady(true);
-    engine.autoDump("mic-startup-watchdog", "");
-    EXPECT_EQ(stateLines().last(),
-              "AUTO_DUMP trigger=mic-startup-watchdog state=idle micReady=true isStopping=false previewLen=3");
+    probe.setPreviewText(QString::fromUtf8("a🎉é"));
+    probe.setMicReady(true);
+    probe.setState(RecordingState::transcribing, "stopRecording");
+    rt.time.advance(20);  // the stall watchdog dumps the state before it recovers
+    EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "
+                                      "state=transcribing micReady=true isStopping=false previewLen=3"))
+        << stateLines().join('\n').toStdString();
 }
 
 TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
-    auto other = std::make_unique<TestableEngine>(
+    auto other = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt.runtime(), config, sounds, &players, &players, &capture});
-    other->setState(RecordingState::transcribing, "stopRecording");
+    WhisperEngine::TestProbe{*other}.setState(RecordingState::transcribing, "stopRecording");
     other.reset();
     rt.log.clear();
     rt.time.advance(30);
     EXPECT_TRUE(stateLines().isEmpty());
+}
+
+// The engine's entry points belong to the main thread: in a debug build a call from another thread
+// aborts at once, naming the entry point, instead of racing with the main thread.
+TEST_F(StateMachineTest, AnEntryPointCalledOffTheMainThreadAbortsInADebugBuild) {
+    if (!kSequenceChecks) GTEST_SKIP() << "the checks are compiled out of release builds";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto offMain = [](auto call) { std::thread(call).join(); };
+    EXPECT_DEATH(offMain([&] { engine.startRecording([](const QString&) {}); }),
+                 "WhisperEngine::startRecording was called off the thread it belongs to");
+    EXPECT_DEATH(offMain([&] { engine.stopRecording(); }),
+                 "WhisperEngine::stopRecording was called off the thread it belongs to");
+    EXPECT_DEATH(offMain([&] { engine.handleStopShortcut(); }),
+                 "WhisperEngine::handleStopShortcut was called off the thread it belongs to");
+    // On the main thread the same call runs (no model installed: it only reports that).
+    engine.startRecording([](const QString&) {});
+    EXPECT_EQ(engine.state(), RecordingState::idle);
 }

@@ -6,6 +6,7 @@
 #include "FakeSoundOutput.h"
 #include "GuiTestApp.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/WhisperEngine.h"
@@ -16,8 +17,9 @@ namespace vocalynx::test {
 class StagedEngine : public WhisperEngine {
 public:
     using WhisperEngine::WhisperEngine;
-    using WhisperEngine::setMicReady;
-    using WhisperEngine::setPreviewText;
+    void setState(RecordingState state, const QString& reason) { TestProbe{*this}.setState(state, reason); }
+    void setMicReady(bool ready) { TestProbe{*this}.setMicReady(ready); }
+    void setPreviewText(const QString& text) { TestProbe{*this}.setPreviewText(text); }
 };
 
 inline NotchMetrics notchedMetrics() { return NotchMetrics::of(notchedLaptopScreen()); }

@@ -1,0 +1,79 @@
+#pragma once
+// The tests' one way into the speech engine: its internal steps (called as the engine's own threads
+// call them) and the few fields a test must stage or read. Everything else goes through the engine's
+// public members and the fakes behind its ports.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "engine/WhisperEngine.h"
+
+namespace vocalynx {
+
+struct WhisperEngine::TestProbe {
+    WhisperEngine& engine;
+
+    // ---- state machine and publishing ----
+    void setState(RecordingState state, const QString& reason) { engine.setState(state, reason); }
+    void setPreviewText(const QString& text) { engine.setPreviewText(text); }
+    void setMicReady(bool ready) { engine.setMicReady(ready); }
+    bool stopping() const { return engine.isStoppingRecording_; }
+    void setStopping(bool stopping) { engine.isStoppingRecording_ = stopping; }
+
+    // ---- the road's requests (any thread) ----
+    void requestStopRecording(const QString& reason) { engine.requestStopRecording(reason); }
+    void requestCancelRecording() { engine.requestCancelRecording(); }
+
+    // ---- capture ----
+    // A prepared session as the warm-up leaves it, built at the given time.
+    void givePreparedSession(std::shared_ptr<CaptureSession> session, MonoTime builtAt) {
+        std::lock_guard lock(engine.captureLock_);
+        engine.preparedSession_ = std::move(session);
+        engine.preparedSessionBuiltAt_ = builtAt;
+    }
+    void giveCaptureSession(std::shared_ptr<CaptureSession> session) { engine.captureSession_ = std::move(session); }
+    std::shared_ptr<CaptureSession> captureSession() const { return engine.captureSession_; }
+    std::optional<AudioInputDevice> preferredMicrophone() { return engine.preferredMicrophone(); }
+    void prepareCaptureSession() { engine.prepareCaptureSession(); }
+    void discardPreparedSession() { engine.discardPreparedSession(); }
+    std::shared_ptr<CaptureSession> takePreparedSession() { return engine.takePreparedSession(); }
+    std::shared_ptr<CaptureSession> makeCaptureSession(QString* deviceId = nullptr) {
+        return engine.makeCaptureSession(deviceId);
+    }
+    void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session) {
+        engine.installCaptureSessionObservers(session);
+    }
+    void removeCaptureSessionObservers() { engine.removeCaptureSessionObservers(); }
+    void attachSampleBufferHandler(CaptureSession& session) { engine.attachSampleBufferHandler(session); }
+    void handleSampleBuffer(const SampleBuffer& buffer) { engine.handleSampleBuffer(buffer); }
+    std::optional<QByteArray> convertSampleBuffer(const SampleBuffer& buffer) {
+        return engine.convertSampleBuffer(buffer);
+    }
+    void resetAudioConverter() { engine.resetAudioConverter(); }
+    void flushAudioConverter() { engine.flushAudioConverter(); }
+    std::optional<MonoTime> micReadyAt() const {
+        std::lock_guard lock(engine.levelLock_);
+        return engine.micReadyAt_;
+    }
+    void setMicReadyAt(MonoTime at) {
+        std::lock_guard lock(engine.levelLock_);
+        engine.micReadyAt_ = at;
+    }
+
+    // ---- level tracking ----
+    void evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now) { engine.evaluateAudioLevel(buffer, now); }
+    void updateNoiseFloor(float level) { engine.updateNoiseFloor(level); }
+    void noteSpeechActivity(MonoTime at) { engine.noteSpeechActivity(at); }
+
+    // ---- speech process, stream and transcripts ----
+    void sendPCM(const QByteArray& pcm) { engine.sendPCM(pcm); }
+    void terminateColiProcess() { engine.terminateColiProcess(); }
+    bool hasTranscriptText() const { return engine.hasTranscriptText(); }
+    TranscriptTracker::Snapshot transcriptSnapshot() const { return engine.transcriptSnapshot(); }
+    SpeechStream& stream() { return engine.stream_; }
+    SpeechProcess& speechProcess() { return engine.process_; }
+    ColiChannel& channel() { return engine.channel_; }
+};
+
+}  // namespace vocalynx
