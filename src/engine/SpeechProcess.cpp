@@ -139,7 +139,7 @@ void SpeechProcess::logStderr(const QString& text, qsizetype bytes, bool always)
         auto self = weak.lock();
         if (!self) return;
         SpeechProcess& me = **self;
-        std::lock_guard lock(me.stderrMutex_);
+        std::lock_guard guard(me.stderrMutex_);
         me.stderrFlushScheduled_ = false;
         me.flushStderrCountsLocked();
     });

@@ -66,7 +66,7 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     }
     EXPECT_EQ(media.trackTitle(), "Song");
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
-    if (!media.failedArtworkKeys().contains(musicKey)) EXPECT_EQ(media.artworkAccentColor(), musicAccent);
+    if (!media.failedArtworkKeys().contains(musicKey)) { EXPECT_EQ(media.artworkAccentColor(), musicAccent); }
     EXPECT_FALSE(scripts.calls().contains("unrecognised"));
 
     // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
