@@ -64,7 +64,7 @@ void ModelStatusRow::showEvent(QShowEvent* event) {
 bool ModelStatusRow::isModelReady(const SpeechProgram& program, const SpeechModelFiles& files) {
     if (!program.locateColi || !program.locateColi()) return false;
     const auto size = files.modelFileSize();
-    return size && *size >= SpeechModelFiles::kExpectedMinSize;
+    return size && *size >= kSpeechModelMinimumSize;
 }
 
 void ModelStatusRow::checkModelReady() {
