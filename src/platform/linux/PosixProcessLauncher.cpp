@@ -388,6 +388,19 @@ private:
     std::shared_ptr<FdReader> stderr_;
 };
 
+// A pipe's two ends, made close-on-exec; each end is closed with the pipe unless handed over.
+struct Pipe {
+    UniqueFd read, write;
+    // 0, or the errno of a pipe that could not be made.
+    int open() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+        read.reset(ends[0]);
+        write.reset(ends[1]);
+        return 0;
+    }
+};
+
 std::vector<std::string> utf8List(const QStringList& list) {
     std::vector<std::string> out;
     out.reserve(static_cast<size_t>(list.size()));
@@ -445,24 +458,11 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
     const std::string path = command.executable.toStdString();
 
     auto work = [&]() -> Spawned {
-        Spawned result;
-        int in[2], out[2], err[2], report[2];
-        if (::pipe2(in, O_CLOEXEC) != 0) return Spawned{.error = errno};
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            const int e = errno;
-            ::close(in[0]), ::close(in[1]);
-            return Spawned{.error = e};
-        }
-        if (::pipe2(err, O_CLOEXEC) != 0) {
-            const int e = errno;
-            ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
-            return Spawned{.error = e};
-        }
-        if (::pipe2(report, O_CLOEXEC) != 0) {
-            const int e = errno;
-            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-            return Spawned{.error = e};
-        }
+        // The three standard streams, and the pipe on which a failed exec reports its errno (its
+        // writing end closes at a successful exec). Whatever is not handed over closes on return.
+        Pipe in, out, err, report;
+        for (Pipe* pipe : {&in, &out, &err, &report})
+            if (const int e = pipe->open()) return Spawned{.error = e};
         std::vector<char*> argv = pointers(argStrings);
         std::vector<char*> envp = pointers(envStrings);
         const pid_t parent = ::getpid();
@@ -471,43 +471,39 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (::getppid() != parent) ::_exit(127);  // the parent died before the request took hold
             ::signal(SIGPIPE, SIG_DFL);
-            ::dup2(in[0], STDIN_FILENO);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
+            // The child never returns from here (it execs or _exits), so no owner closes anything in it.
+            ::dup2(in.read.get(), STDIN_FILENO);
+            ::dup2(out.write.get(), STDOUT_FILENO);
+            ::dup2(err.write.get(), STDERR_FILENO);
+            const int reportFd = report.write.get();
 #ifdef SYS_close_range
             // Only the three standard streams and the report pipe (close-on-exec) stay open.
-            ::syscall(SYS_close_range, 3u, static_cast<unsigned>(report[1]) - 1u, 0u);
-            ::syscall(SYS_close_range, static_cast<unsigned>(report[1]) + 1u, ~0u, 0u);
+            ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd) - 1u, 0u);
+            ::syscall(SYS_close_range, static_cast<unsigned>(reportFd) + 1u, ~0u, 0u);
 #endif
             ::execve(path.c_str(), argv.data(), envp.data());
             const int e = errno;
-            ssize_t ignored = ::write(report[1], &e, sizeof e);
+            ssize_t ignored = ::write(reportFd, &e, sizeof e);
             (void)ignored;
             ::_exit(127);
         }
         const int forkError = pid < 0 ? errno : 0;
-        ::close(in[0]), ::close(out[1]), ::close(err[1]), ::close(report[1]);
-        if (pid < 0) {
-            ::close(in[1]), ::close(out[0]), ::close(err[0]), ::close(report[0]);
-            return Spawned{.error = forkError};
-        }
+        // The child's ends are the child's now; the report's writing end must be closed here for its
+        // reading end to see the end of file at a successful exec.
+        in.read.reset(), out.write.reset(), err.write.reset(), report.write.reset();
+        if (pid < 0) return Spawned{.error = forkError};
         int execError = 0;
         ssize_t n;
-        while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+        while ((n = ::read(report.read.get(), &execError, sizeof execError)) < 0 && errno == EINTR) {
         }
-        ::close(report[0]);
+        report.read.reset();
         if (n > 0) {
             int status = 0;
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            ::close(in[1]), ::close(out[0]), ::close(err[0]);
             return Spawned{.error = execError ? execError : EIO};
         }
-        result.pid = pid;
-        result.in = in[1];
-        result.out = out[0];
-        result.err = err[0];
-        return result;
+        return Spawned{.pid = pid, .in = std::move(in.write), .out = std::move(out.read), .err = std::move(err.read)};
     };
 
     std::packaged_task<Spawned()> task(work);
@@ -522,15 +518,15 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
 }
 
 std::shared_ptr<ChildProcess> PosixProcessLauncher::launch(const LaunchCommand& command, QString* error) {
-    const Spawned s = spawn(command);
+    Spawned s = spawn(command);
     if (s.pid < 0) {
         if (error) *error = command.executable + QStringLiteral(": ") + errnoText(s.error);
         return nullptr;
     }
     // The reading ends are watched with poll; the writing end never blocks (see FdWriter).
-    const int flags = ::fcntl(s.in, F_GETFL);
-    if (flags >= 0) ::fcntl(s.in, F_SETFL, flags | O_NONBLOCK);
-    return std::make_shared<PosixChildProcess>(s.pid, s.in, s.out, s.err);
+    const int flags = ::fcntl(s.in.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(s.in.get(), F_SETFL, flags | O_NONBLOCK);
+    return std::make_shared<PosixChildProcess>(s.pid, s.in.release(), s.out.release(), s.err.release());
 }
 
 std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, const QStringList& arguments,
@@ -546,22 +542,22 @@ std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, co
         if (error) *error = executable + QStringLiteral(": ") + errnoText(s.error);
         return std::nullopt;
     }
-    closeFd(s.in);
+    s.in.reset();
     RunOutput result;
     char buffer[4096];
     // Plain blocking reads: standard output to its end, then standard error to its end. (The
     // programs run this way print a line; one that filled the standard-error pipe before closing
     // its standard output would wait for the reader.)
-    for (int* fd : {&s.out, &s.err}) {
+    for (UniqueFd* fd : {&s.out, &s.err}) {
         for (;;) {
-            const ssize_t n = ::read(*fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(fd->get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             if (fd == &s.out) result.standardOutput.append(buffer, n);
         }
     }
-    closeFd(s.out);
-    closeFd(s.err);
+    s.out.reset();
+    s.err.reset();
     int status = 0;
     while (::waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
     }
