@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
     // One core: the conversion runs on the audio queue's single thread.
     cpu_set_t set;
     CPU_ZERO(&set);
-    CPU_SET(sched_getcpu(), &set);
+    CPU_SET(static_cast<size_t>(sched_getcpu()), &set);
     sched_setaffinity(0, sizeof set, &set);
 
     const QByteArray input = makeInput();

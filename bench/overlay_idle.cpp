@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
         baselinePoll.start();
     } else {
         panel = std::make_unique<OverlayPanelController>(
-            OverlayPanelController::Dependencies{runtime, config, engine, screens, pointer}, std::nullopt);
+            OverlayPanelController::Dependencies{runtime, config, engine, screens, pointer, nullptr, nullptr, {}}, std::nullopt);
         if (parts.contains("nocat")) panel->view()->cat().hide();
     }
 

@@ -7,9 +7,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-packages.sh"
 jobs="$(nproc)"
 
+# Warnings are errors here (with -Wshadow and -Wsign-conversion), never in a plain build of the
+# application.
 configure() {  # dir, extra cmake arguments...
   local dir="$1"; shift
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOCALYNX_STRICT_WARNINGS=ON "$@" >/dev/null
 }
 configure "$root/build/tests" -DVOCALYNX_BUILD_BENCHMARKS=ON
 configure "$root/build/asan" -DVOCALYNX_SANITIZE=ON -DVOCALYNX_UNIT_ONLY=ON

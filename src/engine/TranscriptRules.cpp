@@ -236,7 +236,7 @@ std::optional<QString> stripVoiceStopPhrase(const QString& text, const QString& 
 QString cleanFinalTranscript(const QString& text) {
     QStringList t = characters(trimmed(text));
     if (t.size() < 2) return t.join(QString());
-    static const QSet<QString> strongEnders{"?", "？", "!", "！", ";", "；", ":", "：", "…"};
+    static const QSet<QString> strongEnders{QStringLiteral("?"), QStringLiteral("？"), QStringLiteral("!"), QStringLiteral("！"), QStringLiteral(";"), QStringLiteral("；"), QStringLiteral(":"), QStringLiteral("："), QStringLiteral("…")};
     while (t.size() > 1) {
         const QString& last = t[t.size() - 1];
         const QString& prev = t[t.size() - 2];

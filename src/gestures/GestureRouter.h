@@ -12,7 +12,7 @@ namespace vocalynx {
 
 class GestureRouter {
 public:
-    GestureRouter(ConfigStore& config, ActionExecutor& executor) : config(config), executor(executor) {}
+    GestureRouter(ConfigStore& configStore, ActionExecutor& actionExecutor) : config(configStore), executor(actionExecutor) {}
     ConfigStore& config;
     ActionExecutor& executor;
 };

@@ -61,10 +61,10 @@ bool removeEntry(int parent, const char* name) {
 }  // namespace
 
 SpeechModelFiles::SpeechModelFiles(const QString& home)
-    : modelsFolder(home + QStringLiteral("/.coli/models")),
-      modelDir(modelsFolder + QLatin1Char('/') + QLatin1String(kFolderName)),
-      modelFile(modelDir + QLatin1Char('/') + QLatin1String(kCheckFile)),
-      archive(modelsFolder + QLatin1Char('/') + QLatin1String(kFolderName) + QStringLiteral(".tar.bz2")) {}
+    : modelsFolder(speechModelsFolder(home)),
+      modelDir(modelsFolder + QLatin1Char('/') + QLatin1String(kSpeechModelFolderName)),
+      modelFile(speechModelPath(home)),
+      archive(modelDir + QStringLiteral(".tar.bz2")) {}
 
 std::optional<unsigned long long> SpeechModelFiles::modelFileSize() const {
     struct stat st {};
@@ -78,7 +78,7 @@ bool SpeechModelFiles::remove() const {
     // there on nothing is followed.
     const int models = ::open(QFile::encodeName(modelsFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (models < 0) return errno == ENOENT;
-    const QByteArray folder = QByteArray(kFolderName);
+    const QByteArray folder = QByteArray(kSpeechModelFolderName);
     const QByteArray archiveName = folder + ".tar.bz2";
     bool ok = removeEntry(models, folder.constData());
     ok = removeEntry(models, archiveName.constData()) && ok;

@@ -34,7 +34,7 @@ ModelStatusRow::ModelStatusRow(SettingsEnvironment& environment, QWidget* parent
     const WeakRef<ModelStatusRow> weak = weak_.weak();
     failureObserver_ = env_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed, [&main, weak](const std::any&) {
         auto recheck = [weak] {
-            if (ModelStatusRow* row = weak.get(); row && !row->isDownloading()) row->checkModelReady();
+            if (ModelStatusRow* self = weak.get(); self && !self->isDownloading()) self->checkModelReady();
         };
         if (main.isCurrent())
             recheck();
@@ -57,7 +57,7 @@ void ModelStatusRow::showEvent(QShowEvent* event) {
 bool ModelStatusRow::isModelReady(const SpeechProgram& program, const SpeechModelFiles& files) {
     if (!program.locateColi || !program.locateColi()) return false;
     const auto size = files.modelFileSize();
-    return size && *size >= SpeechModelFiles::kExpectedMinSize;
+    return size && *size >= kSpeechModelMinimumSize;
 }
 
 void ModelStatusRow::checkModelReady() {

@@ -30,7 +30,7 @@ struct SpeechProgram {
 };
 
 struct SettingsEnvironment {
-    SettingsEnvironment(Runtime& runtime, ConfigStore& config) : runtime(runtime), config(config) {}
+    SettingsEnvironment(Runtime& appRuntime, ConfigStore& configStore) : runtime(appRuntime), config(configStore) {}
 
     Runtime& runtime;
     ConfigStore& config;

@@ -211,7 +211,7 @@ TEST_F(CaptureEndToEnd, AToneAtTheMicrophoneReachesTheSpeechProgramAsSixteenKilo
     EXPECT_TRUE(engine->micReady());
     ASSERT_TRUE(processEventsUntil([&] { return player.finished(); }, 10000));
     // A little of the silence after the tone, so that its last window is complete.
-    processEventsUntil([&] { return reportedFrequencies().size() >= windowsNear(reportedFrequencies(), 1000) + 2u; }, 3000);
+    processEventsUntil([&] { return reportedFrequencies().size() >= static_cast<size_t>(windowsNear(reportedFrequencies(), 1000) + 2); }, 3000);
     const std::vector<int> frequencies = reportedFrequencies();
     // Three seconds of tone fill five or six half-second windows, depending on where it begins.
     EXPECT_GE(windowsNear(frequencies, 1000), 5) << testing::PrintToString(frequencies);

@@ -69,7 +69,7 @@ void twoCommandsApart(const QString& first, const QString& second, int gapMs) {
             "org.mpris.MediaPlayer2.vocalynx", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player", method));
     };
     call(first);
-    if (gapMs > 0) QThread::msleep(gapMs);
+    if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));
     call(second);
 }
 

@@ -56,7 +56,7 @@ TEST_P(MainQueueTimersTest, RunsOnTheMainThreadFromAnyThreadAndHonoursCancel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Timings, MainQueueTimersTest, ::testing::Values(Timing::precise, Timing::coarse),
-                         [](const auto& info) { return info.param == Timing::coarse ? "coarse" : "precise"; });
+                         [](const auto& param) { return param.param == Timing::coarse ? "coarse" : "precise"; });
 
 }  // namespace
 }  // namespace vocalynx::test

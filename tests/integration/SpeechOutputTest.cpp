@@ -41,7 +41,7 @@ public:
         player_.start("pacat", {"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
                                 "--channels=2", "--raw", "--latency-msec=50"});
         EXPECT_TRUE(player_.waitForStarted(5000));
-        QByteArray bytes(static_cast<qsizetype>(48000 * seconds) * 2 * sizeof(float), Qt::Uninitialized);
+        QByteArray bytes(static_cast<qsizetype>(48000 * seconds) * qsizetype(2 * sizeof(float)), Qt::Uninitialized);
         auto* samples = reinterpret_cast<float*>(bytes.data());
         for (qsizetype i = 0; i < bytes.size() / qsizetype(2 * sizeof(float)); ++i)
             samples[2 * i] = samples[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 440 * double(i) / 48000));

@@ -10,7 +10,7 @@ namespace vocalynx::test {
 
 class FakeCaptureSession final : public CaptureSession {
 public:
-    explicit FakeCaptureSession(AudioInputDevice device) : device(std::move(device)) {}
+    explicit FakeCaptureSession(AudioInputDevice inputDevice) : device(std::move(inputDevice)) {}
     void startRunning() override;
     bool isRunning() const override;
     void stopRunning() override;

@@ -12,8 +12,8 @@ namespace vocalynx::test {
 
 class FakeKeyEventInjection final : public KeyEventInjection {
 public:
-    explicit FakeKeyEventInjection(std::shared_ptr<QStringList> journal = std::make_shared<QStringList>())
-        : journal(std::move(journal)) {}
+    explicit FakeKeyEventInjection(std::shared_ptr<QStringList> sharedJournal = std::make_shared<QStringList>())
+        : journal(std::move(sharedJournal)) {}
 
     bool canInjectKeys() override { return trusted; }
     bool canCreateEvents() override { return eventsAvailable; }

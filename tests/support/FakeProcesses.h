@@ -43,7 +43,7 @@ private:
 
 class FakeChildProcess final : public ChildProcess {
 public:
-    explicit FakeChildProcess(pid_t pid, LaunchCommand command) : command(std::move(command)), pid_(pid) {}
+    explicit FakeChildProcess(pid_t pid, LaunchCommand launched) : command(std::move(launched)), pid_(pid) {}
     pid_t pid() const override { return pid_; }
     bool isRunning() const override;
     std::shared_ptr<PipeWriter> standardInput() override { return in; }

@@ -105,7 +105,8 @@ long envNumber(const char* name, long fallback) {
 
 std::string jsonEscape(const std::string& text) {
     std::string out;
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;

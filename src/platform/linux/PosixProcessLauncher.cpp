@@ -23,29 +23,17 @@ namespace {
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 // ---- standard input ----
 
 // A pipe end and the eventfd that wakes the thread polling it; both closed with the state.
 struct PolledPipe {
-    int fd = -1;
-    int wake = -1;
-    PolledPipe() = default;
-    PolledPipe(const PolledPipe&) = delete;
-    PolledPipe& operator=(const PolledPipe&) = delete;
-    ~PolledPipe() {
-        if (fd >= 0) ::close(fd);
-        if (wake >= 0) ::close(wake);
-    }
+    UniqueFd fd;
+    UniqueFd wake;
     // Asks the polling thread to look again (its state's mutex is held).
     void poke() {
-        if (wake < 0) return;
+        if (!wake) return;
         const uint64_t one = 1;
-        ssize_t ignored = ::write(wake, &one, sizeof one);
+        ssize_t ignored = ::write(wake.get(), &one, sizeof one);
         (void)ignored;
     }
 };
@@ -62,7 +50,7 @@ struct WriterState : PolledPipe {
     bool writeSome(const char* data, qsizetype size, qsizetype* written) {
         *written = 0;
         while (*written < size) {
-            const ssize_t n = ::write(fd, data + *written, static_cast<size_t>(size - *written));
+            const ssize_t n = ::write(fd.get(), data + *written, static_cast<size_t>(size - *written));
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return errno == EAGAIN || errno == EWOULDBLOCK;
@@ -74,8 +62,8 @@ struct WriterState : PolledPipe {
     // The pipe is broken or closed: nothing more is written (a backlog left counts as dropped), and
     // both descriptors are given back (the mutex is held; the flusher is not running or is the caller).
     void shut() {
-        closeFd(fd);
-        closeFd(wake);
+        fd.reset();
+        wake.reset();
         dropped += backlog.size();
         backlog.clear();
         backlog.squeeze();
@@ -88,7 +76,7 @@ void flusherLoop(std::shared_ptr<WriterState> state) {
     pthread_setname_np(pthread_self(), "vocalynx.pipe");
     std::unique_lock lock(state->mutex);
     for (;;) {
-        if (state->closing || state->fd < 0) {
+        if (state->closing || !state->fd) {
             state->shut();
             state->flusherRunning = false;
             return;
@@ -97,9 +85,9 @@ void flusherLoop(std::shared_ptr<WriterState> state) {
             state->flusherRunning = false;
             return;
         }
-        const int fd = state->fd;
+        const int fd = state->fd.get();
         lock.unlock();
-        pollfd fds[2] = {{state->wake, POLLIN, 0}, {fd, POLLOUT, 0}};
+        pollfd fds[2] = {{state->wake.get(), POLLIN, 0}, {fd, POLLOUT, 0}};
         const int ready = ::poll(fds, 2, -1);
         lock.lock();
         if (ready < 0) {
@@ -110,7 +98,7 @@ void flusherLoop(std::shared_ptr<WriterState> state) {
         }
         if (fds[0].revents & POLLIN) {
             uint64_t count = 0;
-            ssize_t ignored = ::read(state->wake, &count, sizeof count);
+            ssize_t ignored = ::read(state->wake.get(), &count, sizeof count);
             (void)ignored;
         }
         if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
@@ -133,15 +121,15 @@ class FdWriter final : public PipeWriter {
 public:
     static constexpr qsizetype backlogLimit = 1024 * 1024;
 
-    explicit FdWriter(int fd) : state_(std::make_shared<WriterState>()) {
-        state_->fd = fd;
-        state_->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    explicit FdWriter(UniqueFd fd) : state_(std::make_shared<WriterState>()) {
+        state_->fd = std::move(fd);
+        state_->wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     }
     ~FdWriter() override { close(); }
 
     bool write(const QByteArray& bytes) override {
         std::lock_guard lock(state_->mutex);
-        if (state_->fd < 0 || state_->closing) return false;
+        if (!state_->fd || state_->closing) return false;
         if (!state_->backlog.isEmpty()) {
             if (state_->backlog.size() + bytes.size() > backlogLimit) {
                 state_->dropped += bytes.size();
@@ -214,8 +202,8 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
         ReaderState& s;
         ~Finish() {
             std::lock_guard lock(s.mutex);
-            closeFd(s.fd);
-            closeFd(s.wake);
+            s.fd.reset();
+            s.wake.reset();
             s.finished = true;
             s.settled.notify_all();
         }
@@ -228,7 +216,7 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
             handler = state->handler;
         }
         // Without a handler no input is asked for, but a hang-up or an error is reported anyway.
-        pollfd fds[2] = {{state->wake, POLLIN, 0}, {state->fd, static_cast<short>(handler ? POLLIN : 0), 0}};
+        pollfd fds[2] = {{state->wake.get(), POLLIN, 0}, {state->fd.get(), static_cast<short>(handler ? POLLIN : 0), 0}};
         const int ready = ::poll(fds, 2, -1);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -236,7 +224,7 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
         }
         if (fds[0].revents & POLLIN) {
             uint64_t count = 0;
-            ssize_t ignored = ::read(state->wake, &count, sizeof count);
+            ssize_t ignored = ::read(state->wake.get(), &count, sizeof count);
             (void)ignored;
             continue;  // look at the handler again
         }
@@ -246,7 +234,7 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
             // The writer is gone and no one reads: keep what is left for a later handler, and end.
             QByteArray rest;
             for (;;) {
-                const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
+                const ssize_t n = ::read(state->fd.get(), buffer.data(), buffer.size());
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
                 if (rest.size() < leftoverLimit)
@@ -257,7 +245,7 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
             return;
         }
         if (!(events & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) continue;
-        const ssize_t n = ::read(state->fd, buffer.data(), buffer.size());
+        const ssize_t n = ::read(state->fd.get(), buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             return;
@@ -269,9 +257,9 @@ void readerLoop(std::shared_ptr<ReaderState> state) {
 
 class FdReader final : public PipeReader {
 public:
-    explicit FdReader(int fd) : state_(std::make_shared<ReaderState>()) {
-        state_->fd = fd;
-        state_->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    explicit FdReader(UniqueFd fd) : state_(std::make_shared<ReaderState>()) {
+        state_->fd = std::move(fd);
+        state_->wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         std::thread(readerLoop, state_).detach();
     }
     ~FdReader() override {
@@ -311,11 +299,11 @@ struct ProcessState {
 
 class PosixChildProcess final : public ChildProcess {
 public:
-    PosixChildProcess(pid_t pid, int in, int out, int err)
+    PosixChildProcess(pid_t pid, UniqueFd in, UniqueFd out, UniqueFd err)
         : state_(std::make_shared<ProcessState>()),
-          stdin_(std::make_shared<FdWriter>(in)),
-          stdout_(std::make_shared<FdReader>(out)),
-          stderr_(std::make_shared<FdReader>(err)) {
+          stdin_(std::make_shared<FdWriter>(std::move(in))),
+          stdout_(std::make_shared<FdReader>(std::move(out))),
+          stderr_(std::make_shared<FdReader>(std::move(err))) {
         state_->pid = pid;
         std::thread(watch, state_, stdin_, stdout_->state(), stderr_->state()).detach();
     }
@@ -388,6 +376,19 @@ private:
     std::shared_ptr<FdReader> stderr_;
 };
 
+// A pipe's two ends, made close-on-exec; each end is closed with the pipe unless handed over.
+struct Pipe {
+    UniqueFd read, write;
+    // 0, or the errno of a pipe that could not be made.
+    int open() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+        read.reset(ends[0]);
+        write.reset(ends[1]);
+        return 0;
+    }
+};
+
 std::vector<std::string> utf8List(const QStringList& list) {
     std::vector<std::string> out;
     out.reserve(static_cast<size_t>(list.size()));
@@ -445,24 +446,11 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
     const std::string path = command.executable.toStdString();
 
     auto work = [&]() -> Spawned {
-        Spawned result;
-        int in[2], out[2], err[2], report[2];
-        if (::pipe2(in, O_CLOEXEC) != 0) return Spawned{.error = errno};
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            const int e = errno;
-            ::close(in[0]), ::close(in[1]);
-            return Spawned{.error = e};
-        }
-        if (::pipe2(err, O_CLOEXEC) != 0) {
-            const int e = errno;
-            ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
-            return Spawned{.error = e};
-        }
-        if (::pipe2(report, O_CLOEXEC) != 0) {
-            const int e = errno;
-            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-            return Spawned{.error = e};
-        }
+        // The three standard streams, and the pipe on which a failed exec reports its errno (its
+        // writing end closes at a successful exec). Whatever is not handed over closes on return.
+        Pipe in, out, err, report;
+        for (Pipe* pipe : {&in, &out, &err, &report})
+            if (const int e = pipe->open()) return Spawned{.error = e};
         std::vector<char*> argv = pointers(argStrings);
         std::vector<char*> envp = pointers(envStrings);
         const pid_t parent = ::getpid();
@@ -471,43 +459,39 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (::getppid() != parent) ::_exit(127);  // the parent died before the request took hold
             ::signal(SIGPIPE, SIG_DFL);
-            ::dup2(in[0], STDIN_FILENO);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
+            // The child never returns from here (it execs or _exits), so no owner closes anything in it.
+            ::dup2(in.read.get(), STDIN_FILENO);
+            ::dup2(out.write.get(), STDOUT_FILENO);
+            ::dup2(err.write.get(), STDERR_FILENO);
+            const int reportFd = report.write.get();
 #ifdef SYS_close_range
             // Only the three standard streams and the report pipe (close-on-exec) stay open.
-            ::syscall(SYS_close_range, 3u, static_cast<unsigned>(report[1]) - 1u, 0u);
-            ::syscall(SYS_close_range, static_cast<unsigned>(report[1]) + 1u, ~0u, 0u);
+            ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd) - 1u, 0u);
+            ::syscall(SYS_close_range, static_cast<unsigned>(reportFd) + 1u, ~0u, 0u);
 #endif
             ::execve(path.c_str(), argv.data(), envp.data());
             const int e = errno;
-            ssize_t ignored = ::write(report[1], &e, sizeof e);
+            ssize_t ignored = ::write(reportFd, &e, sizeof e);
             (void)ignored;
             ::_exit(127);
         }
         const int forkError = pid < 0 ? errno : 0;
-        ::close(in[0]), ::close(out[1]), ::close(err[1]), ::close(report[1]);
-        if (pid < 0) {
-            ::close(in[1]), ::close(out[0]), ::close(err[0]), ::close(report[0]);
-            return Spawned{.error = forkError};
-        }
+        // The child's ends are the child's now; the report's writing end must be closed here for its
+        // reading end to see the end of file at a successful exec.
+        in.read.reset(), out.write.reset(), err.write.reset(), report.write.reset();
+        if (pid < 0) return Spawned{.error = forkError};
         int execError = 0;
         ssize_t n;
-        while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+        while ((n = ::read(report.read.get(), &execError, sizeof execError)) < 0 && errno == EINTR) {
         }
-        ::close(report[0]);
+        report.read.reset();
         if (n > 0) {
             int status = 0;
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            ::close(in[1]), ::close(out[0]), ::close(err[0]);
             return Spawned{.error = execError ? execError : EIO};
         }
-        result.pid = pid;
-        result.in = in[1];
-        result.out = out[0];
-        result.err = err[0];
-        return result;
+        return Spawned{.pid = pid, .in = std::move(in.write), .out = std::move(out.read), .err = std::move(err.read)};
     };
 
     std::packaged_task<Spawned()> task(work);
@@ -522,15 +506,15 @@ PosixProcessLauncher::Spawned PosixProcessLauncher::spawn(const LaunchCommand& c
 }
 
 std::shared_ptr<ChildProcess> PosixProcessLauncher::launch(const LaunchCommand& command, QString* error) {
-    const Spawned s = spawn(command);
+    Spawned s = spawn(command);
     if (s.pid < 0) {
         if (error) *error = command.executable + QStringLiteral(": ") + errnoText(s.error);
         return nullptr;
     }
     // The reading ends are watched with poll; the writing end never blocks (see FdWriter).
-    const int flags = ::fcntl(s.in, F_GETFL);
-    if (flags >= 0) ::fcntl(s.in, F_SETFL, flags | O_NONBLOCK);
-    return std::make_shared<PosixChildProcess>(s.pid, s.in, s.out, s.err);
+    const int flags = ::fcntl(s.in.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(s.in.get(), F_SETFL, flags | O_NONBLOCK);
+    return std::make_shared<PosixChildProcess>(s.pid, std::move(s.in), std::move(s.out), std::move(s.err));
 }
 
 std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, const QStringList& arguments,
@@ -546,22 +530,22 @@ std::optional<RunOutput> PosixProcessLauncher::run(const QString& executable, co
         if (error) *error = executable + QStringLiteral(": ") + errnoText(s.error);
         return std::nullopt;
     }
-    closeFd(s.in);
+    s.in.reset();
     RunOutput result;
     char buffer[4096];
     // Plain blocking reads: standard output to its end, then standard error to its end. (The
     // programs run this way print a line; one that filled the standard-error pipe before closing
     // its standard output would wait for the reader.)
-    for (int* fd : {&s.out, &s.err}) {
+    for (UniqueFd* fd : {&s.out, &s.err}) {
         for (;;) {
-            const ssize_t n = ::read(*fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(fd->get(), buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             if (fd == &s.out) result.standardOutput.append(buffer, n);
         }
     }
-    closeFd(s.out);
-    closeFd(s.err);
+    s.out.reset();
+    s.err.reset();
     int status = 0;
     while (::waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
     }

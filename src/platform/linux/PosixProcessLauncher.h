@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/ChildProcess.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace vocalynx {
 
@@ -29,8 +30,8 @@ public:
 private:
     struct Spawned {
         pid_t pid = -1;
-        int in = -1, out = -1, err = -1;  // the parent's ends
-        int error = 0;                    // errno of a failed start
+        UniqueFd in{}, out{}, err{};  // the parent's ends
+        int error = 0;                // errno of a failed start
     };
     // Forks on the spawner thread and waits for the outcome.
     Spawned spawn(const LaunchCommand& command);

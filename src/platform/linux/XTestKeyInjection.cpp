@@ -53,11 +53,11 @@ int XTestKeyInjection::modifierKeycode(unsigned long keysym) {
 
 void XTestKeyInjection::tap(int keycode, const std::vector<int>& modifierKeycodes) {
     Display* d = session_.display();
-    for (int m : modifierKeycodes) XTestFakeKeyEvent(d, m, True, CurrentTime);
-    XTestFakeKeyEvent(d, keycode, True, CurrentTime);
-    XTestFakeKeyEvent(d, keycode, False, CurrentTime);
+    for (int m : modifierKeycodes) XTestFakeKeyEvent(d, static_cast<unsigned>(m), True, CurrentTime);
+    XTestFakeKeyEvent(d, static_cast<unsigned>(keycode), True, CurrentTime);
+    XTestFakeKeyEvent(d, static_cast<unsigned>(keycode), False, CurrentTime);
     for (auto it = modifierKeycodes.rbegin(); it != modifierKeycodes.rend(); ++it)
-        XTestFakeKeyEvent(d, *it, False, CurrentTime);
+        XTestFakeKeyEvent(d, static_cast<unsigned>(*it), False, CurrentTime);
 }
 
 bool XTestKeyInjection::postKey(uint16_t keyCode, uint64_t flags) {
@@ -105,7 +105,7 @@ void XTestKeyInjection::refreshMapping() {
     keysymsPerKeycode_ = 0;
     if (syms) {
         keysymsPerKeycode_ = perKeycode;
-        mapping_.assign(syms, syms + static_cast<size_t>(perKeycode) * (maxKeycode_ - minKeycode_ + 1));
+        mapping_.assign(syms, syms + static_cast<size_t>(perKeycode * (maxKeycode_ - minKeycode_ + 1)));
         XFree(syms);
     }
     // Spare key codes: those with no symbol at all, plus the ones we bound ourselves.
@@ -118,7 +118,7 @@ void XTestKeyInjection::refreshMapping() {
         }
         bool empty = true;
         for (int i = 0; i < keysymsPerKeycode_; ++i)
-            if (mapping_[static_cast<size_t>(code - minKeycode_) * keysymsPerKeycode_ + i] != NoSymbol) empty = false;
+            if (mapping_[static_cast<size_t>((code - minKeycode_) * keysymsPerKeycode_ + i)] != NoSymbol) empty = false;
         if (empty) spares.push_back({code, 0, 0});
     }
     spares_ = std::move(spares);
@@ -130,9 +130,9 @@ std::optional<XTestKeyInjection::Located> XTestKeyInjection::locate(unsigned lon
         if (spare.keysym == keysym) return Located{spare.keycode, false};
     const int levels = std::min(keysymsPerKeycode_, 2);
     for (int code = minKeycode_; code <= maxKeycode_; ++code) {
-        const size_t base = static_cast<size_t>(code - minKeycode_) * keysymsPerKeycode_;
+        const size_t base = static_cast<size_t>((code - minKeycode_) * keysymsPerKeycode_);
         for (int level = 0; level < levels; ++level)
-            if (mapping_[base + level] == keysym) {
+            if (mapping_[base + static_cast<size_t>(level)] == keysym) {
                 // Only the second symbol of a key needs Shift; a key whose two symbols are the same
                 // (or a letter with one symbol) takes the first.
                 return Located{code, level == 1};

@@ -94,7 +94,7 @@ TEST(ScreenshotModeEnvironment, ParsesStateAndFolder) {
         if (mode) {
             EXPECT_EQ(mode->state, c.state);
             EXPECT_EQ(mode->outputDirectory.has_value(), c.hasDir);
-            if (c.hasDir) EXPECT_EQ(*mode->outputDirectory, QString(c.dir));
+            if (c.hasDir) { EXPECT_EQ(*mode->outputDirectory, QString(c.dir)); }
         }
     }
     QProcessEnvironment env;

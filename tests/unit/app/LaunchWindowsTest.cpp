@@ -23,7 +23,7 @@ public:
 // One launch of the application with its windows made offscreen. Several launches may share one
 // home folder (the runtime), as a user's successive runs do.
 struct Launch {
-    explicit Launch(TestRuntime& rt) : rt(rt) {
+    explicit Launch(TestRuntime& runtime) : rt(runtime) {
         guiApplication();
         AppDelegate::Components components{rt.runtime(), processes, config, standard, engine, {}, {}};
         windows.setModelManagerFactory(

@@ -302,7 +302,7 @@ TEST_F(HookInstallerTest, AFileWhoseNumbersWouldChangeIsNeverRewritten) {
             if (c.rewritten) {
                 const QJsonObject after = readObject(claude().configPath);
                 for (auto it = before.begin(); it != before.end(); ++it)
-                    if (it.key() != "hooks") EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString();
+                    if (it.key() != "hooks") { EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString(); }
                 EXPECT_EQ(hooks.isInstalled(claude()), installing);
             } else {
                 EXPECT_EQ(readFile(claude().configPath), content);

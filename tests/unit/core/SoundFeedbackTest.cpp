@@ -69,7 +69,7 @@ TEST(SoundFeedbackSynthesis, LengthsNoteStartsAndSilence) {
             for (size_t i = n.start; i < n.start + n.length; ++i) covered[i] = true;
         }
         for (size_t i = 0; i < c.total; ++i) {
-            if (!covered[i]) EXPECT_EQ(samples[i], 0.0f) << i;
+            if (!covered[i]) { EXPECT_EQ(samples[i], 0.0f) << i; }
             peak = std::max(peak, std::abs(samples[i]));
         }
         EXPECT_LE(peak, c.peakGain + 1e-6f);

@@ -40,7 +40,7 @@ TEST(ActionJson, DecodesEveryCaseAndRejectsBadFields) {
     for (const auto& c : cases) {
         const auto result = decode(c.json);
         EXPECT_EQ(result.isOk(), c.ok) << c.json;
-        if (c.ok && result.isOk()) EXPECT_EQ(result.value(), c.expected) << c.json;
+        if (c.ok && result.isOk()) { EXPECT_EQ(result.value(), c.expected) << c.json; }
     }
 }
 

@@ -65,10 +65,10 @@ TEST(UpdaterHookup, StartUpdaterLogsTheSettingsAndChecksWhenAutomatic) {
         }
         hookup.startUpdater();
         EXPECT_EQ(log.lines(), c.lines);
-        if (fake) EXPECT_EQ(fake->backgroundChecks, c.backgroundChecks);
+        if (fake) { EXPECT_EQ(fake->backgroundChecks, c.backgroundChecks); }
 
         hookup.manualCheckForUpdates();  // without a controller: nothing, and no crash
-        if (fake) EXPECT_EQ(fake->userChecks, 1);
+        if (fake) { EXPECT_EQ(fake->userChecks, 1); }
     }
 }
 

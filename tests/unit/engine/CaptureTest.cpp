@@ -32,8 +32,8 @@ public:
 
 private:
     struct Recorder final : AudioConverter {
-        Recorder(RecordingConverters& owner, std::unique_ptr<AudioConverter> inner)
-            : owner(owner), inner(std::move(inner)) {}
+        Recorder(RecordingConverters& recorders, std::unique_ptr<AudioConverter> wrapped)
+            : owner(recorders), inner(std::move(wrapped)) {}
         AudioInputFormat inputFormat() const override { return inner->inputFormat(); }
         std::optional<QByteArray> convert(const SampleBuffer& buffer) override {
             owner.converted.push_back(buffer);

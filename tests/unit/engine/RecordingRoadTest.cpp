@@ -333,8 +333,8 @@ INSTANTIATE_TEST_SUITE_P(FirstDictation, NextDictationTest,
                          ::testing::Values(FirstEnding::failedLaunch, FirstEnding::cancelled,
                                            FirstEnding::diedThenStoppedBeforeTheRelaunch,
                                            FirstEnding::printedBetweenDictations),
-                         [](const ::testing::TestParamInfo<FirstEnding>& info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<FirstEnding>& param) {
+                             switch (param.param) {
                                  case FirstEnding::failedLaunch: return "FailedLaunch";
                                  case FirstEnding::cancelled: return "Cancelled";
                                  case FirstEnding::diedThenStoppedBeforeTheRelaunch: return "DiedThenStopped";

@@ -55,7 +55,7 @@ TEST_P(SpeechProcessStderr, LogsWithinBounds) {
     ColiChannel channel;
     ColiLocator locator{rt.paths().home, {}, {}, nullptr};
     int alerts = 0;
-    SpeechProcess process{rt, channel, locator, nullptr, {[&] { ++alerts; }, [] { return false; }}};
+    SpeechProcess process{rt, channel, locator, nullptr, {[&] { ++alerts; }, [] { return false; }, {}, {}}};
     for (const Read& read : c.reads) {
         if (read.after > 0) rt.time.advance(read.after);
         process.handleColiStderr(read.bytes);
@@ -95,6 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
         StderrCase{"the_model_failure_seen_in_a_repeated_read",
                    {{"Load model from /x failed"}, {"Load model from /x failed"}},
                    {"Load model from /x failed", "(the message before repeated: 1 more reads)"}, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -68,9 +68,9 @@ TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
     using C = RemoteCommand;
     // count commands, each `gap` seconds after the one before.
     auto burst = [](C command, int count, double gap) {
-        std::vector<std::pair<double, C>> commands;
-        for (int i = 0; i < count; ++i) commands.push_back({i * gap, command});
-        return commands;
+        std::vector<std::pair<double, C>> timed;
+        for (int i = 0; i < count; ++i) timed.push_back({i * gap, command});
+        return timed;
     };
     struct Case {
         const char* name;

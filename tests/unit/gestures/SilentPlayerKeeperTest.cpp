@@ -99,7 +99,7 @@ TEST_F(SilentPlayerKeeperTest, TheFirstPlayerFailsQuietlyWithItsReason) {
         EXPECT_EQ(local.log.countPart(c.line), 1) << local.log.lines().join('\n').toStdString();
         EXPECT_EQ(local.log.lines().size(), 1);
         EXPECT_EQ(k.audioPlayer() != nullptr, c.playerStored);
-        if (c.tempMissing) EXPECT_TRUE(localAudio.openedPaths.empty());
+        if (c.tempMissing) { EXPECT_TRUE(localAudio.openedPaths.empty()); }
     }
 }
 

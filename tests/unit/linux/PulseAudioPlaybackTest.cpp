@@ -73,6 +73,6 @@ TEST(LoopingSampleSource, RepeatsWholeFramesForTheNumberOfLoops) {
             got += chunk;
         }
         EXPECT_EQ(got, c.expected);
-        if (c.loops >= 0) EXPECT_EQ(source.bytesAvailable(), 0);
+        if (c.loops >= 0) { EXPECT_EQ(source.bytesAvailable(), 0); }
     }
 }

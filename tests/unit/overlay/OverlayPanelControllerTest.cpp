@@ -24,7 +24,7 @@ struct ControllerFixture : EngineFixture {
     }
     std::unique_ptr<OverlayPanelController> make(std::optional<ScreenshotMode> mode = std::nullopt) {
         return std::make_unique<OverlayPanelController>(
-            OverlayPanelController::Dependencies{rt.runtime(), config, engine, screens, pointer, &workspaces}, mode);
+            OverlayPanelController::Dependencies{rt.runtime(), config, engine, screens, pointer, &workspaces, nullptr, {}}, mode);
     }
     FakeScreenList screens;
     FakePointer pointer;

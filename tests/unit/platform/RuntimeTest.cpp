@@ -91,7 +91,7 @@ TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {
     });
     const auto result = done.get_future().get();
     ASSERT_EQ(result.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(result[i], i);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(result[static_cast<size_t>(i)], i);
     EXPECT_FALSE(queue->isCurrent());
 }
 

@@ -104,7 +104,7 @@ TEST(OnboardingStep, RawValuesOutsideTheFiveStepsGiveNoStep) {
     for (int raw = -1; raw <= 5; ++raw) {
         const auto step = onboardingStepFromRawValue(raw);
         ASSERT_EQ(step.has_value(), raw >= 0 && raw <= 4) << raw;
-        if (step) EXPECT_EQ(int(*step), raw);
+        if (step) { EXPECT_EQ(int(*step), raw); }
     }
 }
 
@@ -131,7 +131,7 @@ TEST(Onboarding, StepsMoveForwardAndTheInputChoiceDecidesTheDownloadStep) {
         EXPECT_EQ(f.view->step(), S::welcome);
         for (int i = 0; i < c.presses.size(); ++i) {
             f.press(c.presses[i]);
-            EXPECT_EQ(f.view->step(), c.after[i]) << c.name << ", press " << i;
+            EXPECT_EQ(f.view->step(), c.after[static_cast<size_t>(i)]) << c.name << ", press " << i;
         }
         EXPECT_FALSE(f.standard.onboardingComplete()) << c.name;
     }
@@ -175,7 +175,7 @@ TEST(Onboarding, FinishingWritesTheFlagBeforeTheCompletionAndWithoutOne) {
         f.press("完成");
         EXPECT_TRUE(f.standard.onboardingComplete());
         EXPECT_EQ(f.completions, withCompletion ? 1 : 0);
-        if (withCompletion) EXPECT_TRUE(f.flagAtCompletion);
+        if (withCompletion) { EXPECT_TRUE(f.flagAtCompletion); }
     }
 }
 
