@@ -30,19 +30,26 @@ protected:
     void timerEvent(QTimerEvent* event) override {
         if (event->timerId() != timerId_) return;
         killTimer(timerId_);
-        timerId_ = 0;
-        if (!running_) std::erase_if(entries_, [](const Entry& e) { return e.cancelled->load(); });
-        if (entries_.empty()) return;
         arm(std::chrono::milliseconds(1));
         // A task that runs a nested event loop does not get a second step inside the first.
         if (running_) return;
         // Tasks subscribed while the step runs start with the next step (a deque keeps the
         // running task in place when one is added).
         running_ = true;
+        bool cancelledSome = false;
         const size_t count = entries_.size();
-        for (size_t i = 0; i < count; ++i)
-            if (!entries_[i].cancelled->load()) entries_[i].task();
+        for (size_t i = 0; i < count; ++i) {
+            if (entries_[i].cancelled->load())
+                cancelledSome = true;
+            else
+                entries_[i].task();
+        }
         running_ = false;
+        if (cancelledSome) std::erase_if(entries_, [](const Entry& e) { return e.cancelled->load(); });
+        if (entries_.empty()) {
+            killTimer(timerId_);
+            timerId_ = 0;
+        }
     }
 
 private:
