@@ -382,12 +382,11 @@ void NotchOverlayView::paintEvent(QPaintEvent*) {
         return;
     }
     // At rest the body is one image, so the cat's frame changes repaint cheaply.
-    const QString key = QStringLiteral("%1|%2|%3|%4")
-                            .arg(body.width(), 0, 'f', 2)
-                            .arg(body.height(), 0, 'f', 2)
-                            .arg(l.bottomRadius, 0, 'f', 2)
-                            .arg(ratio, 0, 'f', 2);
-    if (key != bodyKey_) {
+    // Compared as numbers, not formatted: this runs on every frame of the cat.
+    auto hundredths = [](double v) { return std::llround(v * 100); };
+    const std::array<long long, 4> key{hundredths(body.width()), hundredths(body.height()),
+                                       hundredths(l.bottomRadius), hundredths(ratio)};
+    if (key != bodyKey_ || bodyCache_.isNull()) {
         bodyCache_ = transparentImage(body.size(), ratio);
         QPainter q(&bodyCache_);
         q.setRenderHint(QPainter::Antialiasing);

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <array>
 
 #include "core/Types.h"
 #include "overlay/NotchGeometry.h"
@@ -129,7 +130,7 @@ private:
     QImage shadowCache_;
     QString shadowKey_;
     QImage bodyCache_;
-    QString bodyKey_;
+    std::array<long long, 4> bodyKey_{};  // size, corner radius and pixel ratio, in hundredths
 };
 
 // Human-readable name of a visual state ("idle", "active", "hover").

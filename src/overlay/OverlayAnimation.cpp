@@ -81,6 +81,18 @@ FrameTicker::~FrameTicker() { stop(); }
 void FrameTicker::start() {
     if (pending_.isValid()) return;
     credit_ = 0;
+    const double step = timing_ == TickTiming::coarse ? main_.coarseStep().count() : 0;
+    // Longer intervals (the one-second heartbeats) already come due on half-second boundaries.
+    if (step > 0 && interval_ > step - 1e-9 && interval_ < 0.5) {
+        // The handle is cancelled when the ticker stops or goes away, so the task never outlives it.
+        pending_ = main_.postEveryCoarseStep([this, step] {
+            credit_ += step;
+            if (credit_ < interval_ - step / 2 - 1e-9) return;
+            credit_ -= interval_;
+            onFrame_();
+        });
+        return;
+    }
     schedule();
 }
 
@@ -90,21 +102,6 @@ void FrameTicker::stop() {
 }
 
 void FrameTicker::schedule() {
-    // The handle is cancelled when the ticker stops or goes away, so the task never outlives it.
-    const double step = timing_ == TickTiming::coarse ? main_.coarseStep().count() : 0;
-    // Longer intervals (the one-second heartbeats) already come due on half-second boundaries.
-    if (step > 0 && interval_ > 1.5 * step && interval_ < 0.5) {
-        auto stepTick = [this, step] {
-            pending_ = TaskHandle();
-            credit_ += step;
-            const bool due = credit_ >= interval_ - step / 2 - 1e-9;
-            if (due) credit_ -= interval_;
-            schedule();
-            if (due) onFrame_();
-        };
-        pending_ = main_.postAfterCoarse(Duration(step), std::move(stepTick));
-        return;
-    }
     auto tick = [this] {
         pending_ = TaskHandle();
         schedule();

@@ -52,12 +52,12 @@ private:
 // Calls its callback about sixty times a second (or at its own interval) on the main queue
 // between start and stop. A coarse ticker lets the main loop shift each tick by up to 5 % so it
 // shares wake-ups with other periodic timers; animations that must look smooth stay precise.
-// A coarse ticker whose interval spans several of the main queue's coarse steps and is below half
-// a second (the cat's 0.22 s on 50 ms steps) counts steps instead: each tick falls
-// on the step boundary nearest its due time, within half a step of it, and the ticks keep the
-// interval exactly on average (0.20 s and 0.25 s in turn), so they wake the main thread
-// together with the other periodic work of those steps (the pointer poll) rather than on their
-// own.
+// A coarse ticker whose interval is at least one of the main queue's coarse steps and below half
+// a second (the pointer poll's 50 ms, the cat's 0.22 s on 50 ms steps) counts steps instead: each
+// tick falls on the step boundary nearest its due time, within half a step of it, and the ticks
+// keep the interval exactly on average (0.20 s and 0.25 s in turn), so they wake the main thread
+// together with the other periodic work of those steps rather than on their own, and every step
+// costs them one shared timer instead of a timer each.
 enum class TickTiming { precise, coarse };
 
 class FrameTicker {

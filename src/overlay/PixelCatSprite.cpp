@@ -85,13 +85,11 @@ void PixelCatSprite::advanceFrame() {
 
 QImage PixelCatSprite::render(double side, double pixelRatio) const {
     const std::optional<QString> name = currentFrameName();
-    const QString key = QStringLiteral("%1|%2|%3|%4")
-                            .arg(name.value_or(QString()))
-                            .arg(static_cast<int>(mood_))
-                            .arg(side, 0, 'f', 3)
-                            .arg(pixelRatio, 0, 'f', 3);
-    auto cached = cache_.constFind(key);
-    if (cached != cache_.constEnd()) return *cached;
+    // Compared as numbers, not formatted: this runs on every frame.
+    const RenderKey key{name.value_or(QString()), static_cast<int>(mood_), std::llround(side * 1000),
+                        std::llround(pixelRatio * 1000)};
+    auto cached = cache_.find(key);
+    if (cached != cache_.end()) return cached->second;
 
     const QSizeF canvas(side + 2 * kBleed, side + 2 * kBleed);
     const QRectF square(kBleed, kBleed, side, side);
@@ -136,7 +134,7 @@ QImage PixelCatSprite::render(double side, double pixelRatio) const {
         QPainter p(&out);
         p.drawImage(QPointF(0, 0), catLayer);
     }
-    cache_.insert(key, out);
+    cache_.emplace(key, out);
     return out;
 }
 

@@ -2,12 +2,12 @@
 // The small animated pixel cat at the left of the notch panel.
 
 #include <QColor>
-#include <QHash>
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "overlay/OverlayAnimation.h"
 #include "overlay/OverlayItem.h"
@@ -55,7 +55,9 @@ private:
     int frame_ = 0;
     double interval_;
     FrameTicker ticker_;
-    mutable QHash<QString, QImage> cache_;
+    // Rendered sprites by frame name, mood, side and pixel ratio (the last two in thousandths).
+    using RenderKey = std::tuple<QString, int, long long, long long>;
+    mutable std::map<RenderKey, QImage> cache_;
 };
 
 }  // namespace vocalynx

@@ -64,7 +64,32 @@ public:
     // work driven in such steps shares the main thread's wake-ups with every other timer of the
     // step; zero when delays are kept exactly.
     virtual Duration coarseStep() const { return Duration(0); }
+    // Runs the task at the end of every coarse step until the returned handle is cancelled (an
+    // empty handle and nothing run where coarseStep() is zero). Cheaper than a chain of
+    // postAfterCoarse for work that runs every step or counts steps (the pointer poll, the cat's
+    // frames): where the queue can, all such tasks share one repeating timer. Thread-safe.
+    virtual TaskHandle postEveryCoarseStep(Task task);
 };
+
+// By default a chain of coarse delays, each started before the task runs so that the task may
+// cancel it.
+inline TaskHandle MainQueue::postEveryCoarseStep(Task task) {
+    const Duration step = coarseStep();
+    if (step <= Duration(0)) return {};
+    struct Chain {
+        static void next(MainQueue& queue, Duration step, std::shared_ptr<std::atomic<bool>> cancelled,
+                         std::shared_ptr<Task> task) {
+            queue.postAfterCoarse(step, [&queue, step, cancelled, task] {
+                if (cancelled->load()) return;
+                next(queue, step, cancelled, task);
+                (*task)();
+            });
+        }
+    };
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    Chain::next(*this, step, cancelled, std::make_shared<Task>(std::move(task)));
+    return TaskHandle(cancelled);
+}
 
 // A serial queue: one task at a time, in order, on its own thread named after the label.
 class SerialQueue : public Executor {

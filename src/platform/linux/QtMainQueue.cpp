@@ -2,13 +2,82 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <QTimerEvent>
+#include <chrono>
 #include <cmath>
+#include <deque>
 
 namespace vocalynx {
 
-QtMainQueue::QtMainQueue() : context_(new QObject) {}
+namespace {
+constexpr std::chrono::milliseconds kStep{50};
+}
 
-QtMainQueue::~QtMainQueue() { delete context_; }
+// The one timer behind every task that runs each coarse step. It runs only while a task is
+// subscribed, and each step comes due just after one of the monotonic clock's 50 ms boundaries:
+// the instants on which Qt's coarse timers of whole seconds (the heartbeat, the look at other
+// players) and the coarse delays started from a step come due too, so that all of them share one
+// wake-up. Each step aims at the next boundary itself, so a late step never moves the later ones.
+class QtMainQueue::StepTimer final : public QObject {
+public:
+    void add(std::shared_ptr<std::atomic<bool>> cancelled, Task task) {
+        entries_.push_back({std::move(cancelled), std::move(task)});
+        // The first step at least half a step away, so that it counts nearly a whole step.
+        if (timerId_ == 0) arm(kStep / 2);
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override {
+        if (event->timerId() != timerId_) return;
+        killTimer(timerId_);
+        arm(std::chrono::milliseconds(1));
+        // A task that runs a nested event loop does not get a second step inside the first.
+        if (running_) return;
+        // Tasks subscribed while the step runs start with the next step (a deque keeps the
+        // running task in place when one is added).
+        running_ = true;
+        bool cancelledSome = false;
+        const size_t count = entries_.size();
+        for (size_t i = 0; i < count; ++i) {
+            if (entries_[i].cancelled->load())
+                cancelledSome = true;
+            else
+                entries_[i].task();
+        }
+        running_ = false;
+        if (cancelledSome) std::erase_if(entries_, [](const Entry& e) { return e.cancelled->load(); });
+        if (entries_.empty()) {
+            killTimer(timerId_);
+            timerId_ = 0;
+        }
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<std::atomic<bool>> cancelled;
+        Task task;
+    };
+
+    // Starts the timer for the next boundary at least minimum away.
+    void arm(std::chrono::milliseconds minimum) {
+        // Qt's timers run on the monotonic clock, which is steady_clock here.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(kStep - now % kStep);
+        if (wait < minimum) wait += kStep;
+        timerId_ = startTimer(wait, Qt::PreciseTimer);
+    }
+
+    std::deque<Entry> entries_;
+    int timerId_ = 0;
+    bool running_ = false;
+};
+
+QtMainQueue::QtMainQueue() : context_(new QObject), steps_(new StepTimer) {}
+
+QtMainQueue::~QtMainQueue() {
+    delete steps_;
+    delete context_;
+}
 
 void QtMainQueue::post(Task task) {
     QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
@@ -23,6 +92,20 @@ TaskHandle QtMainQueue::postAfter(Duration delay, Task task) {
 // periodic timers with related intervals come due at the same instant and fire in one wake-up.
 TaskHandle QtMainQueue::postAfterCoarse(Duration delay, Task task) {
     return startTimer(delay, Qt::CoarseTimer, std::move(task));
+}
+
+TaskHandle QtMainQueue::postEveryCoarseStep(Task task) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    TaskHandle handle(cancelled);
+    StepTimer* steps = steps_;
+    auto add = [steps, cancelled = std::move(cancelled), task = std::move(task)]() mutable {
+        steps->add(std::move(cancelled), std::move(task));
+    };
+    if (isCurrent())
+        add();
+    else
+        QMetaObject::invokeMethod(steps_, std::move(add), Qt::QueuedConnection);
+    return handle;
 }
 
 TaskHandle QtMainQueue::startTimer(Duration delay, Qt::TimerType type, Task task) {
