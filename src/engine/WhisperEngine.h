@@ -162,18 +162,10 @@ private:
     // ---- speech process ----
     void terminateColiProcess();
 
-    // ---- tuning values, fixed at construction ----
+    // ---- tuning values, fixed at construction (the level tracking's are LevelTracker's) ----
     const double maxRecordingDuration = 60;
     const double preparedSessionMaxAge = 15;
-    const double silenceDuration = 1.25;
-    const double silenceWarmupDuration = 0.5;
-    const double minimumSpeechDuration = 0.45;
-    const double transcriptSettleDuration = 0.45;
-    const double hardStopAfterInactivity = 1.7;
-    const double noSpeechTimeout = 5;
     const int transcriptTailJitterTolerance = 2;
-    const float rmsSmoothingFactor = 0.18f;
-    const float noiseFloorDecay = 0.065f;
 
     // Publishing setters (main thread): store and notify observers.
     void setPreviewText(const QString& text);

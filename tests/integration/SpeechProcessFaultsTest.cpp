@@ -25,7 +25,7 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
-#include "WhisperEngineProbe.h"
+#include "StandInRig.h"
 #include "ToneAnalysis.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -39,44 +39,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
-
-void prepareHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-    QFile::remove(home + "/.local/bin/coli");
-    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
-    const QString model = speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    QFile f(model);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(200'000'000));  // sparse
-}
-
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-QStringList fileLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QList<pid_t> startedPids(const QString& log) {
-    QList<pid_t> out;
-    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
-    for (const QString& line : fileLines(log))
-        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
-    return out;
-}
 
 // What a process holds: its threads and open descriptors (0: this process).
 struct Holdings {
@@ -103,85 +65,6 @@ double cpuSeconds(qint64 pid) {
     return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
-    ~EnvironmentVariable() { qunsetenv(name_); }
-
-private:
-    const char* name_;
-};
-
-// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
-std::vector<SampleBuffer> microphoneSine(double seconds) {
-    const int rate = 48000, frames = 480, channels = 2;
-    std::vector<SampleBuffer> out;
-    long long n = 0;
-    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
-        SampleBuffer buffer;
-        buffer.format = SampleFormat::float32;
-        buffer.frameCount = frames;
-        buffer.sampleRate = rate;
-        buffer.channelCount = channels;
-        buffer.bytes.resize(frames * channels * 4);
-        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
-        for (int i = 0; i < frames; ++i, ++n)
-            for (int c = 0; c < channels; ++c)
-                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * 440 * n / rate));
-        out.push_back(std::move(buffer));
-    }
-    return out;
-}
-
-// The production runtime pieces, with the folders of one temporary home.
-struct RealRuntime {
-    RealRuntime() : paths(Paths::under(dir.path())) {}
-    QTemporaryDir dir;
-    SystemClock clock;
-    QtMainQueue main;
-    ThreadQueueFactory queues;
-    NotificationCenter notifications;
-    RecordingLogger log;
-    Diagnostics diagnostics{log};
-    InfoDictionary info{TestRuntime::defaultInfo()};
-    Paths paths;
-    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
-};
-
-// An engine on the real launcher and clock whose speech program is the stand-in.
-struct EngineRig {
-    EngineRig() {
-        guiApplication();
-        prepareHome(rt->paths.home);
-    }
-    ~EngineRig() {
-        if (engine) engine->shutdown();
-        engine.reset();
-    }
-    void create() {
-        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
-            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
-    }
-    // Starts a dictation on a fake microphone and feeds it seconds of a tone.
-    std::shared_ptr<FakeCaptureSession> dictate(double seconds) {
-        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
-        engine->startRecording([this](const QString& text) { completed << text; });
-        if (!waitFor([&] { return microphone->isRunning(); })) return nullptr;
-        for (const SampleBuffer& buffer : microphoneSine(seconds)) microphone->deliver(buffer);
-        return microphone;
-    }
-    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
-    ConfigStore config{rt->runtime};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    SampleRateConverterFactory converters;
-    PosixProcessLauncher launcher;
-    std::unique_ptr<WhisperEngine> engine;
-    QStringList completed;
-};
-
 }  // namespace
 
 // A process that has exited holds no reader thread and no descriptor, even while its handle is
@@ -190,7 +73,7 @@ struct EngineRig {
 TEST(SpeechProcessFaults, AnExitedProcessLeavesNoReaderBehind) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
-    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
     command.environment.insert("COLI_STANDIN_LOG", dir.path() + "/standin.log");
     command.environment.insert("COLI_STANDIN_STDERR", "before the end");
     command.environment.insert("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
@@ -223,7 +106,7 @@ TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
     const QString log = dir.path() + "/standin.log";
-    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
     command.environment.insert("COLI_STANDIN_LOG", log);
     command.environment.insert("COLI_STANDIN_STOP_READING", "0");
     QString error;
@@ -255,17 +138,19 @@ TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
 // A program that stops reading its input neither stalls the audio queue nor the end of the
 // dictation: the process is ended, and the next dictation gets a fresh one whose audio arrives.
 TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
-    EngineRig rig;
+    StandInRig rig;
     const QString standInLog = rig.rt->dir.path() + "/standin.log";
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "16000");  // half a second, then no more
-    rig.create();
+    rig.makeEngine();
     rig.engine->warmUpColi();
     ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; }));
 
     for (int dictation = 1; dictation <= 2; ++dictation) {
         SCOPED_TRACE(dictation);
-        ASSERT_TRUE(rig.dictate(40.0));  // more than the pipe and the backlog hold
+        auto microphone = rig.startDictation();
+        ASSERT_TRUE(microphone);
+        StandInRig::speak(*microphone, 40.0);  // more than the pipe and the backlog hold
         ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).count("stopped reading") == dictation; }));
         waitFor([] { return false; }, 1500);  // the audio queue writes the rest meanwhile
         rig.engine->stopRecording();
@@ -284,7 +169,7 @@ TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
 // A standard-error flood leaves a log of bounded size, and the model failure written after it is
 // still recognised.
 TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStillCounts) {
-    EngineRig rig;
+    StandInRig rig;
     const QString standInLog = rig.rt->dir.path() + "/standin.log";
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable flood("COLI_STANDIN_STDERR_FLOOD", "300000");  // 8 MB
@@ -292,7 +177,7 @@ TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStil
     EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "0");  // stays running after the flood
     int alerts = 0;
     rig.rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
-    rig.create();
+    rig.makeEngine();
     rig.engine->warmUpColi();
     ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).contains("stopped reading"); }, 20000));
     EXPECT_TRUE(waitFor([&] { return alerts == 1; })) << "the failure after the flood was seen";
@@ -315,7 +200,7 @@ class AppDictations : public ::testing::Test {
 protected:
     void SetUp() override {
         app.finishOnboarding();
-        prepareHome(app.home());
+        prepareStandInHome(app.home());
         {
             QFile f(app.home() + "/script.txt");
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -26,12 +26,6 @@ struct WhisperEngine::TestProbe {
     void requestCancelRecording() { engine.requestCancelRecording(); }
 
     // ---- capture ----
-    // A prepared session as the warm-up leaves it, built at the given time.
-    void givePreparedSession(std::shared_ptr<CaptureSession> session, MonoTime builtAt) {
-        std::lock_guard lock(engine.captureLock_);
-        engine.preparedSession_ = std::move(session);
-        engine.preparedSessionBuiltAt_ = builtAt;
-    }
     void giveCaptureSession(std::shared_ptr<CaptureSession> session) { engine.captureSession_ = std::move(session); }
     std::shared_ptr<CaptureSession> captureSession() const { return engine.captureSession_; }
     std::optional<AudioInputDevice> preferredMicrophone() { return engine.preferredMicrophone(); }

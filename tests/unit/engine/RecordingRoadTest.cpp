@@ -45,13 +45,13 @@ protected:
     }
     void TearDown() override { persistentColiPid.store(0); }
 
-    // Starts a recording on a prepared capture session built just now.
+    // Starts a recording and returns the capture session it records from (the session prepared
+    // ahead, or the one built at the start).
     std::shared_ptr<FakeCaptureSession> start() {
-        auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        probe.givePreparedSession(session, rt.time.now());
         engine.startRecording([this](const QString& text) { completed << text; });
         rt.time.runUntilIdle();
-        return session;
+        const auto sessions = capture.made();
+        return sessions.empty() ? nullptr : sessions.back();
     }
     std::shared_ptr<FakeChildProcess> process() { return launcher.last(); }
     // Output of the current process, then everything due now (the transcripts reach the main queue).
@@ -512,36 +512,38 @@ TEST_F(RoadTest, BadOutputLosesNothingAlreadyShown) {
 }
 
 TEST_F(RoadTest, PreparedSessionAge) {
-    engine.warmUpColi();
     struct Case {
         double age;
         bool reused;
     };
     for (const Case c : {Case{15.0, true}, Case{15.1, false}}) {
+        SCOPED_TRACE(c.age);
         rt.log.clear();
-        auto prepared = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        probe.givePreparedSession(prepared, rt.time.now());
+        // An engine of its own per case: its warm-up prepares the session at a known time.
+        WhisperEngine fresh{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
+        fresh.warmUpColi();
+        const auto sessions = capture.made();
+        ASSERT_FALSE(sessions.empty());
+        const auto prepared = sessions.back();
         rt.time.advance(c.age);
-        engine.startRecording([](const QString&) {});
+        fresh.startRecording([](const QString&) {});
         rt.time.runUntilIdle();
         if (c.reused) {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
             EXPECT_EQ(prepared->startCount, 1);
-            probe.requestCancelRecording();
-            rt.time.advance(1);
         } else {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=fresh"));
             EXPECT_EQ(prepared->startCount, 0);
             EXPECT_EQ(prepared->tearDownCount, 1) << "the stale session is discarded";
         }
+        fresh.stopRecording();
+        rt.time.advance(3);
     }
 }
 
 TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
+    capture.sessionsStartRunning = false;
     engine.warmUpColi();
-    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    session->startSucceeds = false;
-    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     engine.stopRecording();  // before the capture-session queue ran the start
     rt.time.runUntilIdle();
@@ -550,10 +552,8 @@ TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
 }
 
 TEST_F(RoadTest, ACaptureSessionThatDoesNotRunCancels) {
+    capture.sessionsStartRunning = false;
     engine.warmUpColi();
-    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    session->startSucceeds = false;
-    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     rt.time.runUntilIdle();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session failed to start"));
