@@ -250,7 +250,7 @@ private:
     std::atomic<bool> previewPublishPending_{false};
 
     // levelLock_ guards the level tracking, the transcript fields below, previewText_,
-    // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
+    // firstAudioTime_, firstPCMSent_ and micReadyAt_: they are shared between the audio queue (readiness, level
     // evaluation), the speech stream's reader (the transcript handler) and the main thread (start,
     // stop, the requests, the published preview). Writers take it around each whole update; the
     // main thread may read previewText_ (written only there) without it. Never held together with
@@ -267,6 +267,7 @@ private:
 
     // ---- audio counters ----
     std::optional<MonoTime> firstAudioTime_;
+    bool firstPCMSent_ = false;  // the recording's first chunk went to the speech stream
     std::optional<MonoTime> micReadyAt_;
 };
 
