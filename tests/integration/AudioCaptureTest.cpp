@@ -12,6 +12,7 @@
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
@@ -25,13 +26,6 @@ namespace vocalynx::test {
 namespace {
 
 const QString kMicName = QStringLiteral("VocalynxTestMic");
-
-QString pactl(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), args);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
 
 bool micListed(QtAudioCapture& capture) {
     for (const auto& d : capture.inputDevices())
@@ -85,24 +79,6 @@ public:
 private:
     QProcess process_;
 };
-
-// How far ahead of the clock the test sink has mixed and the latency its clients ask of it, in
-// milliseconds (-1 when not listed), from "Latency: 957007 usec, configured 1960000 usec".
-struct SinkLatency {
-    double aheadMs = -1;
-    double configuredMs = -1;
-};
-SinkLatency testSinkLatency() {
-    bool inSink = false;
-    for (const QString& line : pactl({"list", "sinks"}).split('\n')) {
-        const QString t = line.trimmed();
-        if (t.startsWith(QStringLiteral("Sink #"))) inSink = false;
-        if (t == QStringLiteral("Name: vocalynx_sink")) inSink = true;
-        if (inSink && t.startsWith(QStringLiteral("Latency: ")))
-            return {t.section(' ', 1, 1).toDouble() / 1000.0, t.section(' ', 4, 4).toDouble() / 1000.0};
-    }
-    return {};
-}
 
 // Collects what a session delivers, on a serial queue as the engine's audio queue would.
 struct Collector {
@@ -290,10 +266,7 @@ TEST_F(AudioCaptureTest, AMicrophoneFedByASinkThatMixesFarAheadHearsFromTheStart
     // What the sink mixed before is still under way; a dictation follows its prepared session after
     // at least that long. (Without the hold this wait runs out, and the recording starts wherever
     // the sink is between two blocks.)
-    processEventsUntil([] {
-        const SinkLatency l = testSinkLatency();
-        return l.configuredMs >= 0 && l.configuredMs < 100 && l.aheadMs < 60;
-    }, 5000);
+    processEventsUntil([] { return testSinkLatency().drained(); }, 5000);
     const SinkLatency settled = testSinkLatency();
     std::printf("the sink mixes %.0f ms ahead (%.0f ms asked) once the session is prepared\n", settled.aheadMs,
                 settled.configuredMs);

@@ -16,6 +16,7 @@
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
@@ -30,13 +31,6 @@ namespace vocalynx::test {
 namespace {
 
 const QString kStandIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
-
-QString pactl(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), args);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
 
 // Unloads the remap-source modules whose arguments hold the text.
 void unloadSource(const QString& sourceName) {

@@ -9,14 +9,17 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "AppProcess.h"
@@ -26,6 +29,7 @@
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
 #include "StandInRig.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -208,11 +212,19 @@ protected:
         }
         app.environment().insert("COLI_STANDIN_SCRIPT", app.home() + "/script.txt");
         app.environment().insert("COLI_STANDIN_LOG", app.home() + "/standin.log");
-        tone.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le",
-                                             "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
+        QStringList toneArguments{"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
+                                  "--channels=2", "--raw"};
+        if (toneLatencyMs > 0) toneArguments << QStringLiteral("--latency-msec=%1").arg(toneLatencyMs);
+        // From a file: the player reads it at its own pace, whatever this thread waits for.
+        const QString toneFile = app.home() + "/tone.raw";
+        {
+            QFile f(toneFile);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
+        }
+        tone.setStandardInputFile(toneFile);
+        tone.start(QStringLiteral("pacat"), toneArguments);
         ASSERT_TRUE(tone.waitForStarted(5000));
-        tone.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
-        tone.closeWriteChannel();
         app.start(VOCALYNX_APP_BINARY);
         ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)"))
             << app.output().toStdString();
@@ -221,6 +233,10 @@ protected:
         tone.kill();
         tone.waitForFinished(5000);
     }
+    // The latency the tone's player asks of the sound server; 0 leaves it to the server, as most
+    // players do (then the sink mixes about two seconds at a time until someone asks for less).
+    int toneLatencyMs = 50;
+
     qint64 pid() { return app.process().processId(); }
     void pressPlayPause() {
         QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx",
@@ -284,6 +300,12 @@ protected:
     AppProcess app;
 };
 
+// The same, with the tone played at the server's default latency since before the launch.
+class AppDictationsWithADefaultLatencyTone : public AppDictations {
+protected:
+    AppDictationsWithADefaultLatencyTone() { toneLatencyMs = 0; }
+};
+
 }  // namespace
 
 // After one dictation the application does not spin (a fault check with a generous bound, not a
@@ -305,4 +327,33 @@ TEST_F(AppDictations, AfterDictationsTheApplicationIdlesAndHoldsNoMore) {
     EXPECT_LE(afterTenth.threads, afterFirst.threads) << afterTenth << " against " << afterFirst;
     EXPECT_EQ(afterTenth.descriptors, afterFirst.descriptors) << afterTenth << " against " << afterFirst;
     EXPECT_LT(cpuShare(3000), 0.20) << "after ten dictations";
+}
+
+// A tone that a player started at the server's default latency before the launch leaves the test
+// sink mixing seconds at a time; once the application's capture holds the sink short and what was
+// mixed ahead has played out, the first dictations after the launch hear the microphone from the
+// press: three 1 s dictations each send at least 0.85 s of 16 kHz 16-bit mono audio.
+TEST_F(AppDictationsWithADefaultLatencyTone, ShortDictationsRightAfterTheLaunchHearTheMicrophone) {
+    const bool drained = waitFor([] { return testSinkLatency().drained(); }, 10000);
+    const SinkLatency latency = testSinkLatency();
+    std::printf("the sink mixes %.0f ms ahead (%.0f ms asked)%s before the first dictation\n", latency.aheadMs,
+                latency.configuredMs, drained ? "" : ", not yet drained,");
+    static const QRegularExpression sent(QStringLiteral("\\[Vocalynx\\] Recording stopped\\. Total PCM sent: (\\d+) bytes"));
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        QElapsedTimer sincePress;
+        sincePress.start();
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording started", n, 3000)) << app.output().toStdString();
+        QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 1000 - sincePress.elapsed())));
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording stopped. Total PCM sent: ", n)) << app.output().toStdString();
+        QList<long long> bytes;
+        for (auto it = sent.globalMatch(app.output()); it.hasNext();) bytes << it.next().captured(1).toLongLong();
+        ASSERT_EQ(bytes.size(), n);
+        std::printf("dictation %d sent %lld bytes\n", n, bytes.constLast());
+        EXPECT_GE(bytes.constLast(), 27'200) << "0.85 s of 16 kHz 16-bit mono\n" << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("state collapsing -> idle", n)) << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Persistent coli launched", n + 1)) << app.output().toStdString();
+    }
 }
