@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,9 +17,9 @@
 #include "LiveRuntime.h"
 #include "TestSoundServer.h"
 #include "ToneAnalysis.h"
-#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
+#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PulseDefaultSource.h"
 #include "platform/linux/QtAudioCapture.h"
@@ -101,6 +104,14 @@ struct Collector {
 class AudioCaptureTest : public ::testing::Test {
 protected:
     AudioCaptureTest() { guiApplication(); }
+    // A model file big enough for the engine's check, so that a dictation starts.
+    void installSpeechModel() {
+        const QString model = speechModelPath(rt.runtime().paths.home);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+        QFile f(model);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(200'000'000));  // sparse
+    }
     LiveRuntime rt;
     QtAudioCapture capture;
 };
@@ -166,15 +177,11 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
-    WhisperEngine::TestProbe probe{engine};
+    installSpeechModel();
 
-    auto session = probe.makeCaptureSession();
-    ASSERT_NE(session, nullptr);
-    Collector got;
-    session->startRunning();
-    ASSERT_TRUE(session->isRunning());
-    probe.setState(RecordingState::recording, "startRecording");
-    probe.installCaptureSessionObservers(session);
+    engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
+        << rt.log.lines().join('\n').toStdString();
 
     MicrophoneRemoval removal;
     removal.remove();
@@ -183,14 +190,14 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
         10000));
     EXPECT_TRUE(rt.log.containsPart("captureSession interrupted details=reason=device-removed, device=VocalynxTestMic"));
     EXPECT_TRUE(rt.log.containsPart("AUTO_DUMP trigger=capture-interrupted"));
-    probe.removeCaptureSessionObservers();
-    session->tearDown();
+    ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }, 5000));
 
     // With no microphone left, no session can be built.
     ASSERT_TRUE(processEventsUntil([&] { return !micListed(capture); }));
     rt.log.clear();
-    EXPECT_EQ(probe.makeCaptureSession(), nullptr);
+    engine.startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
     EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
+    EXPECT_EQ(engine.state(), RecordingState::idle);
 }
 
 TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
@@ -199,20 +206,17 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
-    WhisperEngine::TestProbe probe{engine};
-    probe.prepareCaptureSession();
-    auto session = probe.takePreparedSession();
-    ASSERT_NE(session, nullptr);
-    probe.setState(RecordingState::recording, "startRecording");
-    probe.attachSampleBufferHandler(*session);
-    session->startRunning();
+    installSpeechModel();
+    engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
+        << rt.log.lines().join('\n').toStdString();
 
     TonePlayer player;
     player.play(440, 1.0);
     ASSERT_TRUE(processEventsUntil([&] { return engine.micReady(); }, 10000));
     EXPECT_TRUE(rt.log.containsPart("micReady rms="));
-    session->setSampleBufferHandler(nullptr, nullptr);
-    session->tearDown();
+    engine.stopRecording();
+    EXPECT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }, 10000));
 }
 
 // The default source is asked of the sound server on a connection of its own, within a time limit:

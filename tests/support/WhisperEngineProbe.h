@@ -36,7 +36,6 @@ struct WhisperEngine::TestProbe {
     // step on the virtual clock and from racing threads: the entry points run these steps only in
     // one order, on the engine's own queues, which the virtual clock runs on the test's thread.
     void giveCaptureSession(std::shared_ptr<CaptureSession> session) { engine.captureSession_ = std::move(session); }
-    std::shared_ptr<CaptureSession> captureSession() const { return engine.captureSession_; }
     std::optional<AudioInputDevice> preferredMicrophone() { return engine.preferredMicrophone(); }
     void prepareCaptureSession() { engine.prepareCaptureSession(); }
     void discardPreparedSession() { engine.discardPreparedSession(); }
