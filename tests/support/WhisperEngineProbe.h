@@ -22,7 +22,6 @@ struct WhisperEngine::TestProbe {
     // their own reasons and never leave the flag set.
     void setState(RecordingState state, const QString& reason) { engine.setState(state, reason); }
     void setPreviewText(const QString& text) { engine.setPreviewText(text); }
-    void setMicReady(bool ready) { engine.setMicReady(ready); }
     bool stopping() const { return engine.isStoppingRecording_; }
     void setStopping(bool stopping) { engine.isStoppingRecording_ = stopping; }
 
