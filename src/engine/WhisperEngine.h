@@ -162,18 +162,10 @@ private:
     // ---- speech process ----
     void terminateColiProcess();
 
-    // ---- tuning values, fixed at construction ----
+    // ---- tuning values, fixed at construction (the level tracking's are LevelTracker's) ----
     const double maxRecordingDuration = 60;
     const double preparedSessionMaxAge = 15;
-    const double silenceDuration = 1.25;
-    const double silenceWarmupDuration = 0.5;
-    const double minimumSpeechDuration = 0.45;
-    const double transcriptSettleDuration = 0.45;
-    const double hardStopAfterInactivity = 1.7;
-    const double noSpeechTimeout = 5;
     const int transcriptTailJitterTolerance = 2;
-    const float rmsSmoothingFactor = 0.18f;
-    const float noiseFloorDecay = 0.065f;
 
     // Publishing setters (main thread): store and notify observers.
     void setPreviewText(const QString& text);
@@ -258,7 +250,7 @@ private:
     std::atomic<bool> previewPublishPending_{false};
 
     // levelLock_ guards the level tracking, the transcript fields below, previewText_,
-    // firstAudioTime_ and micReadyAt_: they are shared between the audio queue (readiness, level
+    // firstAudioTime_, firstPCMSent_ and micReadyAt_: they are shared between the audio queue (readiness, level
     // evaluation), the speech stream's reader (the transcript handler) and the main thread (start,
     // stop, the requests, the published preview). Writers take it around each whole update; the
     // main thread may read previewText_ (written only there) without it. Never held together with
@@ -275,6 +267,7 @@ private:
 
     // ---- audio counters ----
     std::optional<MonoTime> firstAudioTime_;
+    bool firstPCMSent_ = false;  // the recording's first chunk went to the speech stream
     std::optional<MonoTime> micReadyAt_;
 };
 

@@ -296,7 +296,7 @@ void WhisperEngine::evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now)
             requestStopRecording(decision.reason);
             break;
         case LevelTracker::Decision::Kind::cancel:
-            runtime_.log.line(QStringLiteral("[Vocalynx] No speech detected within ") + decimalText(noSpeechTimeout) +
+            runtime_.log.line(QStringLiteral("[Vocalynx] No speech detected within ") + decimalText(LevelTracker::kNoSpeechLimit) +
                               QStringLiteral("s, cancelling recording"));
             requestCancelRecording();
             break;

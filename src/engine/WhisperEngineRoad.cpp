@@ -41,6 +41,7 @@ void WhisperEngine::startRecording(Completion onComplete) {
         levelTracker_.reset();
         transcripts_.resetForRecording();
         firstAudioTime_.reset();
+        firstPCMSent_ = false;
         micReadyAt_.reset();
     }
     stopRequestedByVoicePhrase_ = false;
@@ -291,10 +292,11 @@ void WhisperEngine::sendPCM(const QByteArray& pcm) {
     bool first = false;
     {
         std::lock_guard lock(levelLock_);
-        if (!firstAudioTime_) {
-            firstAudioTime_ = runtime_.clock.now();
-            first = true;
-        }
+        // The first buffer from the microphone already set the time (before readiness), so the
+        // first chunk sent is told by its own flag.
+        if (!firstAudioTime_) firstAudioTime_ = runtime_.clock.now();
+        first = !firstPCMSent_;
+        firstPCMSent_ = true;
     }
     if (first)
         runtime_.log.line(QStringLiteral("[Vocalynx] First PCM chunk: ") + QString::number(pcm.size()) +

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,10 +15,11 @@
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
-#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
+#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PulseDefaultSource.h"
 #include "platform/linux/QtAudioCapture.h"
@@ -25,13 +29,6 @@ namespace vocalynx::test {
 namespace {
 
 const QString kMicName = QStringLiteral("VocalynxTestMic");
-
-QString pactl(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), args);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
 
 bool micListed(QtAudioCapture& capture) {
     for (const auto& d : capture.inputDevices())
@@ -86,24 +83,6 @@ private:
     QProcess process_;
 };
 
-// How far ahead of the clock the test sink has mixed and the latency its clients ask of it, in
-// milliseconds (-1 when not listed), from "Latency: 957007 usec, configured 1960000 usec".
-struct SinkLatency {
-    double aheadMs = -1;
-    double configuredMs = -1;
-};
-SinkLatency testSinkLatency() {
-    bool inSink = false;
-    for (const QString& line : pactl({"list", "sinks"}).split('\n')) {
-        const QString t = line.trimmed();
-        if (t.startsWith(QStringLiteral("Sink #"))) inSink = false;
-        if (t == QStringLiteral("Name: vocalynx_sink")) inSink = true;
-        if (inSink && t.startsWith(QStringLiteral("Latency: ")))
-            return {t.section(' ', 1, 1).toDouble() / 1000.0, t.section(' ', 4, 4).toDouble() / 1000.0};
-    }
-    return {};
-}
-
 // Collects what a session delivers, on a serial queue as the engine's audio queue would.
 struct Collector {
     std::mutex mutex;
@@ -125,6 +104,14 @@ struct Collector {
 class AudioCaptureTest : public ::testing::Test {
 protected:
     AudioCaptureTest() { guiApplication(); }
+    // A model file big enough for the engine's check, so that a dictation starts.
+    void installSpeechModel() {
+        const QString model = speechModelPath(rt.runtime().paths.home);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
+        QFile f(model);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(200'000'000));  // sparse
+    }
     LiveRuntime rt;
     QtAudioCapture capture;
 };
@@ -190,15 +177,11 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
-    WhisperEngine::TestProbe probe{engine};
+    installSpeechModel();
 
-    auto session = probe.makeCaptureSession();
-    ASSERT_NE(session, nullptr);
-    Collector got;
-    session->startRunning();
-    ASSERT_TRUE(session->isRunning());
-    probe.setState(RecordingState::recording, "startRecording");
-    probe.installCaptureSessionObservers(session);
+    engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
+        << rt.log.lines().join('\n').toStdString();
 
     MicrophoneRemoval removal;
     removal.remove();
@@ -207,14 +190,14 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
         10000));
     EXPECT_TRUE(rt.log.containsPart("captureSession interrupted details=reason=device-removed, device=VocalynxTestMic"));
     EXPECT_TRUE(rt.log.containsPart("AUTO_DUMP trigger=capture-interrupted"));
-    probe.removeCaptureSessionObservers();
-    session->tearDown();
+    ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }, 5000));
 
     // With no microphone left, no session can be built.
     ASSERT_TRUE(processEventsUntil([&] { return !micListed(capture); }));
     rt.log.clear();
-    EXPECT_EQ(probe.makeCaptureSession(), nullptr);
+    engine.startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
     EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
+    EXPECT_EQ(engine.state(), RecordingState::idle);
 }
 
 TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
@@ -223,20 +206,17 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
     SoundFeedback sounds{config, soundOutput};
     SampleRateConverterFactory converters;
     WhisperEngine engine{{rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters}};
-    WhisperEngine::TestProbe probe{engine};
-    probe.prepareCaptureSession();
-    auto session = probe.takePreparedSession();
-    ASSERT_NE(session, nullptr);
-    probe.setState(RecordingState::recording, "startRecording");
-    probe.attachSampleBufferHandler(*session);
-    session->startRunning();
+    installSpeechModel();
+    engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
+        << rt.log.lines().join('\n').toStdString();
 
     TonePlayer player;
     player.play(440, 1.0);
     ASSERT_TRUE(processEventsUntil([&] { return engine.micReady(); }, 10000));
     EXPECT_TRUE(rt.log.containsPart("micReady rms="));
-    session->setSampleBufferHandler(nullptr, nullptr);
-    session->tearDown();
+    engine.stopRecording();
+    EXPECT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }, 10000));
 }
 
 // The default source is asked of the sound server on a connection of its own, within a time limit:
@@ -290,10 +270,7 @@ TEST_F(AudioCaptureTest, AMicrophoneFedByASinkThatMixesFarAheadHearsFromTheStart
     // What the sink mixed before is still under way; a dictation follows its prepared session after
     // at least that long. (Without the hold this wait runs out, and the recording starts wherever
     // the sink is between two blocks.)
-    processEventsUntil([] {
-        const SinkLatency l = testSinkLatency();
-        return l.configuredMs >= 0 && l.configuredMs < 100 && l.aheadMs < 60;
-    }, 5000);
+    processEventsUntil([] { return testSinkLatency().drained(); }, 5000);
     const SinkLatency settled = testSinkLatency();
     std::printf("the sink mixes %.0f ms ahead (%.0f ms asked) once the session is prepared\n", settled.aheadMs,
                 settled.configuredMs);

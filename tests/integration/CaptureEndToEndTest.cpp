@@ -13,11 +13,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <atomic>
+#include <mutex>
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
-#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/ModelCheck.h"
@@ -31,19 +32,63 @@ namespace {
 
 const QString kStandIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
 
-QString pactl(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), args);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
 // Unloads the remap-source modules whose arguments hold the text.
 void unloadSource(const QString& sourceName) {
     for (const QString& line : pactl({"list", "short", "modules"}).split('\n'))
         if (line.contains("module-remap-source") && line.contains("source_name=" + sourceName + " "))
             pactl({"unload-module", line.section('\t', 0, 0)});
 }
+
+// The real capture, which keeps the sample handler the engine gives each session it makes, so
+// that a test can hand the recording's buffers over to another session, as a change of device in
+// the middle of a recording does.
+class RoutableCapture final : public AudioCaptureSystem {
+public:
+    explicit RoutableCapture(AudioCaptureSystem& real) : real_(real) {}
+    std::vector<AudioInputDevice> inputDevices() override { return real_.inputDevices(); }
+    std::optional<AudioInputDevice> defaultInputDevice() override { return real_.defaultInputDevice(); }
+    std::shared_ptr<CaptureSession> makeSession(const AudioInputDevice& device, QString& error) override {
+        std::shared_ptr<CaptureSession> inner = real_.makeSession(device, error);
+        if (!inner) return nullptr;
+        return std::make_shared<Session>(*this, std::move(inner));
+    }
+    // Detaches the newest handler from its session and attaches it to the other one.
+    void routeTo(CaptureSession& other) {
+        std::lock_guard lock(mutex_);
+        if (auto from = lastSession_.lock()) from->setSampleBufferHandler(nullptr, nullptr);
+        other.setSampleBufferHandler(lastHandler_, lastQueue_);
+    }
+
+private:
+    struct Session final : CaptureSession {
+        Session(RoutableCapture& capture, std::shared_ptr<CaptureSession> wrapped)
+            : owner(capture), inner(std::move(wrapped)) {}
+        void startRunning() override { inner->startRunning(); }
+        bool isRunning() const override { return inner->isRunning(); }
+        void stopRunning() override { inner->stopRunning(); }
+        void tearDown() override { inner->tearDown(); }
+        void setSampleBufferHandler(std::function<void(const SampleBuffer&)> handler, Executor* queue) override {
+            if (handler) {
+                std::lock_guard lock(owner.mutex_);
+                owner.lastHandler_ = handler;
+                owner.lastQueue_ = queue;
+                owner.lastSession_ = inner;
+            }
+            inner->setSampleBufferHandler(std::move(handler), queue);
+        }
+        void setEventHandler(std::function<void(const CaptureSessionEvent&)> handler) override {
+            inner->setEventHandler(std::move(handler));
+        }
+        RoutableCapture& owner;
+        std::shared_ptr<CaptureSession> inner;
+    };
+
+    AudioCaptureSystem& real_;
+    std::mutex mutex_;
+    std::function<void(const SampleBuffer&)> lastHandler_;
+    Executor* lastQueue_ = nullptr;
+    std::weak_ptr<CaptureSession> lastSession_;
+};
 
 bool listed(QtAudioCapture& capture, const QString& name) {
     for (const auto& d : capture.inputDevices())
@@ -106,7 +151,7 @@ protected:
 
     void startEngine() {
         engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
-            rt.runtime(), config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+            rt.runtime(), config, sounds, nullptr, nullptr, &routed, &converters, &launcher});
         engine->warmUpColi();
         ASSERT_TRUE(processEventsUntil([&] { return standInLog().filter("start pid=").size() == 1; }))
             << rt.log.lines().join('\n').toStdString();
@@ -188,6 +233,7 @@ protected:
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     QtAudioCapture capture;
+    RoutableCapture routed{capture};
     SampleRateConverterFactory converters;
     PosixProcessLauncher launcher;
     std::unique_ptr<WhisperEngine> engine;
@@ -246,8 +292,7 @@ TEST_F(CaptureEndToEnd, AnotherInputFormatMidRecordingGetsItsOwnConverter) {
     QString error;
     auto second = capture.makeSession(*other, error);
     ASSERT_NE(second, nullptr) << error.toStdString();
-    WhisperEngine::TestProbe{*engine}.captureSession()->setSampleBufferHandler(nullptr, nullptr);
-    WhisperEngine::TestProbe{*engine}.attachSampleBufferHandler(*second);
+    routed.routeTo(*second);
     second->startRunning();
     ASSERT_TRUE(second->isRunning());
     const size_t before = reportedFrequencies().size();
@@ -307,7 +352,6 @@ TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFai
 
     // No microphone at all: the start fails at once and leaves the engine idle.
     ASSERT_TRUE(processEventsUntil([&] { return !listed(capture, "VocalynxTestMic"); }));
-    WhisperEngine::TestProbe{*engine}.discardPreparedSession();
     rt.log.clear();
     engine->startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
     EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));

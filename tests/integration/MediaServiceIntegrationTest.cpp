@@ -326,7 +326,7 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
     auto dictate = [&] {
         engine.startRecording([](const QString&) {});
-        if (!processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); })) return false;
+        if (!processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); })) return false;
         engine.stopRecording();
         return processEventsUntil([&] { return engine.state() == RecordingState::idle; });
     };
@@ -339,7 +339,7 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     engine.startRecording([](const QString&) {});
     ASSERT_TRUE(spotify.waitForLine("call Pause"));
     EXPECT_FALSE(media.isPlaying());
-    ASSERT_TRUE(processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); }));
     engine.stopRecording();
     ASSERT_TRUE(spotify.waitForLine("call Play"));
     ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
@@ -436,8 +436,8 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
 
         QStringList typed;
         engine.startRecording([&](const QString& text) { typed << text; });
-        if (processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); })) {
-            for (int i = 0; i < 50; ++i) capture.made.back()->deliver(constantBuffer(0.3f));
+        if (processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); })) {
+            for (int i = 0; i < 50; ++i) capture.made().back()->deliver(constantBuffer(0.3f));
             processEventsUntil([&] { return engine.previewText() == "hello there"; });
             engine.stopRecording();
         } else {

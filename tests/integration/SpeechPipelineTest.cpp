@@ -25,7 +25,7 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
-#include "WhisperEngineProbe.h"
+#include "StandInRig.h"
 #include "engine/ColiPid.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -40,22 +40,8 @@ using namespace vocalynx::test;
 
 namespace {
 
-const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
-
 // The program's one application object, shared with the tests that need a GUI application.
 QCoreApplication& application() { return guiApplication(); }
-
-// Puts the stand-in where the speech program is looked for, and a model file big enough.
-void prepareHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-    QFile::remove(home + "/.local/bin/coli");
-    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
-    const QString model = speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    QFile f(model);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(200'000'000));  // sparse
-}
 
 // Alive: the process exists and is not a zombie.
 bool alive(pid_t pid) {
@@ -67,121 +53,6 @@ bool alive(pid_t pid) {
     const char state = stat.at(close + 2);
     return state != 'Z' && state != 'X';
 }
-
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-QStringList fileLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QList<pid_t> startedPids(const QString& log) {
-    QList<pid_t> out;
-    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
-    for (const QString& line : fileLines(log))
-        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
-    return out;
-}
-
-// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
-std::vector<SampleBuffer> microphoneSine(double hz, double seconds) {
-    const int rate = 48000, frames = 480, channels = 2;
-    std::vector<SampleBuffer> out;
-    long long n = 0;
-    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
-        SampleBuffer buffer;
-        buffer.format = SampleFormat::float32;
-        buffer.frameCount = frames;
-        buffer.sampleRate = rate;
-        buffer.channelCount = channels;
-        buffer.bytes.resize(frames * channels * 4);
-        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
-        for (int i = 0; i < frames; ++i, ++n)
-            for (int c = 0; c < channels; ++c)
-                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * hz * n / rate));
-        out.push_back(std::move(buffer));
-    }
-    return out;
-}
-
-// The production runtime pieces, with the folders of one temporary home.
-struct RealRuntime {
-    RealRuntime() : paths(Paths::under(dir.path())) {}
-    QTemporaryDir dir;
-    SystemClock clock;
-    QtMainQueue main;
-    ThreadQueueFactory queues;
-    NotificationCenter notifications;
-    RecordingLogger log;
-    Diagnostics diagnostics{log};
-    InfoDictionary info{TestRuntime::defaultInfo()};
-    Paths paths;
-    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
-};
-
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
-    ~EnvironmentVariable() { qunsetenv(name_); }
-
-private:
-    const char* name_;
-};
-
-// The engine on the real launcher, converter and clock, with the stand-in as its speech program and
-// a fake microphone. The stand-in's variables must be set before makeEngine.
-struct StandInRig {
-    StandInRig() { prepareHome(rt->paths.home); }
-    ~StandInRig() {
-        if (engine) engine->shutdown();
-        engine.reset();
-    }
-    QString path(const QString& name) const { return rt->dir.path() + "/" + name; }
-    QString write(const QString& name, const QByteArray& text) const {
-        QFile f(path(name));
-        if (f.open(QIODevice::WriteOnly)) f.write(text);
-        return path(name);
-    }
-    void makeEngine(ProcessLauncher* processes = nullptr) {
-        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
-            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, processes ? processes : &launcher});
-    }
-    // Starts a dictation on a fresh fake microphone and waits until it runs.
-    std::shared_ptr<FakeCaptureSession> startDictation() {
-        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
-        engine->startRecording([this](const QString& text) { completed << text; });
-        if (!waitFor([&] { return microphone->isRunning(); })) ADD_FAILURE() << "the microphone never ran";
-        return microphone;
-    }
-    // Tenths of a second of a loud tone, as a speaking user gives.
-    static void speak(FakeCaptureSession& microphone, double seconds) {
-        for (const SampleBuffer& buffer : microphoneSine(440, seconds))
-            if (!microphone.deliver(buffer)) ADD_FAILURE() << "the microphone took no buffer";
-    }
-    bool logged(const QString& part) const { return rt->log.containsPart(part); }
-    std::string logText() const { return rt->log.lines().join('\n').toStdString(); }
-
-    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
-    ConfigStore config{rt->runtime};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    SampleRateConverterFactory converters;
-    PosixProcessLauncher launcher;
-    std::unique_ptr<WhisperEngine> engine;
-    QStringList completed;
-};
 
 // The real launcher, which can hold one launch on the thread that makes it: until the engine is
 // destroyed, or (when the engine's destruction waits for the launch) for half a second.
@@ -240,8 +111,8 @@ private:
 
 TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     application();
-    auto rt = std::make_unique<RealRuntime>();
-    prepareHome(rt->paths.home);
+    StandInRig rig;
+    const auto& rt = rig.rt;
     const QString standInLog = rt->dir.path() + "/standin.log";
     const QString script = rt->dir.path() + "/script.txt";
     {
@@ -253,14 +124,9 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     EnvironmentVariable scriptVar("COLI_STANDIN_SCRIPT", script.toUtf8());
     EnvironmentVariable pace("COLI_STANDIN_BYTES_PER_LINE", "3200");
 
-    ConfigStore config{rt->runtime};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    SampleRateConverterFactory converters;
-    PosixProcessLauncher launcher;
-    auto engine = std::make_unique<WhisperEngine>(
-        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    rig.makeEngine();
+    auto& engine = rig.engine;
+    const FakeCaptureSystem& capture = rig.capture;
     QStringList previews;
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
 
@@ -271,11 +137,10 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     EXPECT_TRUE(fileLines(standInLog).first().endsWith("args=asr-stream --json --language auto --asr-interval-ms 300"));
 
     QStringList completed;
-    auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([&](const QString& text) { completed << text; });
     EXPECT_TRUE(rt->log.containsPart("[Vocalynx] Reusing persistent coli for session "));
-    ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
+    std::shared_ptr<FakeCaptureSession> microphone;  // the session the warm-up prepared
+    ASSERT_TRUE(waitFor([&] { return (microphone = capture.running()) != nullptr; }));
     // One second of microphone buffers: converted on the audio queue and written to the program.
     for (const SampleBuffer& buffer : microphoneSine(440, 1.0)) ASSERT_TRUE(microphone->deliver(buffer));
 
@@ -441,22 +306,15 @@ TEST(SpeechPipeline, TheLastSegmentAtTheEndOfInputIsTyped) {
 // microphone arrives as 16 kHz mono s16le audio of the same pitch.
 TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
     application();
-    auto rt = std::make_unique<RealRuntime>();
-    prepareHome(rt->paths.home);
+    StandInRig rig;
     EnvironmentVariable frequency("COLI_STANDIN_FREQUENCY", "1");
-    ConfigStore config{rt->runtime};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    SampleRateConverterFactory converters;
-    PosixProcessLauncher launcher;
-    auto engine = std::make_unique<WhisperEngine>(
-        WhisperEngine::Dependencies{rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
+    rig.makeEngine();
+    auto& engine = rig.engine;
+    const FakeCaptureSystem& capture = rig.capture;
     engine->warmUpColi();
-    auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
     engine->startRecording([](const QString&) {});
-    ASSERT_TRUE(waitFor([&] { return microphone->isRunning(); }));
+    std::shared_ptr<FakeCaptureSession> microphone;  // the session the warm-up prepared
+    ASSERT_TRUE(waitFor([&] { return (microphone = capture.running()) != nullptr; }));
     for (const SampleBuffer& buffer : microphoneSine(1000, 1.2)) ASSERT_TRUE(microphone->deliver(buffer));
     static const QRegularExpression pitch(QStringLiteral("^(\\d+) Hz$"));
     ASSERT_TRUE(waitFor([&] { return pitch.match(engine->previewText()).hasMatch(); }))
@@ -469,7 +327,7 @@ TEST(SpeechPipeline, TheProgramHearsTheMicrophonesPitch) {
 TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     application();
     auto rt = std::make_unique<RealRuntime>();
-    prepareHome(rt->paths.home);
+    prepareStandInHome(rt->paths.home);
     const QString standInLog = rt->dir.path() + "/standin.log";
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable exitAtOnce("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
@@ -518,7 +376,7 @@ TEST(SpeechPipeline, TheSpeechProcessEndsWithTheApplication) {
     for (int signal : {SIGTERM, SIGSEGV, SIGKILL}) {
         SCOPED_TRACE(signal);
         AppProcess app;
-        prepareHome(app.home());
+        prepareStandInHome(app.home());
         const QString standInLog = app.home() + "/standin.log";
         app.environment().insert("COLI_STANDIN_LOG", standInLog);
         // Only a signal ends it, not the end of its input when the application's pipe closes.
@@ -540,7 +398,7 @@ TEST(SpeechPipeline, TheSpeechProcessEndsWithTheApplication) {
 TEST(SpeechPipeline, OrphansOfAnEarlierRunAreEndedAtLaunch) {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     AppProcess app;
-    prepareHome(app.home());
+    prepareStandInHome(app.home());
     const QString orphanLog = app.home() + "/orphan.log";
     const QByteArray coliPath = (app.home() + "/.local/bin/coli").toUtf8();
     const QByteArray logEnv = "COLI_STANDIN_LOG=" + orphanLog.toUtf8();

@@ -9,14 +9,17 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "AppProcess.h"
@@ -25,7 +28,8 @@
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
 #include "TestRuntime.h"
-#include "WhisperEngineProbe.h"
+#include "StandInRig.h"
+#include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
@@ -39,44 +43,6 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
-
-const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
-
-void prepareHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-    QFile::remove(home + "/.local/bin/coli");
-    ASSERT_TRUE(QFile::link(standIn, home + "/.local/bin/coli"));
-    const QString model = speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    QFile f(model);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(200'000'000));  // sparse
-}
-
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-QStringList fileLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-QList<pid_t> startedPids(const QString& log) {
-    QList<pid_t> out;
-    static const QRegularExpression re(QStringLiteral("^start pid=(\\d+) "));
-    for (const QString& line : fileLines(log))
-        if (auto m = re.match(line); m.hasMatch()) out << static_cast<pid_t>(m.captured(1).toInt());
-    return out;
-}
 
 // What a process holds: its threads and open descriptors (0: this process).
 struct Holdings {
@@ -103,85 +69,6 @@ double cpuSeconds(qint64 pid) {
     return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
-    ~EnvironmentVariable() { qunsetenv(name_); }
-
-private:
-    const char* name_;
-};
-
-// Interleaved float buffers of a sine as a 48 kHz stereo microphone delivers them, 10 ms each.
-std::vector<SampleBuffer> microphoneSine(double seconds) {
-    const int rate = 48000, frames = 480, channels = 2;
-    std::vector<SampleBuffer> out;
-    long long n = 0;
-    for (int b = 0; b < static_cast<int>(seconds * rate / frames); ++b) {
-        SampleBuffer buffer;
-        buffer.format = SampleFormat::float32;
-        buffer.frameCount = frames;
-        buffer.sampleRate = rate;
-        buffer.channelCount = channels;
-        buffer.bytes.resize(frames * channels * 4);
-        auto* samples = reinterpret_cast<float*>(buffer.bytes.data());
-        for (int i = 0; i < frames; ++i, ++n)
-            for (int c = 0; c < channels; ++c)
-                samples[i * channels + c] = static_cast<float>(0.4 * std::sin(2 * M_PI * 440 * n / rate));
-        out.push_back(std::move(buffer));
-    }
-    return out;
-}
-
-// The production runtime pieces, with the folders of one temporary home.
-struct RealRuntime {
-    RealRuntime() : paths(Paths::under(dir.path())) {}
-    QTemporaryDir dir;
-    SystemClock clock;
-    QtMainQueue main;
-    ThreadQueueFactory queues;
-    NotificationCenter notifications;
-    RecordingLogger log;
-    Diagnostics diagnostics{log};
-    InfoDictionary info{TestRuntime::defaultInfo()};
-    Paths paths;
-    Runtime runtime{clock, main, queues, notifications, log, diagnostics, info, paths};
-};
-
-// An engine on the real launcher and clock whose speech program is the stand-in.
-struct EngineRig {
-    EngineRig() {
-        guiApplication();
-        prepareHome(rt->paths.home);
-    }
-    ~EngineRig() {
-        if (engine) engine->shutdown();
-        engine.reset();
-    }
-    void create() {
-        engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
-            rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, &launcher});
-    }
-    // Starts a dictation on a fake microphone and feeds it seconds of a tone.
-    std::shared_ptr<FakeCaptureSession> dictate(double seconds) {
-        auto microphone = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        WhisperEngine::TestProbe{*engine}.givePreparedSession(microphone, rt->clock.now());
-        engine->startRecording([this](const QString& text) { completed << text; });
-        if (!waitFor([&] { return microphone->isRunning(); })) return nullptr;
-        for (const SampleBuffer& buffer : microphoneSine(seconds)) microphone->deliver(buffer);
-        return microphone;
-    }
-    std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();
-    ConfigStore config{rt->runtime};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    SampleRateConverterFactory converters;
-    PosixProcessLauncher launcher;
-    std::unique_ptr<WhisperEngine> engine;
-    QStringList completed;
-};
-
 }  // namespace
 
 // A process that has exited holds no reader thread and no descriptor, even while its handle is
@@ -190,7 +77,7 @@ struct EngineRig {
 TEST(SpeechProcessFaults, AnExitedProcessLeavesNoReaderBehind) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
-    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
     command.environment.insert("COLI_STANDIN_LOG", dir.path() + "/standin.log");
     command.environment.insert("COLI_STANDIN_STDERR", "before the end");
     command.environment.insert("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
@@ -223,7 +110,7 @@ TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
     const QString log = dir.path() + "/standin.log";
-    LaunchCommand command{standIn, {"asr-stream"}, {}};
+    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
     command.environment.insert("COLI_STANDIN_LOG", log);
     command.environment.insert("COLI_STANDIN_STOP_READING", "0");
     QString error;
@@ -255,17 +142,19 @@ TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
 // A program that stops reading its input neither stalls the audio queue nor the end of the
 // dictation: the process is ended, and the next dictation gets a fresh one whose audio arrives.
 TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
-    EngineRig rig;
+    StandInRig rig;
     const QString standInLog = rig.rt->dir.path() + "/standin.log";
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "16000");  // half a second, then no more
-    rig.create();
+    rig.makeEngine();
     rig.engine->warmUpColi();
     ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; }));
 
     for (int dictation = 1; dictation <= 2; ++dictation) {
         SCOPED_TRACE(dictation);
-        ASSERT_TRUE(rig.dictate(40.0));  // more than the pipe and the backlog hold
+        auto microphone = rig.startDictation();
+        ASSERT_TRUE(microphone);
+        StandInRig::speak(*microphone, 40.0);  // more than the pipe and the backlog hold
         ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).count("stopped reading") == dictation; }));
         waitFor([] { return false; }, 1500);  // the audio queue writes the rest meanwhile
         rig.engine->stopRecording();
@@ -284,7 +173,7 @@ TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
 // A standard-error flood leaves a log of bounded size, and the model failure written after it is
 // still recognised.
 TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStillCounts) {
-    EngineRig rig;
+    StandInRig rig;
     const QString standInLog = rig.rt->dir.path() + "/standin.log";
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable flood("COLI_STANDIN_STDERR_FLOOD", "300000");  // 8 MB
@@ -292,7 +181,7 @@ TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStil
     EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "0");  // stays running after the flood
     int alerts = 0;
     rig.rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
-    rig.create();
+    rig.makeEngine();
     rig.engine->warmUpColi();
     ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).contains("stopped reading"); }, 20000));
     EXPECT_TRUE(waitFor([&] { return alerts == 1; })) << "the failure after the flood was seen";
@@ -315,7 +204,7 @@ class AppDictations : public ::testing::Test {
 protected:
     void SetUp() override {
         app.finishOnboarding();
-        prepareHome(app.home());
+        prepareStandInHome(app.home());
         {
             QFile f(app.home() + "/script.txt");
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -323,11 +212,19 @@ protected:
         }
         app.environment().insert("COLI_STANDIN_SCRIPT", app.home() + "/script.txt");
         app.environment().insert("COLI_STANDIN_LOG", app.home() + "/standin.log");
-        tone.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le",
-                                             "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
+        QStringList toneArguments{"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
+                                  "--channels=2", "--raw"};
+        if (toneLatencyMs > 0) toneArguments << QStringLiteral("--latency-msec=%1").arg(toneLatencyMs);
+        // From a file: the player reads it at its own pace, whatever this thread waits for.
+        const QString toneFile = app.home() + "/tone.raw";
+        {
+            QFile f(toneFile);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
+        }
+        tone.setStandardInputFile(toneFile);
+        tone.start(QStringLiteral("pacat"), toneArguments);
         ASSERT_TRUE(tone.waitForStarted(5000));
-        tone.write(toneBuffer(440, 48000 * 120, 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
-        tone.closeWriteChannel();
         app.start(VOCALYNX_APP_BINARY);
         ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)"))
             << app.output().toStdString();
@@ -336,6 +233,10 @@ protected:
         tone.kill();
         tone.waitForFinished(5000);
     }
+    // The latency the tone's player asks of the sound server; 0 leaves it to the server, as most
+    // players do (then the sink mixes about two seconds at a time until someone asks for less).
+    int toneLatencyMs = 50;
+
     qint64 pid() { return app.process().processId(); }
     void pressPlayPause() {
         QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx",
@@ -399,6 +300,12 @@ protected:
     AppProcess app;
 };
 
+// The same, with the tone played at the server's default latency since before the launch.
+class AppDictationsWithADefaultLatencyTone : public AppDictations {
+protected:
+    AppDictationsWithADefaultLatencyTone() { toneLatencyMs = 0; }
+};
+
 }  // namespace
 
 // After one dictation the application does not spin (a fault check with a generous bound, not a
@@ -420,4 +327,33 @@ TEST_F(AppDictations, AfterDictationsTheApplicationIdlesAndHoldsNoMore) {
     EXPECT_LE(afterTenth.threads, afterFirst.threads) << afterTenth << " against " << afterFirst;
     EXPECT_EQ(afterTenth.descriptors, afterFirst.descriptors) << afterTenth << " against " << afterFirst;
     EXPECT_LT(cpuShare(3000), 0.20) << "after ten dictations";
+}
+
+// A tone that a player started at the server's default latency before the launch leaves the test
+// sink mixing seconds at a time; once the application's capture holds the sink short and what was
+// mixed ahead has played out, the first dictations after the launch hear the microphone from the
+// press: three 1 s dictations each send at least 0.85 s of 16 kHz 16-bit mono audio.
+TEST_F(AppDictationsWithADefaultLatencyTone, ShortDictationsRightAfterTheLaunchHearTheMicrophone) {
+    const bool drained = waitFor([] { return testSinkLatency().drained(); }, 10000);
+    const SinkLatency latency = testSinkLatency();
+    std::printf("the sink mixes %.0f ms ahead (%.0f ms asked)%s before the first dictation\n", latency.aheadMs,
+                latency.configuredMs, drained ? "" : ", not yet drained,");
+    static const QRegularExpression sent(QStringLiteral("\\[Vocalynx\\] Recording stopped\\. Total PCM sent: (\\d+) bytes"));
+    for (int n = 1; n <= 3; ++n) {
+        SCOPED_TRACE(n);
+        QElapsedTimer sincePress;
+        sincePress.start();
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording started", n, 3000)) << app.output().toStdString();
+        QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 1000 - sincePress.elapsed())));
+        pressPlayPause();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Recording stopped. Total PCM sent: ", n)) << app.output().toStdString();
+        QList<long long> bytes;
+        for (auto it = sent.globalMatch(app.output()); it.hasNext();) bytes << it.next().captured(1).toLongLong();
+        ASSERT_EQ(bytes.size(), n);
+        std::printf("dictation %d sent %lld bytes\n", n, bytes.constLast());
+        EXPECT_GE(bytes.constLast(), 27'200) << "0.85 s of 16 kHz 16-bit mono\n" << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("state collapsing -> idle", n)) << app.output().toStdString();
+        ASSERT_TRUE(waitForCount("[Vocalynx] Persistent coli launched", n + 1)) << app.output().toStdString();
+    }
 }

@@ -77,8 +77,21 @@ std::shared_ptr<CaptureSession> FakeCaptureSystem::makeSession(const AudioInputD
     }
     auto session = std::make_shared<FakeCaptureSession>(device);
     session->startSucceeds = sessionsStartRunning;
-    made.push_back(session);
+    std::lock_guard lock(madeLock_);
+    made_.push_back(session);
     return session;
+}
+
+std::vector<std::shared_ptr<FakeCaptureSession>> FakeCaptureSystem::made() const {
+    std::lock_guard lock(madeLock_);
+    return made_;
+}
+
+std::shared_ptr<FakeCaptureSession> FakeCaptureSystem::running() const {
+    const std::vector<std::shared_ptr<FakeCaptureSession>> sessions = made();
+    for (auto it = sessions.rbegin(); it != sessions.rend(); ++it)
+        if ((*it)->isRunning()) return *it;
+    return nullptr;
 }
 
 SampleBuffer constantBuffer(float value, int frames, double rate, int channels) {

@@ -2,7 +2,9 @@
 // A capture system for tests: devices are set by the test, sessions record what was done to them,
 // and the test feeds sample buffers and session events by hand.
 
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/AudioCapture.h"
 
@@ -50,7 +52,15 @@ public:
     bool canMakeSessions = true;
     QString makeSessionError = QStringLiteral("The device cannot be opened");  // when canMakeSessions is false
     bool sessionsStartRunning = true;
-    std::vector<std::shared_ptr<FakeCaptureSession>> made;  // every session built, in order
+    // Every session built, in order (a copy: the engine builds sessions on its drain's pool thread
+    // too, so the list is guarded).
+    std::vector<std::shared_ptr<FakeCaptureSession>> made() const;
+    // The newest session that is running (the recording's), or null.
+    std::shared_ptr<FakeCaptureSession> running() const;
+
+private:
+    mutable std::mutex madeLock_;
+    std::vector<std::shared_ptr<FakeCaptureSession>> made_;
 };
 
 // A buffer of interleaved float samples, all of one value.

@@ -1,7 +1,9 @@
 #pragma once
 // The tests' one way into the speech engine: its internal steps (called as the engine's own threads
 // call them) and the few fields a test must stage or read. Everything else goes through the engine's
-// public members and the fakes behind its ports.
+// public members and the fakes behind its ports (sessions are taken from the fake capture system,
+// the microphone is readied, heard and failed through the fake session, the speech program speaks
+// through the fake process). What stays here has no port that shows it; each group says why.
 
 #include <memory>
 #include <mutex>
@@ -15,25 +17,24 @@ struct WhisperEngine::TestProbe {
     WhisperEngine& engine;
 
     // ---- state machine and publishing ----
+    // The transition rules themselves (lines, repeats, the stall watchdog's arming for any reason
+    // text, a stop flag left set before a recovery): the entry points only reach the states with
+    // their own reasons and never leave the flag set.
     void setState(RecordingState state, const QString& reason) { engine.setState(state, reason); }
     void setPreviewText(const QString& text) { engine.setPreviewText(text); }
-    void setMicReady(bool ready) { engine.setMicReady(ready); }
     bool stopping() const { return engine.isStoppingRecording_; }
     void setStopping(bool stopping) { engine.isStoppingRecording_ = stopping; }
 
     // ---- the road's requests (any thread) ----
+    // Two automatic stop requests at once (level and transcript decide on different threads): the
+    // level evaluation asks for at most one stop per buffer.
     void requestStopRecording(const QString& reason) { engine.requestStopRecording(reason); }
-    void requestCancelRecording() { engine.requestCancelRecording(); }
 
     // ---- capture ----
-    // A prepared session as the warm-up leaves it, built at the given time.
-    void givePreparedSession(std::shared_ptr<CaptureSession> session, MonoTime builtAt) {
-        std::lock_guard lock(engine.captureLock_);
-        engine.preparedSession_ = std::move(session);
-        engine.preparedSessionBuiltAt_ = builtAt;
-    }
+    // The prepared session's age and device rules, the observer list and the converter, step by
+    // step on the virtual clock and from racing threads: the entry points run these steps only in
+    // one order, on the engine's own queues, which the virtual clock runs on the test's thread.
     void giveCaptureSession(std::shared_ptr<CaptureSession> session) { engine.captureSession_ = std::move(session); }
-    std::shared_ptr<CaptureSession> captureSession() const { return engine.captureSession_; }
     std::optional<AudioInputDevice> preferredMicrophone() { return engine.preferredMicrophone(); }
     void prepareCaptureSession() { engine.prepareCaptureSession(); }
     void discardPreparedSession() { engine.discardPreparedSession(); }
@@ -56,10 +57,6 @@ struct WhisperEngine::TestProbe {
         std::lock_guard lock(engine.levelLock_);
         return engine.micReadyAt_;
     }
-    void setMicReadyAt(MonoTime at) {
-        std::lock_guard lock(engine.levelLock_);
-        engine.micReadyAt_ = at;
-    }
 
     // ---- level tracking ----
     void evaluateAudioLevel(const SampleBuffer& buffer, MonoTime now) { engine.evaluateAudioLevel(buffer, now); }
@@ -67,6 +64,9 @@ struct WhisperEngine::TestProbe {
     void noteSpeechActivity(MonoTime at) { engine.noteSpeechActivity(at); }
 
     // ---- speech process, stream and transcripts ----
+    // Audio written and transcript fields read from threads of the test's own (the virtual clock
+    // runs the audio queue on the test's thread), the stream's finish and output steps called out
+    // of turn, and the shared channel fields a dictation leaves behind.
     void sendPCM(const QByteArray& pcm) { engine.sendPCM(pcm); }
     void terminateColiProcess() { engine.terminateColiProcess(); }
     bool hasTranscriptText() const { return engine.hasTranscriptText(); }

@@ -135,18 +135,18 @@ TEST_F(CaptureTest, SessionsThatCannotBeBuiltSayWhy) {
     capture.defaultDevice = AudioInputDevice{"m", "USB Mic", true};
     capture.canMakeSessions = true;
     EXPECT_NE(probe.makeCaptureSession(), nullptr);
-    EXPECT_FALSE(capture.made.back()->isRunning()) << "a new session is not started";
+    EXPECT_FALSE(capture.made().back()->isRunning()) << "a new session is not started";
 }
 
 TEST_F(CaptureTest, APreparedSessionServesFifteenSeconds) {
     probe.prepareCaptureSession();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session pre-built"));
-    ASSERT_EQ(capture.made.size(), 1u);
+    ASSERT_EQ(capture.made().size(), 1u);
     rt.time.advance(10);
     probe.prepareCaptureSession();  // still fresh: kept
-    EXPECT_EQ(capture.made.size(), 1u);
+    EXPECT_EQ(capture.made().size(), 1u);
     rt.time.advance(5);
-    EXPECT_EQ(probe.takePreparedSession(), capture.made[0]) << "exactly 15 s still counts";
+    EXPECT_EQ(probe.takePreparedSession(), capture.made()[0]) << "exactly 15 s still counts";
     EXPECT_EQ(probe.takePreparedSession(), nullptr) << "handed over once";
 
     probe.prepareCaptureSession();
@@ -155,14 +155,14 @@ TEST_F(CaptureTest, APreparedSessionServesFifteenSeconds) {
     // Too old: the next preparation replaces it and releases the old one on the session queue.
     probe.prepareCaptureSession();
     rt.time.runUntilIdle();
-    ASSERT_EQ(capture.made.size(), 3u);
-    EXPECT_EQ(capture.made[1]->tearDownCount, 1);
-    EXPECT_EQ(probe.takePreparedSession(), capture.made[2]);
+    ASSERT_EQ(capture.made().size(), 3u);
+    EXPECT_EQ(capture.made()[1]->tearDownCount, 1);
+    EXPECT_EQ(probe.takePreparedSession(), capture.made()[2]);
 
     probe.prepareCaptureSession();
     probe.discardPreparedSession();
     rt.time.runUntilIdle();
-    EXPECT_EQ(capture.made[3]->tearDownCount, 1);
+    EXPECT_EQ(capture.made()[3]->tearDownCount, 1);
     EXPECT_EQ(probe.takePreparedSession(), nullptr);
 
     capture.defaultDevice.reset();
@@ -181,8 +181,8 @@ TEST_F(CaptureTest, APreparedSessionIsOnlyReusedForTheMicrophoneToUseNow) {
     const AudioInputDevice airPods{QStringLiteral("bt-mic"), QStringLiteral("Jo's AirPods"), true};
     capture.devices = {builtIn, usb};
     probe.prepareCaptureSession();
-    ASSERT_EQ(capture.made.size(), 1u);
-    EXPECT_EQ(capture.made[0]->device.id, builtIn.id);
+    ASSERT_EQ(capture.made().size(), 1u);
+    EXPECT_EQ(capture.made()[0]->device.id, builtIn.id);
 
     capture.defaultDevice = usb;
     EXPECT_EQ(probe.takePreparedSession(), nullptr) << "built for the old default";
@@ -192,7 +192,7 @@ TEST_F(CaptureTest, APreparedSessionIsOnlyReusedForTheMicrophoneToUseNow) {
     capture.devices.push_back(airPods);
     EXPECT_EQ(probe.takePreparedSession(), nullptr) << "AirPods came in after it was built";
     capture.devices.pop_back();
-    EXPECT_EQ(probe.takePreparedSession(), capture.made[0]);
+    EXPECT_EQ(probe.takePreparedSession(), capture.made()[0]);
 }
 
 TEST_F(CaptureTest, SessionEventsAreLoggedAndCancelOnlyARecording) {

@@ -1,6 +1,8 @@
 // The road of a dictation through the engine, with a fake speech process on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -21,6 +23,26 @@ using namespace vocalynx;
 using namespace vocalynx::test;
 
 namespace {
+
+// The tests send text as audio: a 16-bit buffer reaches the speech process byte for byte; a float
+// buffer (the loud level that readies the microphone) gives nothing to send.
+class TextAsAudio final : public AudioConverterFactory {
+public:
+    std::unique_ptr<AudioConverter> makeConverter(const AudioInputFormat& input) override {
+        return std::make_unique<Passing>(input);
+    }
+
+private:
+    struct Passing final : AudioConverter {
+        explicit Passing(AudioInputFormat input) : format(input) {}
+        AudioInputFormat inputFormat() const override { return format; }
+        std::optional<QByteArray> convert(const SampleBuffer& buffer) override {
+            if (format.format != SampleFormat::int16) return std::nullopt;
+            return buffer.bytes;
+        }
+        AudioInputFormat format;
+    };
+};
 
 class RoadTest : public ::testing::Test {
 protected:
@@ -45,15 +67,44 @@ protected:
     }
     void TearDown() override { persistentColiPid.store(0); }
 
-    // Starts a recording on a prepared capture session built just now.
+    // Starts a recording and returns the capture session it records from (the session prepared
+    // ahead, or the one built at the start).
     std::shared_ptr<FakeCaptureSession> start() {
-        auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        probe.givePreparedSession(session, rt.time.now());
         engine.startRecording([this](const QString& text) { completed << text; });
         rt.time.runUntilIdle();
-        return session;
+        const auto sessions = capture.made();
+        return sessions.empty() ? nullptr : sessions.back();
     }
     std::shared_ptr<FakeChildProcess> process() { return launcher.last(); }
+    // The session the recording takes its buffers from (null when none is attached).
+    std::shared_ptr<FakeCaptureSession> recordingSession() const {
+        const auto sessions = capture.made();
+        for (auto it = sessions.rbegin(); it != sessions.rend(); ++it)
+            if ((*it)->hasSampleHandler()) return *it;
+        return nullptr;
+    }
+    // The microphone hears a loud level: it is ready, and what it delivers from now on is sent.
+    void micReady() {
+        if (auto session = recordingSession()) session->deliver(constantBuffer(0.3f));
+        rt.time.runUntilIdle();
+    }
+    // The microphone fails (a device error): the engine cancels the recording.
+    void microphoneFails() {
+        if (auto session = recordingSession())
+            session->raise({CaptureSessionEvent::Kind::runtimeError, QStringLiteral("gone"), std::nullopt});
+    }
+    // The microphone delivers the bytes as audio (after readying it, when it is not yet ready).
+    void speak(const QByteArray& pcm) {
+        if (!engine.micReady()) micReady();
+        SampleBuffer buffer;
+        buffer.format = SampleFormat::int16;
+        buffer.sampleRate = kSpeechSampleRate;
+        buffer.channelCount = 1;
+        buffer.frameCount = pcm.isEmpty() ? 0 : std::max(1, static_cast<int>(pcm.size() / 2));
+        buffer.bytes = pcm;
+        if (auto session = recordingSession()) session->deliver(buffer);
+        rt.time.runUntilIdle();
+    }
     // Output of the current process, then everything due now (the transcripts reach the main queue).
     void output(const QByteArray& bytes) {
         process()->out->feed(bytes);
@@ -76,7 +127,8 @@ protected:
     RecordingPlayers players;
     FakeCaptureSystem capture;
     FakeProcessLauncher launcher;
-    WhisperEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, nullptr, &launcher}};
+    TextAsAudio converters;
+    WhisperEngine engine{{rt.runtime(), config, sounds, &players, &players, &capture, &converters, &launcher}};
     WhisperEngine::TestProbe probe{engine};
     QStringList completed;
     int modelAlerts = 0;
@@ -129,9 +181,9 @@ TEST_F(RoadTest, AWholeDictation) {
                     .size() == 1);
     EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
 
-    probe.sendPCM(QByteArray(320, 'a'));
-    probe.sendPCM(QByteArray());  // ignored
-    probe.sendPCM(QByteArray(640, 'b'));
+    speak(QByteArray(320, 'a'));
+    speak(QByteArray());  // ignored
+    speak(QByteArray(640, 'b'));
     EXPECT_EQ(first->in->chunks(), (QList<QByteArray>{QByteArray(320, 'a'), QByteArray(640, 'b')}));
     EXPECT_TRUE(rt.log.contains("[Vocalynx] First PCM chunk: 320 bytes"));
 
@@ -146,7 +198,7 @@ TEST_F(RoadTest, AWholeDictation) {
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 960 bytes, buffered: 0 bytes"));
     EXPECT_EQ(soundOutput.plays(2), 1) << "the stop cue";
     // Audio after the stop is kept, not written.
-    probe.sendPCM(QByteArray(10, 'c'));
+    speak(QByteArray(10, 'c'));
     EXPECT_EQ(first->in->chunks().size(), 2);
 
     rt.time.advance(0.79);
@@ -186,7 +238,7 @@ TEST_F(RoadTest, AWholeDictation) {
 
     // The next dictation reuses the fresh process.
     start();
-    probe.sendPCM(QByteArray(4, 'd'));
+    speak(QByteArray(4, 'd'));
     EXPECT_EQ(process()->in->chunks().last(), QByteArray(4, 'd'));
     EXPECT_EQ(engine.previewText(), "");
 }
@@ -231,8 +283,8 @@ TEST_F(RoadTest, WithoutAProgramAudioIsKeptAndTheDrainDoesNotWait) {
     EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found, skipping warm-up"));
     start();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] coli not found in PATH"));
-    probe.sendPCM(QByteArray(100, 'a'));
-    probe.sendPCM(QByteArray(50, 'b'));
+    speak(QByteArray(100, 'a'));
+    speak(QByteArray(50, 'b'));
     engine.stopRecording();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording stopped. Total PCM sent: 0 bytes, buffered: 150 bytes"));
     EXPECT_TRUE(stateLines().contains("finishColiStream coli not running, skipping drain wait"));
@@ -249,7 +301,7 @@ TEST_F(RoadTest, OnDemandLaunchAtTheStart) {
     start();  // no warm-up: the session launches the process
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Persistent coli not ready, launching on-demand..."));
     ASSERT_EQ(launcher.launched().size(), 1u);
-    probe.sendPCM(QByteArray(8, 'x'));
+    speak(QByteArray(8, 'x'));
     EXPECT_EQ(process()->in->chunks(), QList<QByteArray>{QByteArray(8, 'x')});
     output("plain text transcript\n");
     EXPECT_EQ(engine.previewText(), "plain text transcript");
@@ -259,13 +311,13 @@ TEST_F(RoadTest, AFailedOnDemandLaunchKeepsTheAudioWhileTheRecordingLasts) {
     launcher.launchError = "No such file or directory";
     start();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to launch persistent coli: No such file or directory"));
-    probe.sendPCM(QByteArray(3, '1'));
-    probe.sendPCM(QByteArray(3, '2'));
+    speak(QByteArray(3, '1'));
+    speak(QByteArray(3, '2'));
     launcher.launchError.reset();
     probe.terminateColiProcess();  // a process that comes while it records takes the kept audio, in order
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(process()->in->chunks(), (QList<QByteArray>{QByteArray(3, '1'), QByteArray(3, '2')}));
-    probe.sendPCM(QByteArray(3, '3'));
+    speak(QByteArray(3, '3'));
     EXPECT_EQ(process()->in->all(), "111222333");
 }
 
@@ -280,24 +332,24 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
         case FirstEnding::failedLaunch:
             launcher.launchError = "No such file or directory";
             start();
-            probe.sendPCM("甲乙丙");
+            speak("甲乙丙");
             launcher.launchError.reset();  // the restart after the drain succeeds
             engine.stopRecording();
             break;
         case FirstEnding::cancelled:
             engine.warmUpColi();
             start();
-            probe.sendPCM("甲乙丙");
+            speak("甲乙丙");
             recogniseHeardAudio();
-            probe.requestCancelRecording();
+            microphoneFails();
             break;
         case FirstEnding::diedThenStoppedBeforeTheRelaunch:
             engine.warmUpColi();
             start();
-            probe.sendPCM("甲乙");
+            speak("甲乙");
             recogniseHeardAudio();
             process()->exit();
-            probe.sendPCM("丙");  // kept for a relaunch that this recording does not live to see
+            speak("丙");  // kept for a relaunch that this recording does not live to see
             engine.stopRecording();
             rt.time.runUntilIdle();
             EXPECT_EQ(completed, QStringList{"甲乙"});
@@ -305,7 +357,7 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
         case FirstEnding::printedBetweenDictations:
             engine.warmUpColi();
             start();
-            probe.sendPCM("甲乙丙");
+            speak("甲乙丙");
             recogniseHeardAudio();
             engine.stopRecording();
             rt.time.advance(0.8);
@@ -318,8 +370,8 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
     completed.clear();
 
     start();
-    probe.setMicReady(true);
-    probe.sendPCM("丁戊");
+    micReady();
+    speak("丁戊");
     rt.time.runUntilIdle();
     EXPECT_EQ(engine.previewText(), "") << "no transcript from before";
     EXPECT_EQ(process()->in->all(), "丁戊");
@@ -349,10 +401,10 @@ TEST_F(RoadTest, CancelDropsTheSessionAndReplacesItsProcess) {
     auto heard = process();
     output("{\"text\":\"你好\"}\n");
     players.calls.clear();
-    probe.requestCancelRecording();
-    probe.requestCancelRecording();
-    EXPECT_EQ(rt.log.countPart("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='你好')"), 1);
+    microphoneFails();
+    microphoneFails();  // the second reaches the engine before the cancel has run
     rt.time.runUntilIdle();
+    EXPECT_EQ(rt.log.countPart("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='你好')"), 1);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording cancelled (no speech)"));
     rt.time.advance(0.49);
@@ -391,7 +443,7 @@ TEST_F(RoadTest, MicStartupWatchdog) {
 TEST_F(RoadTest, MicStartupWatchdogLeavesAReadyMicrophoneAlone) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     rt.time.advance(5);
     EXPECT_EQ(engine.state(), RecordingState::recording);
     EXPECT_FALSE(rt.log.containsPart("Mic startup watchdog fired"));
@@ -400,7 +452,7 @@ TEST_F(RoadTest, MicStartupWatchdogLeavesAReadyMicrophoneAlone) {
 TEST_F(RoadTest, SixtySecondLimitStopsAndInjects) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     output("{\"text\":\"很长的一段话\"}\n");
     rt.time.advance(59.99);
     EXPECT_EQ(engine.state(), RecordingState::recording);
@@ -414,7 +466,7 @@ TEST_F(RoadTest, SixtySecondLimitStopsAndInjects) {
 TEST_F(RoadTest, TheLimitAfterAManualStopDoesNothing) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     rt.time.advance(10);
     engine.handleStopShortcut();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Stop shortcut pressed"));
@@ -456,7 +508,7 @@ TEST_F(RoadTest, FinalTextRules) {
         rt.log.clear();
         engine.warmUpColi();
         start();
-        probe.setMicReady(true);
+        micReady();
         output(c.line + "\n");
         engine.stopRecording();
         rt.time.advance(0.8);
@@ -475,7 +527,7 @@ TEST_F(RoadTest, FinalTextRules) {
 TEST_F(RoadTest, TheStopPhraseEndsTheRecordingAndIsNotTyped) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     output("{\"text\":\"好的，就这样喵。\"}\n");
     EXPECT_EQ(engine.previewText(), "好的");
     EXPECT_TRUE(rt.log.containsPart("[Vocalynx] Auto-stopping (reason=voice phrase"));
@@ -488,7 +540,7 @@ TEST_F(RoadTest, TheStopPhraseEndsTheRecordingAndIsNotTyped) {
 TEST_F(RoadTest, EarlyStrayMarksAreIgnored) {
     engine.warmUpColi();
     start();
-    probe.setMicReadyAt(rt.time.now());
+    micReady();
     rt.time.advance(0.2);
     output("{\"text\":\"。\"}\n");
     EXPECT_EQ(engine.previewText(), "");
@@ -512,36 +564,38 @@ TEST_F(RoadTest, BadOutputLosesNothingAlreadyShown) {
 }
 
 TEST_F(RoadTest, PreparedSessionAge) {
-    engine.warmUpColi();
     struct Case {
         double age;
         bool reused;
     };
     for (const Case c : {Case{15.0, true}, Case{15.1, false}}) {
+        SCOPED_TRACE(c.age);
         rt.log.clear();
-        auto prepared = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-        probe.givePreparedSession(prepared, rt.time.now());
+        // An engine of its own per case: its warm-up prepares the session at a known time.
+        WhisperEngine fresh{{rt.runtime(), config, sounds, &players, &players, &capture, &converters, &launcher}};
+        fresh.warmUpColi();
+        const auto sessions = capture.made();
+        ASSERT_FALSE(sessions.empty());
+        const auto prepared = sessions.back();
         rt.time.advance(c.age);
-        engine.startRecording([](const QString&) {});
+        fresh.startRecording([](const QString&) {});
         rt.time.runUntilIdle();
         if (c.reused) {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=reused"));
             EXPECT_EQ(prepared->startCount, 1);
-            probe.requestCancelRecording();
-            rt.time.advance(1);
         } else {
             EXPECT_TRUE(stateLines().contains("recording pipeline armed preparedSession=fresh"));
             EXPECT_EQ(prepared->startCount, 0);
             EXPECT_EQ(prepared->tearDownCount, 1) << "the stale session is discarded";
         }
+        fresh.stopRecording();
+        rt.time.advance(3);
     }
 }
 
 TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
+    capture.sessionsStartRunning = false;
     engine.warmUpColi();
-    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    session->startSucceeds = false;
-    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     engine.stopRecording();  // before the capture-session queue ran the start
     rt.time.runUntilIdle();
@@ -550,10 +604,8 @@ TEST_F(RoadTest, ACaptureStartResultAfterTheStopIsIgnored) {
 }
 
 TEST_F(RoadTest, ACaptureSessionThatDoesNotRunCancels) {
+    capture.sessionsStartRunning = false;
     engine.warmUpColi();
-    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
-    session->startSucceeds = false;
-    probe.givePreparedSession(session, rt.time.now());
     engine.startRecording([](const QString&) {});
     rt.time.runUntilIdle();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session failed to start"));
@@ -643,7 +695,7 @@ TEST_F(RoadTest, RecoveryRestartsTheProcess) {
 TEST_F(RoadTest, AudioOutputAndTranscriptsAtOnce) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     auto proc = process();
     constexpr int chunks = 2000, lines = 300;
     std::atomic<bool> finished{false};
@@ -715,7 +767,7 @@ TEST_F(RoadTest, FinalTextFromTheNewestHypothesis) {
         SCOPED_TRACE(c.name);
         completed.clear();
         start();
-        probe.setMicReady(true);
+        micReady();
         for (const QString& h : c.beforeStop) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
         engine.stopRecording();  // nothing when the stop phrase already stopped it
         for (const QString& h : c.duringDrain) output("{\"text\":\"" + h.toUtf8() + "\"}\n");
@@ -730,18 +782,18 @@ TEST_F(RoadTest, FinalTextFromTheNewestHypothesis) {
 TEST_F(RoadTest, AProcessKilledMidRecordingHandsTheSessionToItsRelaunch) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     auto first = process();
-    probe.sendPCM("a");
+    speak("a");
     output("{\"text\":\"今天天气很好\"}\n");
     first->exit();
     EXPECT_TRUE(rt.log.containsPart("[Vocalynx] coli exited during the recording of session "));
-    probe.sendPCM("b");  // while no process runs: kept
+    speak("b");  // while no process runs: kept
     rt.time.advance(1.0);
     ASSERT_EQ(launcher.launched().size(), 2u);
     auto relaunched = process();
     EXPECT_TRUE(rt.log.containsPart(" continues on the relaunched coli; the text so far is kept"));
-    probe.sendPCM("c");
+    speak("c");
     EXPECT_EQ(relaunched->in->chunks(), (QList<QByteArray>{"b", "c"})) << "the kept audio first, in order";
     output("{\"text\":\"我们去公园\"}\n");
     EXPECT_EQ(engine.previewText(), "今天天气很好我们去公园") << "the panel keeps what it showed";
@@ -768,14 +820,14 @@ TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
             engine.stopRecording();
             rt.time.advance(0.8);  // post-recording ran: the collapse is 1.5 s away
         } else {
-            probe.requestCancelRecording();
+            microphoneFails();
             rt.time.runUntilIdle();  // collapsing: idle is 0.5 s away
         }
         engine.recoverFromStalledState(engine.state(), "test");
         completed.clear();
 
         start();
-        probe.setMicReady(true);
+        micReady();
         rt.time.advance(2.5);
         EXPECT_EQ(engine.state(), RecordingState::recording);
         output("{\"text\":\"第二句\"}\n");
@@ -791,7 +843,7 @@ TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
 TEST_F(RoadTest, TheStopEndsTheInputAndTheDrainStillReads) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     auto first = process();
     output("{\"text\":\"今天天气很好\"}\n");
     engine.stopRecording();
@@ -812,7 +864,7 @@ TEST_F(RoadTest, TheStopEndsTheInputAndTheDrainStillReads) {
 TEST_F(RoadTest, AFastProgramKeepsOneHandOffOnTheMainQueue) {
     engine.warmUpColi();
     start();
-    probe.setMicReady(true);
+    micReady();
     auto proc = process();
     const size_t before = rt.time.pending();
     // Distinct long hypotheses, and a stop phrase repeated, with the main queue not running.

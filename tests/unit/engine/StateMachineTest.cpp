@@ -116,7 +116,7 @@ TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
     auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
     probe.giveCaptureSession(session);
     probe.setState(RecordingState::transcribing, "stopRecording");
-    probe.setPreviewText("你好");
+    engine.stagePublishedValues(RecordingState::transcribing, "你好", false);
     probe.setStopping(true);
     setStreamFields();
     players.calls.clear();
@@ -146,8 +146,7 @@ TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
 }
 
 TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
-    probe.setPreviewText(QString::fromUtf8("a🎉é"));
-    probe.setMicReady(true);
+    engine.stagePublishedValues(RecordingState::idle, QString::fromUtf8("a🎉é"), true);
     probe.setState(RecordingState::transcribing, "stopRecording");
     rt.time.advance(20);  // the stall watchdog dumps the state before it recovers
     EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "

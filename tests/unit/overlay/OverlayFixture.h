@@ -6,7 +6,6 @@
 #include "FakeSoundOutput.h"
 #include "GuiTestApp.h"
 #include "TestRuntime.h"
-#include "WhisperEngineProbe.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
 #include "engine/WhisperEngine.h"
@@ -14,12 +13,13 @@
 
 namespace vocalynx::test {
 
+// An engine whose published values are staged one at a time, as the screenshot scene stages them.
 class StagedEngine : public WhisperEngine {
 public:
     using WhisperEngine::WhisperEngine;
-    void setState(RecordingState state, const QString& reason) { TestProbe{*this}.setState(state, reason); }
-    void setMicReady(bool ready) { TestProbe{*this}.setMicReady(ready); }
-    void setPreviewText(const QString& text) { TestProbe{*this}.setPreviewText(text); }
+    void setState(RecordingState state, const QString&) { stagePublishedValues(state, previewText(), micReady()); }
+    void setMicReady(bool ready) { stagePublishedValues(state(), previewText(), ready); }
+    void setPreviewText(const QString& text) { stagePublishedValues(state(), text, micReady()); }
 };
 
 inline NotchMetrics notchedMetrics() { return NotchMetrics::of(notchedLaptopScreen()); }
