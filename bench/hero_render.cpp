@@ -31,7 +31,8 @@ int main() {
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     FakeScreenList screens;
     screens.list.push_back(plainScreen(QRectF(0, 0, 1728, 1080), 25, QStringLiteral("eDP-1"), true));
     FakePointer pointer;

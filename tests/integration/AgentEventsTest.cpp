@@ -31,7 +31,9 @@ void run(const QString& program, const QStringList& arguments) {
 // Emits the agent-event signal from the given object path; body is a GVariant text, or empty
 // for a signal without arguments.
 void emitAgentEvent(const QString& path, const QString& body) {
-    QStringList arguments{QStringLiteral("emit"), QStringLiteral("--session"), QStringLiteral("--object-path"), path, QStringLiteral("--signal"), QStringLiteral("com.vocalynx.AgentEvent.Event")};
+    QStringList arguments{QStringLiteral("emit"),          QStringLiteral("--session"),
+                          QStringLiteral("--object-path"), path,
+                          QStringLiteral("--signal"),      QStringLiteral("com.vocalynx.AgentEvent.Event")};
     if (!body.isEmpty()) arguments << body;
     run(QStringLiteral("gdbus"), arguments);
 }
@@ -39,7 +41,9 @@ void emitAgentEvent(const QString& path, const QString& body) {
 // A bus connection of its own, as another program would have.
 class ForeignSender {
 public:
-    ForeignSender() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("agent-events-foreign-sender"))) {}
+    ForeignSender()
+        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                             QStringLiteral("agent-events-foreign-sender"))) {}
     ~ForeignSender() { QDBusConnection::disconnectFromBus(QStringLiteral("agent-events-foreign-sender")); }
     bool connected() const { return bus_.isConnected(); }
     void send(const QVariantList& arguments, const QString& interface = QStringLiteral("com.vocalynx.AgentEvent"),
@@ -50,9 +54,11 @@ public:
     }
     // Returns once the bus has taken every signal sent before: it answers in order.
     bool flush() {
-        const QDBusMessage reply = bus_.call(
-            QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
-            QDBus::Block, 120000);
+        const QDBusMessage reply =
+            bus_.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                     QStringLiteral("/org/freedesktop/DBus"),
+                                                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
+                      QDBus::Block, 120000);
         return reply.type() == QDBusMessage::ReplyMessage;
     }
 
@@ -76,7 +82,8 @@ constexpr int kAgentStart = 5, kAgentComplete = 6;
 TEST(AgentEvents, SignalsOnTheSessionBusLogAndPlayTheirCue) {
     AgentEventsFixture f;
     f.monitor.start();
-    ASSERT_FALSE(f.rt.log.containsPart(QStringLiteral("cannot receive"))) << "no session bus: run under the test services";
+    ASSERT_FALSE(f.rt.log.containsPart(QStringLiteral("cannot receive")))
+        << "no session bus: run under the test services";
 
     emitAgentEvent(QStringLiteral("/com/vocalynx/Bridge"), QStringLiteral("{'event': <'Stop'>}"));
     ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentComplete) == 1; }, 10000))
@@ -84,7 +91,8 @@ TEST(AgentEvents, SignalsOnTheSessionBusLogAndPlayTheirCue) {
     EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Agent event: Stop from unknown")));
 
     // Any object path, any sender.
-    emitAgentEvent(QStringLiteral("/elsewhere"), QStringLiteral("{'event': <'UserPromptSubmit'>, 'source': <'claude'>}"));
+    emitAgentEvent(QStringLiteral("/elsewhere"),
+                   QStringLiteral("{'event': <'UserPromptSubmit'>, 'source': <'claude'>}"));
     ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentStart) == 1; }, 10000))
         << f.rt.log.lines().join(u'\n').toStdString();
     EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Agent event: UserPromptSubmit from claude")));
@@ -94,11 +102,12 @@ TEST(AgentEvents, SignalsWithoutAStringEventAreIgnoredSilently) {
     AgentEventsFixture f;
     f.monitor.start();
     f.rt.log.clear();
-    emitAgentEvent(QStringLiteral("/b"), QStringLiteral(""));                                   // no user information at all
-    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'source': <'codex'>}"));              // no "event"
-    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'event': <int32 5>, 'source': <'codex'>}"));  // "event" not a string
-    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'event': <<'Stop'>>}"));              // a variant inside the variant
-    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("('Stop', 'claude')"));                 // not a map
+    emitAgentEvent(QStringLiteral("/b"), QStringLiteral(""));  // no user information at all
+    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'source': <'codex'>}"));  // no "event"
+    emitAgentEvent(QStringLiteral("/b"),
+                   QStringLiteral("{'event': <int32 5>, 'source': <'codex'>}"));  // "event" not a string
+    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'event': <<'Stop'>>}"));  // a variant inside the variant
+    emitAgentEvent(QStringLiteral("/b"), QStringLiteral("('Stop', 'claude')"));  // not a map
     // Delivered in order: once this one is logged the ones before have been handled.
     emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'event': <'SessionStart'>, 'source': <'codex'>}"));
     ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentStart) == 1; }, 10000))
@@ -112,12 +121,17 @@ TEST(AgentEvents, SignalsWithoutAStringEventAreIgnoredSilently) {
 TEST(AgentEvents, TheRunningProgramHearsTheBridge) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")))
+        << app.output().toStdString();
     const QString out = app.output();
-    EXPECT_TRUE(out.contains(QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false\n")));
-    EXPECT_LT(out.indexOf(QStringLiteral("[Vocalynx][Sparkle] started")), out.indexOf(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")));
-    emitAgentEvent(QStringLiteral("/com/vocalynx/Bridge"), QStringLiteral("{'event': <'PermissionRequest'>, 'source': <'cursor'>}"));
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: PermissionRequest from cursor"))) << app.output().toStdString();
+    EXPECT_TRUE(
+        out.contains(QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false\n")));
+    EXPECT_LT(out.indexOf(QStringLiteral("[Vocalynx][Sparkle] started")),
+              out.indexOf(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")));
+    emitAgentEvent(QStringLiteral("/com/vocalynx/Bridge"),
+                   QStringLiteral("{'event': <'PermissionRequest'>, 'source': <'cursor'>}"));
+    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: PermissionRequest from cursor")))
+        << app.output().toStdString();
     app.process().terminate();
     EXPECT_TRUE(app.waitForExit());
 }
@@ -149,7 +163,9 @@ TEST(AgentEvents, ArgumentsOfAnyOtherShapeAreIgnored) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shape);
-        QStringList arguments{QStringLiteral("emit"), QStringLiteral("--session"), QStringLiteral("--object-path"), QStringLiteral("/b"), QStringLiteral("--signal"), QStringLiteral("com.vocalynx.AgentEvent.Event")};
+        QStringList arguments{QStringLiteral("emit"),          QStringLiteral("--session"),
+                              QStringLiteral("--object-path"), QStringLiteral("/b"),
+                              QStringLiteral("--signal"),      QStringLiteral("com.vocalynx.AgentEvent.Event")};
         run(QStringLiteral("gdbus"), arguments + c.arguments);
     }
     emitAgentEvent(QStringLiteral("/b"), QStringLiteral("{'event': <'SessionStart'>, 'source': <'codex'>}"));
@@ -167,10 +183,15 @@ TEST(AgentEvents, LoggedValuesAreEscapedAndBounded) {
     ForeignSender sender;
     ASSERT_TRUE(sender.connected());
     f.rt.log.clear();
-    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")}, {QStringLiteral("source"), QStringLiteral("claude\n[Vocalynx] Agent event: forged")}})});
-    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")}, {QStringLiteral("source"), QString(5000, u'x')}})});
-    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")}, {QStringLiteral("source"), QString(300'000, u'x')}})});
-    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("SessionStart")}, {QStringLiteral("source"), QStringLiteral("codex")}})});
+    sender.send(
+        {QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")},
+                              {QStringLiteral("source"), QStringLiteral("claude\n[Vocalynx] Agent event: forged")}})});
+    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")},
+                                      {QStringLiteral("source"), QString(5000, u'x')}})});
+    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")},
+                                      {QStringLiteral("source"), QString(300'000, u'x')}})});
+    sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("SessionStart")},
+                                      {QStringLiteral("source"), QStringLiteral("codex")}})});
     ASSERT_TRUE(sender.flush());
     ASSERT_TRUE(processEventsUntil([&] { return f.output.plays(kAgentStart) == 1; }, 10000))
         << f.rt.log.lines().join(u'\n').left(2000).toStdString();
@@ -186,10 +207,12 @@ TEST(AgentEvents, LoggedValuesAreEscapedAndBounded) {
 TEST(AgentEvents, TheRunningProgramSurvivesAMalformedSignal) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")))
+        << app.output().toStdString();
     emitAgentEvent(QStringLiteral("/x"), QStringLiteral("{'event': 'Stop'}"));
     emitAgentEvent(QStringLiteral("/x"), QStringLiteral("{'event': <'Stop'>, 'source': <'after'>}"));
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: Stop from after"))) << app.output().toStdString();
+    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: Stop from after")))
+        << app.output().toStdString();
     ASSERT_EQ(app.process().state(), QProcess::Running) << app.output().toStdString();
     app.process().terminate();
     EXPECT_TRUE(app.waitForExit());
@@ -198,8 +221,9 @@ TEST(AgentEvents, TheRunningProgramSurvivesAMalformedSignal) {
 namespace {
 // Our MPRIS player's playback status, asked over this test's own connection with a deadline.
 QDBusMessage askPlaybackStatus(int timeoutMs) {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
-                                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("PlaybackStatus");
     return QDBusConnection::sessionBus().call(call, QDBus::Block, timeoutMs);
 }
@@ -211,7 +235,8 @@ QDBusMessage askPlaybackStatus(int timeoutMs) {
 TEST(AgentEvents, ABurstOfHugeSignalsLeavesTheBusAnswering) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")))
+        << app.output().toStdString();
     QDeadlineTimer registered(15000);
     while (askPlaybackStatus(2000).type() != QDBusMessage::ReplyMessage && !registered.hasExpired()) QThread::msleep(50);
     ASSERT_EQ(askPlaybackStatus(5000).type(), QDBusMessage::ReplyMessage) << app.output().left(5000).toStdString();
@@ -220,7 +245,8 @@ TEST(AgentEvents, ABurstOfHugeSignalsLeavesTheBusAnswering) {
     ASSERT_TRUE(sender.connected());
     const QString huge(20 * 1024 * 1024, QLatin1Char('x'));  // 20 MB on the wire
     for (int i = 0; i < 10; ++i) {
-        sender.send({QVariant(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")}, {QStringLiteral("source"), huge}})});
+        sender.send({QVariant(
+            QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")}, {QStringLiteral("source"), huge}})});
         sender.send({QVariant(QStringList{huge})});
     }
     ASSERT_TRUE(sender.flush());

@@ -29,7 +29,8 @@ using vocalynx::test::AppProcess;
 TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty")))
+        << app.output().toStdString();
     // The updater's line comes after the fatal-signal handlers are in place; a signal before them
     // ends the program by the default action, without the line below.
     ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx][Sparkle] started"))) << app.output().toStdString();

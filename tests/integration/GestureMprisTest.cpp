@@ -35,7 +35,8 @@ QString shell(const QString& script) { return run(QStringLiteral("sh"), {QString
 
 QStringList gestureEvents(const QString& output) {
     QStringList events;
-    static const QRegularExpression entry(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] ts=\S+ uptime=\S+ event=(\w+) state=\w+)"));
+    static const QRegularExpression entry(
+        QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] ts=\S+ uptime=\S+ event=(\w+) state=\w+)"));
     for (auto it = entry.globalMatch(output); it.hasNext();) events << it.next().captured(1);
     return events;
 }
@@ -54,7 +55,8 @@ bool waitForGestures(AppProcess& app, int count, int timeoutMs = 10000) {
 bool waitForPlayer(int timeoutMs = 15000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (run(QStringLiteral("playerctl"), {QStringLiteral("-l")}).split(u'\n').contains(QStringLiteral("vocalynx"))) return true;
+        if (run(QStringLiteral("playerctl"), {QStringLiteral("-l")}).split(u'\n').contains(QStringLiteral("vocalynx")))
+            return true;
         QThread::msleep(50);
     }
     return false;
@@ -66,7 +68,8 @@ bool waitForPlayer(int timeoutMs = 15000) {
 void twoCommandsApart(const QString& first, const QString& second, int gapMs) {
     auto call = [](const QString& method) {
         QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.mpris.MediaPlayer2.Player"), method));
+            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.mpris.MediaPlayer2.Player"), method));
     };
     call(first);
     if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));
@@ -98,13 +101,18 @@ TEST(GestureMpris, RemoteCommandsBecomeGestures) {
     };
     const Case cases[] = {
         {"one PlayPause", QStringLiteral("playerctl -p vocalynx play-pause"), "single"},
-        {"two PlayPause 0.2 s apart", QStringLiteral(""), "double", {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 200},
+        {"two PlayPause 0.2 s apart", QStringLiteral(""), "double",
+         {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 200},
         {"Next", QStringLiteral("playerctl -p vocalynx next"), "double"},
         {"Previous", QStringLiteral("playerctl -p vocalynx previous"), "triple"},
-        {"Play then Pause 0.2 s apart", QStringLiteral(""), "double", {QStringLiteral("Play"), QStringLiteral("Pause")}, 200},
-        {"a PlayPause right after another is dropped", QStringLiteral(""), "single", {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 0},
-        {"a Next right after another is dropped", QStringLiteral(""), "double", {QStringLiteral("Next"), QStringLiteral("Next")}, 0},
-        {"a Previous right after a Next is dropped", QStringLiteral(""), "double", {QStringLiteral("Next"), QStringLiteral("Previous")}, 0},
+        {"Play then Pause 0.2 s apart", QStringLiteral(""), "double",
+         {QStringLiteral("Play"), QStringLiteral("Pause")}, 200},
+        {"a PlayPause right after another is dropped", QStringLiteral(""), "single",
+         {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 0},
+        {"a Next right after another is dropped", QStringLiteral(""), "double",
+         {QStringLiteral("Next"), QStringLiteral("Next")}, 0},
+        {"a Previous right after a Next is dropped", QStringLiteral(""), "double",
+         {QStringLiteral("Next"), QStringLiteral("Previous")}, 0},
         // A triple comes at once: anything left over from the cases above would show before it.
         {"Previous again", QStringLiteral("playerctl -p vocalynx previous"), "triple"},
     };
@@ -130,26 +138,41 @@ TEST(GestureMpris, PublishesItselfAsAPlayingPlayerNamedVocalynx) {
     AppProcess app;
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("metadata"), QStringLiteral("title")}), QStringLiteral("Vocalynx"));
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("metadata"), QStringLiteral("mpris:length")}), QStringLiteral("36000000000"));
+    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                                QStringLiteral("metadata"), QStringLiteral("title")}),
+              QStringLiteral("Vocalynx"));
+    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                                QStringLiteral("metadata"), QStringLiteral("mpris:length")}),
+              QStringLiteral("36000000000"));
     // The heartbeat publishes paused and then playing again each second; a read lands on Playing.
     QDeadlineTimer deadline(5000);
     QString status;
-    while (!deadline.hasExpired() && (status = run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("status")})) != QStringLiteral("Playing")) {}
+    while (!deadline.hasExpired() &&
+           (status = run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                                       QStringLiteral("status")})) != QStringLiteral("Playing")) {
+    }
     EXPECT_EQ(status, QStringLiteral("Playing"));
-    const QString identity = run(QStringLiteral("dbus-send"), {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"),
-                                               QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-                                               QStringLiteral("string:org.mpris.MediaPlayer2"), QStringLiteral("string:Identity")});
+    const QString identity =
+        run(QStringLiteral("dbus-send"),
+            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+             QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+             QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:org.mpris.MediaPlayer2"),
+             QStringLiteral("string:Identity")});
     EXPECT_TRUE(identity.contains(QStringLiteral("\"Vocalynx\""))) << identity.toStdString();
-    const QString canControl = run(QStringLiteral("dbus-send"), {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"),
-                                                 QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-                                                 QStringLiteral("string:org.mpris.MediaPlayer2.Player"), QStringLiteral("string:CanControl")});
+    const QString canControl =
+        run(QStringLiteral("dbus-send"),
+            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+             QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+             QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+             QStringLiteral("string:org.mpris.MediaPlayer2.Player"), QStringLiteral("string:CanControl")});
     EXPECT_TRUE(canControl.contains(QStringLiteral("boolean true"))) << canControl.toStdString();
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true"))) << app.output().toStdString();
+    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")))
+        << app.output().toStdString();
 
     // PropertiesChanged reaches a client that follows the player.
     QProcess follow;
-    follow.start(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("status"), QStringLiteral("--follow")});
+    follow.start(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                               QStringLiteral("status"), QStringLiteral("--follow")});
     ASSERT_TRUE(follow.waitForStarted());
     QDeadlineTimer followDeadline(5000);
     QByteArray seen;
@@ -168,7 +191,9 @@ TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescr
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
     QProcess monitor;
-    monitor.start(QStringLiteral("dbus-monitor"), {QStringLiteral("--session"), QStringLiteral("type='signal',path='/org/mpris/MediaPlayer2',member='PropertiesChanged'")});
+    monitor.start(QStringLiteral("dbus-monitor"),
+                  {QStringLiteral("--session"),
+                   QStringLiteral("type='signal',path='/org/mpris/MediaPlayer2',member='PropertiesChanged'")});
     ASSERT_TRUE(monitor.waitForStarted());
     QByteArray seen;
     QDeadlineTimer deadline(3500);  // three heartbeats and more
@@ -182,13 +207,16 @@ TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescr
     EXPECT_GE(seen.count("string \"Paused\""), 3) << seen.toStdString();
     EXPECT_FALSE(seen.contains("Metadata")) << seen.toStdString();
     // A client that arrives now still reads the whole description.
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("metadata"), QStringLiteral("title")}), QStringLiteral("Vocalynx"));
+    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                                QStringLiteral("metadata"), QStringLiteral("title")}),
+              QStringLiteral("Vocalynx"));
     endApp(app);
 }
 
 TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
     AppProcess app;
-    app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vocalynx-bus"));
+    app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                             QStringLiteral("unix:path=/nonexistent/vocalynx-bus"));
     startApp(app);
     ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Headset gestures unavailable: no D-Bus session bus")))
         << app.output().toStdString();
@@ -204,14 +232,17 @@ TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
     AppProcess app;
     app.environment().insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/vocalynx-pulse"));
     startApp(app);
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")))
+    ASSERT_TRUE(
+        app.waitForLine(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")))
         << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: false"))) << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: false")))
+        << app.output().toStdString();
     // Gestures still work: the player on the bus does not need sound.
     ASSERT_TRUE(waitForPlayer());
     shell(QStringLiteral("playerctl -p vocalynx previous"));
     ASSERT_TRUE(waitForGestures(app, 1)) << app.output().toStdString();
-    EXPECT_EQ(app.output().count(QStringLiteral("No audio output device available")), 1) << "one wait, no second one alongside";
+    EXPECT_EQ(app.output().count(QStringLiteral("No audio output device available")), 1)
+        << "one wait, no second one alongside";
     endApp(app);
     EXPECT_EQ(app.process().exitCode(), SIGTERM) << "ended by the signal, not by a crash";
 }
@@ -221,7 +252,8 @@ namespace {
 // enough to pass the model check.
 void prepareSpeechHome(const QString& home) {
     ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli")));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                            home + QStringLiteral("/.local/bin/coli")));
     const QString model = vocalynx::speechModelPath(home);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
     QFile f(model);
@@ -240,13 +272,16 @@ TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
     shell(QStringLiteral("playerctl -p vocalynx play-pause"));
     ASSERT_TRUE(app.waitForLine(QStringLiteral("state idle -> recording"))) << app.output().toStdString();
     EXPECT_EQ(gestureEvents(app.output()), QStringList{QStringLiteral("single")});
-    EXPECT_TRUE(app.output().contains(QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)"))));
+    EXPECT_TRUE(app.output().contains(
+        QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)"))));
 
     shell(QStringLiteral("playerctl -p vocalynx play-pause"));
     ASSERT_TRUE(app.waitForLine(QStringLiteral("state recording -> transcribing"))) << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains(QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)"))))
+    EXPECT_TRUE(app.output().contains(
+        QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)"))))
         << app.output().toStdString();
     // After the recording the silent player comes back.
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0"))) << app.output().toStdString();
+    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")))
+        << app.output().toStdString();
     endApp(app);
 }

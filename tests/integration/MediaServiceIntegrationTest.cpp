@@ -135,8 +135,9 @@ protected:
 
 TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
     web.serve(QStringLiteral("/art/cover.png"), solidPng(4, qRgb(51, 102, 204)));
-    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"), QStringLiteral("--art-url"),
-                           web.base() + QStringLiteral("/art/cover.png")});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"),
+                           QStringLiteral("--art-url"), web.base() + QStringLiteral("/art/cover.png")});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
@@ -152,7 +153,8 @@ TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
 }
 
 TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
-    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
@@ -182,11 +184,13 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
     ASSERT_TRUE(media.sendCommand(MediaCommand::next));
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Next")));
     EXPECT_EQ(spotify.calls().mid(0, 5),
-              QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call PlayPause"), QStringLiteral("call Pause"), QStringLiteral("call Play"), QStringLiteral("call Next")}));
+              QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call PlayPause"),
+                           QStringLiteral("call Pause"), QStringLiteral("call Play"), QStringLiteral("call Next")}));
 }
 
 TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
-    StandInPlayer own({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("--title"), QStringLiteral("Vocalynx")});
+    StandInPlayer own({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                       QStringLiteral("--title"), QStringLiteral("Vocalynx")});
     ASSERT_TRUE(own.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     EXPECT_TRUE(media.bookkeeping().runningPlayers.isEmpty());
@@ -199,8 +203,10 @@ TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(solidPng(2, qRgb(255, 0, 0)));
     }
-    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"), QStringLiteral("--title"), QStringLiteral("Local"), QStringLiteral("--artist"), QStringLiteral("Band"), QStringLiteral("--album"),
-                         QStringLiteral("Disc"), QStringLiteral("--art-url"), QUrl::fromLocalFile(cover).toString()});
+    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"),
+                         QStringLiteral("--title"), QStringLiteral("Local"), QStringLiteral("--artist"),
+                         QStringLiteral("Band"), QStringLiteral("--album"), QStringLiteral("Disc"),
+                         QStringLiteral("--art-url"), QUrl::fromLocalFile(cover).toString()});
     ASSERT_TRUE(other.waitForLine(QStringLiteral("ready")));
     ASSERT_TRUE(processEventsUntil([&] { return media.bookkeeping().runningPlayers.contains(kMusicPlayer); }));
     media.pollNowPlaying();
@@ -208,7 +214,9 @@ TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     EXPECT_EQ(media.trackTitle(), QStringLiteral("Local"));
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1, 0, 0, 1}));
-    EXPECT_EQ(media.bookkeeping().artworkVersion, trackKey(kMusicPlayer, QStringLiteral("Local"), QStringLiteral("Band"), QStringLiteral("Disc")) + QStringLiteral("||1"));
+    EXPECT_EQ(media.bookkeeping().artworkVersion,
+              trackKey(kMusicPlayer, QStringLiteral("Local"), QStringLiteral("Band"), QStringLiteral("Disc")) +
+                  QStringLiteral("||1"));
     EXPECT_TRUE(web.requests().isEmpty()) << "the player's own artwork needs no search";
 }
 
@@ -218,17 +226,19 @@ TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
                   R"(/other/100x100bb.png"},{"collectionName":"record","artworkUrl100":")" + web.base().toLatin1() +
                   R"(/cover/100x100bb.png"}]})");
     web.serve(QStringLiteral("/cover/600x600bb.png"), solidPng(3, qRgb(0, 255, 0)));
-    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 1, 0, 1}));
-    EXPECT_EQ(web.requests(),
-              QStringList({QStringLiteral("/search?term=Song%20Singer%20Record&media=music&limit=10"), QStringLiteral("/cover/600x600bb.png")}));
+    EXPECT_EQ(web.requests(), QStringList({QStringLiteral("/search?term=Song%20Singer%20Record&media=music&limit=10"),
+                                           QStringLiteral("/cover/600x600bb.png")}));
 }
 
 TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThread) {
-    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle() == QStringLiteral("Song"); }));
@@ -262,9 +272,14 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("cover bytes");
     }
-    StandInPlayer spotify({QStringLiteral("--status"), QStringLiteral("Stopped"), QStringLiteral("--title"), QStringLiteral("T"), QStringLiteral("--artist"), QStringLiteral("A"), QStringLiteral("--album"), QStringLiteral("L")});
-    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"), QStringLiteral("--status"), QStringLiteral("Paused"), QStringLiteral("--title"), QStringLiteral("Local"), QStringLiteral("--artist"),
-                         QStringLiteral("Band"), QStringLiteral("--album"), QStringLiteral("Disc"), QStringLiteral("--art-url"), QUrl::fromLocalFile(cover).toString()});
+    StandInPlayer spotify({QStringLiteral("--status"), QStringLiteral("Stopped"), QStringLiteral("--title"),
+                           QStringLiteral("T"), QStringLiteral("--artist"), QStringLiteral("A"),
+                           QStringLiteral("--album"), QStringLiteral("L")});
+    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"),
+                         QStringLiteral("--status"), QStringLiteral("Paused"), QStringLiteral("--title"),
+                         QStringLiteral("Local"), QStringLiteral("--artist"), QStringLiteral("Band"),
+                         QStringLiteral("--album"), QStringLiteral("Disc"), QStringLiteral("--art-url"),
+                         QUrl::fromLocalFile(cover).toString()});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     ASSERT_TRUE(other.waitForLine(QStringLiteral("ready")));
 
@@ -293,8 +308,11 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     const QStringList before = other.calls();
     EXPECT_TRUE(scripts.runScript(playerScript(K::next, kMusicPlayer)));
     EXPECT_TRUE(other.waitForLine(QStringLiteral("call Play")));
-    EXPECT_EQ(other.calls().mid(before.size()), QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call Next"), QStringLiteral("call Play")}));
-    EXPECT_FALSE(scripts.runScript(QStringLiteral("tell application \"Music\" to quit"))) << "an unknown text is an error";
+    EXPECT_EQ(
+        other.calls().mid(before.size()),
+        QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call Next"), QStringLiteral("call Play")}));
+    EXPECT_FALSE(scripts.runScript(QStringLiteral("tell application \"Music\" to quit")))
+        << "an unknown text is an error";
     EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kMusicPlayer) + QStringLiteral("\n")), std::nullopt);
 
     // A player that is gone is an error.
@@ -310,7 +328,8 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
 TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
     const QString home = live.runtime().paths.home;
     ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli")));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                            home + QStringLiteral("/.local/bin/coli")));
     const QString model = speechModelPath(home);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
     {
@@ -331,7 +350,8 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
         return processEventsUntil([&] { return engine.state() == RecordingState::idle; });
     };
 
-    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
@@ -354,7 +374,8 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     ASSERT_TRUE(dictate());
     ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
     ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call PlayPause")));
-    EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"), QStringLiteral("call PlayPause")}));
+    EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"),
+                                            QStringLiteral("call PlayPause")}));
     engine.shutdown();
 }
 
@@ -381,10 +402,13 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         QStringList player;
     } cases[] = {
         {"a server that trickles",
-         {QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"), QStringLiteral("--art-url"), slow.base() + QStringLiteral("/art/slow.png")}},
+         {QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"),
+          QStringLiteral("--album"), QStringLiteral("Record"), QStringLiteral("--art-url"),
+          slow.base() + QStringLiteral("/art/slow.png")}},
         {"a FIFO as the artwork file",
-         {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"), QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"),
-          QStringLiteral("--art-url"), QUrl::fromLocalFile(fifo).toString()}},
+         {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"), QStringLiteral("--title"),
+          QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"),
+          QStringLiteral("Record"), QStringLiteral("--art-url"), QUrl::fromLocalFile(fifo).toString()}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -412,7 +436,8 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
 
         const QString home = live.runtime().paths.home;
         ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli")));
+        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                                home + QStringLiteral("/.local/bin/coli")));
         const QString model = speechModelPath(home);
         ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
         {
@@ -499,7 +524,8 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
         {"missing local file", QUrl::fromLocalFile(dir.filePath(QStringLiteral("none"))), std::nullopt},
         {"a folder", QUrl::fromLocalFile(dir.path()), std::nullopt},
         {"a data address", QUrl(QStringLiteral("data:text/plain,inline%20bytes")), std::nullopt},
-        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())), std::nullopt},
+        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())),
+         std::nullopt},
         {"connection refused", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), std::nullopt},
         {"relative address", QUrl(QStringLiteral("ok")), std::nullopt},
     };
@@ -532,7 +558,8 @@ TEST(QtHttpClientTest, AnAddressBeingFetchedIsNotFetchedASecondTime) {
     auto first = std::async(std::launch::async, [&] { return client.get(slow); });
     ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains(QStringLiteral("/slow")); }));
     EXPECT_EQ(download(client, slow), std::nullopt) << "a second transfer of the same address";
-    EXPECT_EQ(download(client, QUrl(web.base() + QStringLiteral("/other"))), QByteArray("other")) << "other addresses still load";
+    EXPECT_EQ(download(client, QUrl(web.base() + QStringLiteral("/other"))), QByteArray("other"))
+        << "other addresses still load";
     processEventsUntil([&] { return first.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_EQ(first.get(), QByteArray(10, 'x'));
     EXPECT_EQ(web.requests().count(QStringLiteral("/slow")), 1);

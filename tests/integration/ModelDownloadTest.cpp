@@ -197,7 +197,8 @@ TEST(ModelDownload, FailuresLeaveNoFileUnderTheFinalName) {
             EXPECT_EQ(readAll(finalPath), QByteArray(c.existing)) << "the existing file is kept as it was";
             EXPECT_EQ(f.folderContents(), QStringList{QStringLiteral("ggml-small.bin")}) << c.name;
         } else {
-            EXPECT_TRUE(f.folderContents().isEmpty()) << c.name << ": " << f.folderContents().join(QStringLiteral(",")).toStdString();
+            EXPECT_TRUE(f.folderContents().isEmpty())
+                << c.name << ": " << f.folderContents().join(QStringLiteral(",")).toStdString();
         }
     }
 }

@@ -62,7 +62,8 @@ TEST_F(ModelStatusRowFetch, TheProgramFetchesTheModelAndTheRowShowsItsProgress) 
     EXPECT_FALSE(row.isReady()) << "the old folder holds no model file";
 
     row.button()->click();
-    ASSERT_TRUE(processEventsUntil([&] { return !row.isDownloading(); }, 20000)) << shown.join(QStringLiteral(" | ")).toStdString();
+    ASSERT_TRUE(processEventsUntil([&] { return !row.isDownloading(); }, 20000))
+        << shown.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(row.isReady()) << shown.join(QStringLiteral(" | ")).toStdString();
     EXPECT_EQ(row.statusText(), QStringLiteral("已就绪"));
     EXPECT_EQ(row.buttonText(), QStringLiteral("重新下载"));

@@ -25,7 +25,9 @@ QString run(const QString& program, const QStringList& arguments) {
 
 // The viewable windows of the application, by the class name Qt gives them.
 QStringList panelWindows() {
-    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"), QStringLiteral("vocalynx")}).split(u'\n', Qt::SkipEmptyParts);
+    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--class"), QStringLiteral("vocalynx")})
+        .split(u'\n', Qt::SkipEmptyParts);
 }
 
 // Number of rectangles in the window's input shape: 0 while it lets every click through.
@@ -61,7 +63,8 @@ QStringList waitForPanelWindow() {
 }
 
 int field(const QString& info, const QString& name) {
-    const auto match = QRegularExpression(QRegularExpression::escape(name) + QStringLiteral(R"(:\s+(-?\d+))")).match(info);
+    const auto match =
+        QRegularExpression(QRegularExpression::escape(name) + QStringLiteral(R"(:\s+(-?\d+))")).match(info);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
@@ -81,7 +84,9 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     EXPECT_EQ(field(info, QStringLiteral("Absolute upper-left Y")), 0);
     EXPECT_EQ(field(info, QStringLiteral("Width")), 472);
     EXPECT_EQ(field(info, QStringLiteral("Height")), 140);
-    const QString props = run(QStringLiteral("xprop"), {QStringLiteral("-id"), windows.first(), QStringLiteral("_NET_WM_DESKTOP"), QStringLiteral("_NET_WM_STATE")});
+    const QString props = run(
+        QStringLiteral("xprop"),
+        {QStringLiteral("-id"), windows.first(), QStringLiteral("_NET_WM_DESKTOP"), QStringLiteral("_NET_WM_STATE")});
     EXPECT_TRUE(props.contains(QStringLiteral("_NET_WM_DESKTOP(CARDINAL) = 4294967295"))) << props.toStdString();
     EXPECT_TRUE(props.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << props.toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);

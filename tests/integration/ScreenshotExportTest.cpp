@@ -36,12 +36,16 @@ TEST(ScreenshotExport, EachStateWritesItsImageAndEnds) {
     const QString artifacts = QStringLiteral(VOCALYNX_ARTIFACTS_DIR "/screenshots");
     QDir().mkpath(artifacts);
     QImage hover, idle;
-    for (const QString& state : {QStringLiteral("hover"), QStringLiteral("Recording"), QStringLiteral("transcribing"), QStringLiteral("idle")}) {
+    for (const QString& state : {QStringLiteral("hover"), QStringLiteral("Recording"), QStringLiteral("transcribing"),
+                                 QStringLiteral("idle")}) {
         QString output;
         const QImage image = exportState(state, folder, &output);
-        const QString file = QDir(folder).filePath(QStringLiteral("vocalynx-notch-") + state.toLower() + QStringLiteral(".png"));
-        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") + state.toLower())) << output.toStdString();
-        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Exported ") + file)) << output.toStdString();
+        const QString file =
+            QDir(folder).filePath(QStringLiteral("vocalynx-notch-") + state.toLower() + QStringLiteral(".png"));
+        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") + state.toLower()))
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Exported ") + file))
+            << output.toStdString();
         EXPECT_EQ(image.size(), QSize(3456, 2160)) << state.toStdString();
         for (const char* line : kNormalRunLines) EXPECT_FALSE(output.contains(QString::fromUtf8(line))) << line;
         QFile::remove(artifacts + QStringLiteral("/") + QFileInfo(file).fileName());

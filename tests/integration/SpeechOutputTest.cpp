@@ -21,7 +21,8 @@ namespace {
 
 void playPause() {
     QProcess p;
-    p.start(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("play-pause")});
+    p.start(QStringLiteral("playerctl"),
+            {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("play-pause")});
     p.waitForFinished(15000);
 }
 
@@ -38,8 +39,10 @@ int standInLines(const QString& log) {
 class Tone {
 public:
     explicit Tone(double seconds) {
-        player_.start(QStringLiteral("pacat"), {QStringLiteral("--playback"), QStringLiteral("--device=vocalynx_sink"), QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
-                                QStringLiteral("--channels=2"), QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
+        player_.start(QStringLiteral("pacat"),
+                      {QStringLiteral("--playback"), QStringLiteral("--device=vocalynx_sink"),
+                       QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                       QStringLiteral("--channels=2"), QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
         EXPECT_TRUE(player_.waitForStarted(5000));
         QByteArray bytes(static_cast<qsizetype>(48000 * seconds) * qsizetype(2 * sizeof(float)), Qt::Uninitialized);
         auto* samples = reinterpret_cast<float*>(bytes.data());
@@ -63,7 +66,8 @@ struct SpeechApp {
     explicit SpeechApp(const QByteArray& script) {
         const QString home = app.home();
         EXPECT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-        EXPECT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli")));
+        EXPECT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                                home + QStringLiteral("/.local/bin/coli")));
         const QString model = vocalynx::speechModelPath(home);
         EXPECT_TRUE(QDir().mkpath(QFileInfo(model).path()));
         QFile m(model);
@@ -88,7 +92,8 @@ struct SpeechApp {
     }
     // One dictation: started, held until the program has printed every line, stopped.
     void dictate() {
-        ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Persistent coli launched"))) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Persistent coli launched")))
+            << app.output().toStdString();
         Tone tone(8.0);
         playPause();
         ASSERT_TRUE(app.waitForLine(QStringLiteral("state idle -> recording"))) << app.output().toStdString();
@@ -123,8 +128,10 @@ TEST(SpeechOutput, LinesThatAreNoTranscriptLeaveTheWordsBeforeThem) {
 TEST(SpeechOutput, AHugeTranscriptIsPastedNotTypedKeyByKey) {
     SpeechApp s(QByteArray("start\n") + QByteArray(900'000, 'a') + "\n");
     ASSERT_NO_FATAL_FAILURE(s.dictate());
-    ASSERT_TRUE(s.app.waitForLine(QStringLiteral("[Vocalynx] Cmd+V posted"))) << s.app.output().right(3000).toStdString();
-    EXPECT_TRUE(s.app.output().contains(QStringLiteral("[Vocalynx] Text too long to type (900000 chars), pasting through the clipboard")))
+    ASSERT_TRUE(s.app.waitForLine(QStringLiteral("[Vocalynx] Cmd+V posted")))
+        << s.app.output().right(3000).toStdString();
+    EXPECT_TRUE(s.app.output().contains(
+        QStringLiteral("[Vocalynx] Text too long to type (900000 chars), pasting through the clipboard")))
         << s.app.output().right(3000).toStdString();
     EXPECT_FALSE(s.app.output().contains(QStringLiteral("Keyboard injection done")));
     EXPECT_FALSE(s.app.output().contains(QStringLiteral("HANG DETECTED"))) << s.app.output().right(3000).toStdString();

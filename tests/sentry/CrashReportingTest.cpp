@@ -27,7 +27,8 @@ protected:
         return CrashReporting::configure(InfoDictionary(std::move(info)), log, &sdk, kFacts);
     }
     static QMap<QString, QString> info(const QString& dsn) {
-        return {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")}, {InfoDictionary::kBuildNumber, QStringLiteral("45")},
+        return {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")},
+                {InfoDictionary::kBuildNumber, QStringLiteral("45")},
                 {InfoDictionary::kSentryDSN, dsn}};
     }
 
@@ -51,7 +52,8 @@ TEST_F(CrashReportingTest, WithoutADataSourceNameTheSDKIsNeverStarted) {
     // A build without the SDK stays off even with a data source name, and says why.
     log.clear();
     EXPECT_FALSE(CrashReporting::configure(InfoDictionary(info(kDSN)), log, nullptr, kFacts));
-    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("[Vocalynx] Sentry disabled: this build has no crash-reporting SDK")});
+    EXPECT_EQ(log.lines(),
+              QStringList{QStringLiteral("[Vocalynx] Sentry disabled: this build has no crash-reporting SDK")});
 }
 
 TEST_F(CrashReportingTest, StartsWithTheTrimmedNameEnvironmentAndReleaseName) {
@@ -63,7 +65,8 @@ TEST_F(CrashReportingTest, StartsWithTheTrimmedNameEnvironmentAndReleaseName) {
     };
     const Case cases[] = {
         {"everything given",
-         {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")}, {InfoDictionary::kBuildNumber, QStringLiteral("45")},
+         {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")},
+          {InfoDictionary::kBuildNumber, QStringLiteral("45")},
           {InfoDictionary::kSentryEnvironment, QStringLiteral(" production ")}},
          " production ", "Vocalynx@1.2.3+45"},
         {"no build number", {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")}}, "beta", "Vocalynx@1.2.3+0"},

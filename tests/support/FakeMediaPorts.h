@@ -80,7 +80,8 @@ private:
     }
     Answer answer(const QString& source) {
         const auto script = recognisePlayerScript(source);
-        const QString call = script ? script->player + QStringLiteral(":") + kindName(script->kind) : QStringLiteral("unrecognised");
+        const QString call =
+            script ? script->player + QStringLiteral(":") + kindName(script->kind) : QStringLiteral("unrecognised");
         {
             std::lock_guard lock(mutex_);
             calls_ << call;

@@ -165,7 +165,8 @@ TEST(LaunchRoadServices, NormalLaunchStartsThemInOrder) {
         return -1;
     };
     const int sentry = lines.indexOf(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty"));
-    const int updater = lines.indexOf(QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false"));
+    const int updater =
+        lines.indexOf(QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false"));
     const int monitor = lines.indexOf(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"));
     const int gestures = lines.indexOf(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true"));
     const int hotKey = at(QStringLiteral("[test] hot key registered "));

@@ -61,9 +61,11 @@ TEST_F(ConfigStoreTest, GestureMappings) {
 }
 
 TEST_F(ConfigStoreTest, InjectionModeReadsOnlyClipboardAsClipboard) {
-    for (const auto& [stored, mode] : std::vector<std::pair<QString, InjectionMode>>{
-             {QStringLiteral("clipboard"), InjectionMode::clipboard}, {QStringLiteral("keyboard"), InjectionMode::keyboard},
-             {QStringLiteral("Clipboard"), InjectionMode::keyboard}, {QStringLiteral(""), InjectionMode::keyboard}}) {
+    for (const auto& [stored, mode] :
+         std::vector<std::pair<QString, InjectionMode>>{{QStringLiteral("clipboard"), InjectionMode::clipboard},
+                                                        {QStringLiteral("keyboard"), InjectionMode::keyboard},
+                                                        {QStringLiteral("Clipboard"), InjectionMode::keyboard},
+                                                        {QStringLiteral(""), InjectionMode::keyboard}}) {
         storeRaw(store.injectionModeKey, stored);
         EXPECT_EQ(store.injectionMode(), mode) << stored.toStdString();
     }

@@ -44,12 +44,16 @@ protected:
     }
     static QJsonObject readObject(const QString& path) { return QJsonDocument::fromJson(readFile(path)).object(); }
     static QJsonObject ourGroup(const QString& command) {
-        return QJsonObject{{QStringLiteral("matcher"), QStringLiteral("*")},
-                           {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")}, {QStringLiteral("command"), command}}}}};
+        return QJsonObject{
+            {QStringLiteral("matcher"), QStringLiteral("*")},
+            {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                             {QStringLiteral("command"), command}}}}};
     }
     static QJsonObject userGroup(const QString& command) {
-        return QJsonObject{{QStringLiteral("matcher"), QStringLiteral("Bash")},
-                           {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")}, {QStringLiteral("command"), command}}}}};
+        return QJsonObject{
+            {QStringLiteral("matcher"), QStringLiteral("Bash")},
+            {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                             {QStringLiteral("command"), command}}}}};
     }
 
     QTemporaryDir dir;
@@ -66,9 +70,16 @@ TEST_F(HookInstallerTest, AgentTableIsBuiltFromTheHomeFolder) {
         const char* flag;
     };
     const Expected expected[] = {
-        {"Claude Code", "/.claude/settings.json", {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")}, "claude"},
-        {"Codex", "/.codex/hooks.json", {QStringLiteral("SessionStart"), QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")}, "codex"},
-        {"Cursor", "/.cursor/hooks.json", {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")}, "cursor"},
+        {"Claude Code", "/.claude/settings.json",
+         {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")},
+         "claude"},
+        {"Codex", "/.codex/hooks.json",
+         {QStringLiteral("SessionStart"), QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"),
+          QStringLiteral("PermissionRequest")},
+         "codex"},
+        {"Cursor", "/.cursor/hooks.json",
+         {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")},
+         "cursor"},
     };
     for (size_t i = 0; i < 3; ++i) {
         const auto& a = hooks.agents()[i];
@@ -102,8 +113,9 @@ TEST_F(HookInstallerTest, InstallAppendsAfterTheUsersGroupAndKeepsOtherKeys) {
     const QJsonObject before{
         {QStringLiteral("model"), QStringLiteral("opus")},
         {QStringLiteral("permissions"), QJsonObject{{QStringLiteral("allow"), QJsonArray{QStringLiteral("Bash(ls)")}}}},
-        {QStringLiteral("hooks"), QJsonObject{{QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("say done"))}},
-                              {QStringLiteral("Notification"), QJsonArray{userGroup(QStringLiteral("notify-send hi"))}}}},
+        {QStringLiteral("hooks"),
+         QJsonObject{{QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("say done"))}},
+                     {QStringLiteral("Notification"), QJsonArray{userGroup(QStringLiteral("notify-send hi"))}}}},
     };
     writeFile(claude().configPath, QJsonDocument(before).toJson());
     ASSERT_TRUE(hooks.install(claude()));
@@ -112,8 +124,10 @@ TEST_F(HookInstallerTest, InstallAppendsAfterTheUsersGroupAndKeepsOtherKeys) {
     EXPECT_EQ(after.value(QStringLiteral("model")), before.value(QStringLiteral("model")));
     EXPECT_EQ(after.value(QStringLiteral("permissions")), before.value(QStringLiteral("permissions")));
     const QJsonObject h = after.value(QStringLiteral("hooks")).toObject();
-    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(), (QJsonArray{userGroup(QStringLiteral("say done")), ourGroup(hooks.commandFor(claude()))}));
-    EXPECT_EQ(h.value(QStringLiteral("Notification")).toArray(), QJsonArray{userGroup(QStringLiteral("notify-send hi"))});
+    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(),
+              (QJsonArray{userGroup(QStringLiteral("say done")), ourGroup(hooks.commandFor(claude()))}));
+    EXPECT_EQ(h.value(QStringLiteral("Notification")).toArray(),
+              QJsonArray{userGroup(QStringLiteral("notify-send hi"))});
     // Keys are written sorted.
     const QByteArray text = readFile(claude().configPath);
     EXPECT_LT(text.indexOf("\"hooks\""), text.indexOf("\"model\""));
@@ -168,13 +182,17 @@ TEST_F(HookInstallerTest, MalformedFilesAreNeverDiscarded) {
 
 TEST_F(HookInstallerTest, GroupsOfAnotherShapeStayBesideOurs) {
     makeBridge();
-    const QJsonArray odd{QStringLiteral("echo"), QJsonObject{{QStringLiteral("hooks"), QStringLiteral("not-an-array")}}, QJsonObject{{QStringLiteral("matcher"), QStringLiteral("*")}}};
-    writeFile(claude().configPath, QJsonDocument(QJsonObject{{QStringLiteral("hooks"), QJsonObject{{QStringLiteral("Stop"), odd}}}}).toJson());
+    const QJsonArray odd{QStringLiteral("echo"), QJsonObject{{QStringLiteral("hooks"), QStringLiteral("not-an-array")}},
+                         QJsonObject{{QStringLiteral("matcher"), QStringLiteral("*")}}};
+    writeFile(
+        claude().configPath,
+        QJsonDocument(QJsonObject{{QStringLiteral("hooks"), QJsonObject{{QStringLiteral("Stop"), odd}}}}).toJson());
 
     ASSERT_TRUE(hooks.install(claude()));
     QJsonArray expected = odd;
     expected.append(ourGroup(hooks.commandFor(claude())));
-    EXPECT_EQ(readObject(claude().configPath)[QStringLiteral("hooks")].toObject()[QStringLiteral("Stop")].toArray(), expected);
+    EXPECT_EQ(readObject(claude().configPath)[QStringLiteral("hooks")].toObject()[QStringLiteral("Stop")].toArray(),
+              expected);
 
     ASSERT_TRUE(hooks.uninstall(claude()));
     const QJsonObject h = readObject(claude().configPath)[QStringLiteral("hooks")].toObject();
@@ -191,16 +209,21 @@ TEST_F(HookInstallerTest, EmptyFileCountsAsEmptyConfiguration) {
 
 TEST_F(HookInstallerTest, UninstallRemovesOurGroupsOnly) {
     const QString ours = hooks.commandFor(claude());
-    const QJsonObject mixed{{QStringLiteral("matcher"), QStringLiteral("*")},
-                            {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")}, {QStringLiteral("command"), QStringLiteral("say hi")}},
-                                                 QJsonObject{{QStringLiteral("type"), QStringLiteral("command")}, {QStringLiteral("command"), ours}}}}};
+    const QJsonObject mixed{
+        {QStringLiteral("matcher"), QStringLiteral("*")},
+        {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                         {QStringLiteral("command"), QStringLiteral("say hi")}},
+                                             QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                         {QStringLiteral("command"), ours}}}}};
     const QJsonObject before{
         {QStringLiteral("env"), QJsonObject{{QStringLiteral("A"), QStringLiteral("1")}}},
-        {QStringLiteral("hooks"), QJsonObject{
-                      {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("one")), mixed, userGroup(QStringLiteral("two"))}},  // mixed group goes whole
-                      {QStringLiteral("UserPromptSubmit"), QJsonArray{ourGroup(ours)}},                 // only ours: key goes
-                      {QStringLiteral("PreToolUse"), QJsonArray{ourGroup(ours)}},  // not one of our events: stays
-                  }},
+        {QStringLiteral("hooks"),
+         QJsonObject{
+             {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("one")), mixed,
+                                                 userGroup(QStringLiteral("two"))}},  // mixed group goes whole
+             {QStringLiteral("UserPromptSubmit"), QJsonArray{ourGroup(ours)}},  // only ours: key goes
+             {QStringLiteral("PreToolUse"), QJsonArray{ourGroup(ours)}},  // not one of our events: stays
+         }},
     };
     writeFile(claude().configPath, QJsonDocument(before).toJson());
     EXPECT_TRUE(hooks.isInstalled(claude()));
@@ -209,13 +232,17 @@ TEST_F(HookInstallerTest, UninstallRemovesOurGroupsOnly) {
     const QJsonObject after = readObject(claude().configPath);
     EXPECT_EQ(after.value(QStringLiteral("env")), before.value(QStringLiteral("env")));
     const QJsonObject h = after.value(QStringLiteral("hooks")).toObject();
-    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(), (QJsonArray{userGroup(QStringLiteral("one")), userGroup(QStringLiteral("two"))}));
+    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(),
+              (QJsonArray{userGroup(QStringLiteral("one")), userGroup(QStringLiteral("two"))}));
     EXPECT_FALSE(h.contains(QStringLiteral("UserPromptSubmit")));
     EXPECT_EQ(h.value(QStringLiteral("PreToolUse")).toArray(), QJsonArray{ourGroup(ours)});
     EXPECT_FALSE(hooks.isInstalled(claude()));
 
     // Removing the last entries leaves an empty "hooks" object behind.
-    writeFile(claude().configPath, QJsonDocument(QJsonObject{{QStringLiteral("hooks"), QJsonObject{{QStringLiteral("Stop"), QJsonArray{ourGroup(ours)}}}}}).toJson());
+    writeFile(claude().configPath,
+              QJsonDocument(QJsonObject{{QStringLiteral("hooks"),
+                                         QJsonObject{{QStringLiteral("Stop"), QJsonArray{ourGroup(ours)}}}}})
+                  .toJson());
     ASSERT_TRUE(hooks.uninstall(claude()));
     EXPECT_EQ(readObject(claude().configPath), (QJsonObject{{QStringLiteral("hooks"), QJsonObject{}}}));
 }
@@ -233,9 +260,11 @@ TEST_F(HookInstallerTest, UninstallWithNothingToRemoveWritesNothing) {
 TEST_F(HookInstallerTest, OneInstalledEventIsEnough) {
     // Our marker anywhere in the command counts, whoever wrote it.
     writeFile(codex().configPath,
-              QJsonDocument(QJsonObject{{QStringLiteral("hooks"), QJsonObject{{QStringLiteral("SessionStart"), QJsonArray{ourGroup(
-                                                                                 QStringLiteral("/opt/vocalynx-bridge --source x"))}},
-                                                              {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("other"))}}}}})
+              QJsonDocument(
+                  QJsonObject{{QStringLiteral("hooks"),
+                               QJsonObject{{QStringLiteral("SessionStart"),
+                                            QJsonArray{ourGroup(QStringLiteral("/opt/vocalynx-bridge --source x"))}},
+                                           {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("other"))}}}}})
                   .toJson());
     EXPECT_TRUE(hooks.isInstalled(codex()));
     // The same file does not count for Claude Code, which has no SessionStart hook.
@@ -253,7 +282,8 @@ TEST_F(HookInstallerTest, WritingReplacesTheFileWhole) {
     QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner);
     ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 2}}, deep));
     EXPECT_EQ(QFile::permissions(deep) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
-    EXPECT_EQ(QDir(home() + QStringLiteral("/a/b/c")).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("hooks.json")});
+    EXPECT_EQ(QDir(home() + QStringLiteral("/a/b/c")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("hooks.json")});
 
     // A symbolic link stays a link; its target gets the new content.
     const QString real = home() + QStringLiteral("/dotfiles/claude.json");
@@ -266,7 +296,8 @@ TEST_F(HookInstallerTest, WritingReplacesTheFileWhole) {
 
     // A folder that cannot exist (a file stands in its place): false, nothing else changes.
     writeFile(home() + QStringLiteral("/blocker"), "keep");
-    EXPECT_FALSE(hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 4}}, home() + QStringLiteral("/blocker/hooks.json")));
+    EXPECT_FALSE(
+        hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 4}}, home() + QStringLiteral("/blocker/hooks.json")));
     EXPECT_EQ(readFile(home() + QStringLiteral("/blocker")), "keep");
 }
 
@@ -302,11 +333,15 @@ TEST_F(HookInstallerTest, AFileWhoseNumbersWouldChangeIsNeverRewritten) {
             if (c.rewritten) {
                 const QJsonObject after = readObject(claude().configPath);
                 for (auto it = before.begin(); it != before.end(); ++it)
-                    if (it.key() != QStringLiteral("hooks")) { EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString(); }
+                    if (it.key() != QStringLiteral("hooks")) {
+                        EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString();
+                    }
                 EXPECT_EQ(hooks.isInstalled(claude()), installing);
             } else {
                 EXPECT_EQ(readFile(claude().configPath), content);
-                EXPECT_EQ(log.countPart(QStringLiteral("which writing the file again would change; the file was left unchanged")), 1);
+                EXPECT_EQ(log.countPart(
+                              QStringLiteral("which writing the file again would change; the file was left unchanged")),
+                          1);
             }
         }
     }
@@ -333,7 +368,8 @@ TEST_F(HookInstallerTest, AHardLinkedFileKeepsAllItsNames) {
 
     ASSERT_TRUE(hooks.uninstall(claude()));
     EXPECT_TRUE(sameFile());
-    EXPECT_EQ(readObject(other), (QJsonObject{{QStringLiteral("hooks"), QJsonObject()}, {QStringLiteral("theme"), QStringLiteral("dark")}}));
+    EXPECT_EQ(readObject(other), (QJsonObject{{QStringLiteral("hooks"), QJsonObject()},
+                                              {QStringLiteral("theme"), QStringLiteral("dark")}}));
     EXPECT_EQ(QDir(home()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("dotfiles-settings.json")})
         << "no temporary file is left behind";
 }
@@ -345,8 +381,11 @@ TEST_F(HookInstallerTest, AFailedWriteIsLogged) {
     EXPECT_FALSE(hooks.install(claude()));
     const QStringList lines = log.lines().filter(QStringLiteral("could not be written"));
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath + QStringLiteral(" could not be written: ")));
-    EXPECT_GT(lines[0].size(), QString(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath + QStringLiteral(" could not be written: ")).size())
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath +
+                                    QStringLiteral(" could not be written: ")));
+    EXPECT_GT(lines[0].size(), QString(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath +
+                                       QStringLiteral(" could not be written: "))
+                                   .size())
         << "the reason follows";
     EXPECT_EQ(readFile(home() + QStringLiteral("/.claude")), "a plain file where the folder should be");
 }

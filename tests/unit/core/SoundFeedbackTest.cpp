@@ -103,7 +103,8 @@ TEST(SoundFeedbackPlay, RestartsAndHonoursTheSwitch) {
     EXPECT_EQ(output.prepared.size(), 7u);
     sounds.play(SoundType::confirm);
     sounds.play(SoundType::confirm);
-    EXPECT_EQ(output.calls, (QStringList{QStringLiteral("stop 3"), QStringLiteral("play 3"), QStringLiteral("stop 3"), QStringLiteral("play 3")}));
+    EXPECT_EQ(output.calls, (QStringList{QStringLiteral("stop 3"), QStringLiteral("play 3"), QStringLiteral("stop 3"),
+                                         QStringLiteral("play 3")}));
     config.setSoundEnabled(SoundType::confirm, false);
     output.calls.clear();
     sounds.play(SoundType::confirm);

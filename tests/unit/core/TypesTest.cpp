@@ -67,9 +67,11 @@ TEST(KeyboardShortcutTest, DisplayPartsInFixedOrder) {
     };
     const Case cases[] = {
         {K::defaultShortcut(), {QStringLiteral("⌘"), QStringLiteral(";")}},
-        {K{40, K::kCommand | K::kOption | K::kShift}, {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⇧"), QStringLiteral("K")}},
+        {K{40, K::kCommand | K::kOption | K::kShift},
+         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⇧"), QStringLiteral("K")}},
         {K{10, K::kControl}, {QStringLiteral("⌃"), QStringLiteral("Key10")}},
-        {K{49, K::kShift | K::kControl | K::kOption | K::kCommand}, {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⌃"), QStringLiteral("⇧"), QStringLiteral("Space")}},
+        {K{49, K::kShift | K::kControl | K::kOption | K::kCommand},
+         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⌃"), QStringLiteral("⇧"), QStringLiteral("Space")}},
         {K{200, 0}, {QStringLiteral("Key200")}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shortcut.displayString(), c.parts);
@@ -124,7 +126,8 @@ TEST(PreferredDisplayTest, StoredStringsAndCodedForm) {
                           {"DP-1", PreferredDisplay::automatic()},
                           {"screen:", PreferredDisplay::screen(QStringLiteral("screen:"))},
                           {"screen:HDMI-1", PreferredDisplay::screen(QStringLiteral("screen:HDMI-1"))}};
-    for (const auto& c : cases) EXPECT_EQ(PreferredDisplay::fromStoredValue(QString::fromUtf8(c.stored)), c.expected) << c.stored;
+    for (const auto& c : cases)
+        EXPECT_EQ(PreferredDisplay::fromStoredValue(QString::fromUtf8(c.stored)), c.expected) << c.stored;
 
     const auto screen = PreferredDisplay::screen(QStringLiteral("screen:DP-2"));
     EXPECT_EQ(QJsonDocument(screen.encoded()).toJson(QJsonDocument::Compact), R"({"screen":{"_0":"screen:DP-2"}})");

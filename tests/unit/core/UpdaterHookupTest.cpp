@@ -38,9 +38,11 @@ TEST(UpdaterHookup, StartUpdaterLogsTheSettingsAndChecksWhenAutomatic) {
         {"no controller", false, false, std::nullopt, false, false, {}, 0},
         {"controller without updater", true, false, std::nullopt, true, true, {}, 0},
         {"no feed, nothing automatic", true, true, std::nullopt, false, false,
-         {QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false")}, 0},
+         {QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false")},
+         0},
         {"automatic checks", true, true, QStringLiteral("https://updates.example/appcast.xml"), true, false,
-         {QStringLiteral("[Vocalynx][Sparkle] started feed=https://updates.example/appcast.xml autoChecks=true autoDownloads=false"),
+         {QStringLiteral("[Vocalynx][Sparkle] started feed=https://updates.example/appcast.xml autoChecks=true "
+                         "autoDownloads=false"),
           QStringLiteral("[Vocalynx][Sparkle] launch background check requested")},
          1},
         {"automatic downloads only", true, true, std::nullopt, false, true,
@@ -85,14 +87,15 @@ TEST(UpdaterHookup, EachCallbackLogsItsLine) {
     d.didAbortWithError(QStringLiteral("Cancelled"));
     d.didFinishUpdateCycle(1, std::nullopt);
     d.didFinishUpdateCycle(0, QStringLiteral("Timed out"));
-    EXPECT_EQ(log.lines(), (QStringList{
-                               QStringLiteral("[Vocalynx][Sparkle] found update version=1042 display=1.4.2"),
-                               QStringLiteral("[Vocalynx][Sparkle] no update found: You're up to date!"),
-                               QStringLiteral("[Vocalynx][Sparkle] downloaded update version=1042"),
-                               QStringLiteral("[Vocalynx][Sparkle] download failed version=1042: The network connection was lost."),
-                               QStringLiteral("[Vocalynx][Sparkle] scheduled install on quit version=1042"),
-                               QStringLiteral("[Vocalynx][Sparkle] aborted: Cancelled"),
-                               QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=1"),
-                               QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=0 error=Timed out"),
-                           }));
+    EXPECT_EQ(log.lines(),
+              (QStringList{
+                  QStringLiteral("[Vocalynx][Sparkle] found update version=1042 display=1.4.2"),
+                  QStringLiteral("[Vocalynx][Sparkle] no update found: You're up to date!"),
+                  QStringLiteral("[Vocalynx][Sparkle] downloaded update version=1042"),
+                  QStringLiteral("[Vocalynx][Sparkle] download failed version=1042: The network connection was lost."),
+                  QStringLiteral("[Vocalynx][Sparkle] scheduled install on quit version=1042"),
+                  QStringLiteral("[Vocalynx][Sparkle] aborted: Cancelled"),
+                  QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=1"),
+                  QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=0 error=Timed out"),
+              }));
 }

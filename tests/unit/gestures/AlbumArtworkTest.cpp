@@ -19,11 +19,14 @@ TEST(AlbumArtwork, SearchTermEncoding) {
         QByteArray encoded;
     } cases[] = {
         {QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"), "Song%20Artist%20Album"},
-        {QStringLiteral("Hello/World?"), QStringLiteral("A:B"), QStringLiteral("(Live)"), "Hello/World?%20A:B%20(Live)"},
+        {QStringLiteral("Hello/World?"), QStringLiteral("A:B"), QStringLiteral("(Live)"),
+         "Hello/World?%20A:B%20(Live)"},
         // "&", "=" and "+" would split the term or read as a space, so they are encoded.
-        {QStringLiteral("Rock & Roll"), QStringLiteral("Simon=Garfunkel"), QStringLiteral("C++"), "Rock%20%26%20Roll%20Simon%3DGarfunkel%20C%2B%2B"},
+        {QStringLiteral("Rock & Roll"), QStringLiteral("Simon=Garfunkel"), QStringLiteral("C++"),
+         "Rock%20%26%20Roll%20Simon%3DGarfunkel%20C%2B%2B"},
         {QStringLiteral("50% #1"), QStringLiteral("\"Q\""), QStringLiteral("<x>"), "50%25%20%231%20%22Q%22%20%3Cx%3E"},
-        {QStringLiteral("晴天"), QStringLiteral("周杰伦"), QStringLiteral("叶惠美"), "%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6%20%E5%8F%B6%E6%83%A0%E7%BE%8E"},
+        {QStringLiteral("晴天"), QStringLiteral("周杰伦"), QStringLiteral("叶惠美"),
+         "%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6%20%E5%8F%B6%E6%83%A0%E7%BE%8E"},
         {QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), "%20%20"},
     };
     for (const auto& c : cases) {
@@ -33,7 +36,8 @@ TEST(AlbumArtwork, SearchTermEncoding) {
 }
 
 TEST(AlbumArtwork, SearchRequestAddress) {
-    const auto url = artworkSearchUrl(QUrl(QStringLiteral("http://127.0.0.1:8080/")), QStringLiteral("Rock & Roll"), QStringLiteral("A"), QStringLiteral("B"));
+    const auto url = artworkSearchUrl(QUrl(QStringLiteral("http://127.0.0.1:8080/")), QStringLiteral("Rock & Roll"),
+                                      QStringLiteral("A"), QStringLiteral("B"));
     ASSERT_TRUE(url);
     EXPECT_EQ(url->toString(QUrl::FullyEncoded),
               QStringLiteral("http://127.0.0.1:8080/search?term=Rock%20%26%20Roll%20A%20B&media=music&limit=10"));
@@ -42,7 +46,8 @@ TEST(AlbumArtwork, SearchRequestAddress) {
     EXPECT_EQ(query.queryItemValue(QStringLiteral("term"), QUrl::FullyDecoded), QStringLiteral("Rock & Roll A B"));
     EXPECT_EQ(query.queryItemValue(QStringLiteral("media")), QStringLiteral("music"));
     EXPECT_EQ(query.queryItemValue(QStringLiteral("limit")), QStringLiteral("10"));
-    EXPECT_FALSE(artworkSearchUrl(QUrl(), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"))) << "no base address, no request";
+    EXPECT_FALSE(artworkSearchUrl(QUrl(), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")))
+        << "no base address, no request";
 }
 
 TEST(AlbumArtwork, ArtworkAddressFromSearchAnswers) {
@@ -71,7 +76,8 @@ TEST(AlbumArtwork, ArtworkAddressFromSearchAnswers) {
         {"a result that is no object", R"({"results":[{"artworkUrl100":"https://a/1"}, 3]})", std::nullopt},
         {"not an object", R"([1,2])", std::nullopt},
         {"not JSON", "<html>", std::nullopt},
-        {"a local file address is not fetched", R"({"results":[{"artworkUrl100":"file:///etc/passwd"}]})", std::nullopt},
+        {"a local file address is not fetched", R"({"results":[{"artworkUrl100":"file:///etc/passwd"}]})",
+         std::nullopt},
         {"not an address", R"({"results":[{"artworkUrl100":"::"}]})", std::nullopt},
     };
     for (const auto& c : cases) {

@@ -59,7 +59,9 @@ TEST_F(GestureEngineTest, StartListeningInstallsTheFiveCommandsInOrderAndHoldsTh
     EXPECT_TRUE(audio.last()->playing);
     // The launch publish, then the first heartbeat refresh (paused, then the information again).
     rt.time.runUntilIdle();
-    EXPECT_EQ(commands.publishedSoFar(), (QStringList{QStringLiteral("info"), QStringLiteral("playing"), QStringLiteral("paused"), QStringLiteral("info"), QStringLiteral("playing")}));
+    EXPECT_EQ(commands.publishedSoFar(),
+              (QStringList{QStringLiteral("info"), QStringLiteral("playing"), QStringLiteral("paused"),
+                           QStringLiteral("info"), QStringLiteral("playing")}));
     EXPECT_EQ(commands.lastInfo.title, QStringLiteral("Vocalynx"));
     EXPECT_TRUE(engine->silentPlayer().heartbeatRunning());
 }
@@ -125,7 +127,8 @@ TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
         }
         at(2.0);
         EXPECT_EQ(emitted, c.expected);
-        EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] Ignoring rapid event (likely AirPods removal)")), c.rapidLines);
+        EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] Ignoring rapid event (likely AirPods removal)")),
+                  c.rapidLines);
         EXPECT_EQ(engine->clickCount(), 0);
         EXPECT_FALSE(engine->pressWindowOpen());
     }

@@ -15,7 +15,8 @@ namespace {
 
 const QString kWarningPrefix = QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 ");
 
-QString playing(const QString& title, const QString& artist = QStringLiteral("Artist"), const QString& album = QStringLiteral("Album")) {
+QString playing(const QString& title, const QString& artist = QStringLiteral("Artist"),
+                const QString& album = QStringLiteral("Album")) {
     return QStringLiteral("playing||") + title + QStringLiteral("||") + artist + QStringLiteral("||") + album;
 }
 
@@ -31,9 +32,12 @@ protected:
         media.pollNowPlaying();
         rt.time.runUntilIdle();
     }
-    QString key(const QString& player, const QString& title) const { return trackKey(player, title, QStringLiteral("Artist"), QStringLiteral("Album")); }
+    QString key(const QString& player, const QString& title) const {
+        return trackKey(player, title, QStringLiteral("Artist"), QStringLiteral("Album"));
+    }
     QString searchUrl(const QString& title) const {
-        return QStringLiteral("https://search.test/search?term=") + title + QStringLiteral("%20Artist%20Album&media=music&limit=10");
+        return QStringLiteral("https://search.test/search?term=") + title +
+               QStringLiteral("%20Artist%20Album&media=music&limit=10");
     }
 
     TestRuntime rt;
@@ -41,7 +45,8 @@ protected:
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
 };
 
 // ---- readings ----
@@ -56,14 +61,22 @@ struct ReplyCase {
 
 TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
     const ReplyCase cases[] = {
-        {"playing", QStringLiteral("playing||Song||Singer||Record"), true, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), true},
-        {"paused", QStringLiteral("paused||Song||Singer||Record"), true, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), false},
-        {"five parts: the fourth is the album", QStringLiteral("playing||Song||Singer||Record||extra"), true, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), true},
-        {"empty artist and album are kept", QStringLiteral("playing||Song||||"), true, QStringLiteral("Song"), QStringLiteral(""), QStringLiteral(""), true},
-        {"any other state is not playing", QStringLiteral("fast forwarding||Song||Singer||Record"), true, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), false},
-        {"empty title", QStringLiteral("playing||||Singer||Record"), false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
-        {"three parts", QStringLiteral("playing||Song||Singer"), false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
-        {"stopped", QStringLiteral("stopped"), false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
+        {"playing", QStringLiteral("playing||Song||Singer||Record"), true, QStringLiteral("Song"),
+         QStringLiteral("Singer"), QStringLiteral("Record"), true},
+        {"paused", QStringLiteral("paused||Song||Singer||Record"), true, QStringLiteral("Song"),
+         QStringLiteral("Singer"), QStringLiteral("Record"), false},
+        {"five parts: the fourth is the album", QStringLiteral("playing||Song||Singer||Record||extra"), true,
+         QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), true},
+        {"empty artist and album are kept", QStringLiteral("playing||Song||||"), true, QStringLiteral("Song"),
+         QStringLiteral(""), QStringLiteral(""), true},
+        {"any other state is not playing", QStringLiteral("fast forwarding||Song||Singer||Record"), true,
+         QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), false},
+        {"empty title", QStringLiteral("playing||||Singer||Record"), false, QStringLiteral(""), QStringLiteral(""),
+         QStringLiteral(""), false},
+        {"three parts", QStringLiteral("playing||Song||Singer"), false, QStringLiteral(""), QStringLiteral(""),
+         QStringLiteral(""), false},
+        {"stopped", QStringLiteral("stopped"), false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""),
+         false},
         {"script error", std::nullopt, false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
     };
     for (const auto& c : cases) {
@@ -73,7 +86,8 @@ TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
         FakeRunningPlayers localPlayers;
         localPlayers.running = {kMusicPlayer};
         localScripts.players[kMusicPlayer].status = c.reply;
-        MediaRemoteService service{{localRt.runtime(), localScripts, localPlayers, http, images, QUrl(QStringLiteral("https://search.test"))}};
+        MediaRemoteService service{
+            {localRt.runtime(), localScripts, localPlayers, http, images, QUrl(QStringLiteral("https://search.test"))}};
         service.startMonitoring();
         localRt.time.runUntilIdle();
         EXPECT_EQ(service.trackTitle(), c.title);
@@ -82,7 +96,8 @@ TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
         EXPECT_EQ(service.isPlaying(), c.isPlaying);
         EXPECT_EQ(service.activePlayer(), c.read ? kMusicPlayer : QString());
         // With Music running and nothing read while no title was shown, the warning appears.
-        EXPECT_EQ(service.automationWarning(), c.read ? std::nullopt : std::optional(kWarningPrefix + QStringLiteral("Music。")));
+        EXPECT_EQ(service.automationWarning(),
+                  c.read ? std::nullopt : std::optional(kWarningPrefix + QStringLiteral("Music。")));
         EXPECT_FALSE(localScripts.calls().contains(QStringLiteral("unrecognised")));
     }
 }
@@ -198,8 +213,10 @@ TEST_F(MediaServiceTest, LaunchesAndTerminationsChangeThePlayerSetForTheNextPoll
 
 TEST_F(MediaServiceTest, PublishedFieldsAreAnnouncedOnChange) {
     QStringList seen;
-    QObject::connect(&media, &MediaRemoteService::trackTitleChanged, [&](const QString& t) { seen << QStringLiteral("title:") + t; });
-    QObject::connect(&media, &MediaRemoteService::isPlayingChanged, [&](bool p) { seen << QStringLiteral("playing:%1").arg(p); });
+    QObject::connect(&media, &MediaRemoteService::trackTitleChanged,
+                     [&](const QString& t) { seen << QStringLiteral("title:") + t; });
+    QObject::connect(&media, &MediaRemoteService::isPlayingChanged,
+                     [&](bool p) { seen << QStringLiteral("playing:%1").arg(p); });
     int changes = 0;
     QObject::connect(&media, &MediaRemoteService::changed, [&] { ++changes; });
     scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
@@ -402,7 +419,8 @@ TEST_F(MediaServiceTest, ASearchAnswerForAnOlderTrackIsDropped) {
     auto& music = scripts.players[kMusicPlayer];
     music.status = playing(QStringLiteral("First"));
     music.artworkCount = QStringLiteral("0");
-    http.bodies[searchUrl(QStringLiteral("First"))] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies[searchUrl(QStringLiteral("First"))] =
+        R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
     http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
     // The player moves on once the first track has been read, and a poll asked for meanwhile
     // reads the new track while the search for the first one runs: its answer comes back after
@@ -428,7 +446,8 @@ TEST_F(MediaServiceTest, ASearchAnswerForAnOlderTrackIsDropped) {
 TEST_F(MediaServiceTest, ASearchAnswerForATrackNoLongerShownIsDropped) {
     scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     scripts.players[kMusicPlayer].artworkCount = QStringLiteral("0");
-    http.bodies[searchUrl(QStringLiteral("Song"))] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies[searchUrl(QStringLiteral("Song"))] =
+        R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
     http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
     // While the search runs, the player quits and the next poll clears the track.
     http.beforeAnswer = [&](const QString& address) {
@@ -479,13 +498,15 @@ TEST_F(MediaServiceTest, AMusicReadingNeverTakesBytesCachedForAnotherTrack) {
     reader.setRunningPlayers({kMusicPlayer, kSpotifyPlayer});
     std::optional<QByteArray> unused;
     // The cache holds another track's bytes when the reading starts...
-    reader.keepOrReplace(key(kSpotifyPlayer, QStringLiteral("Other")), false, FakeImageDecoder::encode(1, 1, 4, 5, 6), unused);
+    reader.keepOrReplace(key(kSpotifyPlayer, QStringLiteral("Other")), false, FakeImageDecoder::encode(1, 1, 4, 5, 6),
+                         unused);
     // ...and this track's own bytes by the time the reading checks it.
     bool switched = false;
     scripts.beforeAnswer = [&](const QString& call) {
         if (call != QStringLiteral("Music:count") || switched) return;
         switched = true;
-        reader.keepOrReplace(key(kMusicPlayer, QStringLiteral("Song")), false, FakeImageDecoder::encode(1, 1, 1, 2, 3), unused);
+        reader.keepOrReplace(key(kMusicPlayer, QStringLiteral("Song")), false, FakeImageDecoder::encode(1, 1, 1, 2, 3),
+                             unused);
     };
     const auto info = reader.read(kMusicPlayer);
     ASSERT_TRUE(switched);
@@ -500,7 +521,8 @@ TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
     http.bodies[QStringLiteral("https://art.test/one")] = FakeImageDecoder::encode(1, 1, 50, 60, 70);
     start({kSpotifyPlayer});
     ASSERT_TRUE(media.artwork());
-    EXPECT_EQ(media.bookkeeping().artworkVersion, key(kSpotifyPlayer, QStringLiteral("Song")) + QStringLiteral("||https://art.test/one"));
+    EXPECT_EQ(media.bookkeeping().artworkVersion,
+              key(kSpotifyPlayer, QStringLiteral("Song")) + QStringLiteral("||https://art.test/one"));
     poll();
     poll();
     EXPECT_EQ(http.count(QStringLiteral("https://art.test/one")), 3);
@@ -558,8 +580,8 @@ TEST_F(MediaServiceTest, ClearingEmptiesTheArtworkCacheButKeepsColourAndWarning)
 }
 
 TEST_F(MediaServiceTest, WorkQueuedBeforeTheServiceIsGoneDoesNothing) {
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     players.running = {kMusicPlayer};
     scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     service->startMonitoring();

@@ -22,16 +22,21 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    scripts.players[kMusicPlayer] = {QStringLiteral("playing||Song||Artist||Album"), QStringLiteral("1"), FakeImageDecoder::encode(8, 8, 1, 2, 3), {}, true};
-    scripts.players[kSpotifyPlayer] = {QStringLiteral("paused||Other||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
+    scripts.players[kMusicPlayer] = {QStringLiteral("playing||Song||Artist||Album"),
+                                     QStringLiteral("1"),
+                                     FakeImageDecoder::encode(8, 8, 1, 2, 3),
+                                     {},
+                                     true};
+    scripts.players[kSpotifyPlayer] = {
+        QStringLiteral("paused||Other||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
     http.bodies[QStringLiteral("https://art.test/a")] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
     players.running = {kMusicPlayer, kSpotifyPlayer};
 
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
 
     media.startMonitoring();
@@ -58,7 +63,8 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     // in the churn may have sent the track to the search, whose failure is final for that track.
     players.launch(kMusicPlayer);
     const AccentColor musicAccent{1 / 255.0, 2 / 255.0, 3 / 255.0, 1};
-    const QString musicKey = trackKey(kMusicPlayer, QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"));
+    const QString musicKey =
+        trackKey(kMusicPlayer, QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"));
     auto settled = [&] {
         return media.trackTitle() == QStringLiteral("Song") && media.activePlayer() == kMusicPlayer &&
                (media.artworkAccentColor() == musicAccent || media.bookkeeping().failedArtworkKeys.contains(musicKey));
@@ -89,7 +95,8 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    scripts.players[kSpotifyPlayer] = {QStringLiteral("playing||Song||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
+    scripts.players[kSpotifyPlayer] = {
+        QStringLiteral("playing||Song||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
     players.running = {kSpotifyPlayer};
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
@@ -106,8 +113,8 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     service->startMonitoring();
     for (int i = 0; i < 32; ++i) {
         service->pollNowPlaying();
@@ -140,9 +147,11 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     FakeHttpClient http;
     FakeImageDecoder images;
     auto searchUrl = [](const QString& title) {
-        return QStringLiteral("https://search.test/search?term=") + title + QStringLiteral("%20Artist%20Album&media=music&limit=10");
+        return QStringLiteral("https://search.test/search?term=") + title +
+               QStringLiteral("%20Artist%20Album&media=music&limit=10");
     };
-    http.bodies[searchUrl(QStringLiteral("First"))] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies[searchUrl(QStringLiteral("First"))] =
+        R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
     http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
     http.bodies[QStringLiteral("https://art.test/own")] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
     std::promise<void> release;
@@ -157,8 +166,8 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     auto runUntil = [&](const std::function<bool()>& done) {
@@ -168,8 +177,10 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
         }
         return done();
     };
-    const QString firstKey = trackKey(kSpotifyPlayer, QStringLiteral("First"), QStringLiteral("Artist"), QStringLiteral("Album"));
-    const QString secondKey = trackKey(kSpotifyPlayer, QStringLiteral("Second"), QStringLiteral("Artist"), QStringLiteral("Album"));
+    const QString firstKey =
+        trackKey(kSpotifyPlayer, QStringLiteral("First"), QStringLiteral("Artist"), QStringLiteral("Album"));
+    const QString secondKey =
+        trackKey(kSpotifyPlayer, QStringLiteral("Second"), QStringLiteral("Artist"), QStringLiteral("Album"));
 
     // The first track without artwork: its search starts and hangs.
     media.startMonitoring();

@@ -113,7 +113,9 @@ TEST_F(SilentPlayerKeeperTest, ATickWhileTheRefreshIsQueuedOnlyCounts) {
     EXPECT_EQ(keeper.rebuildCount(), 0) << "no rebuild check in a busy tick";
     EXPECT_TRUE(keeper.nowPlayingBusy());
     rt.time.runUntilIdle();
-    EXPECT_EQ(nowPlaying.publishedSoFar(), (QStringList{QStringLiteral("paused"), QStringLiteral("info"), QStringLiteral("playing")})) << "one refresh only";
+    EXPECT_EQ(nowPlaying.publishedSoFar(),
+              (QStringList{QStringLiteral("paused"), QStringLiteral("info"), QStringLiteral("playing")}))
+        << "one refresh only";
     EXPECT_FALSE(keeper.nowPlayingBusy());
 }
 
@@ -175,7 +177,8 @@ TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAM
     };
     const Case cases[] = {
         {"player cannot be opened", true, 0.5, QStringLiteral("[Vocalynx] Rebuild attempt %1 error: gone")},
-        {"player does not play", false, 0.6, QStringLiteral("[Vocalynx] Silent player not actually playing on attempt %1, retrying...")},
+        {"player does not play", false, 0.6,
+         QStringLiteral("[Vocalynx] Silent player not actually playing on attempt %1, retrying...")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -222,9 +225,11 @@ TEST_F(SilentPlayerKeeperTest, TheBackOffLineNamesAttemptRoundAndDelay) {
     audio.openError = QStringLiteral("gone");
     keeper.rebuildSilentPlayer(0);
     rt.time.advance(7.5);
-    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 1, retry in 5s")));
+    EXPECT_TRUE(rt.log.contains(
+        QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 1, retry in 5s")));
     rt.time.advance(5 + 7.5);
-    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 2, retry in 10s")));
+    EXPECT_TRUE(rt.log.contains(
+        QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 2, retry in 10s")));
 
     // A confirmed player ends the back-off; the heartbeat may rebuild again.
     audio.openFails = false;
@@ -314,14 +319,16 @@ TEST_F(SilentPlayerKeeperTest, WithoutAnOutputDeviceTheRebuildWaitsForOne) {
         SilentPlayerKeeper k{{local, nowPlaying, a}};
         k.rebuildSilentPlayer(0);
         k.startHeartbeat();  // runs throughout: it must not start waits of its own
-        EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")));
+        EXPECT_TRUE(local.log.contains(
+            QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")));
         EXPECT_TRUE(k.waitingForOutputDevice());
         for (int poll = 1; poll <= (c.appearsAtPoll ? c.appearsAtPoll : 99); ++poll) {
             if (poll == c.appearsAtPoll) a.outputDevice = true;
             local.time.advance(3.0);
         }
         if (c.appearsAtPoll) {
-            EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] Audio output device detected, rebuilding silent player")));
+            EXPECT_TRUE(local.log.contains(
+                QStringLiteral("[Vocalynx] Audio output device detected, rebuilding silent player")));
             EXPECT_EQ(a.openedPaths.size(), 1u) << "the rebuild starts at attempt 0";
             EXPECT_EQ(a.deviceQueries, c.appearsAtPoll + 2) << "one query per poll, plus the two rebuilds";
             local.time.advance(0.1);
@@ -333,13 +340,18 @@ TEST_F(SilentPlayerKeeperTest, WithoutAnOutputDeviceTheRebuildWaitsForOne) {
         EXPECT_EQ(k.rebuildCount(), 1);
         local.log.clear();
         local.time.advance(3.0);  // the 100th poll
-        EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] Gave up waiting for audio output device after 5 minutes")));
+        EXPECT_TRUE(
+            local.log.contains(QStringLiteral("[Vocalynx] Gave up waiting for audio output device after 5 minutes")));
         // From here the heartbeat's rebuild check is the way back: a rebuild that starts a wait of
         // its own, one wait at a time.
         local.time.advance(5);
-        EXPECT_EQ(local.log.count(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")), 1);
+        EXPECT_EQ(local.log.count(
+                      QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")),
+                  1);
         local.time.advance(60);
-        EXPECT_EQ(local.log.count(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")), 1);
+        EXPECT_EQ(local.log.count(
+                      QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")),
+                  1);
         a.outputDevice = true;
         local.time.advance(3.1);
         EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")));
@@ -369,7 +381,8 @@ TEST_F(SilentPlayerKeeperTest, AResumeWithoutADeviceWaitsOnce) {
     rt.time.advance(6);
     rt.log.clear();
     keeper.resumeSilentPlayer();
-    EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")), 2)
+    EXPECT_EQ(
+        rt.log.count(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")), 2)
         << "the immediate tick and resume both try";
     audio.deviceQueries = 0;
     rt.time.advance(30);

@@ -33,11 +33,15 @@ TEST(MprisBusNames, NamesMapToPlayers) {
 }
 
 TEST(MprisBusNames, MusicIsTheFirstOtherPlayerByName) {
-    const QStringList names{QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("org.mpris.MediaPlayer2.vlc"), QStringLiteral("org.mpris.MediaPlayer2.spotify"),
+    const QStringList names{QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                            QStringLiteral("org.mpris.MediaPlayer2.vlc"),
+                            QStringLiteral("org.mpris.MediaPlayer2.spotify"),
                             QStringLiteral("org.mpris.MediaPlayer2.audacious"), QStringLiteral(":1.5")};
     EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.audacious"));
     EXPECT_EQ(mpris::busNameForPlayer(kSpotifyPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.spotify"));
-    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("org.mpris.MediaPlayer2.spotify")}), QStringLiteral(""));
+    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                                                     QStringLiteral("org.mpris.MediaPlayer2.spotify")}),
+              QStringLiteral(""));
     EXPECT_EQ(mpris::busNameForPlayer(QStringLiteral(""), names), QStringLiteral(""));
     EXPECT_EQ(mpris::runningPlayers(names), (QSet<QString>{kMusicPlayer, kSpotifyPlayer}));
     EXPECT_TRUE(mpris::runningPlayers({QStringLiteral("org.mpris.MediaPlayer2.vocalynx")}).isEmpty());

@@ -31,8 +31,9 @@ TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
         QString path;
         const char* reasonPart;
     };
-    const Case cases[] = {{dir.filePath(QStringLiteral("missing.wav")), "\u201cmissing.wav\u201d couldn\u2019t be opened"},
-                          {garbage, "not a supported WAV file"}};
+    const Case cases[] = {
+        {dir.filePath(QStringLiteral("missing.wav")), "\u201cmissing.wav\u201d couldn\u2019t be opened"},
+        {garbage, "not a supported WAV file"}};
     for (const auto& c : cases) {
         QString error;
         EXPECT_EQ(playback.openPlayer(c.path, &error), nullptr);

@@ -41,7 +41,8 @@ protected:
         card.resize(440 + 2 * int(MediaControlView::kBleed), 70 + 2 * int(MediaControlView::kBleed));
     }
     void startPlaying(bool playing) {
-        scripts.players[QStringLiteral("Music")].status = QString::fromUtf8(playing ? "playing" : "paused") + QStringLiteral("||Song||Singer||Album");
+        scripts.players[QStringLiteral("Music")].status =
+            QString::fromUtf8(playing ? "playing" : "paused") + QStringLiteral("||Song||Singer||Album");
         players.running = {QStringLiteral("Music")};
         media.startMonitoring();
         rt.time.runUntilIdle();
@@ -64,7 +65,8 @@ protected:
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     MediaControlView card{media, rt.time.main(), rt.time, 12};
 };
 
@@ -76,8 +78,10 @@ TEST_F(MediaCardTest, ButtonsSendPreviousToggleAndNext) {
     card.playPauseButton().click();
     card.nextButton().click();
     rt.time.runUntilIdle();
-    const QStringList commands = scripts.calls().filter(QRegularExpression(QStringLiteral(":(previous|toggle|next|play|pause)$")));
-    EXPECT_EQ(commands, (QStringList{QStringLiteral("Music:previous"), QStringLiteral("Music:toggle"), QStringLiteral("Music:next")}));
+    const QStringList commands =
+        scripts.calls().filter(QRegularExpression(QStringLiteral(":(previous|toggle|next|play|pause)$")));
+    EXPECT_EQ(commands, (QStringList{QStringLiteral("Music:previous"), QStringLiteral("Music:toggle"),
+                                     QStringLiteral("Music:next")}));
 }
 
 TEST_F(MediaCardTest, AccentChangesMoveTheGlassOverSixTenthsOfASecond) {

@@ -31,7 +31,8 @@ TEST(NotchMetrics, MeasuresScreens) {
     const std::vector<MeasureCase> cases = {
         {"notched built-in", notchedLaptopScreen(), 188, 38, 662, 850, true, true},
         {"menu bar hidden keeps the safe inset", menuBarHidden, 188, 32, 662, 850, true, true},
-        {"external tab", plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1")), 172, 25, 874, 1046, false, false},
+        {"external tab", plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1")), 172, 25, 874, 1046, false,
+         false},
         {"never below 24", hiddenBarNoInset, 172, 24, 874, 1046, false, false},
         {"built-in without notch", olderLaptop, 185, 25, 627.5, 812.5, false, true},
         {"negative bar counts as zero", visibleAboveFrame, 172, 24, 874, 1046, false, false},
@@ -112,12 +113,18 @@ TEST(TargetScreen, ChoosesByPreference) {
         {"auto: right edge of the left screen belongs to the right one", PreferredDisplay::automatic(),
          {1440, 500}, QStringLiteral("HDMI-1")},
         {"auto: bottom edge is inside", PreferredDisplay::automatic(), {2000, 0}, QStringLiteral("HDMI-1")},
-        {"auto: top edge is outside, so the main screen", PreferredDisplay::automatic(), {2000, 1080}, QStringLiteral("eDP-1")},
+        {"auto: top edge is outside, so the main screen",
+         PreferredDisplay::automatic(),
+         {2000, 1080},
+         QStringLiteral("eDP-1")},
         {"auto: outside every screen", PreferredDisplay::automatic(), {-50, -50}, QStringLiteral("eDP-1")},
         {"builtin", PreferredDisplay::builtin(), {2000, 500}, QStringLiteral("eDP-1")},
         {"external", PreferredDisplay::external(), {100, 100}, QStringLiteral("HDMI-1")},
         {"screen id", PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")), {}, QStringLiteral("HDMI-1")},
-        {"screen id is case-sensitive", PreferredDisplay::screen(QStringLiteral("screen:hdmi-1")), {}, QStringLiteral("eDP-1")},
+        {"screen id is case-sensitive",
+         PreferredDisplay::screen(QStringLiteral("screen:hdmi-1")),
+         {},
+         QStringLiteral("eDP-1")},
         {"unplugged screen", PreferredDisplay::screen(QStringLiteral("screen:DP-7")), {}, QStringLiteral("eDP-1")},
         {"identifier in another form", PreferredDisplay::screen(QStringLiteral("HDMI-1")), {}, QStringLiteral("eDP-1")},
     };
@@ -131,7 +138,8 @@ TEST(TargetScreen, ChoosesByPreference) {
 
 TEST(TargetScreen, FallsBackToTheMainScreenOrNothing) {
     ChoiceFixture f;
-    f.screens.list = {plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1")), plainScreen({1920, 0, 1920, 1080}, 25, QStringLiteral("DP-1"))};
+    f.screens.list = {plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1")),
+                      plainScreen({1920, 0, 1920, 1080}, 25, QStringLiteral("DP-1"))};
     f.screens.mainIndex = 1;
     EXPECT_EQ(f.pick(PreferredDisplay::builtin()), QStringLiteral("DP-1"));  // only external screens
     f.screens.list = {plainScreen({0, 0, 1440, 900}, 25, QStringLiteral("eDP-1"), true)};
@@ -150,7 +158,8 @@ TEST(TargetScreen, SameNamedScreensShareAnIdentifierAndTheFirstWins) {
     f.screens.list = {a, b};
     f.screens.mainIndex = 1;
     EXPECT_EQ(displayIdentifier(a), displayIdentifier(b));
-    EXPECT_EQ(targetScreen(PreferredDisplay::screen(QStringLiteral("screen:Monitor")), f.screens, f.pointer)->frame, a.frame);
+    EXPECT_EQ(targetScreen(PreferredDisplay::screen(QStringLiteral("screen:Monitor")), f.screens, f.pointer)->frame,
+              a.frame);
 }
 
 TEST(TargetScreen, ReadsThePreferenceOnEveryCallAndThePointerOnce) {

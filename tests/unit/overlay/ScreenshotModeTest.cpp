@@ -58,7 +58,8 @@ TEST(ScreenshotExport, ReportsFailuresWithTheirLines) {
     RecordingLogger log;
     ScreenshotMode::writeHeroImage(image, State::idle, dir.filePath(QStringLiteral("plain-file/sub")), log);
     ASSERT_EQ(log.lines().size(), 1);
-    EXPECT_TRUE(log.lines().first().startsWith(QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: "))) << log.lines().first().toStdString();
+    EXPECT_TRUE(log.lines().first().startsWith(QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: ")))
+        << log.lines().first().toStdString();
     EXPECT_GT(log.lines().first().size(), QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: ").size())
         << "the error is described";
 

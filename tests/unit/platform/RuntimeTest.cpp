@@ -26,7 +26,8 @@ TEST(VirtualTimeTest, RunsDueWorkInTimeOrderAndHonoursCancel) {
     time.advance(1.0);
     EXPECT_EQ(order, (QStringList{QStringLiteral("main@0")}));
     time.advance(5.0);
-    EXPECT_EQ(order, (QStringList{QStringLiteral("main@0"), QStringLiteral("audio@1.5 on com.vocalynx.audiodata"), QStringLiteral("main posted from audio"), QStringLiteral("main@2")}));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("main@0"), QStringLiteral("audio@1.5 on com.vocalynx.audiodata"),
+                                  QStringLiteral("main posted from audio"), QStringLiteral("main@2")}));
     EXPECT_EQ(time.pending(), 0u);
 }
 
@@ -45,7 +46,9 @@ TEST(VirtualTimeTest, ClockMovesToEachTaskAndSleepDoesNotRunWork) {
 TEST(NotificationCenterTest, SynchronousInOrderAndRemovable) {
     NotificationCenter center;
     QStringList seen;
-    auto a = center.addObserver(QStringLiteral("n"), [&](const std::any& o) { seen << QStringLiteral("a") + QString::number(std::any_cast<int>(o)); });
+    auto a = center.addObserver(QStringLiteral("n"), [&](const std::any& o) {
+        seen << QStringLiteral("a") + QString::number(std::any_cast<int>(o));
+    });
     center.addObserver(QStringLiteral("n"), [&](const std::any&) { seen << QStringLiteral("b"); });
     center.addObserver(QStringLiteral("other"), [&](const std::any&) { seen << QStringLiteral("other"); });
     center.post(QStringLiteral("n"), 1);
@@ -72,11 +75,13 @@ TEST(DiagnosticsTest, TimestampFormatAndUptimeFromFirstUse) {
     Diagnostics diagnostics(log);
     const WallTime t0 = std::chrono::system_clock::time_point{} + std::chrono::milliseconds(1796800474123);
     EXPECT_EQ(diagnostics.timestamp(t0), QStringLiteral("ts=2026-12-09T07:14:34.123Z uptime=0.0s"));
-    EXPECT_EQ(diagnostics.timestamp(t0 + std::chrono::milliseconds(12340)), QStringLiteral("ts=2026-12-09T07:14:46.463Z uptime=12.3s"));
+    EXPECT_EQ(diagnostics.timestamp(t0 + std::chrono::milliseconds(12340)),
+              QStringLiteral("ts=2026-12-09T07:14:46.463Z uptime=12.3s"));
     diagnostics.logState(QStringLiteral("state idle -> recording reason=startRecording"), t0);
-    EXPECT_EQ(log.lines().last(),
-              QStringLiteral("[Vocalynx][StateDiagnostics] ts=2026-12-09T07:14:34.123Z uptime=0.0s state idle -> recording "
-              "reason=startRecording"));
+    EXPECT_EQ(
+        log.lines().last(),
+        QStringLiteral("[Vocalynx][StateDiagnostics] ts=2026-12-09T07:14:34.123Z uptime=0.0s state idle -> recording "
+                       "reason=startRecording"));
 }
 
 TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {

@@ -33,10 +33,12 @@ TEST(DisplayOptionsTest, SharedNamesAreNumberedByTheirPositionInTheList) {
 }
 
 TEST(DisplayOptionsTest, PickerSelectionOfEachStoredPreference) {
-    const std::vector<ScreenDescription> mixed{screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
-                                               screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
-    const std::vector<ScreenDescription> externalOnly{screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
-                                                      screenNamed(QStringLiteral("DP-2"), QStringLiteral("LG"), false, 1440)};
+    const std::vector<ScreenDescription> mixed{
+        screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+        screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
+    const std::vector<ScreenDescription> externalOnly{
+        screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+        screenNamed(QStringLiteral("DP-2"), QStringLiteral("LG"), false, 1440)};
     struct Case {
         const char* name;
         const std::vector<ScreenDescription>* screens;
@@ -45,11 +47,15 @@ TEST(DisplayOptionsTest, PickerSelectionOfEachStoredPreference) {
     };
     const Case cases[] = {
         {"auto", &mixed, PreferredDisplay::automatic(), PreferredDisplay::automatic()},
-        {"builtin finds the panel", &mixed, PreferredDisplay::builtin(), PreferredDisplay::screen(QStringLiteral("screen:eDP-1"))},
-        {"external finds the first other", &mixed, PreferredDisplay::external(), PreferredDisplay::screen(QStringLiteral("screen:DP-1"))},
+        {"builtin finds the panel", &mixed, PreferredDisplay::builtin(),
+         PreferredDisplay::screen(QStringLiteral("screen:eDP-1"))},
+        {"external finds the first other", &mixed, PreferredDisplay::external(),
+         PreferredDisplay::screen(QStringLiteral("screen:DP-1"))},
         {"builtin without a panel", &externalOnly, PreferredDisplay::builtin(), PreferredDisplay::automatic()},
-        {"a listed screen", &externalOnly, PreferredDisplay::screen(QStringLiteral("screen:DP-2")), PreferredDisplay::screen(QStringLiteral("screen:DP-2"))},
-        {"an unplugged screen", &mixed, PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")), PreferredDisplay::automatic()},
+        {"a listed screen", &externalOnly, PreferredDisplay::screen(QStringLiteral("screen:DP-2")),
+         PreferredDisplay::screen(QStringLiteral("screen:DP-2"))},
+        {"an unplugged screen", &mixed, PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")),
+         PreferredDisplay::automatic()},
     };
     for (const Case& c : cases)
         EXPECT_EQ(pickerSelection(c.stored, makeDisplayOptions(*c.screens), *c.screens), c.shown) << c.name;
@@ -70,7 +76,8 @@ void press(QWidget* target, Qt::Key key) {
 class GeneralSettingsPaneTest : public SettingsFixture {
 protected:
     GeneralSettingsPaneTest() {
-        screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0), screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
+        screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+                        screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
         env.screens = &screens;
         rt.notifications.addObserver(notifications::preferredDisplayDidChange, [this](const std::any&) { ++displayPosts; });
     }
@@ -99,9 +106,11 @@ TEST_F(GeneralSettingsPaneTest, AStoredKindIsRewrittenAsTheScreenItResolvedTo) {
 }
 
 TEST_F(GeneralSettingsPaneTest, AChoiceThatCannotBeShownStaysStored) {
-    for (const PreferredDisplay& stored : {PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")), PreferredDisplay::builtin()}) {
+    for (const PreferredDisplay& stored :
+         {PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")), PreferredDisplay::builtin()}) {
         SCOPED_TRACE(stored.storedValue().toStdString());
-        if (stored.kind == PreferredDisplay::Kind::builtin) screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0)};
+        if (stored.kind == PreferredDisplay::Kind::builtin)
+            screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0)};
         config.setPreferredDisplay(stored);
         displayPosts = 0;
         GeneralSettingsPane pane(env);

@@ -40,7 +40,9 @@ public:
     void finish(bool success) {
         setIsDownloading(false);
         auto completion = std::move(pending);
-        if (completion) completion(success ? Result<QString>::ok(QStringLiteral("stored")) : Result<QString>::fail(QStringLiteral("failed")));
+        if (completion)
+            completion(success ? Result<QString>::ok(QStringLiteral("stored"))
+                               : Result<QString>::fail(QStringLiteral("failed")));
     }
     std::vector<WhisperModel> requested;
     Completion pending;
@@ -71,7 +73,8 @@ struct OnboardingFixture {
     void press(const QString& text) {
         settle();
         QAbstractButton* button = findButton(view.get(), text);
-        ASSERT_TRUE(button) << text.toStdString() << " in " << visibleTexts(view->currentStepView()).join(QStringLiteral(" | ")).toStdString();
+        ASSERT_TRUE(button) << text.toStdString() << " in "
+                            << visibleTexts(view->currentStepView()).join(QStringLiteral(" | ")).toStdString();
         button->click();
         settle();
     }
@@ -123,7 +126,8 @@ TEST(Onboarding, StepsMoveForwardAndTheInputChoiceDecidesTheDownloadStep) {
          {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("第三方输入法（用快捷键触发）"), QStringLiteral("继续")},
          {S::accessibility, S::inputMode, S::inputMode, S::gestureConfig}},
         {"changing the mind back to built-in",
-         {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("第三方输入法（用快捷键触发）"), QStringLiteral("内置 Whisper（离线，无需第三方）"), QStringLiteral("继续")},
+         {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("第三方输入法（用快捷键触发）"),
+          QStringLiteral("内置 Whisper（离线，无需第三方）"), QStringLiteral("继续")},
          {S::accessibility, S::inputMode, S::inputMode, S::inputMode, S::modelDownload}},
     };
     for (const Case& c : cases) {
@@ -149,7 +153,8 @@ TEST(Onboarding, TheInputChoiceIsStoredNowhere) {
     ConfigStore config(f.rt.runtime());
     EXPECT_TRUE(QSettings(config.filePath(), QSettings::IniFormat).allKeys().isEmpty());
     const QString standardFile = PreferencesDomain::fileFor(f.rt.paths().config, StandardDefaults::kDomainName);
-    EXPECT_EQ(QSettings(standardFile, QSettings::IniFormat).allKeys(), QStringList{QStringLiteral("onboardingComplete")});
+    EXPECT_EQ(QSettings(standardFile, QSettings::IniFormat).allKeys(),
+              QStringList{QStringLiteral("onboardingComplete")});
 }
 
 TEST(Onboarding, TheSettingsButtonOpensTheHelpAndStaysAndGrantedMovesOnRegardless) {
@@ -186,7 +191,8 @@ TEST(OnboardingDownload, OffersTheFourModelsWithBaseSelected) {
     ASSERT_TRUE(picker);
     QStringList entries;
     for (int i = 0; i < picker->count(); ++i) entries << picker->itemText(i);
-    EXPECT_EQ(entries, (QStringList{QStringLiteral("Tiny (75 MB)"), QStringLiteral("Base (142 MB)"), QStringLiteral("Small (466 MB)"), QStringLiteral("Medium (1.5 GB)")}));
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Tiny (75 MB)"), QStringLiteral("Base (142 MB)"),
+                                    QStringLiteral("Small (466 MB)"), QStringLiteral("Medium (1.5 GB)")}));
     EXPECT_EQ(picker->currentText(), QStringLiteral("Base (142 MB)"));
     EXPECT_TRUE(f.shows(QStringLiteral("下载")));
     EXPECT_TRUE(f.shows(QStringLiteral("跳过，稍后下载")));

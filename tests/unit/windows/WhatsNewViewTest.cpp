@@ -12,8 +12,10 @@ using namespace vocalynx::test;
 
 TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
     guiApplication();
-    for (const auto& [version, title] : std::vector<std::pair<QString, QString>>{
-             {QStringLiteral("1.2.3"), QStringLiteral("Vocalynx v1.2.3")}, {QStringLiteral(""), QStringLiteral("Vocalynx v")}, {QStringLiteral("2.0 beta"), QStringLiteral("Vocalynx v2.0 beta")}}) {
+    for (const auto& [version, title] :
+         std::vector<std::pair<QString, QString>>{{QStringLiteral("1.2.3"), QStringLiteral("Vocalynx v1.2.3")},
+                                                  {QStringLiteral(""), QStringLiteral("Vocalynx v")},
+                                                  {QStringLiteral("2.0 beta"), QStringLiteral("Vocalynx v2.0 beta")}}) {
         WhatsNewView view(version, [] {});
         auto* label = view.findChild<QLabel*>(QStringLiteral("whatsNewTitle"));
         ASSERT_TRUE(label);

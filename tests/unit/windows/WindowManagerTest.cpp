@@ -336,7 +336,8 @@ TEST(AccentColour, ProminentButtonsOfEveryWindowShareOneAccent) {
     WindowsFixture f;
     f.windows.showOnboardingWindow();
     f.windows.showWhatsNewWindow(QStringLiteral("1.0.0"));
-    AlertDialog alert({QStringLiteral("message"), QStringLiteral("text"), {QStringLiteral("OK"), QStringLiteral("Cancel")}});
+    AlertDialog alert(
+        {QStringLiteral("message"), QStringLiteral("text"), {QStringLiteral("OK"), QStringLiteral("Cancel")}});
     PushButton settingsButton(QStringLiteral("下载"), true);
     settingsButton.resize(settingsButton.sizeHint());
     const std::pair<const char*, QAbstractButton*> buttons[] = {
