@@ -82,7 +82,7 @@ constexpr int kAgentStart = 5, kAgentComplete = 6;
 TEST(AgentEvents, SignalsOnTheSessionBusLogAndPlayTheirCue) {
     AgentEventsFixture f;
     f.monitor.start();
-    ASSERT_FALSE(f.rt.log.containsPart(QStringLiteral("cannot receive")))
+    ASSERT_FALSE(f.rt.log.containsPart("cannot receive"))
         << "no session bus: run under the test services";
 
     emitAgentEvent(QStringLiteral("/com/vocalynx/Bridge"), QStringLiteral("{'event': <'Stop'>}"));
@@ -121,7 +121,7 @@ TEST(AgentEvents, SignalsWithoutAStringEventAreIgnoredSilently) {
 TEST(AgentEvents, TheRunningProgramHearsTheBridge) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")))
+    ASSERT_TRUE(app.waitForLine("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"))
         << app.output().toStdString();
     const QString out = app.output();
     EXPECT_TRUE(
@@ -130,7 +130,7 @@ TEST(AgentEvents, TheRunningProgramHearsTheBridge) {
               out.indexOf(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")));
     emitAgentEvent(QStringLiteral("/com/vocalynx/Bridge"),
                    QStringLiteral("{'event': <'PermissionRequest'>, 'source': <'cursor'>}"));
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: PermissionRequest from cursor")))
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: PermissionRequest from cursor"))
         << app.output().toStdString();
     app.process().terminate();
     EXPECT_TRUE(app.waitForExit());
@@ -207,11 +207,11 @@ TEST(AgentEvents, LoggedValuesAreEscapedAndBounded) {
 TEST(AgentEvents, TheRunningProgramSurvivesAMalformedSignal) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")))
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] AgentMonitor started, listening for agent events"))
         << app.output().toStdString();
     emitAgentEvent(QStringLiteral("/x"), QStringLiteral("{'event': 'Stop'}"));
     emitAgentEvent(QStringLiteral("/x"), QStringLiteral("{'event': <'Stop'>, 'source': <'after'>}"));
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: Stop from after")))
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: Stop from after"))
         << app.output().toStdString();
     ASSERT_EQ(app.process().state(), QProcess::Running) << app.output().toStdString();
     app.process().terminate();
@@ -235,7 +235,7 @@ QDBusMessage askPlaybackStatus(int timeoutMs) {
 TEST(AgentEvents, ABurstOfHugeSignalsLeavesTheBusAnswering) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")))
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] AgentMonitor started, listening for agent events"))
         << app.output().toStdString();
     QDeadlineTimer registered(15000);
     while (askPlaybackStatus(2000).type() != QDBusMessage::ReplyMessage && !registered.hasExpired()) QThread::msleep(50);
@@ -254,7 +254,7 @@ TEST(AgentEvents, ABurstOfHugeSignalsLeavesTheBusAnswering) {
     const QDBusMessage reply = askPlaybackStatus(25000);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     emitAgentEvent(QStringLiteral("/x"), QStringLiteral("{'event': <'Stop'>, 'source': <'after the burst'>}"));
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Agent event: Stop from after the burst"), 30000))
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Agent event: Stop from after the burst", 30000))
         << app.output().right(3000).toStdString();
     EXPECT_LT(app.output().size(), 1'000'000) << "the log grew with the signals' contents";
     ASSERT_EQ(app.process().state(), QProcess::Running);

@@ -29,11 +29,11 @@ using vocalynx::test::AppProcess;
 TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
     AppProcess app;
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty")))
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Sentry disabled: SentryDSN is empty"))
         << app.output().toStdString();
     // The updater's line comes after the fatal-signal handlers are in place; a signal before them
     // ends the program by the default action, without the line below.
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx][Sparkle] started"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("[Vocalynx][Sparkle] started")) << app.output().toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     ASSERT_TRUE(app.waitForExit());
     EXPECT_EQ(app.process().exitStatus(), QProcess::CrashExit);
@@ -48,12 +48,12 @@ TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
 TEST(AppLaunch, ASecondCopyTerminatesTheFirst) {
     AppProcess first;
     first.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(first.waitForLine(QStringLiteral("Sentry disabled"))) << first.output().toStdString();
+    ASSERT_TRUE(first.waitForLine("Sentry disabled")) << first.output().toStdString();
     // The first copy must have finished its own look for other instances before the second starts.
     ASSERT_TRUE(waitUntilIdleInEventLoop(first.process().processId()));
     AppProcess second;
     second.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(second.waitForLine(QStringLiteral("[Vocalynx] Found 1 other instance(s), terminating them...")))
+    ASSERT_TRUE(second.waitForLine("[Vocalynx] Found 1 other instance(s), terminating them..."))
         << second.output().toStdString();
     ASSERT_TRUE(first.waitForExit());
     EXPECT_EQ(first.process().exitStatus(), QProcess::CrashExit);
@@ -68,7 +68,7 @@ TEST(AppLaunch, StartsWithoutAnyDisplay) {
     app.environment().remove(QStringLiteral("WAYLAND_DISPLAY"));
     app.environment().remove(QStringLiteral("QT_QPA_PLATFORM"));
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("Sentry disabled"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     EXPECT_TRUE(app.output().contains(QStringLiteral("No display found"))) << app.output().toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());

@@ -31,6 +31,13 @@ QString run(const QString& program, const QStringList& args) {
     }
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
+
+// The same for a command line written out in the test.
+QString run(const char* program, std::initializer_list<const char*> args) {
+    QStringList list;
+    for (const char* arg : args) list << QString::fromUtf8(arg);
+    return run(QString::fromUtf8(program), list);
+}
 QString shell(const QString& script) { return run(QStringLiteral("sh"), {QStringLiteral("-c"), script}); }
 
 QStringList gestureEvents(const QString& output) {
@@ -55,8 +62,7 @@ bool waitForGestures(AppProcess& app, int count, int timeoutMs = 10000) {
 bool waitForPlayer(int timeoutMs = 15000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (run(QStringLiteral("playerctl"), {QStringLiteral("-l")}).split(u'\n').contains(QStringLiteral("vocalynx")))
-            return true;
+        if (run("playerctl", {"-l"}).split(u'\n').contains(QStringLiteral("vocalynx"))) return true;
         QThread::msleep(50);
     }
     return false;
@@ -138,35 +144,23 @@ TEST(GestureMpris, PublishesItselfAsAPlayingPlayerNamedVocalynx) {
     AppProcess app;
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
-                                                QStringLiteral("metadata"), QStringLiteral("title")}),
-              QStringLiteral("Vocalynx"));
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
-                                                QStringLiteral("metadata"), QStringLiteral("mpris:length")}),
-              QStringLiteral("36000000000"));
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), QStringLiteral("Vocalynx"));
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "mpris:length"}), QStringLiteral("36000000000"));
     // The heartbeat publishes paused and then playing again each second; a read lands on Playing.
     QDeadlineTimer deadline(5000);
     QString status;
     while (!deadline.hasExpired() &&
-           (status = run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
-                                                       QStringLiteral("status")})) != QStringLiteral("Playing")) {
-    }
+           (status = run("playerctl", {"-p", "vocalynx", "status"})) != QStringLiteral("Playing")) {}
     EXPECT_EQ(status, QStringLiteral("Playing"));
-    const QString identity =
-        run(QStringLiteral("dbus-send"),
-            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-             QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
-             QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:org.mpris.MediaPlayer2"),
-             QStringLiteral("string:Identity")});
+    const QString identity = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
+                                               "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
+                                               "string:org.mpris.MediaPlayer2", "string:Identity"});
     EXPECT_TRUE(identity.contains(QStringLiteral("\"Vocalynx\""))) << identity.toStdString();
-    const QString canControl =
-        run(QStringLiteral("dbus-send"),
-            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-             QStringLiteral("--dest=org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
-             QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-             QStringLiteral("string:org.mpris.MediaPlayer2.Player"), QStringLiteral("string:CanControl")});
+    const QString canControl = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
+                                                 "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
+                                                 "string:org.mpris.MediaPlayer2.Player", "string:CanControl"});
     EXPECT_TRUE(canControl.contains(QStringLiteral("boolean true"))) << canControl.toStdString();
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")))
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: true"))
         << app.output().toStdString();
 
     // PropertiesChanged reaches a client that follows the player.
@@ -207,9 +201,7 @@ TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescr
     EXPECT_GE(seen.count("string \"Paused\""), 3) << seen.toStdString();
     EXPECT_FALSE(seen.contains("Metadata")) << seen.toStdString();
     // A client that arrives now still reads the whole description.
-    EXPECT_EQ(run(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
-                                                QStringLiteral("metadata"), QStringLiteral("title")}),
-              QStringLiteral("Vocalynx"));
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), QStringLiteral("Vocalynx"));
     endApp(app);
 }
 
@@ -218,10 +210,10 @@ TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
     app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                              QStringLiteral("unix:path=/nonexistent/vocalynx-bus"));
     startApp(app);
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Headset gestures unavailable: no D-Bus session bus")))
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Headset gestures unavailable: no D-Bus session bus"))
         << app.output().toStdString();
     // The launch road goes on and the event loop keeps running.
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: ")));
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: "));
     EXPECT_FALSE(app.waitForExit(500));
     endApp(app);
     EXPECT_EQ(app.process().exitStatus(), QProcess::CrashExit);
@@ -233,7 +225,7 @@ TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
     app.environment().insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/vocalynx-pulse"));
     startApp(app);
     ASSERT_TRUE(
-        app.waitForLine(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")))
+        app.waitForLine("[Vocalynx] No audio output device available, deferring silent player rebuild"))
         << app.output().toStdString();
     EXPECT_TRUE(app.output().contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: false")))
         << app.output().toStdString();
@@ -267,21 +259,21 @@ TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
     prepareSpeechHome(app.home());
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Persistent coli launched"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
 
     shell(QStringLiteral("playerctl -p vocalynx play-pause"));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("state idle -> recording"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
     EXPECT_EQ(gestureEvents(app.output()), QStringList{QStringLiteral("single")});
     EXPECT_TRUE(app.output().contains(
         QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)"))));
 
     shell(QStringLiteral("playerctl -p vocalynx play-pause"));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("state recording -> transcribing"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
     EXPECT_TRUE(app.output().contains(
         QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)"))))
         << app.output().toStdString();
     // After the recording the silent player comes back.
-    EXPECT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")))
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
         << app.output().toStdString();
     endApp(app);
 }

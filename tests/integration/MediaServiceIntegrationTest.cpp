@@ -97,6 +97,9 @@ public:
     bool waitForLine(const QString& line, int timeoutMs = 10000) {
         return processEventsUntil([&] { return lines().contains(line); }, timeoutMs);
     }
+    bool waitForLine(const char* line, int timeoutMs = 10000) {
+        return waitForLine(QString::fromUtf8(line), timeoutMs);
+    }
     QStringList lines() {
         output_ += QString::fromUtf8(process_.readAllStandardOutput());
         return output_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -138,7 +141,7 @@ TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"),
                            QStringLiteral("--art-url"), web.base() + QStringLiteral("/art/cover.png")});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
@@ -155,13 +158,13 @@ TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
 TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
 
     ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
     EXPECT_FALSE(media.isPlaying());
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call PlayPause")));
+    ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
     // The refresh polls read the paused state back; give them time to confirm it.
     ASSERT_TRUE(processEventsUntil([&] { return spotify.calls().size() == 1 && !media.isPlaying(); }));
     ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
@@ -170,9 +173,9 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
 
     // A recording while the player plays pauses it and resumes it afterwards.
     media.pauseForRecording();
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Pause")));
+    ASSERT_TRUE(spotify.waitForLine("call Pause"));
     media.resumeAfterRecording();
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Play")));
+    ASSERT_TRUE(spotify.waitForLine("call Play"));
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
 
     // A recording while nothing plays sends nothing: the next command is the next call to arrive.
@@ -182,7 +185,7 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
     media.pauseForRecording();
     media.resumeAfterRecording();
     ASSERT_TRUE(media.sendCommand(MediaCommand::next));
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Next")));
+    ASSERT_TRUE(spotify.waitForLine("call Next"));
     EXPECT_EQ(spotify.calls().mid(0, 5),
               QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call PlayPause"),
                            QStringLiteral("call Pause"), QStringLiteral("call Play"), QStringLiteral("call Next")}));
@@ -191,7 +194,7 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
 TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
     StandInPlayer own({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
                        QStringLiteral("--title"), QStringLiteral("Vocalynx")});
-    ASSERT_TRUE(own.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(own.waitForLine("ready"));
     media.startMonitoring();
     EXPECT_TRUE(media.bookkeeping().runningPlayers.isEmpty());
     EXPECT_EQ(media.bookkeeping().targetPlayer, QString());
@@ -207,7 +210,7 @@ TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
                          QStringLiteral("--title"), QStringLiteral("Local"), QStringLiteral("--artist"),
                          QStringLiteral("Band"), QStringLiteral("--album"), QStringLiteral("Disc"),
                          QStringLiteral("--art-url"), QUrl::fromLocalFile(cover).toString()});
-    ASSERT_TRUE(other.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(other.waitForLine("ready"));
     ASSERT_TRUE(processEventsUntil([&] { return media.bookkeeping().runningPlayers.contains(kMusicPlayer); }));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
@@ -228,7 +231,7 @@ TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
     web.serve(QStringLiteral("/cover/600x600bb.png"), solidPng(3, qRgb(0, 255, 0)));
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 1, 0, 1}));
@@ -239,7 +242,7 @@ TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
 TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThread) {
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle() == QStringLiteral("Song"); }));
 
@@ -280,8 +283,8 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
                          QStringLiteral("Local"), QStringLiteral("--artist"), QStringLiteral("Band"),
                          QStringLiteral("--album"), QStringLiteral("Disc"), QStringLiteral("--art-url"),
                          QUrl::fromLocalFile(cover).toString()});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
-    ASSERT_TRUE(other.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    ASSERT_TRUE(other.waitForLine("ready"));
 
     using K = PlayerScriptKind;
     const struct {
@@ -307,7 +310,7 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
 
     const QStringList before = other.calls();
     EXPECT_TRUE(scripts.runScript(playerScript(K::next, kMusicPlayer)));
-    EXPECT_TRUE(other.waitForLine(QStringLiteral("call Play")));
+    EXPECT_TRUE(other.waitForLine("call Play"));
     EXPECT_EQ(
         other.calls().mid(before.size()),
         QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call Next"), QStringLiteral("call Play")}));
@@ -352,16 +355,16 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
 
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("ready")));
+    ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
 
     engine.startRecording([](const QString&) {});
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Pause")));
+    ASSERT_TRUE(spotify.waitForLine("call Pause"));
     EXPECT_FALSE(media.isPlaying());
     ASSERT_TRUE(processEventsUntil([&] { return !capture.made.empty() && capture.made.back()->isRunning(); }));
     engine.stopRecording();
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call Play")));
+    ASSERT_TRUE(spotify.waitForLine("call Play"));
     ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
     EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play")}));
@@ -373,7 +376,7 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     ASSERT_TRUE(processEventsUntil([&] { return !media.isPlaying(); }));
     ASSERT_TRUE(dictate());
     ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
-    ASSERT_TRUE(spotify.waitForLine(QStringLiteral("call PlayPause")));
+    ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
     EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"),
                                             QStringLiteral("call PlayPause")}));
     engine.shutdown();
@@ -413,7 +416,7 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         StandInPlayer player(c.player);
-        ASSERT_TRUE(player.waitForLine(QStringLiteral("ready")));
+        ASSERT_TRUE(player.waitForLine("ready"));
         // In this order, so that worker threads end (unblocked first) before the ports they use.
         FifoReleaser fifoWriter(fifo);
         LoopbackHttpServer search;

@@ -76,7 +76,7 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     AppProcess app;
     app.finishOnboarding();  // the panel is then the one window
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("Sentry disabled"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
     ASSERT_EQ(windows.size(), 1) << app.output().toStdString();
     const QString info = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), windows.first()});
@@ -100,7 +100,7 @@ TEST(OverlayPanel, TakesThePointerOnlyWhileHovered) {
     AppProcess app;
     app.finishOnboarding();  // the panel is then the one window
     app.start(QStringLiteral(VOCALYNX_APP_BINARY));
-    ASSERT_TRUE(app.waitForLine(QStringLiteral("Sentry disabled"))) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
     ASSERT_EQ(windows.size(), 1);
     EXPECT_TRUE(waitForClickThrough(windows.first(), true));

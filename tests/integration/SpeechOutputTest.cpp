@@ -92,18 +92,18 @@ struct SpeechApp {
     }
     // One dictation: started, held until the program has printed every line, stopped.
     void dictate() {
-        ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Persistent coli launched")))
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched"))
             << app.output().toStdString();
         Tone tone(8.0);
         playPause();
-        ASSERT_TRUE(app.waitForLine(QStringLiteral("state idle -> recording"))) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
         QDeadlineTimer printed(15000);
         while (standInLines(log) < lineCount && !printed.hasExpired()) QThread::msleep(20);
         ASSERT_EQ(standInLines(log), lineCount) << app.output().toStdString();
         QThread::msleep(200);  // a moment for the last line to reach the transcript
         playPause();
-        ASSERT_TRUE(app.waitForLine(QStringLiteral("state recording -> transcribing"))) << app.output().toStdString();
-        ASSERT_TRUE(app.waitForLine(QStringLiteral("-> idle"))) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("-> idle")) << app.output().toStdString();
     }
     AppProcess app;
     QString log;
@@ -121,14 +121,14 @@ TEST(SpeechOutput, LinesThatAreNoTranscriptLeaveTheWordsBeforeThem) {
                 QByteArray(3000, '[') + "\"deep\"" + QByteArray(3000, ']') + "\n" +  // beyond the parser's depth
                 "{\"text\":\"\\u0000\\u0001\"}\n");
     ASSERT_NO_FATAL_FAILURE(s.dictate());
-    ASSERT_TRUE(s.app.waitForLine(QStringLiteral("[Vocalynx] Injecting text ("))) << s.app.output().toStdString();
+    ASSERT_TRUE(s.app.waitForLine("[Vocalynx] Injecting text (")) << s.app.output().toStdString();
     EXPECT_TRUE(s.app.output().contains(QStringLiteral("): hello world...\n"))) << s.app.output().toStdString();
 }
 
 TEST(SpeechOutput, AHugeTranscriptIsPastedNotTypedKeyByKey) {
     SpeechApp s(QByteArray("start\n") + QByteArray(900'000, 'a') + "\n");
     ASSERT_NO_FATAL_FAILURE(s.dictate());
-    ASSERT_TRUE(s.app.waitForLine(QStringLiteral("[Vocalynx] Cmd+V posted")))
+    ASSERT_TRUE(s.app.waitForLine("[Vocalynx] Cmd+V posted"))
         << s.app.output().right(3000).toStdString();
     EXPECT_TRUE(s.app.output().contains(
         QStringLiteral("[Vocalynx] Text too long to type (900000 chars), pasting through the clipboard")))

@@ -61,7 +61,7 @@ TEST(MainThreadWatchdog, OneShortStallIsLoggedAndRecoveredFromWithoutForcing) {
     f.watchdog.start();  // a second start adds no second ping chain (that would log two hangs)
     blockMainThread(4.5, 6.0);
     ASSERT_TRUE(
-        processEventsUntil([&] { return f.rt.log.containsPart(QStringLiteral("Main thread recovered")); }, 30000))
+        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
         << f.rt.log.lines().join(u'\n').toStdString();
 
     const QStringList lines = watchdogLines(f.rt.log);
@@ -90,7 +90,7 @@ TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
     // each queueing a forced recovery; the main thread is free again at 40.5 s.
     blockMainThread(4.5, 36.0);
     ASSERT_TRUE(
-        processEventsUntil([&] { return f.rt.log.containsPart(QStringLiteral("Main thread recovered")); }, 80000))
+        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 80000))
         << f.rt.log.lines().join(u'\n').toStdString();
 
     QStringList lines = watchdogLines(f.rt.log);

@@ -205,7 +205,7 @@ TEST(LaunchRoadServices, CrashReportingStartsFirstWhenTheBuildHasADataSourceName
     ServicesFixture f(info);
     auto delegate = f.launch();
     EXPECT_EQ(f.sdk.started, QStringList{QStringLiteral("https://key@sentry.example/1")});
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("Sentry disabled")), 0);
+    EXPECT_EQ(f.rt.log.countPart("Sentry disabled"), 0);
     // Its hang monitor hears from the main thread at once and then every second.
     EXPECT_EQ(f.sdk.heartbeats, 1);
     f.rt.time.advance(3.0);
@@ -227,8 +227,8 @@ TEST(LaunchRoadServices, ScreenshotModeStartsNoneOfThem) {
     auto delegate = f.launch(mode);
     EXPECT_EQ(delegate->updaterController(), nullptr);
     EXPECT_FALSE(f.watchdog.isRunning());
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("[Vocalynx][Sparkle]")), 0);
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("AgentMonitor")), 0);
+    EXPECT_EQ(f.rt.log.countPart("[Vocalynx][Sparkle]"), 0);
+    EXPECT_EQ(f.rt.log.countPart("AgentMonitor"), 0);
     EXPECT_EQ(f.hotKeys.registrations, 0);
     EXPECT_EQ(f.commands.order.size(), 0u) << "no gesture engine";
     f.rt.notifications.post(QStringLiteral("vocalynxCheckForUpdates"));

@@ -46,7 +46,7 @@ TEST(LaunchRoad, NoOtherInstanceMeansNoLineAndNoPause) {
     const MonoTime before = f.rt.time.now();
     auto delegate = f.makeDelegate();
     delegate.applicationDidFinishLaunching();
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("other instance")), 0);
+    EXPECT_EQ(f.rt.log.countPart("other instance"), 0);
     EXPECT_EQ(f.rt.time.now(), before);
     EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty")));
 }

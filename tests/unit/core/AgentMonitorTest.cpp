@@ -134,6 +134,6 @@ TEST(AgentMonitor, SaysSoWhenEventsCannotBeReceived) {
     MonitorFixture f;
     f.center.accept = false;
     f.monitor.start();
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("AgentMonitor started")), 1);
-    EXPECT_EQ(f.rt.log.countPart(QStringLiteral("cannot receive agent events")), 1);
+    EXPECT_EQ(f.rt.log.countPart("AgentMonitor started"), 1);
+    EXPECT_EQ(f.rt.log.countPart("cannot receive agent events"), 1);
 }

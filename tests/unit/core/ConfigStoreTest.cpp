@@ -132,7 +132,7 @@ TEST(ConfigStoreFailure, UnwritableFileIsReportedOnceAndValuesStayUsable) {
     EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("second"));
     EXPECT_FALSE(store.isSoundEnabled(SoundType::cancel));
     EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
-    EXPECT_EQ(rt.log.countPart(QStringLiteral("Settings could not be saved")), 1);
+    EXPECT_EQ(rt.log.countPart("Settings could not be saved"), 1);
 }
 
 // A file with a line that cannot be read is reported once, as that, when it is opened; the
@@ -155,7 +155,7 @@ TEST(ConfigStoreFailure, DamagedFileIsReportedAsUnreadableNotAsUnsaved) {
         }
         ConfigStore store(rt.runtime());
         EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("kept"));
-        EXPECT_EQ(rt.log.countPart(QStringLiteral("has lines that could not be read")), 1);
+        EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
         if (c.saveFails) {
             ASSERT_TRUE(QDir().rename(rt.paths().config, rt.paths().config + QStringLiteral(".moved")));
             QFile blocker(rt.paths().config);
@@ -165,8 +165,8 @@ TEST(ConfigStoreFailure, DamagedFileIsReportedAsUnreadableNotAsUnsaved) {
         store.setPreferredDisplay(PreferredDisplay::builtin());
         EXPECT_FALSE(store.isSoundEnabled(SoundType::cancel));
         EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
-        EXPECT_EQ(rt.log.countPart(QStringLiteral("Settings could not be saved")), c.saveFails ? 1 : 0);
-        EXPECT_EQ(rt.log.countPart(QStringLiteral("has lines that could not be read")), 1);
+        EXPECT_EQ(rt.log.countPart("Settings could not be saved"), c.saveFails ? 1 : 0);
+        EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
         if (!c.saveFails) {
             QSettings written(path, QSettings::IniFormat);
             EXPECT_EQ(written.value(store.stopRecordingVoicePhraseKey).toString(), QStringLiteral("kept"));

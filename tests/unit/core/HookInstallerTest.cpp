@@ -169,7 +169,7 @@ TEST_F(HookInstallerTest, MalformedFilesAreNeverDiscarded) {
         log.clear();
         EXPECT_FALSE(hooks.install(claude()));
         EXPECT_EQ(readFile(claude().configPath), c.content);
-        EXPECT_EQ(log.countPart(QStringLiteral("the file was left unchanged")), 1);
+        EXPECT_EQ(log.countPart("the file was left unchanged"), 1);
         EXPECT_FALSE(hooks.isInstalled(claude()));
 
         EXPECT_TRUE(hooks.uninstall(claude()));

@@ -208,7 +208,7 @@ TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAM
             const double delay = expectedDelays[round - 1];
             EXPECT_EQ(k.backoffRound(), round);
             local.time.advance(delay - 1e-3);
-            EXPECT_FALSE(local.log.containsPart(QStringLiteral("Retrying silent player rebuild from scratch")));
+            EXPECT_FALSE(local.log.containsPart("Retrying silent player rebuild from scratch"));
             const int rebuildsDuringWait = int(k.rebuildCount());
             local.time.advance(2e-3);
             EXPECT_TRUE(local.log.contains(
@@ -252,7 +252,7 @@ TEST_F(SilentPlayerKeeperTest, ASuspendDuringASeriesStopsThePendingPlayerAndEnds
     EXPECT_EQ(pending->stops, 1);
     EXPECT_EQ(keeper.audioPlayer(), nullptr);
     EXPECT_EQ(audio.openedPaths.size(), opened) << "no further attempt";
-    EXPECT_FALSE(rt.log.containsPart(QStringLiteral("confirmed playing")));
+    EXPECT_FALSE(rt.log.containsPart("confirmed playing"));
     EXPECT_FALSE(keeper.heartbeatRunning());
 }
 
@@ -264,7 +264,7 @@ TEST_F(SilentPlayerKeeperTest, ASuspendDuringTheBackOffDropsTheRetry) {
     const size_t opened = audio.openedPaths.size();
     rt.time.advance(600);
     EXPECT_EQ(audio.openedPaths.size(), opened);
-    EXPECT_FALSE(rt.log.containsPart(QStringLiteral("Retrying silent player rebuild from scratch")));
+    EXPECT_FALSE(rt.log.containsPart("Retrying silent player rebuild from scratch"));
 }
 
 TEST_F(SilentPlayerKeeperTest, SuspendStopsEverythingAndResumeStartsTwoRebuildsAfterFiveSeconds) {

@@ -79,14 +79,17 @@ struct OnboardingFixture {
         settle();
     }
     bool shows(const QString& text) { return findButton(view.get(), text) != nullptr; }
+    // The tests name the buttons by their literal labels.
+    void press(const char* text) { press(QString::fromUtf8(text)); }
+    bool shows(const char* text) { return shows(QString::fromUtf8(text)); }
     void settle() {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     void goToDownloadStep() {
-        press(QStringLiteral("开始设置"));
-        press(QStringLiteral("已授权，继续"));
-        press(QStringLiteral("继续"));
+        press("开始设置");
+        press("已授权，继续");
+        press("继续");
         ASSERT_EQ(view->step(), OnboardingStep::modelDownload);
     }
     QComboBox* picker() { return view->currentStepView()->findChild<QComboBox*>(); }
@@ -143,11 +146,11 @@ TEST(Onboarding, StepsMoveForwardAndTheInputChoiceDecidesTheDownloadStep) {
 
 TEST(Onboarding, TheInputChoiceIsStoredNowhere) {
     OnboardingFixture f;
-    f.press(QStringLiteral("开始设置"));
-    f.press(QStringLiteral("已授权，继续"));
-    f.press(QStringLiteral("第三方输入法（用快捷键触发）"));
-    f.press(QStringLiteral("继续"));
-    f.press(QStringLiteral("完成"));
+    f.press("开始设置");
+    f.press("已授权，继续");
+    f.press("第三方输入法（用快捷键触发）");
+    f.press("继续");
+    f.press("完成");
     EXPECT_FALSE(f.view->useBuiltIn());
     // The application's settings domain stays empty; the standard domain holds only the flag.
     ConfigStore config(f.rt.runtime());
@@ -159,25 +162,25 @@ TEST(Onboarding, TheInputChoiceIsStoredNowhere) {
 
 TEST(Onboarding, TheSettingsButtonOpensTheHelpAndStaysAndGrantedMovesOnRegardless) {
     OnboardingFixture f;
-    f.press(QStringLiteral("开始设置"));
-    f.press(QStringLiteral("打开系统设置"));
+    f.press("开始设置");
+    f.press("打开系统设置");
     EXPECT_EQ(f.urls.opened, (QList<QUrl>{QUrl(QStringLiteral("file:///help/input.html"))}));
     EXPECT_EQ(f.view->step(), OnboardingStep::accessibility);
     f.urls.succeeds = false;
-    f.press(QStringLiteral("打开系统设置"));
+    f.press("打开系统设置");
     EXPECT_EQ(f.view->step(), OnboardingStep::accessibility);
-    f.press(QStringLiteral("已授权，继续"));
+    f.press("已授权，继续");
     EXPECT_EQ(f.view->step(), OnboardingStep::inputMode);
 }
 
 TEST(Onboarding, FinishingWritesTheFlagBeforeTheCompletionAndWithoutOne) {
     for (bool withCompletion : {true, false}) {
         OnboardingFixture f(withCompletion);
-        f.press(QStringLiteral("开始设置"));
-        f.press(QStringLiteral("已授权，继续"));
-        f.press(QStringLiteral("第三方输入法（用快捷键触发）"));
-        f.press(QStringLiteral("继续"));
-        f.press(QStringLiteral("完成"));
+        f.press("开始设置");
+        f.press("已授权，继续");
+        f.press("第三方输入法（用快捷键触发）");
+        f.press("继续");
+        f.press("完成");
         EXPECT_TRUE(f.standard.onboardingComplete());
         EXPECT_EQ(f.completions, withCompletion ? 1 : 0);
         if (withCompletion) { EXPECT_TRUE(f.flagAtCompletion); }
@@ -194,9 +197,9 @@ TEST(OnboardingDownload, OffersTheFourModelsWithBaseSelected) {
     EXPECT_EQ(entries, (QStringList{QStringLiteral("Tiny (75 MB)"), QStringLiteral("Base (142 MB)"),
                                     QStringLiteral("Small (466 MB)"), QStringLiteral("Medium (1.5 GB)")}));
     EXPECT_EQ(picker->currentText(), QStringLiteral("Base (142 MB)"));
-    EXPECT_TRUE(f.shows(QStringLiteral("下载")));
-    EXPECT_TRUE(f.shows(QStringLiteral("跳过，稍后下载")));
-    EXPECT_FALSE(f.shows(QStringLiteral("继续")));
+    EXPECT_TRUE(f.shows("下载"));
+    EXPECT_TRUE(f.shows("跳过，稍后下载"));
+    EXPECT_FALSE(f.shows("继续"));
 }
 
 TEST(OnboardingDownload, AnExistingFileShowsDownloadedUntilAnotherModelIsPicked) {
@@ -205,31 +208,31 @@ TEST(OnboardingDownload, AnExistingFileShowsDownloadedUntilAnotherModelIsPicked)
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
     existing.close();
     f.goToDownloadStep();
-    EXPECT_TRUE(f.shows(QStringLiteral("下载")));
+    EXPECT_TRUE(f.shows("下载"));
     f.picker()->setCurrentIndex(2);  // Small
     f.settle();
     EXPECT_EQ(f.view->selectedModel(), WhisperModel::small);
     EXPECT_TRUE(visibleTexts(f.view->currentStepView()).contains(QStringLiteral("已下载")));
-    EXPECT_FALSE(f.shows(QStringLiteral("下载")));
+    EXPECT_FALSE(f.shows("下载"));
     f.picker()->setCurrentIndex(0);  // Tiny
     f.settle();
-    EXPECT_TRUE(f.shows(QStringLiteral("下载")));
+    EXPECT_TRUE(f.shows("下载"));
     EXPECT_FALSE(visibleTexts(f.view->currentStepView()).contains(QStringLiteral("已下载")));
     f.picker()->setCurrentIndex(2);
-    f.press(QStringLiteral("继续"));
+    f.press("继续");
     EXPECT_EQ(f.view->step(), OnboardingStep::gestureConfig);
 }
 
 TEST(OnboardingDownload, ProgressCancelFailureAndSuccess) {
     OnboardingFixture f;
     f.goToDownloadStep();
-    f.press(QStringLiteral("下载"));
+    f.press("下载");
     ASSERT_EQ(f.manager->requested.size(), 1u);
     EXPECT_EQ(f.manager->requested[0], WhisperModel::base);
     auto* bar = f.view->currentStepView()->findChild<QProgressBar*>();
     ASSERT_TRUE(bar);
-    EXPECT_TRUE(f.shows(QStringLiteral("取消")));
-    EXPECT_FALSE(f.shows(QStringLiteral("下载")));
+    EXPECT_TRUE(f.shows("取消"));
+    EXPECT_FALSE(f.shows("下载"));
     f.manager->progress(0.25);
     EXPECT_EQ(double(bar->value()) / bar->maximum(), 0.25);
 
@@ -237,16 +240,16 @@ TEST(OnboardingDownload, ProgressCancelFailureAndSuccess) {
     f.manager->finish(false);
     f.settle();
     EXPECT_EQ(f.view->step(), OnboardingStep::modelDownload);
-    EXPECT_TRUE(f.shows(QStringLiteral("下载")));
+    EXPECT_TRUE(f.shows("下载"));
 
     // Cancel goes through the manager.
-    f.press(QStringLiteral("下载"));
-    f.press(QStringLiteral("取消"));
+    f.press("下载");
+    f.press("取消");
     EXPECT_EQ(f.manager->cancels, 1);
-    EXPECT_TRUE(f.shows(QStringLiteral("下载")));
+    EXPECT_TRUE(f.shows("下载"));
 
     // A success moves on without a further click.
-    f.press(QStringLiteral("下载"));
+    f.press("下载");
     f.manager->finish(true);
     f.settle();
     EXPECT_EQ(f.view->step(), OnboardingStep::gestureConfig);
@@ -255,8 +258,8 @@ TEST(OnboardingDownload, ProgressCancelFailureAndSuccess) {
 TEST(OnboardingDownload, SkippingWhileDownloadingMovesOnWithoutCancelling) {
     OnboardingFixture f;
     f.goToDownloadStep();
-    f.press(QStringLiteral("下载"));
-    f.press(QStringLiteral("跳过，稍后下载"));
+    f.press("下载");
+    f.press("跳过，稍后下载");
     EXPECT_EQ(f.view->step(), OnboardingStep::gestureConfig);
     EXPECT_EQ(f.manager->cancels, 0);
     EXPECT_TRUE(f.manager->isDownloading());
@@ -264,14 +267,14 @@ TEST(OnboardingDownload, SkippingWhileDownloadingMovesOnWithoutCancelling) {
     f.manager->finish(true);
     f.settle();
     EXPECT_EQ(f.view->step(), OnboardingStep::gestureConfig);
-    f.press(QStringLiteral("完成"));
+    f.press("完成");
     EXPECT_EQ(f.completions, 1);
 }
 
 TEST(OnboardingDownload, ACompletionAfterTheGuideIsGoneIsHarmless) {
     OnboardingFixture f;
     f.goToDownloadStep();
-    f.press(QStringLiteral("下载"));
+    f.press("下载");
     // The manager lives as long as the view: keep the completion and call it after the view is gone.
     auto completion = f.manager->pending;
     f.view.reset();
@@ -297,7 +300,7 @@ TEST(WindowPictures, EveryOnboardingStepAndWhatsNew) {
         EXPECT_EQ(image.size(), QSize(960, 720)) << name;
         if (next) f.press(QString::fromUtf8(next));
     }
-    f.press(QStringLiteral("下载"));
+    f.press("下载");
     f.manager->progress(0.4);
     saveArtifact(*f.view, QStringLiteral("onboarding-4-model-download-running"));
     f.manager->finish(true);
