@@ -114,8 +114,13 @@ struct Sox {
     }
     // Converts the file at in; the output lands at out.
     bool run() {
-        const QStringList args{"-t", "raw", "-e", "floating-point", "-b", "32", "-c", "2", "-r", "48000", in,
-                               "-t", "raw", "-e", "signed-integer", "-b", "16", "-c", "1", "-r", "16000", out};
+        const QStringList args{
+            QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"), QStringLiteral("floating-point"),
+            QStringLiteral("-b"), QStringLiteral("32"), QStringLiteral("-c"), QStringLiteral("2"),
+            QStringLiteral("-r"), QStringLiteral("48000"), in,
+            QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"), QStringLiteral("signed-integer"),
+            QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-c"), QStringLiteral("1"),
+            QStringLiteral("-r"), QStringLiteral("16000"), out};
         QProcess process;
         const double cpu0 = childCpuSeconds();
         QElapsedTimer timer;

@@ -281,8 +281,10 @@ int measureAfterDictations(int window, int dictations, const QString& binary) {
     app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), home + QStringLiteral("/script.txt"));
     // A tone at the test microphone for as long as the dictations may take.
     QProcess tone;
-    tone.start(QStringLiteral("pacat"), {"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
-                                         "--channels=2", "--raw", "--latency-msec=50"});
+    tone.start(QStringLiteral("pacat"),
+               {QStringLiteral("--playback"), QStringLiteral("--device=vocalynx_sink"),
+                QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
+                QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
     if (!tone.waitForStarted(5000)) {
         std::fprintf(stderr, "pacat did not start: are the test services running?\n");
         return 1;

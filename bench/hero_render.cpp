@@ -31,9 +31,10 @@ int main() {
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl("https://search.test")}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     FakeScreenList screens;
-    screens.list.push_back(plainScreen(QRectF(0, 0, 1728, 1080), 25, "eDP-1", true));
+    screens.list.push_back(plainScreen(QRectF(0, 0, 1728, 1080), 25, QStringLiteral("eDP-1"), true));
     FakePointer pointer;
     const ScreenshotScene scene{rt.runtime(), config, engine, &media, screens, pointer};
 

@@ -120,10 +120,11 @@ int main(int argc, char** argv) {
     const double cpu = processSeconds() - cpuStart;
     const double wall = wallSeconds() - wallStart;
     const double checksPerSecond = double(pointer.reads - readsStart) / wall;
-    std::printf("overlay idle%s on %s: %.3f%% of one core over %.1f s (%.1f ms CPU), %.1f hover checks per second, "
-                "hovering=%s\n",
-                parts.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + QString::fromLatin1(parts) + ")"),
-                qPrintable(QGuiApplication::platformName()), 100.0 * cpu / wall, wall, cpu * 1000, checksPerSecond,
-                panel && panel->panelState().isHovering() ? "true" : "false");
+    std::printf(
+        "overlay idle%s on %s: %.3f%% of one core over %.1f s (%.1f ms CPU), %.1f hover checks per second, "
+        "hovering=%s\n",
+        parts.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + QString::fromLatin1(parts) + QStringLiteral(")")),
+        qPrintable(QGuiApplication::platformName()), 100.0 * cpu / wall, wall, cpu * 1000, checksPerSecond,
+        panel && panel->panelState().isHovering() ? "true" : "false");
     return 0;
 }

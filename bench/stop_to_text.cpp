@@ -41,8 +41,8 @@ namespace {
 const QString kStandIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
 
 bool prepareHome(const QString& home, const QString& script) {
-    if (!QDir().mkpath(home + "/.local/bin")) return false;
-    if (!QFile::link(kStandIn, home + "/.local/bin/coli")) return false;
+    if (!QDir().mkpath(home + QStringLiteral("/.local/bin"))) return false;
+    if (!QFile::link(kStandIn, home + QStringLiteral("/.local/bin/coli"))) return false;
     const QString model = speechModelPath(home);
     QDir().mkpath(QFileInfo(model).path());
     QFile f(model);
@@ -122,14 +122,14 @@ int main(int argc, char** argv) {
     }
 
     test::AppProcess app;
-    const QString script = app.home() + "/script.txt";
+    const QString script = app.home() + QStringLiteral("/script.txt");
     if (!prepareHome(app.home(), script)) {
         std::fprintf(stderr, "cannot prepare the home folder\n");
         return 1;
     }
-    app.environment().insert("TMPDIR", app.home());
-    app.environment().insert("COLI_STANDIN_SCRIPT", script);
-    app.environment().insert("COLI_STANDIN_BYTES_PER_LINE", "3200");
+    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), script);
+    app.environment().insert(QStringLiteral("COLI_STANDIN_BYTES_PER_LINE"), QStringLiteral("3200"));
     app.finishOnboarding();
     {
         test::RecordingLogger quiet;
@@ -139,7 +139,10 @@ int main(int argc, char** argv) {
 
     // A steady tone on the test microphone for the whole run.
     QProcess tone;
-    tone.start("sox", {"-n", "-t", "pulseaudio", "vocalynx_sink", "synth", "600", "sine", "440", "vol", "0.3"});
+    tone.start(QStringLiteral("sox"),
+               {QStringLiteral("-n"), QStringLiteral("-t"), QStringLiteral("pulseaudio"),
+                QStringLiteral("vocalynx_sink"), QStringLiteral("synth"), QStringLiteral("600"), QStringLiteral("sine"),
+                QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.3")});
 
     QLineEdit field;
     field.setMaxLength(100000);
@@ -167,8 +170,10 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         field.clear();
         const size_t from = out.size();
-        QProcess::execute("playerctl", {"-p", "vocalynx", "play-pause"});
-        if (!test::processEventsUntil([&] { return out.find("[Vocalynx] Recording started", from).has_value(); }, 10000)) {
+        QProcess::execute(QStringLiteral("playerctl"),
+                          {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("play-pause")});
+        if (!test::processEventsUntil(
+                [&] { return out.find(QStringLiteral("[Vocalynx] Recording started"), from).has_value(); }, 10000)) {
             std::fprintf(stderr, "round %d: the dictation did not start\n", r + 1);
             return 1;
         }
@@ -184,7 +189,8 @@ int main(int argc, char** argv) {
         const bool done = test::processEventsUntil(
             [&] {
                 size_t i = 0;
-                if (finalText.isEmpty() && out.find("[Vocalynx] Injecting final text: ", stopFrom, &i)) {
+                if (finalText.isEmpty() &&
+                    out.find(QStringLiteral("[Vocalynx] Injecting final text: "), stopFrom, &i)) {
                     finalText = out.line(i).section(QStringLiteral("Injecting final text: "), 1);
                     finalText.chop(3);  // the three dots
                 }
@@ -193,10 +199,11 @@ int main(int argc, char** argv) {
             10000);
         const double complete = clock.nsecsElapsed() / 1e6;
         QObject::disconnect(&field, &QLineEdit::textChanged, nullptr, nullptr);
-        const std::optional<double> drain = out.find("drainComplete", stopFrom);
+        const std::optional<double> drain = out.find(QStringLiteral("drainComplete"), stopFrom);
         // The players' resume sits between these two lines of the post-recording step.
-        const std::optional<double> resumeFrom = out.find("[Vocalynx] Post-recording: injecting text", stopFrom);
-        const std::optional<double> resumeTo = out.find("[Vocalynx] Injecting final text: ", stopFrom);
+        const std::optional<double> resumeFrom =
+            out.find(QStringLiteral("[Vocalynx] Post-recording: injecting text"), stopFrom);
+        const std::optional<double> resumeTo = out.find(QStringLiteral("[Vocalynx] Injecting final text: "), stopFrom);
         if (resumeFrom && resumeTo) resumes.push_back(*resumeTo - *resumeFrom);
         if (!done || !firstChar || !drain) {
             std::fprintf(stderr, "round %d: no complete text (final \"%s\", field \"%s\")\n", r + 1, qPrintable(finalText),
@@ -212,7 +219,8 @@ int main(int argc, char** argv) {
                     r + 1, drains.back(), firsts.back(), completes.back(), static_cast<long long>(finalText.size()),
                     drainToFirst.back(), resumes.empty() ? -1.0 : resumes.back());
         // Back to idle before the next round.
-        test::processEventsUntil([&] { return out.find("collapseFinished", stopFrom).has_value(); }, 10000);
+        test::processEventsUntil([&] { return out.find(QStringLiteral("collapseFinished"), stopFrom).has_value(); },
+                                 10000);
         test::processEventsUntil([] { return false; }, 1000);
     }
     std::printf("dictations of %.1f s; medians over %d rounds: drain end %.0f ms, first character %.0f ms, text complete %.0f ms after the "

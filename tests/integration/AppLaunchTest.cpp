@@ -28,8 +28,9 @@ using vocalynx::test::AppProcess;
 
 TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
     AppProcess app;
-    app.start(VOCALYNX_APP_BINARY);
-    ASSERT_TRUE(app.waitForLine("[Vocalynx] Sentry disabled: SentryDSN is empty")) << app.output().toStdString();
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Sentry disabled: SentryDSN is empty"))
+        << app.output().toStdString();
     // The updater's line comes after the fatal-signal handlers are in place; a signal before them
     // ends the program by the default action, without the line below.
     ASSERT_TRUE(app.waitForLine("[Vocalynx][Sparkle] started")) << app.output().toStdString();
@@ -46,12 +47,12 @@ TEST(AppLaunch, PrintsTheLaunchLinesAndEndsBySigterm) {
 
 TEST(AppLaunch, ASecondCopyTerminatesTheFirst) {
     AppProcess first;
-    first.start(VOCALYNX_APP_BINARY);
+    first.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(first.waitForLine("Sentry disabled")) << first.output().toStdString();
     // The first copy must have finished its own look for other instances before the second starts.
     ASSERT_TRUE(waitUntilIdleInEventLoop(first.process().processId()));
     AppProcess second;
-    second.start(VOCALYNX_APP_BINARY);
+    second.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(second.waitForLine("[Vocalynx] Found 1 other instance(s), terminating them..."))
         << second.output().toStdString();
     ASSERT_TRUE(first.waitForExit());
@@ -63,12 +64,12 @@ TEST(AppLaunch, ASecondCopyTerminatesTheFirst) {
 
 TEST(AppLaunch, StartsWithoutAnyDisplay) {
     AppProcess app;
-    app.environment().remove("DISPLAY");
-    app.environment().remove("WAYLAND_DISPLAY");
-    app.environment().remove("QT_QPA_PLATFORM");
-    app.start(VOCALYNX_APP_BINARY);
+    app.environment().remove(QStringLiteral("DISPLAY"));
+    app.environment().remove(QStringLiteral("WAYLAND_DISPLAY"));
+    app.environment().remove(QStringLiteral("QT_QPA_PLATFORM"));
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains("No display found")) << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains(QStringLiteral("No display found"))) << app.output().toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());
 }

@@ -31,11 +31,19 @@ QString run(const QString& program, const QStringList& args) {
     }
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
-QString shell(const QString& script) { return run("sh", {"-c", script}); }
+
+// The same for a command line written out in the test.
+QString run(const char* program, std::initializer_list<const char*> args) {
+    QStringList list;
+    for (const char* arg : args) list << QString::fromUtf8(arg);
+    return run(QString::fromUtf8(program), list);
+}
+QString shell(const QString& script) { return run(QStringLiteral("sh"), {QStringLiteral("-c"), script}); }
 
 QStringList gestureEvents(const QString& output) {
     QStringList events;
-    static const QRegularExpression entry(R"(\[Vocalynx\]\[GestureEntry\] ts=\S+ uptime=\S+ event=(\w+) state=\w+)");
+    static const QRegularExpression entry(
+        QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] ts=\S+ uptime=\S+ event=(\w+) state=\w+)"));
     for (auto it = entry.globalMatch(output); it.hasNext();) events << it.next().captured(1);
     return events;
 }
@@ -54,7 +62,7 @@ bool waitForGestures(AppProcess& app, int count, int timeoutMs = 10000) {
 bool waitForPlayer(int timeoutMs = 15000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (run("playerctl", {"-l"}).split('\n').contains("vocalynx")) return true;
+        if (run("playerctl", {"-l"}).split(u'\n').contains(QStringLiteral("vocalynx"))) return true;
         QThread::msleep(50);
     }
     return false;
@@ -66,7 +74,8 @@ bool waitForPlayer(int timeoutMs = 15000) {
 void twoCommandsApart(const QString& first, const QString& second, int gapMs) {
     auto call = [](const QString& method) {
         QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            "org.mpris.MediaPlayer2.vocalynx", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player", method));
+            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.mpris.MediaPlayer2.Player"), method));
     };
     call(first);
     if (gapMs > 0) QThread::msleep(static_cast<unsigned long>(gapMs));
@@ -74,8 +83,8 @@ void twoCommandsApart(const QString& first, const QString& second, int gapMs) {
 }
 
 void startApp(AppProcess& app) {
-    app.environment().insert("TMPDIR", app.home());
-    app.start(VOCALYNX_APP_BINARY);
+    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
 }
 
 void endApp(AppProcess& app) {
@@ -97,16 +106,21 @@ TEST(GestureMpris, RemoteCommandsBecomeGestures) {
         int gapMs = 0;
     };
     const Case cases[] = {
-        {"one PlayPause", "playerctl -p vocalynx play-pause", "single"},
-        {"two PlayPause 0.2 s apart", "", "double", {"PlayPause", "PlayPause"}, 200},
-        {"Next", "playerctl -p vocalynx next", "double"},
-        {"Previous", "playerctl -p vocalynx previous", "triple"},
-        {"Play then Pause 0.2 s apart", "", "double", {"Play", "Pause"}, 200},
-        {"a PlayPause right after another is dropped", "", "single", {"PlayPause", "PlayPause"}, 0},
-        {"a Next right after another is dropped", "", "double", {"Next", "Next"}, 0},
-        {"a Previous right after a Next is dropped", "", "double", {"Next", "Previous"}, 0},
+        {"one PlayPause", QStringLiteral("playerctl -p vocalynx play-pause"), "single"},
+        {"two PlayPause 0.2 s apart", QStringLiteral(""), "double",
+         {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 200},
+        {"Next", QStringLiteral("playerctl -p vocalynx next"), "double"},
+        {"Previous", QStringLiteral("playerctl -p vocalynx previous"), "triple"},
+        {"Play then Pause 0.2 s apart", QStringLiteral(""), "double",
+         {QStringLiteral("Play"), QStringLiteral("Pause")}, 200},
+        {"a PlayPause right after another is dropped", QStringLiteral(""), "single",
+         {QStringLiteral("PlayPause"), QStringLiteral("PlayPause")}, 0},
+        {"a Next right after another is dropped", QStringLiteral(""), "double",
+         {QStringLiteral("Next"), QStringLiteral("Next")}, 0},
+        {"a Previous right after a Next is dropped", QStringLiteral(""), "double",
+         {QStringLiteral("Next"), QStringLiteral("Previous")}, 0},
         // A triple comes at once: anything left over from the cases above would show before it.
-        {"Previous again", "playerctl -p vocalynx previous", "triple"},
+        {"Previous again", QStringLiteral("playerctl -p vocalynx previous"), "triple"},
     };
     QStringList expected;
     for (const auto& c : cases) {
@@ -118,11 +132,11 @@ TEST(GestureMpris, RemoteCommandsBecomeGestures) {
             twoCommandsApart(c.pair.first, c.pair.second, c.gapMs);
         else
             shell(c.script);
-        expected << c.event;
+        expected << QString::fromUtf8(c.event);
         ASSERT_TRUE(waitForGestures(app, int(expected.size()))) << app.output().toStdString();
         EXPECT_EQ(gestureEvents(app.output()), expected) << app.output().toStdString();
     }
-    EXPECT_EQ(app.output().count("[Vocalynx] Ignoring rapid event (likely AirPods removal)"), 3);
+    EXPECT_EQ(app.output().count(QStringLiteral("[Vocalynx] Ignoring rapid event (likely AirPods removal)")), 3);
     endApp(app);
 }
 
@@ -130,26 +144,29 @@ TEST(GestureMpris, PublishesItselfAsAPlayingPlayerNamedVocalynx) {
     AppProcess app;
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
-    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), "Vocalynx");
-    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "mpris:length"}), "36000000000");
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), QStringLiteral("Vocalynx"));
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "mpris:length"}), QStringLiteral("36000000000"));
     // The heartbeat publishes paused and then playing again each second; a read lands on Playing.
     QDeadlineTimer deadline(5000);
     QString status;
-    while (!deadline.hasExpired() && (status = run("playerctl", {"-p", "vocalynx", "status"})) != "Playing") {}
-    EXPECT_EQ(status, "Playing");
+    while (!deadline.hasExpired() &&
+           (status = run("playerctl", {"-p", "vocalynx", "status"})) != QStringLiteral("Playing")) {}
+    EXPECT_EQ(status, QStringLiteral("Playing"));
     const QString identity = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
                                                "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
                                                "string:org.mpris.MediaPlayer2", "string:Identity"});
-    EXPECT_TRUE(identity.contains("\"Vocalynx\"")) << identity.toStdString();
+    EXPECT_TRUE(identity.contains(QStringLiteral("\"Vocalynx\""))) << identity.toStdString();
     const QString canControl = run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.vocalynx",
                                                  "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties.Get",
                                                  "string:org.mpris.MediaPlayer2.Player", "string:CanControl"});
-    EXPECT_TRUE(canControl.contains("boolean true")) << canControl.toStdString();
-    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: true")) << app.output().toStdString();
+    EXPECT_TRUE(canControl.contains(QStringLiteral("boolean true"))) << canControl.toStdString();
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent AVAudioPlayer running: true"))
+        << app.output().toStdString();
 
     // PropertiesChanged reaches a client that follows the player.
     QProcess follow;
-    follow.start("playerctl", {"-p", "vocalynx", "status", "--follow"});
+    follow.start(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("vocalynx"),
+                                               QStringLiteral("status"), QStringLiteral("--follow")});
     ASSERT_TRUE(follow.waitForStarted());
     QDeadlineTimer followDeadline(5000);
     QByteArray seen;
@@ -168,7 +185,9 @@ TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescr
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
     QProcess monitor;
-    monitor.start("dbus-monitor", {"--session", "type='signal',path='/org/mpris/MediaPlayer2',member='PropertiesChanged'"});
+    monitor.start(QStringLiteral("dbus-monitor"),
+                  {QStringLiteral("--session"),
+                   QStringLiteral("type='signal',path='/org/mpris/MediaPlayer2',member='PropertiesChanged'")});
     ASSERT_TRUE(monitor.waitForStarted());
     QByteArray seen;
     QDeadlineTimer deadline(3500);  // three heartbeats and more
@@ -182,13 +201,14 @@ TEST(GestureMpris, TheHeartbeatFlipsThePlaybackStatusWithoutReannouncingTheDescr
     EXPECT_GE(seen.count("string \"Paused\""), 3) << seen.toStdString();
     EXPECT_FALSE(seen.contains("Metadata")) << seen.toStdString();
     // A client that arrives now still reads the whole description.
-    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), "Vocalynx");
+    EXPECT_EQ(run("playerctl", {"-p", "vocalynx", "metadata", "title"}), QStringLiteral("Vocalynx"));
     endApp(app);
 }
 
 TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
     AppProcess app;
-    app.environment().insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vocalynx-bus");
+    app.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                             QStringLiteral("unix:path=/nonexistent/vocalynx-bus"));
     startApp(app);
     ASSERT_TRUE(app.waitForLine("[Vocalynx] Headset gestures unavailable: no D-Bus session bus"))
         << app.output().toStdString();
@@ -202,16 +222,19 @@ TEST(GestureMpris, WithoutASessionBusTheApplicationStartsAndSaysWhy) {
 
 TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
     AppProcess app;
-    app.environment().insert("PULSE_SERVER", "unix:/nonexistent/vocalynx-pulse");
+    app.environment().insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/vocalynx-pulse"));
     startApp(app);
-    ASSERT_TRUE(app.waitForLine("[Vocalynx] No audio output device available, deferring silent player rebuild"))
+    ASSERT_TRUE(
+        app.waitForLine("[Vocalynx] No audio output device available, deferring silent player rebuild"))
         << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains("[Vocalynx] Silent AVAudioPlayer running: false")) << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: false")))
+        << app.output().toStdString();
     // Gestures still work: the player on the bus does not need sound.
     ASSERT_TRUE(waitForPlayer());
-    shell("playerctl -p vocalynx previous");
+    shell(QStringLiteral("playerctl -p vocalynx previous"));
     ASSERT_TRUE(waitForGestures(app, 1)) << app.output().toStdString();
-    EXPECT_EQ(app.output().count("No audio output device available"), 1) << "one wait, no second one alongside";
+    EXPECT_EQ(app.output().count(QStringLiteral("No audio output device available")), 1)
+        << "one wait, no second one alongside";
     endApp(app);
     EXPECT_EQ(app.process().exitCode(), SIGTERM) << "ended by the signal, not by a crash";
 }
@@ -220,8 +243,9 @@ namespace {
 // Puts the stand-in speech program where the application looks for it, and a model file big
 // enough to pass the model check.
 void prepareSpeechHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                            home + QStringLiteral("/.local/bin/coli")));
     const QString model = vocalynx::speechModelPath(home);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
     QFile f(model);
@@ -237,16 +261,19 @@ TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
     ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
 
-    shell("playerctl -p vocalynx play-pause");
+    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
     ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
-    EXPECT_EQ(gestureEvents(app.output()), QStringList{"single"});
-    EXPECT_TRUE(app.output().contains(QRegularExpression(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)")));
+    EXPECT_EQ(gestureEvents(app.output()), QStringList{QStringLiteral("single")});
+    EXPECT_TRUE(app.output().contains(
+        QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=idle)"))));
 
-    shell("playerctl -p vocalynx play-pause");
+    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
     ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains(QRegularExpression(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)")))
+    EXPECT_TRUE(app.output().contains(
+        QRegularExpression(QStringLiteral(R"(\[Vocalynx\]\[GestureEntry\] \S+ \S+ event=single state=recording)"))))
         << app.output().toStdString();
     // After the recording the silent player comes back.
-    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0")) << app.output().toStdString();
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
+        << app.output().toStdString();
     endApp(app);
 }

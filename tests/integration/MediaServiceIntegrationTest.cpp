@@ -97,6 +97,9 @@ public:
     bool waitForLine(const QString& line, int timeoutMs = 10000) {
         return processEventsUntil([&] { return lines().contains(line); }, timeoutMs);
     }
+    bool waitForLine(const char* line, int timeoutMs = 10000) {
+        return waitForLine(QString::fromUtf8(line), timeoutMs);
+    }
     QStringList lines() {
         output_ += QString::fromUtf8(process_.readAllStandardOutput());
         return output_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -134,16 +137,17 @@ protected:
 };
 
 TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
-    web.serve("/art/cover.png", solidPng(4, qRgb(51, 102, 204)));
-    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record", "--art-url",
-                           web.base() + "/art/cover.png"});
+    web.serve(QStringLiteral("/art/cover.png"), solidPng(4, qRgb(51, 102, 204)));
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record"),
+                           QStringLiteral("--art-url"), web.base() + QStringLiteral("/art/cover.png")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
-    EXPECT_EQ(media.trackTitle(), "Song");
-    EXPECT_EQ(media.artist(), "Singer");
-    EXPECT_EQ(media.album(), "Record");
+    EXPECT_EQ(media.trackTitle(), QStringLiteral("Song"));
+    EXPECT_EQ(media.artist(), QStringLiteral("Singer"));
+    EXPECT_EQ(media.album(), QStringLiteral("Record"));
     EXPECT_TRUE(media.isPlaying());
     ASSERT_TRUE(media.artwork());
     EXPECT_EQ(media.artwork()->width, 4);
@@ -152,7 +156,8 @@ TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
 }
 
 TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
-    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
@@ -174,7 +179,7 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
 
     // A recording while nothing plays sends nothing: the next command is the next call to arrive.
-    spotify.send("status Paused");
+    spotify.send(QStringLiteral("status Paused"));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return !media.isPlaying(); }));
     media.pauseForRecording();
@@ -182,56 +187,64 @@ TEST_F(MediaServiceIntegration, CommandsAndTheRecordingPauseReachThePlayer) {
     ASSERT_TRUE(media.sendCommand(MediaCommand::next));
     ASSERT_TRUE(spotify.waitForLine("call Next"));
     EXPECT_EQ(spotify.calls().mid(0, 5),
-              QStringList({"call PlayPause", "call PlayPause", "call Pause", "call Play", "call Next"}));
+              QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call PlayPause"),
+                           QStringLiteral("call Pause"), QStringLiteral("call Play"), QStringLiteral("call Next")}));
 }
 
 TEST_F(MediaServiceIntegration, AnyOtherPlayerIsMusicButOurOwnNeverCounts) {
-    StandInPlayer own({"--name", "org.mpris.MediaPlayer2.vocalynx", "--title", "Vocalynx"});
+    StandInPlayer own({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                       QStringLiteral("--title"), QStringLiteral("Vocalynx")});
     ASSERT_TRUE(own.waitForLine("ready"));
     media.startMonitoring();
     EXPECT_TRUE(media.bookkeeping().runningPlayers.isEmpty());
     EXPECT_EQ(media.bookkeeping().targetPlayer, QString());
 
     QTemporaryDir dir;
-    const QString cover = dir.filePath("cover.png");
+    const QString cover = dir.filePath(QStringLiteral("cover.png"));
     {
         QFile f(cover);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(solidPng(2, qRgb(255, 0, 0)));
     }
-    StandInPlayer other({"--name", "org.mpris.MediaPlayer2.standin", "--title", "Local", "--artist", "Band", "--album",
-                         "Disc", "--art-url", QUrl::fromLocalFile(cover).toString()});
+    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"),
+                         QStringLiteral("--title"), QStringLiteral("Local"), QStringLiteral("--artist"),
+                         QStringLiteral("Band"), QStringLiteral("--album"), QStringLiteral("Disc"),
+                         QStringLiteral("--art-url"), QUrl::fromLocalFile(cover).toString()});
     ASSERT_TRUE(other.waitForLine("ready"));
     ASSERT_TRUE(processEventsUntil([&] { return media.bookkeeping().runningPlayers.contains(kMusicPlayer); }));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
-    EXPECT_EQ(media.trackTitle(), "Local");
+    EXPECT_EQ(media.trackTitle(), QStringLiteral("Local"));
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{1, 0, 0, 1}));
-    EXPECT_EQ(media.bookkeeping().artworkVersion, trackKey(kMusicPlayer, "Local", "Band", "Disc") + "||1");
+    EXPECT_EQ(media.bookkeeping().artworkVersion,
+              trackKey(kMusicPlayer, QStringLiteral("Local"), QStringLiteral("Band"), QStringLiteral("Disc")) +
+                  QStringLiteral("||1"));
     EXPECT_TRUE(web.requests().isEmpty()) << "the player's own artwork needs no search";
 }
 
 TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
-    web.serve("/search?term=Song%20Singer%20Record&media=music&limit=10",
+    web.serve(QStringLiteral("/search?term=Song%20Singer%20Record&media=music&limit=10"),
               QByteArray(R"({"results":[{"collectionName":"Other","artworkUrl100":")") + web.base().toLatin1() +
                   R"(/other/100x100bb.png"},{"collectionName":"record","artworkUrl100":")" + web.base().toLatin1() +
                   R"(/cover/100x100bb.png"}]})");
-    web.serve("/cover/600x600bb.png", solidPng(3, qRgb(0, 255, 0)));
-    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    web.serve(QStringLiteral("/cover/600x600bb.png"), solidPng(3, qRgb(0, 255, 0)));
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }));
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 1, 0, 1}));
-    EXPECT_EQ(web.requests(),
-              QStringList({"/search?term=Song%20Singer%20Record&media=music&limit=10", "/cover/600x600bb.png"}));
+    EXPECT_EQ(web.requests(), QStringList({QStringLiteral("/search?term=Song%20Singer%20Record&media=music&limit=10"),
+                                           QStringLiteral("/cover/600x600bb.png")}));
 }
 
 TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThread) {
-    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
-    ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle() == "Song"; }));
+    ASSERT_TRUE(processEventsUntil([&] { return media.trackTitle() == QStringLiteral("Song"); }));
 
     // A player that stops answering: the poll gives up after its timeout, and meanwhile the
     // main thread keeps running.
@@ -256,15 +269,20 @@ TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThre
 
 TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     QTemporaryDir dir;
-    const QString cover = dir.filePath("cover.png");
+    const QString cover = dir.filePath(QStringLiteral("cover.png"));
     {
         QFile f(cover);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("cover bytes");
     }
-    StandInPlayer spotify({"--status", "Stopped", "--title", "T", "--artist", "A", "--album", "L"});
-    StandInPlayer other({"--name", "org.mpris.MediaPlayer2.standin", "--status", "Paused", "--title", "Local", "--artist",
-                         "Band", "--album", "Disc", "--art-url", QUrl::fromLocalFile(cover).toString()});
+    StandInPlayer spotify({QStringLiteral("--status"), QStringLiteral("Stopped"), QStringLiteral("--title"),
+                           QStringLiteral("T"), QStringLiteral("--artist"), QStringLiteral("A"),
+                           QStringLiteral("--album"), QStringLiteral("L")});
+    StandInPlayer other({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"),
+                         QStringLiteral("--status"), QStringLiteral("Paused"), QStringLiteral("--title"),
+                         QStringLiteral("Local"), QStringLiteral("--artist"), QStringLiteral("Band"),
+                         QStringLiteral("--album"), QStringLiteral("Disc"), QStringLiteral("--art-url"),
+                         QUrl::fromLocalFile(cover).toString()});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     ASSERT_TRUE(other.waitForLine("ready"));
 
@@ -293,9 +311,12 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     const QStringList before = other.calls();
     EXPECT_TRUE(scripts.runScript(playerScript(K::next, kMusicPlayer)));
     EXPECT_TRUE(other.waitForLine("call Play"));
-    EXPECT_EQ(other.calls().mid(before.size()), QStringList({"call PlayPause", "call Next", "call Play"}));
-    EXPECT_FALSE(scripts.runScript("tell application \"Music\" to quit")) << "an unknown text is an error";
-    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kMusicPlayer) + "\n"), std::nullopt);
+    EXPECT_EQ(
+        other.calls().mid(before.size()),
+        QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call Next"), QStringLiteral("call Play")}));
+    EXPECT_FALSE(scripts.runScript(QStringLiteral("tell application \"Music\" to quit")))
+        << "an unknown text is an error";
+    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kMusicPlayer) + QStringLiteral("\n")), std::nullopt);
 
     // A player that is gone is an error.
     spotify.process().kill();
@@ -309,8 +330,9 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
 // recording is over; a dictation while nothing plays sends the player nothing.
 TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
     const QString home = live.runtime().paths.home;
-    ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
+    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                            home + QStringLiteral("/.local/bin/coli")));
     const QString model = speechModelPath(home);
     ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
     {
@@ -331,7 +353,8 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
         return processEventsUntil([&] { return engine.state() == RecordingState::idle; });
     };
 
-    StandInPlayer spotify({"--title", "Song", "--artist", "Singer", "--album", "Record"});
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
     media.startMonitoring();
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
@@ -344,17 +367,18 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     ASSERT_TRUE(spotify.waitForLine("call Play"));
     ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
     ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
-    EXPECT_EQ(spotify.calls(), QStringList({"call Pause", "call Play"}));
+    EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play")}));
 
     // Nothing plays: the next dictation leaves the player alone, so the next command is the next
     // call the player sees.
-    spotify.send("status Paused");
+    spotify.send(QStringLiteral("status Paused"));
     media.pollNowPlaying();
     ASSERT_TRUE(processEventsUntil([&] { return !media.isPlaying(); }));
     ASSERT_TRUE(dictate());
     ASSERT_TRUE(media.sendCommand(MediaCommand::toggle));
     ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
-    EXPECT_EQ(spotify.calls(), QStringList({"call Pause", "call Play", "call PlayPause"}));
+    EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"),
+                                            QStringLiteral("call PlayPause")}));
     engine.shutdown();
 }
 
@@ -364,11 +388,11 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
 TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADictation) {
     guiApplication();
     LoopbackHttpServer slow;
-    slow.serveSlowly("/art/slow.png", 2000);
+    slow.serveSlowly(QStringLiteral("/art/slow.png"), 2000);
     QTemporaryDir fifoDir;
-    const QString fifo = fifoDir.filePath("art.fifo");
+    const QString fifo = fifoDir.filePath(QStringLiteral("art.fifo"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString speechScript = fifoDir.filePath("speech.txt");
+    const QString speechScript = fifoDir.filePath(QStringLiteral("speech.txt"));
     {
         QFile f(speechScript);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -381,10 +405,13 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         QStringList player;
     } cases[] = {
         {"a server that trickles",
-         {"--title", "Song", "--artist", "Singer", "--album", "Record", "--art-url", slow.base() + "/art/slow.png"}},
+         {QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"),
+          QStringLiteral("--album"), QStringLiteral("Record"), QStringLiteral("--art-url"),
+          slow.base() + QStringLiteral("/art/slow.png")}},
         {"a FIFO as the artwork file",
-         {"--name", "org.mpris.MediaPlayer2.standin", "--title", "Song", "--artist", "Singer", "--album", "Record",
-          "--art-url", QUrl::fromLocalFile(fifo).toString()}},
+         {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.standin"), QStringLiteral("--title"),
+          QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer"), QStringLiteral("--album"),
+          QStringLiteral("Record"), QStringLiteral("--art-url"), QUrl::fromLocalFile(fifo).toString()}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -411,8 +438,9 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(search.base())}};
 
         const QString home = live.runtime().paths.home;
-        ASSERT_TRUE(QDir().mkpath(home + "/.local/bin"));
-        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+        ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
+        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                                home + QStringLiteral("/.local/bin/coli")));
         const QString model = speechModelPath(home);
         ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
         {
@@ -432,19 +460,19 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         // reading comes at the latest when its download gives up.
         media.startMonitoring();
         for (int i = 0; i < 16; ++i) media.pollNowPlaying();
-        EXPECT_TRUE(processEventsUntil([&] { return media.trackTitle() == "Song"; }));
+        EXPECT_TRUE(processEventsUntil([&] { return media.trackTitle() == QStringLiteral("Song"); }));
 
         QStringList typed;
         engine.startRecording([&](const QString& text) { typed << text; });
         if (processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); })) {
             for (int i = 0; i < 50; ++i) capture.made().back()->deliver(constantBuffer(0.3f));
-            processEventsUntil([&] { return engine.previewText() == "hello there"; });
+            processEventsUntil([&] { return engine.previewText() == QStringLiteral("hello there"); });
             engine.stopRecording();
         } else {
             ADD_FAILURE() << "the recording did not start";
         }
         EXPECT_TRUE(processEventsUntil([&] { return !typed.isEmpty(); }, 15000)) << "the dictation never finished";
-        EXPECT_EQ(typed, QStringList{"hello there"});
+        EXPECT_EQ(typed, QStringList{QStringLiteral("hello there")});
         EXPECT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
         engine.shutdown();
     }
@@ -461,10 +489,10 @@ std::optional<QByteArray> download(QtHttpClient& client, const QUrl& url) {
 TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
     guiApplication();
     LoopbackHttpServer web;
-    web.serve("/ok", "body");
-    web.serve("/big", QByteArray(4096, 'x'));
+    web.serve(QStringLiteral("/ok"), "body");
+    web.serve(QStringLiteral("/big"), QByteArray(4096, 'x'));
     QTemporaryDir dir;
-    QFile file(dir.filePath("local.bin"));
+    QFile file(dir.filePath(QStringLiteral("local.bin")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("local bytes");
     file.close();
@@ -478,8 +506,8 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
     closed.close();
 
     // Bytes that keep coming, each well within the transfer timeout, for longer than the deadline.
-    web.serveSlowly("/trickle", 300, 20);
-    QFile big(dir.filePath("big.bin"));
+    web.serveSlowly(QStringLiteral("/trickle"), 300, 20);
+    QFile big(dir.filePath(QStringLiteral("big.bin")));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(4096, 'x'));
     big.close();
@@ -490,18 +518,19 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
         QUrl url;
         std::optional<QByteArray> body;
     } cases[] = {
-        {"success", QUrl(web.base() + "/ok"), QByteArray("body")},
-        {"not found", QUrl(web.base() + "/missing"), std::nullopt},
-        {"larger than the limit", QUrl(web.base() + "/big"), std::nullopt},
-        {"a trickle that outlasts the deadline", QUrl(web.base() + "/trickle"), std::nullopt},
+        {"success", QUrl(web.base() + QStringLiteral("/ok")), QByteArray("body")},
+        {"not found", QUrl(web.base() + QStringLiteral("/missing")), std::nullopt},
+        {"larger than the limit", QUrl(web.base() + QStringLiteral("/big")), std::nullopt},
+        {"a trickle that outlasts the deadline", QUrl(web.base() + QStringLiteral("/trickle")), std::nullopt},
         {"local file", QUrl::fromLocalFile(file.fileName()), QByteArray("local bytes")},
         {"local file larger than the limit", QUrl::fromLocalFile(big.fileName()), std::nullopt},
-        {"missing local file", QUrl::fromLocalFile(dir.filePath("none")), std::nullopt},
+        {"missing local file", QUrl::fromLocalFile(dir.filePath(QStringLiteral("none"))), std::nullopt},
         {"a folder", QUrl::fromLocalFile(dir.path()), std::nullopt},
-        {"a data address", QUrl("data:text/plain,inline%20bytes"), std::nullopt},
-        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())), std::nullopt},
+        {"a data address", QUrl(QStringLiteral("data:text/plain,inline%20bytes")), std::nullopt},
+        {"no answer within the timeout", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(silent.serverPort())),
+         std::nullopt},
         {"connection refused", QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), std::nullopt},
-        {"relative address", QUrl("ok"), std::nullopt},
+        {"relative address", QUrl(QStringLiteral("ok")), std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -512,7 +541,7 @@ TEST(QtHttpClientTest, GivesTheBodyOfASuccessAndNothingForAnyFailure) {
 TEST(QtHttpClientTest, AFifoIsNeverOpened) {
     guiApplication();
     QTemporaryDir dir;
-    const QString fifo = dir.filePath("art.fifo");
+    const QString fifo = dir.filePath(QStringLiteral("art.fifo"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QtHttpClient client(1000, 1024);
     auto result = std::async(std::launch::async, [&] { return client.get(QUrl::fromLocalFile(fifo)); });
@@ -525,20 +554,21 @@ TEST(QtHttpClientTest, AFifoIsNeverOpened) {
 TEST(QtHttpClientTest, AnAddressBeingFetchedIsNotFetchedASecondTime) {
     guiApplication();
     LoopbackHttpServer web;
-    web.serveSlowly("/slow", 100, 10);
-    web.serve("/other", "other");
+    web.serveSlowly(QStringLiteral("/slow"), 100, 10);
+    web.serve(QStringLiteral("/other"), "other");
     QtHttpClient client(10000, 1024);
-    const QUrl slow(web.base() + "/slow");
+    const QUrl slow(web.base() + QStringLiteral("/slow"));
     auto first = std::async(std::launch::async, [&] { return client.get(slow); });
-    ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains("/slow"); }));
+    ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains(QStringLiteral("/slow")); }));
     EXPECT_EQ(download(client, slow), std::nullopt) << "a second transfer of the same address";
-    EXPECT_EQ(download(client, QUrl(web.base() + "/other")), QByteArray("other")) << "other addresses still load";
+    EXPECT_EQ(download(client, QUrl(web.base() + QStringLiteral("/other"))), QByteArray("other"))
+        << "other addresses still load";
     processEventsUntil([&] { return first.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_EQ(first.get(), QByteArray(10, 'x'));
-    EXPECT_EQ(web.requests().count("/slow"), 1);
+    EXPECT_EQ(web.requests().count(QStringLiteral("/slow")), 1);
     // Once that transfer is over, the address may be fetched again.
     EXPECT_EQ(download(client, slow), QByteArray(10, 'x'));
-    EXPECT_EQ(web.requests().count("/slow"), 2);
+    EXPECT_EQ(web.requests().count(QStringLiteral("/slow")), 2);
 }
 
 }  // namespace

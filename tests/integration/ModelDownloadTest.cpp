@@ -140,9 +140,9 @@ TEST(ModelDownload, ProgressReachesOneAndTheFileArrivesUnderItsName) {
     ASSERT_TRUE(result.has_value());
     ASSERT_TRUE(result->isOk()) << result->error().toStdString();
     EXPECT_EQ(result->value(), f.manager->fileURL(WhisperModel::tiny));
-    EXPECT_EQ(f.server.paths, QStringList{"/ggerganov/whisper.cpp/resolve/main/ggml-tiny.bin"});
+    EXPECT_EQ(f.server.paths, QStringList{QStringLiteral("/ggerganov/whisper.cpp/resolve/main/ggml-tiny.bin")});
     EXPECT_EQ(readAll(result->value()), f.server.reply.body);
-    EXPECT_EQ(f.folderContents(), QStringList{"ggml-tiny.bin"}) << "no temporary file is left behind";
+    EXPECT_EQ(f.folderContents(), QStringList{QStringLiteral("ggml-tiny.bin")}) << "no temporary file is left behind";
     // Qt reports progress at most a few times a second, so a fast loopback transfer may report it
     // only once, at the end.
     ASSERT_FALSE(f.progress.empty());
@@ -195,9 +195,10 @@ TEST(ModelDownload, FailuresLeaveNoFileUnderTheFinalName) {
         EXPECT_FALSE(f.manager->isDownloading()) << c.name;
         if (c.existing) {
             EXPECT_EQ(readAll(finalPath), QByteArray(c.existing)) << "the existing file is kept as it was";
-            EXPECT_EQ(f.folderContents(), QStringList{"ggml-small.bin"}) << c.name;
+            EXPECT_EQ(f.folderContents(), QStringList{QStringLiteral("ggml-small.bin")}) << c.name;
         } else {
-            EXPECT_TRUE(f.folderContents().isEmpty()) << c.name << ": " << f.folderContents().join(",").toStdString();
+            EXPECT_TRUE(f.folderContents().isEmpty())
+                << c.name << ": " << f.folderContents().join(QStringLiteral(",")).toStdString();
         }
     }
 }
@@ -217,7 +218,7 @@ TEST(ModelDownload, CancelEndsTheTransferAsAFailureAndKeepsTheProgress) {
     ASSERT_TRUE(processEventsUntil([&] { return f.result.has_value() && !f.manager->isDownloading(); }, 15000));
     EXPECT_FALSE(f.result->isOk());
     EXPECT_EQ(f.manager->downloadProgress(), before);
-    EXPECT_TRUE(f.folderContents().isEmpty()) << f.folderContents().join(",").toStdString();
+    EXPECT_TRUE(f.folderContents().isEmpty()) << f.folderContents().join(QStringLiteral(",")).toStdString();
 }
 
 TEST(ModelDownload, CancelWithoutADownloadOnlyClearsTheFlag) {

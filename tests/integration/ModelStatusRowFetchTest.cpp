@@ -62,8 +62,9 @@ TEST_F(ModelStatusRowFetch, TheProgramFetchesTheModelAndTheRowShowsItsProgress) 
     EXPECT_FALSE(row.isReady()) << "the old folder holds no model file";
 
     row.button()->click();
-    ASSERT_TRUE(processEventsUntil([&] { return !row.isDownloading(); }, 20000)) << shown.join(" | ").toStdString();
-    EXPECT_TRUE(row.isReady()) << shown.join(" | ").toStdString();
+    ASSERT_TRUE(processEventsUntil([&] { return !row.isDownloading(); }, 20000))
+        << shown.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_TRUE(row.isReady()) << shown.join(QStringLiteral(" | ")).toStdString();
     EXPECT_EQ(row.statusText(), QStringLiteral("已就绪"));
     EXPECT_EQ(row.buttonText(), QStringLiteral("重新下载"));
     EXPECT_FALSE(QFileInfo::exists(files.modelDir + QStringLiteral("/old"))) << "the old folder was removed first";
@@ -71,7 +72,7 @@ TEST_F(ModelStatusRowFetch, TheProgramFetchesTheModelAndTheRowShowsItsProgress) 
     EXPECT_TRUE(shown.contains(QStringLiteral("准备下载…")));
     EXPECT_TRUE(shown.contains(QStringLiteral("下载语音模型…")));
     EXPECT_TRUE(shown.contains(QStringLiteral("下载中 12.5%")) || shown.contains(QStringLiteral("下载中 100.0%")))
-        << shown.join(" | ").toStdString();
+        << shown.join(QStringLiteral(" | ")).toStdString();
 
     QFile log(rt.root() + QStringLiteral("/standin.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));

@@ -25,7 +25,9 @@ QString run(const QString& program, const QStringList& arguments) {
 
 // The viewable windows of the application, by the class name Qt gives them.
 QStringList panelWindows() {
-    return run("xdotool", {"search", "--onlyvisible", "--class", "vocalynx"}).split('\n', Qt::SkipEmptyParts);
+    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--class"), QStringLiteral("vocalynx")})
+        .split(u'\n', Qt::SkipEmptyParts);
 }
 
 // Number of rectangles in the window's input shape: 0 while it lets every click through.
@@ -61,7 +63,8 @@ QStringList waitForPanelWindow() {
 }
 
 int field(const QString& info, const QString& name) {
-    const auto match = QRegularExpression(QRegularExpression::escape(name) + R"(:\s+(-?\d+))").match(info);
+    const auto match =
+        QRegularExpression(QRegularExpression::escape(name) + QStringLiteral(R"(:\s+(-?\d+))")).match(info);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
@@ -72,18 +75,20 @@ int field(const QString& info, const QString& name) {
 TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
     AppProcess app;
     app.finishOnboarding();  // the panel is then the one window
-    app.start(VOCALYNX_APP_BINARY);
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
     ASSERT_EQ(windows.size(), 1) << app.output().toStdString();
-    const QString info = run("xwininfo", {"-id", windows.first()});
-    EXPECT_EQ(field(info, "Absolute upper-left X"), 724) << info.toStdString();
-    EXPECT_EQ(field(info, "Absolute upper-left Y"), 0);
-    EXPECT_EQ(field(info, "Width"), 472);
-    EXPECT_EQ(field(info, "Height"), 140);
-    const QString props = run("xprop", {"-id", windows.first(), "_NET_WM_DESKTOP", "_NET_WM_STATE"});
-    EXPECT_TRUE(props.contains("_NET_WM_DESKTOP(CARDINAL) = 4294967295")) << props.toStdString();
-    EXPECT_TRUE(props.contains("_NET_WM_STATE_ABOVE")) << props.toStdString();
+    const QString info = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), windows.first()});
+    EXPECT_EQ(field(info, QStringLiteral("Absolute upper-left X")), 724) << info.toStdString();
+    EXPECT_EQ(field(info, QStringLiteral("Absolute upper-left Y")), 0);
+    EXPECT_EQ(field(info, QStringLiteral("Width")), 472);
+    EXPECT_EQ(field(info, QStringLiteral("Height")), 140);
+    const QString props = run(
+        QStringLiteral("xprop"),
+        {QStringLiteral("-id"), windows.first(), QStringLiteral("_NET_WM_DESKTOP"), QStringLiteral("_NET_WM_STATE")});
+    EXPECT_TRUE(props.contains(QStringLiteral("_NET_WM_DESKTOP(CARDINAL) = 4294967295"))) << props.toStdString();
+    EXPECT_TRUE(props.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << props.toStdString();
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());
 }
@@ -91,17 +96,17 @@ TEST(OverlayPanel, ShowsAtTheTopCentreOnEveryWorkspace) {
 // Clicks go through the tab until the pointer rests on it; the expanded card takes them, and lets
 // them through again once the pointer leaves.
 TEST(OverlayPanel, TakesThePointerOnlyWhileHovered) {
-    run("xdotool", {"mousemove", "100", "900"});
+    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("900")});
     AppProcess app;
     app.finishOnboarding();  // the panel is then the one window
-    app.start(VOCALYNX_APP_BINARY);
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
     const QStringList windows = waitForPanelWindow();
     ASSERT_EQ(windows.size(), 1);
     EXPECT_TRUE(waitForClickThrough(windows.first(), true));
-    run("xdotool", {"mousemove", "960", "5"});
+    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("960"), QStringLiteral("5")});
     EXPECT_TRUE(waitForClickThrough(windows.first(), false));
-    run("xdotool", {"mousemove", "100", "900"});
+    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("900")});
     EXPECT_TRUE(waitForClickThrough(windows.first(), true));
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());

@@ -20,34 +20,38 @@ const char* const kNormalRunLines[] = {"[Vocalynx][Sparkle] started", "AgentMoni
 
 QImage exportState(const QString& state, const QString& folder, QString* output) {
     AppProcess app;
-    app.environment().insert("VOCALYNX_SCREENSHOT_MODE", state);
-    app.environment().insert("VOCALYNX_SCREENSHOT_OUTPUT_DIR", folder);
-    app.start(VOCALYNX_APP_BINARY);
+    app.environment().insert(QStringLiteral("VOCALYNX_SCREENSHOT_MODE"), state);
+    app.environment().insert(QStringLiteral("VOCALYNX_SCREENSHOT_OUTPUT_DIR"), folder);
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     EXPECT_TRUE(app.waitForExit(60000)) << app.output().toStdString();
     EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process().exitCode(), 0);
     *output = app.output();
-    return QImage(QDir(folder).filePath("vocalynx-notch-" + state.toLower() + ".png"));
+    return QImage(QDir(folder).filePath(QStringLiteral("vocalynx-notch-") + state.toLower() + QStringLiteral(".png")));
 }
 
 TEST(ScreenshotExport, EachStateWritesItsImageAndEnds) {
     QTemporaryDir dir;
-    const QString folder = dir.filePath("not/yet/there");
+    const QString folder = dir.filePath(QStringLiteral("not/yet/there"));
     const QString artifacts = QStringLiteral(VOCALYNX_ARTIFACTS_DIR "/screenshots");
     QDir().mkpath(artifacts);
     QImage hover, idle;
-    for (const QString state : {"hover", "Recording", "transcribing", "idle"}) {
+    for (const QString& state : {QStringLiteral("hover"), QStringLiteral("Recording"), QStringLiteral("transcribing"),
+                                 QStringLiteral("idle")}) {
         QString output;
         const QImage image = exportState(state, folder, &output);
-        const QString file = QDir(folder).filePath("vocalynx-notch-" + state.toLower() + ".png");
-        EXPECT_TRUE(output.contains("[Vocalynx][ScreenshotMode] Starting state=" + state.toLower())) << output.toStdString();
-        EXPECT_TRUE(output.contains("[Vocalynx][ScreenshotMode] Exported " + file)) << output.toStdString();
+        const QString file =
+            QDir(folder).filePath(QStringLiteral("vocalynx-notch-") + state.toLower() + QStringLiteral(".png"));
+        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=") + state.toLower()))
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Exported ") + file))
+            << output.toStdString();
         EXPECT_EQ(image.size(), QSize(3456, 2160)) << state.toStdString();
-        for (const char* line : kNormalRunLines) EXPECT_FALSE(output.contains(line)) << line;
-        QFile::remove(artifacts + "/" + QFileInfo(file).fileName());
-        QFile::copy(file, artifacts + "/" + QFileInfo(file).fileName());
-        if (state == "hover") hover = image;
-        if (state == "idle") idle = image;
+        for (const char* line : kNormalRunLines) EXPECT_FALSE(output.contains(QString::fromUtf8(line))) << line;
+        QFile::remove(artifacts + QStringLiteral("/") + QFileInfo(file).fileName());
+        QFile::copy(file, artifacts + QStringLiteral("/") + QFileInfo(file).fileName());
+        if (state == QStringLiteral("hover")) hover = image;
+        if (state == QStringLiteral("idle")) idle = image;
     }
     // The hover picture has the expanded panel with the sample track: below the idle tab's height
     // and inside the panel's width the two pictures differ, around the top centre only.
@@ -64,13 +68,13 @@ TEST(ScreenshotExport, EachStateWritesItsImageAndEnds) {
 
 TEST(ScreenshotExport, AFolderThatCannotBeMadeIsReportedAndTheRunStillEnds) {
     QTemporaryDir dir;
-    QFile blocker(dir.filePath("a-file"));
+    QFile blocker(dir.filePath(QStringLiteral("a-file")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QString output;
-    const QImage image = exportState("idle", dir.filePath("a-file/inside"), &output);
+    const QImage image = exportState(QStringLiteral("idle"), dir.filePath(QStringLiteral("a-file/inside")), &output);
     EXPECT_TRUE(image.isNull());
-    EXPECT_TRUE(output.contains("[Vocalynx][ScreenshotMode] Export failed: ")) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: "))) << output.toStdString();
 }
 
 }  // namespace

@@ -20,12 +20,12 @@ namespace {
 // The sample format of each of the server's playback streams, as pactl lists them.
 QStringList streamFormats() {
     QProcess p;
-    p.start(QStringLiteral("pactl"), {"list", "sink-inputs"});
+    p.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
     p.waitForFinished(10000);
     QStringList formats;
-    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n'))
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n'))
         // pactl's "Sample Spec…:" line, for example "s16le 1ch 8000Hz".
-        if (line.trimmed().startsWith(QStringLiteral("Sample Spec"))) formats << line.section(':', 1).trimmed();
+        if (line.trimmed().startsWith(QStringLiteral("Sample Spec"))) formats << line.section(u':', 1).trimmed();
     return formats;
 }
 
@@ -47,11 +47,11 @@ TEST(SilentLoopPlayback, ASilentLoopIsLowRateSilenceAndTheClipsOwnFormatOnceAudi
     player->setVolume(0.0f);
     ASSERT_TRUE(player->play());
     EXPECT_TRUE(player->isPlaying());
-    EXPECT_EQ(streamFormats(), QStringList{"s16le 1ch 8000Hz"});
+    EXPECT_EQ(streamFormats(), QStringList{QStringLiteral("s16le 1ch 8000Hz")});
     // Audible: the stream starts again with the clip's own samples.
     player->setVolume(0.5f);
     EXPECT_TRUE(player->isPlaying());
-    EXPECT_EQ(streamFormats(), QStringList{"float32le 1ch 44100Hz"});
+    EXPECT_EQ(streamFormats(), QStringList{QStringLiteral("float32le 1ch 44100Hz")});
     player->stop();
     EXPECT_FALSE(player->isPlaying());
     EXPECT_TRUE(streamFormats().isEmpty());
@@ -62,9 +62,9 @@ TEST(SilentLoopPlayback, AServerThatNeverAnswersEndsTheStartAsNotPlaying) {
     QTemporaryDir dir;
     // Accepts connections and never says a word.
     QLocalServer silent;
-    ASSERT_TRUE(silent.listen(dir.filePath("pulse.sock")));
+    ASSERT_TRUE(silent.listen(dir.filePath(QStringLiteral("pulse.sock"))));
     const QByteArray saved = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", ("unix:" + dir.filePath("pulse.sock")).toUtf8());
+    qputenv("PULSE_SERVER", (QStringLiteral("unix:") + dir.filePath(QStringLiteral("pulse.sock"))).toUtf8());
     PulseAudioPlayback playback;
     QString error;
     auto player = playback.openPlayer(writeClip(dir), &error);

@@ -21,7 +21,8 @@ namespace {
 
 void playPause() {
     QProcess p;
-    p.start("playerctl", {"-p", "vocalynx", "play-pause"});
+    p.start(QStringLiteral("playerctl"),
+            {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("play-pause")});
     p.waitForFinished(15000);
 }
 
@@ -38,8 +39,10 @@ int standInLines(const QString& log) {
 class Tone {
 public:
     explicit Tone(double seconds) {
-        player_.start("pacat", {"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
-                                "--channels=2", "--raw", "--latency-msec=50"});
+        player_.start(QStringLiteral("pacat"),
+                      {QStringLiteral("--playback"), QStringLiteral("--device=vocalynx_sink"),
+                       QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                       QStringLiteral("--channels=2"), QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
         EXPECT_TRUE(player_.waitForStarted(5000));
         QByteArray bytes(static_cast<qsizetype>(48000 * seconds) * qsizetype(2 * sizeof(float)), Qt::Uninitialized);
         auto* samples = reinterpret_cast<float*>(bytes.data());
@@ -62,25 +65,26 @@ private:
 struct SpeechApp {
     explicit SpeechApp(const QByteArray& script) {
         const QString home = app.home();
-        EXPECT_TRUE(QDir().mkpath(home + "/.local/bin"));
-        EXPECT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + "/.local/bin/coli"));
+        EXPECT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
+        EXPECT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
+                                home + QStringLiteral("/.local/bin/coli")));
         const QString model = vocalynx::speechModelPath(home);
         EXPECT_TRUE(QDir().mkpath(QFileInfo(model).path()));
         QFile m(model);
         EXPECT_TRUE(m.open(QIODevice::WriteOnly) && m.resize(200'000'000));  // sparse
-        QFile s(home + "/script.txt");
+        QFile s(home + QStringLiteral("/script.txt"));
         EXPECT_TRUE(s.open(QIODevice::WriteOnly));
         s.write(script);
         s.close();
-        log = home + "/standin.log";
+        log = home + QStringLiteral("/standin.log");
         app.finishOnboarding();
-        app.environment().insert("TMPDIR", home);
-        app.environment().insert("COLI_STANDIN_SCRIPT", s.fileName());
-        app.environment().insert("COLI_STANDIN_RAW", "1");
-        app.environment().insert("COLI_STANDIN_BYTES_PER_LINE", "320");
-        app.environment().insert("COLI_STANDIN_LOG", log);
+        app.environment().insert(QStringLiteral("TMPDIR"), home);
+        app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), s.fileName());
+        app.environment().insert(QStringLiteral("COLI_STANDIN_RAW"), QStringLiteral("1"));
+        app.environment().insert(QStringLiteral("COLI_STANDIN_BYTES_PER_LINE"), QStringLiteral("320"));
+        app.environment().insert(QStringLiteral("COLI_STANDIN_LOG"), log);
         lineCount = script.count('\n');
-        app.start(VOCALYNX_APP_BINARY);
+        app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     }
     ~SpeechApp() {
         ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
@@ -88,7 +92,8 @@ struct SpeechApp {
     }
     // One dictation: started, held until the program has printed every line, stopped.
     void dictate() {
-        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched"))
+            << app.output().toStdString();
         Tone tone(8.0);
         playPause();
         ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
@@ -117,15 +122,17 @@ TEST(SpeechOutput, LinesThatAreNoTranscriptLeaveTheWordsBeforeThem) {
                 "{\"text\":\"\\u0000\\u0001\"}\n");
     ASSERT_NO_FATAL_FAILURE(s.dictate());
     ASSERT_TRUE(s.app.waitForLine("[Vocalynx] Injecting text (")) << s.app.output().toStdString();
-    EXPECT_TRUE(s.app.output().contains("): hello world...\n")) << s.app.output().toStdString();
+    EXPECT_TRUE(s.app.output().contains(QStringLiteral("): hello world...\n"))) << s.app.output().toStdString();
 }
 
 TEST(SpeechOutput, AHugeTranscriptIsPastedNotTypedKeyByKey) {
     SpeechApp s(QByteArray("start\n") + QByteArray(900'000, 'a') + "\n");
     ASSERT_NO_FATAL_FAILURE(s.dictate());
-    ASSERT_TRUE(s.app.waitForLine("[Vocalynx] Cmd+V posted")) << s.app.output().right(3000).toStdString();
-    EXPECT_TRUE(s.app.output().contains("[Vocalynx] Text too long to type (900000 chars), pasting through the clipboard"))
+    ASSERT_TRUE(s.app.waitForLine("[Vocalynx] Cmd+V posted"))
         << s.app.output().right(3000).toStdString();
-    EXPECT_FALSE(s.app.output().contains("Keyboard injection done"));
-    EXPECT_FALSE(s.app.output().contains("HANG DETECTED")) << s.app.output().right(3000).toStdString();
+    EXPECT_TRUE(s.app.output().contains(
+        QStringLiteral("[Vocalynx] Text too long to type (900000 chars), pasting through the clipboard")))
+        << s.app.output().right(3000).toStdString();
+    EXPECT_FALSE(s.app.output().contains(QStringLiteral("Keyboard injection done")));
+    EXPECT_FALSE(s.app.output().contains(QStringLiteral("HANG DETECTED"))) << s.app.output().right(3000).toStdString();
 }

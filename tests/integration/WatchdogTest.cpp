@@ -27,7 +27,7 @@ public:
     void stopRecording() override {}
     void handleStopShortcut() override {}
     void recoverFromStalledState(RecordingState stalled, const QString& reason) override {
-        recoveries.push_back(recordingStateName(stalled) + " " + reason);
+        recoveries.push_back(recordingStateName(stalled) + QStringLiteral(" ") + reason);
         current.store(RecordingState::idle);
     }
     std::atomic<RecordingState> current{RecordingState::idle};
@@ -44,7 +44,7 @@ void blockMainThread(double after, double stall) {
 }
 
 QStringList watchdogLines(const RecordingLogger& log) {
-    return log.lines().filter("[Vocalynx][Watchdog] ");
+    return log.lines().filter(QStringLiteral("[Vocalynx][Watchdog] "));
 }
 
 struct WatchdogFixture {
@@ -60,21 +60,24 @@ TEST(MainThreadWatchdog, OneShortStallIsLoggedAndRecoveredFromWithoutForcing) {
     f.watchdog.start();
     f.watchdog.start();  // a second start adds no second ping chain (that would log two hangs)
     blockMainThread(4.5, 6.0);
-    ASSERT_TRUE(processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
-        << f.rt.log.lines().join('\n').toStdString();
+    ASSERT_TRUE(
+        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
+        << f.rt.log.lines().join(u'\n').toStdString();
 
     const QStringList lines = watchdogLines(f.rt.log);
-    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
-    EXPECT_EQ(lines[0], "[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)");
-    EXPECT_TRUE(QRegularExpression("^\\[Vocalynx\\]\\[Watchdog\\] HANG DETECTED main thread blocked ≥5\\.\\ds "
-                                   "consecutive=1 engineState=idle$")
-                    .match(lines[1])
-                    .hasMatch())
+    ASSERT_EQ(lines.size(), 3) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\[Vocalynx\\]\\[Watchdog\\] HANG DETECTED main thread blocked ≥5\\.\\ds "
+                                          "consecutive=1 engineState=idle$"))
+            .match(lines[1])
+            .hasMatch())
         << lines[1].toStdString();
-    EXPECT_TRUE(QRegularExpression("^\\[Vocalynx\\]\\[Watchdog\\] Main thread recovered after 1 hang\\(s\\), "
-                                   "latency=\\d+\\.\\d{3}s$")
-                    .match(lines[2])
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\[Vocalynx\\]\\[Watchdog\\] Main thread recovered after 1 hang\\(s\\), "
+                                          "latency=\\d+\\.\\d{3}s$"))
+            .match(lines[2])
+            .hasMatch())
         << lines[2].toStdString();
     EXPECT_TRUE(f.engine.recoveries.isEmpty());
 }
@@ -86,26 +89,31 @@ TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
     // Pings start at 5, 15, 25 and 35 s and each waits 5 s: four unanswered pings, the last two
     // each queueing a forced recovery; the main thread is free again at 40.5 s.
     blockMainThread(4.5, 36.0);
-    ASSERT_TRUE(processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 80000))
-        << f.rt.log.lines().join('\n').toStdString();
+    ASSERT_TRUE(
+        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 80000))
+        << f.rt.log.lines().join(u'\n').toStdString();
 
     QStringList lines = watchdogLines(f.rt.log);
-    ASSERT_EQ(lines.size(), 11) << lines.join('\n').toStdString();
+    ASSERT_EQ(lines.size(), 11) << lines.join(u'\n').toStdString();
     for (int hang : {1, 2, 3, 4}) {
         const QString line = lines[hang + (hang == 4 ? 1 : 0)];
-        EXPECT_TRUE(line.startsWith("[Vocalynx][Watchdog] HANG DETECTED main thread blocked ≥5.")) << line.toStdString();
-        EXPECT_TRUE(line.endsWith(QString(" consecutive=%1 engineState=transcribing").arg(hang))) << line.toStdString();
+        EXPECT_TRUE(line.startsWith(QStringLiteral("[Vocalynx][Watchdog] HANG DETECTED main thread blocked ≥5.")))
+            << line.toStdString();
+        EXPECT_TRUE(line.endsWith(QStringLiteral(" consecutive=%1 engineState=transcribing").arg(hang)))
+            << line.toStdString();
     }
-    EXPECT_EQ(lines[4], "[Vocalynx][Watchdog] Persistent hang (3x), forcing engine recovery");
-    EXPECT_EQ(lines[6], "[Vocalynx][Watchdog] Persistent hang (4x), forcing engine recovery");
+    EXPECT_EQ(lines[4], QStringLiteral("[Vocalynx][Watchdog] Persistent hang (3x), forcing engine recovery"));
+    EXPECT_EQ(lines[6], QStringLiteral("[Vocalynx][Watchdog] Persistent hang (4x), forcing engine recovery"));
     // The queued recoveries run in turn once the main thread is free: the first finds the stalled
     // state and recovers it, the second finds the engine idle.
-    EXPECT_EQ(lines[7], "[Vocalynx][Watchdog] Main thread resumed after hang, engineState=transcribing");
-    EXPECT_EQ(lines[8], "[Vocalynx][Watchdog] Triggering stale state recovery");
-    EXPECT_EQ(lines[9], "[Vocalynx][Watchdog] Main thread resumed after hang, engineState=idle");
-    EXPECT_TRUE(lines[10].startsWith("[Vocalynx][Watchdog] Main thread recovered after 4 hang(s), latency="))
+    EXPECT_EQ(lines[7],
+              QStringLiteral("[Vocalynx][Watchdog] Main thread resumed after hang, engineState=transcribing"));
+    EXPECT_EQ(lines[8], QStringLiteral("[Vocalynx][Watchdog] Triggering stale state recovery"));
+    EXPECT_EQ(lines[9], QStringLiteral("[Vocalynx][Watchdog] Main thread resumed after hang, engineState=idle"));
+    EXPECT_TRUE(
+        lines[10].startsWith(QStringLiteral("[Vocalynx][Watchdog] Main thread recovered after 4 hang(s), latency=")))
         << lines[10].toStdString();
-    EXPECT_EQ(f.engine.recoveries, QStringList{"transcribing watchdog-hang-transcribing"});
+    EXPECT_EQ(f.engine.recoveries, QStringList{QStringLiteral("transcribing watchdog-hang-transcribing")});
 }
 
 // The watchdog goes while a ping waits for the blocked main thread: when that wait runs out, the
@@ -127,8 +135,8 @@ TEST(MainThreadWatchdog, APingThatOutlivesItsWatchdogTouchesNothing) {
         blocked = true;
     });
     ASSERT_TRUE(processEventsUntil([&] { return blocked; }, 30000));
-    EXPECT_EQ(linesAtEnd, QStringList{"[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"});
-    EXPECT_EQ(watchdogLines(rt.log).join('\n').toStdString(), linesAtEnd.join('\n').toStdString())
+    EXPECT_EQ(linesAtEnd, QStringList{QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")});
+    EXPECT_EQ(watchdogLines(rt.log).join(u'\n').toStdString(), linesAtEnd.join(u'\n').toStdString())
         << "no line after the watchdog is gone";
     EXPECT_EQ(engine.stateReads.load(), 0);
 }

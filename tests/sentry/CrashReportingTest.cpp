@@ -15,8 +15,8 @@ namespace standin = sentry_standin;
 
 namespace {
 
-const DeviceFacts kFacts{"Debian GNU/Linux 12 (bookworm)", 8, 17179869184ull};
-const QString kDSN = "https://key@sentry.example/42";
+const DeviceFacts kFacts{QStringLiteral("Debian GNU/Linux 12 (bookworm)"), 8, 17179869184ull};
+const QString kDSN = QStringLiteral("https://key@sentry.example/42");
 
 class CrashReportingTest : public ::testing::Test {
 protected:
@@ -27,20 +27,21 @@ protected:
         return CrashReporting::configure(InfoDictionary(std::move(info)), log, &sdk, kFacts);
     }
     static QMap<QString, QString> info(const QString& dsn) {
-        return {{InfoDictionary::kShortVersion, "1.2.3"}, {InfoDictionary::kBuildNumber, "45"},
+        return {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")},
+                {InfoDictionary::kBuildNumber, QStringLiteral("45")},
                 {InfoDictionary::kSentryDSN, dsn}};
     }
 
     RecordingLogger log;
-    SentryNativeSDK sdk{"/tmp/vocalynx-reports"};
+    SentryNativeSDK sdk{QStringLiteral("/tmp/vocalynx-reports")};
 };
 
 TEST_F(CrashReportingTest, WithoutADataSourceNameTheSDKIsNeverStarted) {
     for (const char* dsn : {"", "   ", " \n\t\r "}) {
         SCOPED_TRACE(testing::PrintToString(dsn));
         log.clear();
-        EXPECT_FALSE(configure(info(dsn)));
-        EXPECT_EQ(log.lines(), QStringList{"[Vocalynx] Sentry disabled: SentryDSN is empty"});
+        EXPECT_FALSE(configure(info(QString::fromUtf8(dsn))));
+        EXPECT_EQ(log.lines(), QStringList{QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty")});
     }
     auto noKey = info(kDSN);
     noKey.remove(InfoDictionary::kSentryDSN);
@@ -51,7 +52,8 @@ TEST_F(CrashReportingTest, WithoutADataSourceNameTheSDKIsNeverStarted) {
     // A build without the SDK stays off even with a data source name, and says why.
     log.clear();
     EXPECT_FALSE(CrashReporting::configure(InfoDictionary(info(kDSN)), log, nullptr, kFacts));
-    EXPECT_EQ(log.lines(), QStringList{"[Vocalynx] Sentry disabled: this build has no crash-reporting SDK"});
+    EXPECT_EQ(log.lines(),
+              QStringList{QStringLiteral("[Vocalynx] Sentry disabled: this build has no crash-reporting SDK")});
 }
 
 TEST_F(CrashReportingTest, StartsWithTheTrimmedNameEnvironmentAndReleaseName) {
@@ -63,17 +65,18 @@ TEST_F(CrashReportingTest, StartsWithTheTrimmedNameEnvironmentAndReleaseName) {
     };
     const Case cases[] = {
         {"everything given",
-         {{InfoDictionary::kShortVersion, "1.2.3"}, {InfoDictionary::kBuildNumber, "45"},
-          {InfoDictionary::kSentryEnvironment, " production "}},
+         {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")},
+          {InfoDictionary::kBuildNumber, QStringLiteral("45")},
+          {InfoDictionary::kSentryEnvironment, QStringLiteral(" production ")}},
          " production ", "Vocalynx@1.2.3+45"},
-        {"no build number", {{InfoDictionary::kShortVersion, "1.2.3"}}, "beta", "Vocalynx@1.2.3+0"},
-        {"no version at all", {{InfoDictionary::kBuildNumber, "45"}}, "beta", "Vocalynx@0+45"},
+        {"no build number", {{InfoDictionary::kShortVersion, QStringLiteral("1.2.3")}}, "beta", "Vocalynx@1.2.3+0"},
+        {"no version at all", {{InfoDictionary::kBuildNumber, QStringLiteral("45")}}, "beta", "Vocalynx@0+45"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         standin::reset();
         auto values = c.info;
-        values.insert(InfoDictionary::kSentryDSN, "\n  " + kDSN + " \t");
+        values.insert(InfoDictionary::kSentryDSN, QStringLiteral("\n  ") + kDSN + QStringLiteral(" \t"));
         ASSERT_TRUE(configure(values));
         const auto& r = standin::recorded();
         EXPECT_EQ(r.initCalls, 1);
@@ -153,7 +156,7 @@ TEST_F(CrashReportingTest, EventFilterDropsTheUserAndTwoExtraKeys) {
 }
 
 TEST_F(CrashReportingTest, CleanupBreadcrumbAndPidTag) {
-    sdk.addBreadcrumb("info", "coli.cleanup");
+    sdk.addBreadcrumb(QStringLiteral("info"), QStringLiteral("coli.cleanup"));
     CrashReporting::setLastColiCleanupPidTag(sdk, 4242);
     EXPECT_EQ(standin::recorded().breadcrumbs, std::vector<std::string>{R"({"category":"coli.cleanup","level":"info"})"});
     EXPECT_EQ(standin::recorded().tags.at("last_coli_cleanup_pid"), "4242");

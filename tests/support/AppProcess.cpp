@@ -14,12 +14,12 @@ AppProcess::AppProcess(QString home) : env_(QProcessEnvironment::systemEnvironme
         home = dir_->path();
     }
     home_ = home;
-    env_.insert("HOME", home_);
-    env_.insert("XDG_CONFIG_HOME", home_ + "/.config");
-    env_.insert("XDG_DATA_HOME", home_ + "/.local/share");
-    env_.insert("XDG_STATE_HOME", home_ + "/.local/state");
-    env_.remove("VOCALYNX_SCREENSHOT_MODE");
-    env_.remove("VOCALYNX_SCREENSHOT_OUTPUT_DIR");
+    env_.insert(QStringLiteral("HOME"), home_);
+    env_.insert(QStringLiteral("XDG_CONFIG_HOME"), home_ + QStringLiteral("/.config"));
+    env_.insert(QStringLiteral("XDG_DATA_HOME"), home_ + QStringLiteral("/.local/share"));
+    env_.insert(QStringLiteral("XDG_STATE_HOME"), home_ + QStringLiteral("/.local/state"));
+    env_.remove(QStringLiteral("VOCALYNX_SCREENSHOT_MODE"));
+    env_.remove(QStringLiteral("VOCALYNX_SCREENSHOT_OUTPUT_DIR"));
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -39,7 +39,7 @@ void AppProcess::start(const QString& binary, const QStringList& arguments) {
 
 void AppProcess::finishOnboarding() {
     RecordingLogger log;
-    StandardDefaults(home_ + "/.config/vocalynx", log).setOnboardingComplete(true);
+    StandardDefaults(home_ + QStringLiteral("/.config/vocalynx"), log).setOnboardingComplete(true);
 }
 
 void AppProcess::readAvailable() { output_ += QString::fromUtf8(process_->readAll()); }

@@ -22,6 +22,9 @@ public:
     void start(const QString& binary, const QStringList& arguments = {});
     // Waits until a line containing part has been printed; false at the deadline or at exit.
     bool waitForLine(const QString& part, int timeoutMs = 15000);
+    bool waitForLine(const char* part, int timeoutMs = 15000) {
+        return waitForLine(QString::fromUtf8(part), timeoutMs);
+    }
     bool waitForExit(int timeoutMs = 15000);
     QString output() const { return output_; }
     QProcess& process() { return *process_; }

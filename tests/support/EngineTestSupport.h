@@ -10,10 +10,10 @@
 namespace vocalynx::test {
 
 struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
-    void suspendSilentPlayer() override { calls << "suspendSilent"; }
-    void resumeSilentPlayer() override { calls << "resumeSilent"; }
-    void pauseForRecording() override { calls << "pauseMedia"; }
-    void resumeAfterRecording() override { calls << "resumeMedia"; }
+    void suspendSilentPlayer() override { calls << QStringLiteral("suspendSilent"); }
+    void resumeSilentPlayer() override { calls << QStringLiteral("resumeSilent"); }
+    void pauseForRecording() override { calls << QStringLiteral("pauseMedia"); }
+    void resumeAfterRecording() override { calls << QStringLiteral("resumeMedia"); }
     QStringList calls;
 };
 
@@ -21,7 +21,7 @@ struct RecordingPlayers final : SilentPlayerControl, MediaPauseControl {
 inline QStringList stateLines(const RecordingLogger& log) {
     QStringList out;
     for (const auto& l : log.lines())
-        if (l.startsWith("[Vocalynx][StateDiagnostics] ")) out << l.section(' ', 3);
+        if (l.startsWith(QStringLiteral("[Vocalynx][StateDiagnostics] "))) out << l.section(u' ', 3);
     return out;
 }
 

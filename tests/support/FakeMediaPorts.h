@@ -66,21 +66,22 @@ private:
     };
     static QString kindName(PlayerScriptKind kind) {
         switch (kind) {
-        case PlayerScriptKind::status: return "status";
-        case PlayerScriptKind::toggle: return "toggle";
-        case PlayerScriptKind::next: return "next";
-        case PlayerScriptKind::previous: return "previous";
-        case PlayerScriptKind::play: return "play";
-        case PlayerScriptKind::pause: return "pause";
-        case PlayerScriptKind::artworkCount: return "count";
-        case PlayerScriptKind::artworkData: return "data";
-        case PlayerScriptKind::artworkUrl: return "url";
+        case PlayerScriptKind::status: return QStringLiteral("status");
+        case PlayerScriptKind::toggle: return QStringLiteral("toggle");
+        case PlayerScriptKind::next: return QStringLiteral("next");
+        case PlayerScriptKind::previous: return QStringLiteral("previous");
+        case PlayerScriptKind::play: return QStringLiteral("play");
+        case PlayerScriptKind::pause: return QStringLiteral("pause");
+        case PlayerScriptKind::artworkCount: return QStringLiteral("count");
+        case PlayerScriptKind::artworkData: return QStringLiteral("data");
+        case PlayerScriptKind::artworkUrl: return QStringLiteral("url");
         }
         return {};
     }
     Answer answer(const QString& source) {
         const auto script = recognisePlayerScript(source);
-        const QString call = script ? script->player + ":" + kindName(script->kind) : QStringLiteral("unrecognised");
+        const QString call =
+            script ? script->player + QStringLiteral(":") + kindName(script->kind) : QStringLiteral("unrecognised");
         {
             std::lock_guard lock(mutex_);
             calls_ << call;

@@ -66,7 +66,7 @@ inline ScreenDescription notchedLaptopScreen() {
     s.auxiliaryTopRightArea = QRectF(850, 950, 662, 32);
     s.displayNumber = 1;
     s.builtInQuery = true;
-    s.localizedName = "Built-in Retina Display";
+    s.localizedName = QStringLiteral("Built-in Retina Display");
     return s;
 }
 

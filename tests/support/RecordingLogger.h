@@ -14,8 +14,10 @@ public:
     QStringList lines() const;
     bool contains(const QString& exact) const;
     bool containsPart(const QString& part) const;
+    bool containsPart(const char* part) const { return containsPart(QString::fromUtf8(part)); }
     int count(const QString& exact) const;
     int countPart(const QString& part) const;
+    int countPart(const char* part) const { return countPart(QString::fromUtf8(part)); }
     // Index of the first line containing part at or after from, or -1.
     int indexOf(const QString& part, int from = 0) const;
     void clear();

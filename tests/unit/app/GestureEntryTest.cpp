@@ -63,7 +63,7 @@ TEST(GestureEntry, AGestureAfterTheDelegateIsGoneReachesNothing) {
     f.commands.send(RemoteCommand::togglePlayPause);
     f.rt.time.advance(0.3);
     EXPECT_EQ(f.dictation.starts, 0);
-    EXPECT_TRUE(f.rt.log.lines().filter("[Vocalynx][GestureEntry] ").isEmpty());
+    EXPECT_TRUE(f.rt.log.lines().filter(QStringLiteral("[Vocalynx][GestureEntry] ")).isEmpty());
 }
 
 TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
@@ -71,17 +71,20 @@ TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
     auto delegate = f.makeDelegate();
     delegate.applicationDidFinishLaunching();
     ASSERT_EQ(f.commands.order.size(), 5u) << "the engine listens for the five commands";
-    EXPECT_TRUE(f.rt.log.contains("[Vocalynx] Silent AVAudioPlayer running: true"));
+    EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
 
     // A single press starts a dictation, the next one stops it.
     f.commands.send(RemoteCommand::togglePlayPause);
     f.rt.time.advance(0.3);
     EXPECT_EQ(f.dictation.starts, 1);
-    const QStringList entries = f.rt.log.lines().filter("[Vocalynx][GestureEntry] ");
+    const QStringList entries = f.rt.log.lines().filter(QStringLiteral("[Vocalynx][GestureEntry] "));
     ASSERT_EQ(entries.size(), 1);
-    EXPECT_TRUE(QRegularExpression(R"(^\[Vocalynx\]\[GestureEntry\] ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uptime=\d+\.\ds event=single state=idle$)")
-                    .match(entries[0])
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral(
+                R"(^\[Vocalynx\]\[GestureEntry\] ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uptime=\d+\.\ds event=single state=idle$)"))
+            .match(entries[0])
+            .hasMatch())
         << entries[0].toStdString();
     f.commands.send(RemoteCommand::togglePlayPause);
     f.rt.time.advance(0.3);
@@ -94,7 +97,11 @@ TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
     f.rt.time.advance(0.2);  // past the rapid-command limit that next and previous share
     f.commands.send(RemoteCommand::previousTrack);
     f.rt.time.runUntilIdle();
-    EXPECT_EQ(f.keys.journal->filter("key "), (QStringList{"key 36 flags 0x0", "key 53 flags 0x0"}));
-    EXPECT_EQ(f.rt.log.lines().filter("[Vocalynx][GestureEntry] ").size(), 4);
-    EXPECT_TRUE(f.rt.log.lines().filter("[Vocalynx][GestureEntry] ").last().endsWith(" event=triple state=idle"));
+    EXPECT_EQ(f.keys.journal->filter(QStringLiteral("key ")),
+              (QStringList{QStringLiteral("key 36 flags 0x0"), QStringLiteral("key 53 flags 0x0")}));
+    EXPECT_EQ(f.rt.log.lines().filter(QStringLiteral("[Vocalynx][GestureEntry] ")).size(), 4);
+    EXPECT_TRUE(f.rt.log.lines()
+                    .filter(QStringLiteral("[Vocalynx][GestureEntry] "))
+                    .last()
+                    .endsWith(QStringLiteral(" event=triple state=idle")));
 }

@@ -164,15 +164,16 @@ TEST(LaunchRoadServices, NormalLaunchStartsThemInOrder) {
             if (lines[i].contains(part)) return i;
         return -1;
     };
-    const int sentry = lines.indexOf("[Vocalynx] Sentry disabled: SentryDSN is empty");
-    const int updater = lines.indexOf("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false");
-    const int monitor = lines.indexOf("[Vocalynx] AgentMonitor started, listening for agent events");
-    const int gestures = lines.indexOf("[Vocalynx] Silent AVAudioPlayer running: true");
-    const int hotKey = at("[test] hot key registered ");
-    const int warmUp = at("[test] warm-up looks for the speech program");
-    const int entry = at("[Vocalynx][GestureEntry] ");
-    const int watchdog = lines.indexOf("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)");
-    const std::string all = lines.join('\n').toStdString();
+    const int sentry = lines.indexOf(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty"));
+    const int updater =
+        lines.indexOf(QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false"));
+    const int monitor = lines.indexOf(QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events"));
+    const int gestures = lines.indexOf(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true"));
+    const int hotKey = at(QStringLiteral("[test] hot key registered "));
+    const int warmUp = at(QStringLiteral("[test] warm-up looks for the speech program"));
+    const int entry = at(QStringLiteral("[Vocalynx][GestureEntry] "));
+    const int watchdog = lines.indexOf(QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"));
+    const std::string all = lines.join(u'\n').toStdString();
     EXPECT_EQ(sentry, 0) << all;
     EXPECT_LT(sentry, updater) << all;
     EXPECT_LT(updater, monitor) << all;
@@ -183,27 +184,27 @@ TEST(LaunchRoadServices, NormalLaunchStartsThemInOrder) {
     ASSERT_GE(warmUp, 0) << all;
     EXPECT_LT(hotKey, warmUp) << all;
     ASSERT_EQ(entry, warmUp + 1) << "the gesture callback is set after the hot key and before the warm-up\n" << all;
-    EXPECT_TRUE(lines[entry].endsWith(" event=double state=idle")) << all;
+    EXPECT_TRUE(lines[entry].endsWith(QStringLiteral(" event=double state=idle"))) << all;
     EXPECT_LT(warmUp, watchdog) << all;
     EXPECT_TRUE(f.watchdog.isRunning());
     ASSERT_NE(delegate->updaterController(), nullptr);
 
     // The settings window's request reaches the updater, once per post.
-    f.rt.notifications.post("vocalynxCheckForUpdates");
-    f.rt.notifications.post("vocalynxCheckForUpdates");
+    f.rt.notifications.post(QStringLiteral("vocalynxCheckForUpdates"));
+    f.rt.notifications.post(QStringLiteral("vocalynxCheckForUpdates"));
     EXPECT_EQ(f.userChecks, 2);
     // A delegate that is gone no longer observes.
     delegate.reset();
-    f.rt.notifications.post("vocalynxCheckForUpdates");
+    f.rt.notifications.post(QStringLiteral("vocalynxCheckForUpdates"));
     EXPECT_EQ(f.userChecks, 2);
 }
 
 TEST(LaunchRoadServices, CrashReportingStartsFirstWhenTheBuildHasADataSourceName) {
     auto info = TestRuntime::defaultInfo();
-    info.insert(InfoDictionary::kSentryDSN, " https://key@sentry.example/1 ");
+    info.insert(InfoDictionary::kSentryDSN, QStringLiteral(" https://key@sentry.example/1 "));
     ServicesFixture f(info);
     auto delegate = f.launch();
-    EXPECT_EQ(f.sdk.started, QStringList{"https://key@sentry.example/1"});
+    EXPECT_EQ(f.sdk.started, QStringList{QStringLiteral("https://key@sentry.example/1")});
     EXPECT_EQ(f.rt.log.countPart("Sentry disabled"), 0);
     // Its hang monitor hears from the main thread at once and then every second.
     EXPECT_EQ(f.sdk.heartbeats, 1);
@@ -230,6 +231,6 @@ TEST(LaunchRoadServices, ScreenshotModeStartsNoneOfThem) {
     EXPECT_EQ(f.rt.log.countPart("AgentMonitor"), 0);
     EXPECT_EQ(f.hotKeys.registrations, 0);
     EXPECT_EQ(f.commands.order.size(), 0u) << "no gesture engine";
-    f.rt.notifications.post("vocalynxCheckForUpdates");
+    f.rt.notifications.post(QStringLiteral("vocalynxCheckForUpdates"));
     EXPECT_EQ(f.userChecks, 0);
 }

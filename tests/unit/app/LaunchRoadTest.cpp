@@ -37,7 +37,7 @@ TEST(LaunchRoad, TerminatesOtherInstancesOncePausesAndContinues) {
     auto delegate = f.makeDelegate();
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(f.processes.terminated, (std::vector<pid_t>{4242}));
-    EXPECT_EQ(f.rt.log.count("[Vocalynx] Found 1 other instance(s), terminating them..."), 1);
+    EXPECT_EQ(f.rt.log.count(QStringLiteral("[Vocalynx] Found 1 other instance(s), terminating them...")), 1);
     EXPECT_NEAR(secondsBetween(before, f.rt.time.now()), 0.5, 1e-9);
 }
 
@@ -48,7 +48,7 @@ TEST(LaunchRoad, NoOtherInstanceMeansNoLineAndNoPause) {
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(f.rt.log.countPart("other instance"), 0);
     EXPECT_EQ(f.rt.time.now(), before);
-    EXPECT_TRUE(f.rt.log.contains("[Vocalynx] Sentry disabled: SentryDSN is empty"));
+    EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Sentry disabled: SentryDSN is empty")));
 }
 
 TEST(LaunchRoad, SignalHandlersInstallOnce) {
@@ -65,7 +65,7 @@ TEST(LaunchRoad, ScreenshotModeStartsOnlyTheStagedScene) {
     mode.state = ScreenshotMode::State::transcribing;
     auto delegate = f.makeDelegate(mode);
     delegate.applicationDidFinishLaunching();
-    EXPECT_TRUE(f.rt.log.contains("[Vocalynx][ScreenshotMode] Starting state=transcribing"));
+    EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx][ScreenshotMode] Starting state=transcribing")));
 }
 
 TEST(ScreenshotModeEnvironment, ParsesStateAndFolder) {
@@ -86,20 +86,20 @@ TEST(ScreenshotModeEnvironment, ParsesStateAndFolder) {
     };
     for (const auto& c : cases) {
         QProcessEnvironment env;
-        if (c.mode) env.insert("VOCALYNX_SCREENSHOT_MODE", c.mode);
-        if (c.dir) env.insert("VOCALYNX_SCREENSHOT_OUTPUT_DIR", c.dir);
+        if (c.mode) env.insert(QStringLiteral("VOCALYNX_SCREENSHOT_MODE"), QString::fromUtf8(c.mode));
+        if (c.dir) env.insert(QStringLiteral("VOCALYNX_SCREENSHOT_OUTPUT_DIR"), QString::fromUtf8(c.dir));
         RecordingLogger log;
         const auto mode = ScreenshotMode::fromEnvironment(env, log);
         ASSERT_EQ(mode.has_value(), c.present) << (c.mode ? c.mode : "(absent)");
         if (mode) {
             EXPECT_EQ(mode->state, c.state);
             EXPECT_EQ(mode->outputDirectory.has_value(), c.hasDir);
-            if (c.hasDir) { EXPECT_EQ(*mode->outputDirectory, QString(c.dir)); }
+            if (c.hasDir) { EXPECT_EQ(*mode->outputDirectory, QString::fromUtf8(c.dir)); }
         }
     }
     QProcessEnvironment env;
-    env.insert("VOCALYNX_SCREENSHOT_MODE", "Sideways");
+    env.insert(QStringLiteral("VOCALYNX_SCREENSHOT_MODE"), QStringLiteral("Sideways"));
     RecordingLogger log;
     ScreenshotMode::fromEnvironment(env, log);
-    EXPECT_EQ(log.lines(), (QStringList{"[Vocalynx][ScreenshotMode] Unsupported state: Sideways"}));
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("[Vocalynx][ScreenshotMode] Unsupported state: Sideways")}));
 }

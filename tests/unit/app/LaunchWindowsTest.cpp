@@ -69,7 +69,7 @@ TEST(LaunchWindows, FirstRunShowsOnboardingOnlyAndTheNextLaunchShowsWhatsNew) {
         rt.time.advance(0.01);
         ASSERT_TRUE(second.windows.whatsNewWindow());
         second.windows.whatsNewWindow()->close();
-        EXPECT_EQ(second.standard.lastSeenWhatsNew(), "1.0.0");
+        EXPECT_EQ(second.standard.lastSeenWhatsNew(), QStringLiteral("1.0.0"));
     }
     {
         Launch third(rt);
@@ -86,7 +86,7 @@ TEST(LaunchWindows, ThePermissionCheckRunsOnceTwoSecondsAfterLaunch) {
     EXPECT_TRUE(launch.alerts.shown.empty());
     rt.time.advance(0.01);
     ASSERT_EQ(launch.alerts.shown.size(), 1u);
-    EXPECT_EQ(launch.alerts.shown[0].message, "需要辅助功能权限");
+    EXPECT_EQ(launch.alerts.shown[0].message, QStringLiteral("需要辅助功能权限"));
     rt.time.advance(60.0);
     EXPECT_EQ(launch.alerts.shown.size(), 1u);
 }
@@ -99,7 +99,7 @@ TEST(LaunchWindows, EveryModelFailureShowsTheAlertAndThePanelOpensSettings) {
     rt.notifications.post(notifications::vocalynxModelLoadFailed);
     rt.notifications.post(notifications::vocalynxModelLoadFailed);
     ASSERT_EQ(launch.alerts.shown.size(), 2u);
-    EXPECT_EQ(launch.alerts.shown[1].message, "语音模型不可用");
+    EXPECT_EQ(launch.alerts.shown[1].message, QStringLiteral("语音模型不可用"));
     EXPECT_EQ(launch.windows.settingsWindow(), nullptr);
 
     rt.notifications.post(notifications::openSettingsFromPanel);

@@ -24,7 +24,7 @@ public:
 struct OverlayLaunchFixture {
     OverlayLaunchFixture() : standard(rt.paths().config, rt.log) {
         guiTestApp();
-        screens.list = {plainScreen({0, 0, 1920, 1080}, 25, "HDMI-1")};
+        screens.list = {plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1"))};
         windows.setModelManagerFactory(
             [this] { return std::make_unique<ModelManager>(modelsDirectory(rt.paths()), downloads); });
     }
@@ -84,7 +84,8 @@ TEST(OverlayLaunch, PanelExistsInANormalRunAndAStagedSceneWithoutOutputFolder) {
 TEST(OverlayLaunch, TheStagedSceneBackdropCoversThePanelsScreenOnEveryWorkspaceBelowThePanel) {
     OverlayLaunchFixture f;
     // The laptop is the main screen; the display setting sends the panel to the monitor beside it.
-    f.screens.list = {plainScreen({0, 0, 1512, 982}, 25, "eDP-1", true), plainScreen({1512, 0, 1920, 1080}, 25, "HDMI-1")};
+    f.screens.list = {plainScreen({0, 0, 1512, 982}, 25, QStringLiteral("eDP-1"), true),
+                      plainScreen({1512, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1"))};
     f.config.setPreferredDisplay(PreferredDisplay::external());
     auto delegate = f.make(ScreenshotMode{ScreenshotMode::State::recording, std::nullopt});
     delegate->applicationDidFinishLaunching();

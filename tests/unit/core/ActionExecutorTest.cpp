@@ -16,14 +16,16 @@ TEST_F(ActionExecutorTest, KeyActionsPostTheirKeyAfterTheirCue) {
     };
     const Case cases[] = {
         {Action::simulateEnter(),
-         {soundEntry(SoundType::confirm), "key 36 flags 0x0"},
-         {"[Vocalynx] Simulating Enter", "[Vocalynx] AXIsProcessTrusted: true", "[Vocalynx] Key posted: 36"}},
+         {soundEntry(SoundType::confirm), QStringLiteral("key 36 flags 0x0")},
+         {QStringLiteral("[Vocalynx] Simulating Enter"), QStringLiteral("[Vocalynx] AXIsProcessTrusted: true"),
+          QStringLiteral("[Vocalynx] Key posted: 36")}},
         {Action::simulateEsc(),
-         {soundEntry(SoundType::cancel), "key 53 flags 0x0"},
-         {"[Vocalynx] Simulating Esc", "[Vocalynx] AXIsProcessTrusted: true", "[Vocalynx] Key posted: 53"}},
+         {soundEntry(SoundType::cancel), QStringLiteral("key 53 flags 0x0")},
+         {QStringLiteral("[Vocalynx] Simulating Esc"), QStringLiteral("[Vocalynx] AXIsProcessTrusted: true"),
+          QStringLiteral("[Vocalynx] Key posted: 53")}},
         {Action::simulateHotkey(0, 0x100000),
-         {"key 0 flags 0x100000"},
-         {"[Vocalynx] AXIsProcessTrusted: true", "[Vocalynx] Key posted: 0"}},
+         {QStringLiteral("key 0 flags 0x100000")},
+         {QStringLiteral("[Vocalynx] AXIsProcessTrusted: true"), QStringLiteral("[Vocalynx] Key posted: 0")}},
         {Action::none(), {}, {}},
         {Action::sendText(QString()), {}, {}},
     };
@@ -42,8 +44,10 @@ TEST_F(ActionExecutorTest, WithoutPermissionTheCueStillPlaysButNoKeyIsPosted) {
     keys.trusted = false;
     executor.execute(Action::simulateEnter());
     EXPECT_EQ(*journal, QStringList{soundEntry(SoundType::confirm)});
-    EXPECT_EQ(rt.log.lines(), (QStringList{"[Vocalynx] Simulating Enter", "[Vocalynx] AXIsProcessTrusted: false",
-                                           "[Vocalynx] Cannot simulate key - no accessibility permission"}));
+    EXPECT_EQ(rt.log.lines(),
+              (QStringList{QStringLiteral("[Vocalynx] Simulating Enter"),
+                           QStringLiteral("[Vocalynx] AXIsProcessTrusted: false"),
+                           QStringLiteral("[Vocalynx] Cannot simulate key - no accessibility permission")}));
 }
 
 TEST_F(ActionExecutorTest, KeysThatCannotBeCreatedAreReported) {
@@ -52,7 +56,8 @@ TEST_F(ActionExecutorTest, KeysThatCannotBeCreatedAreReported) {
         keys.eventsAvailable = !sourceMissing;
         keys.keyPostSucceeds = sourceMissing;  // the other way: a key code with no key
         executor.postKey(10, 0);
-        EXPECT_EQ(rt.log.lines(), (QStringList{"[Vocalynx] AXIsProcessTrusted: true", "[Vocalynx] Failed to create CGEvent"}));
+        EXPECT_EQ(rt.log.lines(), (QStringList{QStringLiteral("[Vocalynx] AXIsProcessTrusted: true"),
+                                               QStringLiteral("[Vocalynx] Failed to create CGEvent")}));
         EXPECT_EQ(keys.keyCount(), 0);
     }
 }

@@ -41,8 +41,9 @@ struct MonitorFixture {
 TEST(AgentMonitor, StartObservesTheAgentEventNotification) {
     MonitorFixture f;
     f.monitor.start();
-    EXPECT_EQ(f.center.names, QStringList{"com.vocalynx.agent-event"});
-    EXPECT_EQ(f.rt.log.lines(), QStringList{"[Vocalynx] AgentMonitor started, listening for agent events"});
+    EXPECT_EQ(f.center.names, QStringList{QStringLiteral("com.vocalynx.agent-event")});
+    EXPECT_EQ(f.rt.log.lines(),
+              QStringList{QStringLiteral("[Vocalynx] AgentMonitor started, listening for agent events")});
 }
 
 TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
@@ -52,19 +53,36 @@ TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
         int cue;  // 0: none
     };
     const Case cases[] = {
-        {{{"event", "UserPromptSubmit"}, {"source", "claude"}}, "[Vocalynx] Agent event: UserPromptSubmit from claude",
+        {{{QStringLiteral("event"), QStringLiteral("UserPromptSubmit")},
+          {QStringLiteral("source"), QStringLiteral("claude")}},
+         QStringLiteral("[Vocalynx] Agent event: UserPromptSubmit from claude"),
          kAgentStart},
-        {{{"event", "SessionStart"}, {"source", "codex"}}, "[Vocalynx] Agent event: SessionStart from codex", kAgentStart},
-        {{{"event", "Stop"}}, "[Vocalynx] Agent event: Stop from unknown", kAgentComplete},
-        {{{"event", "PermissionRequest"}, {"source", 7}}, "[Vocalynx] Agent event: PermissionRequest from unknown",
+        {{{QStringLiteral("event"), QStringLiteral("SessionStart")},
+          {QStringLiteral("source"), QStringLiteral("codex")}},
+         QStringLiteral("[Vocalynx] Agent event: SessionStart from codex"),
+         kAgentStart},
+        {{{QStringLiteral("event"), QStringLiteral("Stop")}},
+         QStringLiteral("[Vocalynx] Agent event: Stop from unknown"),
+         kAgentComplete},
+        {{{QStringLiteral("event"), QStringLiteral("PermissionRequest")}, {QStringLiteral("source"), 7}},
+         QStringLiteral("[Vocalynx] Agent event: PermissionRequest from unknown"),
          kAgentPermission},
-        {{{"event", "PreToolUse"}, {"source", "cursor"}}, "[Vocalynx] Agent event: PreToolUse from cursor", 0},
-        {{{"event", "stop"}}, "[Vocalynx] Agent event: stop from unknown", 0},  // names are case-sensitive
+        {{{QStringLiteral("event"), QStringLiteral("PreToolUse")},
+          {QStringLiteral("source"), QStringLiteral("cursor")}},
+         QStringLiteral("[Vocalynx] Agent event: PreToolUse from cursor"),
+         0},
+        {{{QStringLiteral("event"), QStringLiteral("stop")}},
+         QStringLiteral("[Vocalynx] Agent event: stop from unknown"),
+         0},  // names are case-sensitive
         // The sender's values are escaped and cut short: no forged lines, no flooded log.
-        {{{"event", "Stop"}, {"source", "claude\n[Vocalynx] Agent event: forged"}},
-         "[Vocalynx] Agent event: Stop from claude\\n[Vocalynx] Agent event: forged", kAgentComplete},
-        {{{"event", QString(250, 'e')}, {"source", QString(5000, 's')}},
-         "[Vocalynx] Agent event: " + QString(200, 'e') + "…(250 chars) from " + QString(200, 's') + "…(5000 chars)", 0},
+        {{{QStringLiteral("event"), QStringLiteral("Stop")},
+          {QStringLiteral("source"), QStringLiteral("claude\n[Vocalynx] Agent event: forged")}},
+         QStringLiteral("[Vocalynx] Agent event: Stop from claude\\n[Vocalynx] Agent event: forged"),
+         kAgentComplete},
+        {{{QStringLiteral("event"), QString(250, u'e')}, {QStringLiteral("source"), QString(5000, u's')}},
+         QStringLiteral("[Vocalynx] Agent event: ") + QString(200, u'e') + QStringLiteral("…(250 chars) from ") +
+             QString(200, u's') + QStringLiteral("…(5000 chars)"),
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line.left(80).toStdString());
@@ -76,7 +94,8 @@ TEST(AgentMonitor, EventsLogTheirLineAndPlayTheirCueOnTheMainQueue) {
         EXPECT_TRUE(f.output.calls.isEmpty()) << "the cue waits for the main queue";
         f.rt.time.runUntilIdle();
         if (c.cue)
-            EXPECT_EQ(f.output.calls, (QStringList{QString("stop %1").arg(c.cue), QString("play %1").arg(c.cue)}));
+            EXPECT_EQ(f.output.calls,
+                      (QStringList{QStringLiteral("stop %1").arg(c.cue), QStringLiteral("play %1").arg(c.cue)}));
         else
             EXPECT_TRUE(f.output.calls.isEmpty());
     }
@@ -86,10 +105,10 @@ TEST(AgentMonitor, NotificationsWithoutAStringEventAreIgnoredSilently) {
     const std::optional<QVariantMap> cases[] = {
         std::nullopt,
         QVariantMap{},
-        QVariantMap{{"source", "claude"}},
-        QVariantMap{{"event", 42}, {"source", "claude"}},
-        QVariantMap{{"event", QVariant()}},
-        QVariantMap{{"event", QStringList{"Stop"}}},
+        QVariantMap{{QStringLiteral("source"), QStringLiteral("claude")}},
+        QVariantMap{{QStringLiteral("event"), 42}, {QStringLiteral("source"), QStringLiteral("claude")}},
+        QVariantMap{{QStringLiteral("event"), QVariant()}},
+        QVariantMap{{QStringLiteral("event"), QStringList{QStringLiteral("Stop")}}},
     };
     MonitorFixture f;
     f.monitor.start();
@@ -104,9 +123,10 @@ TEST(AgentMonitor, SwitchedOffCueIsNotPlayedButStillLogged) {
     MonitorFixture f;
     f.config.setSoundEnabled(SoundType::agentComplete, false);
     f.monitor.start();
-    f.center.post(QVariantMap{{"event", "Stop"}, {"source", "claude"}});
+    f.center.post(QVariantMap{{QStringLiteral("event"), QStringLiteral("Stop")},
+                              {QStringLiteral("source"), QStringLiteral("claude")}});
     f.rt.time.runUntilIdle();
-    EXPECT_TRUE(f.rt.log.contains("[Vocalynx] Agent event: Stop from claude"));
+    EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Agent event: Stop from claude")));
     EXPECT_TRUE(f.output.calls.isEmpty());
 }
 

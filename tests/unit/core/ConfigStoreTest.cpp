@@ -28,7 +28,7 @@ TEST_F(ConfigStoreTest, DefaultsWhenNothingIsStored) {
     EXPECT_EQ(store.action(GestureType::triple), Action::simulateEsc());
     EXPECT_EQ(store.injectionMode(), InjectionMode::keyboard);
     EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
-    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("就这样喵"));
     EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::automatic());
     for (SoundType s : kAllSoundTypes) EXPECT_TRUE(store.isSoundEnabled(s));
 }
@@ -50,7 +50,7 @@ TEST_F(ConfigStoreTest, GestureMappings) {
         // Not JSON at all.
         {"{{{", Action::toggleRecording(), Action::simulateEnter(), Action::simulateEsc()},
         {R"({"triple": {"type": "sendText", "text": "好的"}})", Action::toggleRecording(), Action::simulateEnter(),
-         Action::sendText("好的")},
+         Action::sendText(QStringLiteral("好的"))},
     };
     for (const auto& c : cases) {
         storeRaw(store.mappingKey, QByteArray(c.json));
@@ -61,9 +61,11 @@ TEST_F(ConfigStoreTest, GestureMappings) {
 }
 
 TEST_F(ConfigStoreTest, InjectionModeReadsOnlyClipboardAsClipboard) {
-    for (const auto& [stored, mode] : std::vector<std::pair<QString, InjectionMode>>{
-             {"clipboard", InjectionMode::clipboard}, {"keyboard", InjectionMode::keyboard},
-             {"Clipboard", InjectionMode::keyboard}, {"", InjectionMode::keyboard}}) {
+    for (const auto& [stored, mode] :
+         std::vector<std::pair<QString, InjectionMode>>{{QStringLiteral("clipboard"), InjectionMode::clipboard},
+                                                        {QStringLiteral("keyboard"), InjectionMode::keyboard},
+                                                        {QStringLiteral("Clipboard"), InjectionMode::keyboard},
+                                                        {QStringLiteral(""), InjectionMode::keyboard}}) {
         storeRaw(store.injectionModeKey, stored);
         EXPECT_EQ(store.injectionMode(), mode) << stored.toStdString();
     }
@@ -83,26 +85,26 @@ TEST_F(ConfigStoreTest, ShortcutWritePostsAndUndecodableReadsDefault) {
 }
 
 TEST_F(ConfigStoreTest, VoicePhraseIsTrimmedAndNeverEmpty) {
-    storeRaw(store.stopRecordingVoicePhraseKey, "   ");
-    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
-    store.setStopRecordingVoicePhrase("  好了  \n");
+    storeRaw(store.stopRecordingVoicePhraseKey, QStringLiteral("   "));
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("就这样喵"));
+    store.setStopRecordingVoicePhrase(QStringLiteral("  好了  \n"));
     EXPECT_EQ(QSettings(store.filePath(), QSettings::IniFormat).value(store.stopRecordingVoicePhraseKey).toString(),
-              "好了");
-    EXPECT_EQ(store.stopRecordingVoicePhrase(), "好了");
-    store.setStopRecordingVoicePhrase("\t");
-    EXPECT_EQ(store.stopRecordingVoicePhrase(), "就这样喵");
+              QStringLiteral("好了"));
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("好了"));
+    store.setStopRecordingVoicePhrase(QStringLiteral("\t"));
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("就这样喵"));
 }
 
 TEST_F(ConfigStoreTest, PreferredDisplayRoundTripAndNotification) {
     int posts = 0;
     rt.notifications.addObserver(notifications::preferredDisplayDidChange, [&](const std::any& o) {
         ++posts;
-        EXPECT_EQ(std::any_cast<PreferredDisplay>(o), PreferredDisplay::screen("screen:HDMI-1"));
+        EXPECT_EQ(std::any_cast<PreferredDisplay>(o), PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")));
     });
-    store.setPreferredDisplay(PreferredDisplay::screen("screen:HDMI-1"));
+    store.setPreferredDisplay(PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")));
     EXPECT_EQ(posts, 1);
-    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::screen("screen:HDMI-1"));
-    storeRaw(store.preferredDisplayKey, "HDMI-1");
+    EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")));
+    storeRaw(store.preferredDisplayKey, QStringLiteral("HDMI-1"));
     EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::automatic());
 }
 
@@ -124,10 +126,10 @@ TEST(ConfigStoreFailure, UnwritableFileIsReportedOnceAndValuesStayUsable) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     ConfigStore store(rt.runtime());
-    store.setStopRecordingVoicePhrase("second");
+    store.setStopRecordingVoicePhrase(QStringLiteral("second"));
     store.setSoundEnabled(SoundType::cancel, false);
     store.setPreferredDisplay(PreferredDisplay::builtin());
-    EXPECT_EQ(store.stopRecordingVoicePhrase(), "second");
+    EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("second"));
     EXPECT_FALSE(store.isSoundEnabled(SoundType::cancel));
     EXPECT_EQ(store.preferredDisplay(), PreferredDisplay::builtin());
     EXPECT_EQ(rt.log.countPart("Settings could not be saved"), 1);
@@ -152,10 +154,10 @@ TEST(ConfigStoreFailure, DamagedFileIsReportedAsUnreadableNotAsUnsaved) {
             f.write("[General]\nstop_recording_voice_phrase=kept\nthis line has no equals sign\n");
         }
         ConfigStore store(rt.runtime());
-        EXPECT_EQ(store.stopRecordingVoicePhrase(), "kept");
+        EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("kept"));
         EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
         if (c.saveFails) {
-            ASSERT_TRUE(QDir().rename(rt.paths().config, rt.paths().config + ".moved"));
+            ASSERT_TRUE(QDir().rename(rt.paths().config, rt.paths().config + QStringLiteral(".moved")));
             QFile blocker(rt.paths().config);
             ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
         }
@@ -167,7 +169,7 @@ TEST(ConfigStoreFailure, DamagedFileIsReportedAsUnreadableNotAsUnsaved) {
         EXPECT_EQ(rt.log.countPart("has lines that could not be read"), 1);
         if (!c.saveFails) {
             QSettings written(path, QSettings::IniFormat);
-            EXPECT_EQ(written.value(store.stopRecordingVoicePhraseKey).toString(), "kept");
+            EXPECT_EQ(written.value(store.stopRecordingVoicePhraseKey).toString(), QStringLiteral("kept"));
             EXPECT_EQ(written.value(ConfigStore::soundKey(SoundType::cancel)).toBool(), false);
             EXPECT_EQ(written.status(), QSettings::NoError) << "written anew without the unreadable line";
         }

@@ -25,7 +25,7 @@ protected:
     const HookInstaller::AgentConfig& codex() const { return hooks.agents()[1]; }
 
     void makeBridge(QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) {
-        QDir().mkpath(home() + "/.vocalynx");
+        QDir().mkpath(home() + QStringLiteral("/.vocalynx"));
         QFile bridge(hooks.bridgePath);
         ASSERT_TRUE(bridge.open(QIODevice::WriteOnly));
         bridge.write("#!/bin/sh\n");
@@ -44,12 +44,16 @@ protected:
     }
     static QJsonObject readObject(const QString& path) { return QJsonDocument::fromJson(readFile(path)).object(); }
     static QJsonObject ourGroup(const QString& command) {
-        return QJsonObject{{"matcher", "*"},
-                           {"hooks", QJsonArray{QJsonObject{{"type", "command"}, {"command", command}}}}};
+        return QJsonObject{
+            {QStringLiteral("matcher"), QStringLiteral("*")},
+            {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                             {QStringLiteral("command"), command}}}}};
     }
     static QJsonObject userGroup(const QString& command) {
-        return QJsonObject{{"matcher", "Bash"},
-                           {"hooks", QJsonArray{QJsonObject{{"type", "command"}, {"command", command}}}}};
+        return QJsonObject{
+            {QStringLiteral("matcher"), QStringLiteral("Bash")},
+            {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                             {QStringLiteral("command"), command}}}}};
     }
 
     QTemporaryDir dir;
@@ -66,19 +70,26 @@ TEST_F(HookInstallerTest, AgentTableIsBuiltFromTheHomeFolder) {
         const char* flag;
     };
     const Expected expected[] = {
-        {"Claude Code", "/.claude/settings.json", {"UserPromptSubmit", "Stop", "PermissionRequest"}, "claude"},
-        {"Codex", "/.codex/hooks.json", {"SessionStart", "UserPromptSubmit", "Stop", "PermissionRequest"}, "codex"},
-        {"Cursor", "/.cursor/hooks.json", {"UserPromptSubmit", "Stop", "PermissionRequest"}, "cursor"},
+        {"Claude Code", "/.claude/settings.json",
+         {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")},
+         "claude"},
+        {"Codex", "/.codex/hooks.json",
+         {QStringLiteral("SessionStart"), QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"),
+          QStringLiteral("PermissionRequest")},
+         "codex"},
+        {"Cursor", "/.cursor/hooks.json",
+         {QStringLiteral("UserPromptSubmit"), QStringLiteral("Stop"), QStringLiteral("PermissionRequest")},
+         "cursor"},
     };
     for (size_t i = 0; i < 3; ++i) {
         const auto& a = hooks.agents()[i];
-        EXPECT_EQ(a.name, expected[i].name);
-        EXPECT_EQ(a.configPath, home() + expected[i].file);
+        EXPECT_EQ(a.name, QString::fromUtf8(expected[i].name));
+        EXPECT_EQ(a.configPath, home() + QString::fromUtf8(expected[i].file));
         EXPECT_EQ(a.hookEvents, expected[i].events);
-        EXPECT_EQ(a.sourceFlag, expected[i].flag);
+        EXPECT_EQ(a.sourceFlag, QString::fromUtf8(expected[i].flag));
     }
-    EXPECT_EQ(hooks.bridgePath, home() + "/.vocalynx/vocalynx-bridge");
-    EXPECT_EQ(hooks.commandFor(codex()), home() + "/.vocalynx/vocalynx-bridge --source codex");
+    EXPECT_EQ(hooks.bridgePath, home() + QStringLiteral("/.vocalynx/vocalynx-bridge"));
+    EXPECT_EQ(hooks.commandFor(codex()), home() + QStringLiteral("/.vocalynx/vocalynx-bridge --source codex"));
 }
 
 TEST_F(HookInstallerTest, InstallWritesOneGroupPerEventAndTwiceChangesNothing) {
@@ -89,7 +100,7 @@ TEST_F(HookInstallerTest, InstallWritesOneGroupPerEventAndTwiceChangesNothing) {
         ASSERT_TRUE(hooks.install(agent));
         ASSERT_TRUE(hooks.install(agent));
         const QJsonObject root = readObject(agent.configPath);
-        const QJsonObject h = root.value("hooks").toObject();
+        const QJsonObject h = root.value(QStringLiteral("hooks")).toObject();
         EXPECT_EQ(h.keys().size(), agent.hookEvents.size());
         for (const QString& event : agent.hookEvents)
             EXPECT_EQ(h.value(event).toArray(), QJsonArray{ourGroup(hooks.commandFor(agent))}) << event.toStdString();
@@ -100,20 +111,23 @@ TEST_F(HookInstallerTest, InstallWritesOneGroupPerEventAndTwiceChangesNothing) {
 TEST_F(HookInstallerTest, InstallAppendsAfterTheUsersGroupAndKeepsOtherKeys) {
     makeBridge();
     const QJsonObject before{
-        {"model", "opus"},
-        {"permissions", QJsonObject{{"allow", QJsonArray{"Bash(ls)"}}}},
-        {"hooks", QJsonObject{{"Stop", QJsonArray{userGroup("say done")}},
-                              {"Notification", QJsonArray{userGroup("notify-send hi")}}}},
+        {QStringLiteral("model"), QStringLiteral("opus")},
+        {QStringLiteral("permissions"), QJsonObject{{QStringLiteral("allow"), QJsonArray{QStringLiteral("Bash(ls)")}}}},
+        {QStringLiteral("hooks"),
+         QJsonObject{{QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("say done"))}},
+                     {QStringLiteral("Notification"), QJsonArray{userGroup(QStringLiteral("notify-send hi"))}}}},
     };
     writeFile(claude().configPath, QJsonDocument(before).toJson());
     ASSERT_TRUE(hooks.install(claude()));
 
     const QJsonObject after = readObject(claude().configPath);
-    EXPECT_EQ(after.value("model"), before.value("model"));
-    EXPECT_EQ(after.value("permissions"), before.value("permissions"));
-    const QJsonObject h = after.value("hooks").toObject();
-    EXPECT_EQ(h.value("Stop").toArray(), (QJsonArray{userGroup("say done"), ourGroup(hooks.commandFor(claude()))}));
-    EXPECT_EQ(h.value("Notification").toArray(), QJsonArray{userGroup("notify-send hi")});
+    EXPECT_EQ(after.value(QStringLiteral("model")), before.value(QStringLiteral("model")));
+    EXPECT_EQ(after.value(QStringLiteral("permissions")), before.value(QStringLiteral("permissions")));
+    const QJsonObject h = after.value(QStringLiteral("hooks")).toObject();
+    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(),
+              (QJsonArray{userGroup(QStringLiteral("say done")), ourGroup(hooks.commandFor(claude()))}));
+    EXPECT_EQ(h.value(QStringLiteral("Notification")).toArray(),
+              QJsonArray{userGroup(QStringLiteral("notify-send hi"))});
     // Keys are written sorted.
     const QByteArray text = readFile(claude().configPath);
     EXPECT_LT(text.indexOf("\"hooks\""), text.indexOf("\"model\""));
@@ -124,7 +138,7 @@ TEST_F(HookInstallerTest, WithoutAnExecutableBridgeInstallChangesNothing) {
     const QByteArray original = R"({"hooks": {}})";
     writeFile(claude().configPath, original);
     EXPECT_FALSE(hooks.install(claude()));
-    EXPECT_TRUE(log.contains("[Vocalynx] Bridge not found at " + hooks.bridgePath));
+    EXPECT_TRUE(log.contains(QStringLiteral("[Vocalynx] Bridge not found at ") + hooks.bridgePath));
 
     makeBridge(QFile::ReadOwner | QFile::WriteOwner);  // present but not executable
     EXPECT_FALSE(hooks.install(claude()));
@@ -168,18 +182,22 @@ TEST_F(HookInstallerTest, MalformedFilesAreNeverDiscarded) {
 
 TEST_F(HookInstallerTest, GroupsOfAnotherShapeStayBesideOurs) {
     makeBridge();
-    const QJsonArray odd{"echo", QJsonObject{{"hooks", "not-an-array"}}, QJsonObject{{"matcher", "*"}}};
-    writeFile(claude().configPath, QJsonDocument(QJsonObject{{"hooks", QJsonObject{{"Stop", odd}}}}).toJson());
+    const QJsonArray odd{QStringLiteral("echo"), QJsonObject{{QStringLiteral("hooks"), QStringLiteral("not-an-array")}},
+                         QJsonObject{{QStringLiteral("matcher"), QStringLiteral("*")}}};
+    writeFile(
+        claude().configPath,
+        QJsonDocument(QJsonObject{{QStringLiteral("hooks"), QJsonObject{{QStringLiteral("Stop"), odd}}}}).toJson());
 
     ASSERT_TRUE(hooks.install(claude()));
     QJsonArray expected = odd;
     expected.append(ourGroup(hooks.commandFor(claude())));
-    EXPECT_EQ(readObject(claude().configPath)["hooks"].toObject()["Stop"].toArray(), expected);
+    EXPECT_EQ(readObject(claude().configPath)[QStringLiteral("hooks")].toObject()[QStringLiteral("Stop")].toArray(),
+              expected);
 
     ASSERT_TRUE(hooks.uninstall(claude()));
-    const QJsonObject h = readObject(claude().configPath)["hooks"].toObject();
-    EXPECT_EQ(h["Stop"].toArray(), odd);
-    EXPECT_FALSE(h.contains("UserPromptSubmit"));
+    const QJsonObject h = readObject(claude().configPath)[QStringLiteral("hooks")].toObject();
+    EXPECT_EQ(h[QStringLiteral("Stop")].toArray(), odd);
+    EXPECT_FALSE(h.contains(QStringLiteral("UserPromptSubmit")));
 }
 
 TEST_F(HookInstallerTest, EmptyFileCountsAsEmptyConfiguration) {
@@ -191,33 +209,42 @@ TEST_F(HookInstallerTest, EmptyFileCountsAsEmptyConfiguration) {
 
 TEST_F(HookInstallerTest, UninstallRemovesOurGroupsOnly) {
     const QString ours = hooks.commandFor(claude());
-    const QJsonObject mixed{{"matcher", "*"},
-                            {"hooks", QJsonArray{QJsonObject{{"type", "command"}, {"command", "say hi"}},
-                                                 QJsonObject{{"type", "command"}, {"command", ours}}}}};
+    const QJsonObject mixed{
+        {QStringLiteral("matcher"), QStringLiteral("*")},
+        {QStringLiteral("hooks"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                         {QStringLiteral("command"), QStringLiteral("say hi")}},
+                                             QJsonObject{{QStringLiteral("type"), QStringLiteral("command")},
+                                                         {QStringLiteral("command"), ours}}}}};
     const QJsonObject before{
-        {"env", QJsonObject{{"A", "1"}}},
-        {"hooks", QJsonObject{
-                      {"Stop", QJsonArray{userGroup("one"), mixed, userGroup("two")}},  // mixed group goes whole
-                      {"UserPromptSubmit", QJsonArray{ourGroup(ours)}},                 // only ours: key goes
-                      {"PreToolUse", QJsonArray{ourGroup(ours)}},  // not one of our events: stays
-                  }},
+        {QStringLiteral("env"), QJsonObject{{QStringLiteral("A"), QStringLiteral("1")}}},
+        {QStringLiteral("hooks"),
+         QJsonObject{
+             {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("one")), mixed,
+                                                 userGroup(QStringLiteral("two"))}},  // mixed group goes whole
+             {QStringLiteral("UserPromptSubmit"), QJsonArray{ourGroup(ours)}},  // only ours: key goes
+             {QStringLiteral("PreToolUse"), QJsonArray{ourGroup(ours)}},  // not one of our events: stays
+         }},
     };
     writeFile(claude().configPath, QJsonDocument(before).toJson());
     EXPECT_TRUE(hooks.isInstalled(claude()));
     ASSERT_TRUE(hooks.uninstall(claude()));
 
     const QJsonObject after = readObject(claude().configPath);
-    EXPECT_EQ(after.value("env"), before.value("env"));
-    const QJsonObject h = after.value("hooks").toObject();
-    EXPECT_EQ(h.value("Stop").toArray(), (QJsonArray{userGroup("one"), userGroup("two")}));
-    EXPECT_FALSE(h.contains("UserPromptSubmit"));
-    EXPECT_EQ(h.value("PreToolUse").toArray(), QJsonArray{ourGroup(ours)});
+    EXPECT_EQ(after.value(QStringLiteral("env")), before.value(QStringLiteral("env")));
+    const QJsonObject h = after.value(QStringLiteral("hooks")).toObject();
+    EXPECT_EQ(h.value(QStringLiteral("Stop")).toArray(),
+              (QJsonArray{userGroup(QStringLiteral("one")), userGroup(QStringLiteral("two"))}));
+    EXPECT_FALSE(h.contains(QStringLiteral("UserPromptSubmit")));
+    EXPECT_EQ(h.value(QStringLiteral("PreToolUse")).toArray(), QJsonArray{ourGroup(ours)});
     EXPECT_FALSE(hooks.isInstalled(claude()));
 
     // Removing the last entries leaves an empty "hooks" object behind.
-    writeFile(claude().configPath, QJsonDocument(QJsonObject{{"hooks", QJsonObject{{"Stop", QJsonArray{ourGroup(ours)}}}}}).toJson());
+    writeFile(claude().configPath,
+              QJsonDocument(QJsonObject{{QStringLiteral("hooks"),
+                                         QJsonObject{{QStringLiteral("Stop"), QJsonArray{ourGroup(ours)}}}}})
+                  .toJson());
     ASSERT_TRUE(hooks.uninstall(claude()));
-    EXPECT_EQ(readObject(claude().configPath), (QJsonObject{{"hooks", QJsonObject{}}}));
+    EXPECT_EQ(readObject(claude().configPath), (QJsonObject{{QStringLiteral("hooks"), QJsonObject{}}}));
 }
 
 TEST_F(HookInstallerTest, UninstallWithNothingToRemoveWritesNothing) {
@@ -233,9 +260,11 @@ TEST_F(HookInstallerTest, UninstallWithNothingToRemoveWritesNothing) {
 TEST_F(HookInstallerTest, OneInstalledEventIsEnough) {
     // Our marker anywhere in the command counts, whoever wrote it.
     writeFile(codex().configPath,
-              QJsonDocument(QJsonObject{{"hooks", QJsonObject{{"SessionStart", QJsonArray{ourGroup(
-                                                                                 "/opt/vocalynx-bridge --source x")}},
-                                                              {"Stop", QJsonArray{userGroup("other")}}}}})
+              QJsonDocument(
+                  QJsonObject{{QStringLiteral("hooks"),
+                               QJsonObject{{QStringLiteral("SessionStart"),
+                                            QJsonArray{ourGroup(QStringLiteral("/opt/vocalynx-bridge --source x"))}},
+                                           {QStringLiteral("Stop"), QJsonArray{userGroup(QStringLiteral("other"))}}}}})
                   .toJson());
     EXPECT_TRUE(hooks.isInstalled(codex()));
     // The same file does not count for Claude Code, which has no SessionStart hook.
@@ -245,29 +274,31 @@ TEST_F(HookInstallerTest, OneInstalledEventIsEnough) {
 
 TEST_F(HookInstallerTest, WritingReplacesTheFileWhole) {
     // Missing folders are created.
-    const QString deep = home() + "/a/b/c/hooks.json";
-    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{"k", 1}}, deep));
-    EXPECT_EQ(readObject(deep), (QJsonObject{{"k", 1}}));
+    const QString deep = home() + QStringLiteral("/a/b/c/hooks.json");
+    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 1}}, deep));
+    EXPECT_EQ(readObject(deep), (QJsonObject{{QStringLiteral("k"), 1}}));
 
     // The file's permissions survive the replacement, and no temporary file is left behind.
     QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner);
-    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{"k", 2}}, deep));
+    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 2}}, deep));
     EXPECT_EQ(QFile::permissions(deep) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
-    EXPECT_EQ(QDir(home() + "/a/b/c").entryList(QDir::Files | QDir::Hidden), QStringList{"hooks.json"});
+    EXPECT_EQ(QDir(home() + QStringLiteral("/a/b/c")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("hooks.json")});
 
     // A symbolic link stays a link; its target gets the new content.
-    const QString real = home() + "/dotfiles/claude.json";
+    const QString real = home() + QStringLiteral("/dotfiles/claude.json");
     writeFile(real, "{}");
-    QDir().mkpath(home() + "/.claude");
+    QDir().mkpath(home() + QStringLiteral("/.claude"));
     ASSERT_TRUE(QFile::link(real, claude().configPath));
-    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{"k", 3}}, claude().configPath));
+    ASSERT_TRUE(hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 3}}, claude().configPath));
     EXPECT_TRUE(QFileInfo(claude().configPath).isSymLink());
-    EXPECT_EQ(readObject(real), (QJsonObject{{"k", 3}}));
+    EXPECT_EQ(readObject(real), (QJsonObject{{QStringLiteral("k"), 3}}));
 
     // A folder that cannot exist (a file stands in its place): false, nothing else changes.
-    writeFile(home() + "/blocker", "keep");
-    EXPECT_FALSE(hooks.writeHookConfig(QJsonObject{{"k", 4}}, home() + "/blocker/hooks.json"));
-    EXPECT_EQ(readFile(home() + "/blocker"), "keep");
+    writeFile(home() + QStringLiteral("/blocker"), "keep");
+    EXPECT_FALSE(
+        hooks.writeHookConfig(QJsonObject{{QStringLiteral("k"), 4}}, home() + QStringLiteral("/blocker/hooks.json")));
+    EXPECT_EQ(readFile(home() + QStringLiteral("/blocker")), "keep");
 }
 
 // Numbers the JSON reader would round must not be rewritten: install and uninstall leave such a
@@ -302,11 +333,15 @@ TEST_F(HookInstallerTest, AFileWhoseNumbersWouldChangeIsNeverRewritten) {
             if (c.rewritten) {
                 const QJsonObject after = readObject(claude().configPath);
                 for (auto it = before.begin(); it != before.end(); ++it)
-                    if (it.key() != "hooks") { EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString(); }
+                    if (it.key() != QStringLiteral("hooks")) {
+                        EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString();
+                    }
                 EXPECT_EQ(hooks.isInstalled(claude()), installing);
             } else {
                 EXPECT_EQ(readFile(claude().configPath), content);
-                EXPECT_EQ(log.countPart("which writing the file again would change; the file was left unchanged"), 1);
+                EXPECT_EQ(log.countPart(
+                              QStringLiteral("which writing the file again would change; the file was left unchanged")),
+                          1);
             }
         }
     }
@@ -317,7 +352,7 @@ TEST_F(HookInstallerTest, AFileWhoseNumbersWouldChangeIsNeverRewritten) {
 TEST_F(HookInstallerTest, AHardLinkedFileKeepsAllItsNames) {
     makeBridge();
     writeFile(claude().configPath, R"({"theme": "dark"})");
-    const QString other = home() + "/dotfiles-settings.json";
+    const QString other = home() + QStringLiteral("/dotfiles-settings.json");
     ASSERT_EQ(::link(QFile::encodeName(claude().configPath).constData(), QFile::encodeName(other).constData()), 0);
     auto sameFile = [&] {
         struct stat a {}, b {};
@@ -329,26 +364,30 @@ TEST_F(HookInstallerTest, AHardLinkedFileKeepsAllItsNames) {
     EXPECT_TRUE(sameFile());
     EXPECT_EQ(readFile(other), readFile(claude().configPath));
     EXPECT_TRUE(hooks.isInstalled(claude()));
-    EXPECT_EQ(readObject(other).value("theme"), "dark");
+    EXPECT_EQ(readObject(other).value(QStringLiteral("theme")), QStringLiteral("dark"));
 
     ASSERT_TRUE(hooks.uninstall(claude()));
     EXPECT_TRUE(sameFile());
-    EXPECT_EQ(readObject(other), (QJsonObject{{"hooks", QJsonObject()}, {"theme", "dark"}}));
-    EXPECT_EQ(QDir(home()).entryList(QDir::Files | QDir::Hidden), QStringList{"dotfiles-settings.json"})
+    EXPECT_EQ(readObject(other), (QJsonObject{{QStringLiteral("hooks"), QJsonObject()},
+                                              {QStringLiteral("theme"), QStringLiteral("dark")}}));
+    EXPECT_EQ(QDir(home()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("dotfiles-settings.json")})
         << "no temporary file is left behind";
 }
 
 // A file that cannot be written is reported with its path and the reason, and install says so.
 TEST_F(HookInstallerTest, AFailedWriteIsLogged) {
     makeBridge();
-    writeFile(home() + "/.claude", "a plain file where the folder should be");
+    writeFile(home() + QStringLiteral("/.claude"), "a plain file where the folder should be");
     EXPECT_FALSE(hooks.install(claude()));
-    const QStringList lines = log.lines().filter("could not be written");
+    const QStringList lines = log.lines().filter(QStringLiteral("could not be written"));
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].startsWith("[Vocalynx] Hook file " + claude().configPath + " could not be written: "));
-    EXPECT_GT(lines[0].size(), QString("[Vocalynx] Hook file " + claude().configPath + " could not be written: ").size())
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath +
+                                    QStringLiteral(" could not be written: ")));
+    EXPECT_GT(lines[0].size(), QString(QStringLiteral("[Vocalynx] Hook file ") + claude().configPath +
+                                       QStringLiteral(" could not be written: "))
+                                   .size())
         << "the reason follows";
-    EXPECT_EQ(readFile(home() + "/.claude"), "a plain file where the folder should be");
+    EXPECT_EQ(readFile(home() + QStringLiteral("/.claude")), "a plain file where the folder should be");
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST(MainQueueChecksDeathTest, EntryPointsCalledFromAnotherThreadAbortWithTheirN
     };
     const Case cases[] = {
         {"ActionExecutor::execute", [](CoreParts& p) { p.executor.execute(Action::simulateEnter()); }},
-        {"TextInjector::injectText", [](CoreParts& p) { p.injector.injectText("hi", InjectionMode::keyboard); }},
+        {"TextInjector::injectText",
+         [](CoreParts& p) { p.injector.injectText(QStringLiteral("hi"), InjectionMode::keyboard); }},
         {"StopRecordingShortcutManager::registerShortcut", [](CoreParts& p) { p.stopShortcut.registerShortcut(); }},
         {"AgentMonitor::start", [](CoreParts& p) { p.monitor.start(); }},
         {"AgentMonitor::handleAgentEvent", [](CoreParts& p) { p.monitor.handleAgentEvent(QVariantMap{}); }},

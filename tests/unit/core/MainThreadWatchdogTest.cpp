@@ -18,7 +18,8 @@ TEST(MainThreadWatchdogStart, LogsOnceAndQueuesOnePing) {
     watchdog.start();
     watchdog.start();
     EXPECT_TRUE(watchdog.isRunning());
-    EXPECT_EQ(rt.log.lines(), QStringList{"[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"});
+    EXPECT_EQ(rt.log.lines(),
+              QStringList{QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")});
     EXPECT_EQ(rt.time.pending(), 1u);
     EXPECT_DOUBLE_EQ(rt.time.nextDueIn(), 5.0);
 }

@@ -103,7 +103,8 @@ TEST(SoundFeedbackPlay, RestartsAndHonoursTheSwitch) {
     EXPECT_EQ(output.prepared.size(), 7u);
     sounds.play(SoundType::confirm);
     sounds.play(SoundType::confirm);
-    EXPECT_EQ(output.calls, (QStringList{"stop 3", "play 3", "stop 3", "play 3"}));
+    EXPECT_EQ(output.calls, (QStringList{QStringLiteral("stop 3"), QStringLiteral("play 3"), QStringLiteral("stop 3"),
+                                         QStringLiteral("play 3")}));
     config.setSoundEnabled(SoundType::confirm, false);
     output.calls.clear();
     sounds.play(SoundType::confirm);
@@ -118,5 +119,5 @@ TEST(SoundFeedbackPlay, ACueThatCannotBePreparedNeverPlays) {
     SoundFeedback sounds(config, output);
     sounds.play(SoundType::stopRecording);
     sounds.play(SoundType::cancel);
-    EXPECT_EQ(output.calls, (QStringList{"stop 4", "play 4"}));
+    EXPECT_EQ(output.calls, (QStringList{QStringLiteral("stop 4"), QStringLiteral("play 4")}));
 }

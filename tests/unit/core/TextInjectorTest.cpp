@@ -17,11 +17,14 @@ TEST_F(TextInjectorTest, EntryLineShowsTheFirstFiftyCharactersAndAlwaysThreeDots
     };
     const QString sixty = QString(QStringLiteral("0123456789")).repeated(6);
     const Case cases[] = {
-        {sixty, InjectionMode::clipboard, QStringLiteral("[Vocalynx] Injecting text (clipboard): ") + sixty.left(50) + "..."},
-        {QStringLiteral("abc"), InjectionMode::keyboard, QStringLiteral("[Vocalynx] Injecting text (keyboard): abc...")},
+        {sixty, InjectionMode::clipboard,
+         QStringLiteral("[Vocalynx] Injecting text (clipboard): ") + sixty.left(50) + QStringLiteral("...")},
+        {QStringLiteral("abc"), InjectionMode::keyboard,
+         QStringLiteral("[Vocalynx] Injecting text (keyboard): abc...")},
         // Characters are grapheme clusters: a flag is one character, not four units.
         {QString(QStringLiteral("🇨🇳")).repeated(51), InjectionMode::keyboard,
-         QStringLiteral("[Vocalynx] Injecting text (keyboard): ") + QString(QStringLiteral("🇨🇳")).repeated(50) + "..."},
+         QStringLiteral("[Vocalynx] Injecting text (keyboard): ") + QString(QStringLiteral("🇨🇳")).repeated(50) +
+             QStringLiteral("...")},
     };
     for (const Case& c : cases) {
         rt.log.clear();
@@ -53,11 +56,17 @@ TEST_F(TextInjectorTest, ClipboardModeWritesThenPastesAfterTheDelayAndKeepsTheTe
 
     const QStringList lines = injectionLines();
     ASSERT_EQ(lines.size(), 4);
-    const QString prefix = QStringLiteral("^\\[Vocalynx\\]\\[InjectionDiagnostics\\] ") + kTS + ' ';
-    EXPECT_TRUE(QRegularExpression(prefix + "clipboard set begin length=13$").match(lines[0]).hasMatch()) << lines[0].toStdString();
-    EXPECT_TRUE(QRegularExpression(prefix + "clipboard set result=true$").match(lines[1]).hasMatch()) << lines[1].toStdString();
-    EXPECT_TRUE(QRegularExpression(prefix + "Cmd\\+V scheduled delay=0\\.15s$").match(lines[2]).hasMatch()) << lines[2].toStdString();
-    EXPECT_TRUE(QRegularExpression(prefix + "Cmd\\+V posted$").match(lines[3]).hasMatch()) << lines[3].toStdString();
+    const QString prefix = QStringLiteral("^\\[Vocalynx\\]\\[InjectionDiagnostics\\] ") + kTS + u' ';
+    EXPECT_TRUE(
+        QRegularExpression(prefix + QStringLiteral("clipboard set begin length=13$")).match(lines[0]).hasMatch())
+        << lines[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(prefix + QStringLiteral("clipboard set result=true$")).match(lines[1]).hasMatch())
+        << lines[1].toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(prefix + QStringLiteral("Cmd\\+V scheduled delay=0\\.15s$")).match(lines[2]).hasMatch())
+        << lines[2].toStdString();
+    EXPECT_TRUE(QRegularExpression(prefix + QStringLiteral("Cmd\\+V posted$")).match(lines[3]).hasMatch())
+        << lines[3].toStdString();
     EXPECT_EQ(rt.log.lines().last(), QStringLiteral("[Vocalynx] Cmd+V posted"));
 }
 
@@ -88,7 +97,8 @@ TEST_F(TextInjectorTest, PasteScheduledByADestroyedInjectorIsDropped) {
 TEST_F(TextInjectorTest, KeyboardModePostsOnePairPerUtf16UnitAndCountsUnits) {
     const QString text = QStringLiteral("a😀");  // one letter, one character outside the basic plane
     injector.injectText(text, InjectionMode::keyboard);
-    EXPECT_EQ(*journal, (QStringList{"unit 0061", "unit d83d", "unit de00"}));
+    EXPECT_EQ(*journal,
+              (QStringList{QStringLiteral("unit 0061"), QStringLiteral("unit d83d"), QStringLiteral("unit de00")}));
     EXPECT_EQ(clipboard.writes, 0);
     const QStringList lines = injectionLines();
     ASSERT_EQ(lines.size(), 1);

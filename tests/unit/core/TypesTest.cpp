@@ -49,10 +49,10 @@ TEST(ActionJson, EncodesOnlyTheKeysOfItsCaseAndRoundTrips) {
                               Action::toggleRecording(), Action::simulateEnter(), Action::simulateEsc(), Action::none()};
     for (const Action& a : actions) {
         const QJsonObject o = a.toJson();
-        EXPECT_EQ(o.value("type").toString(), actionKindName(a.kind));
-        EXPECT_EQ(o.contains("keyCode"), a.kind == Action::Kind::simulateHotkey);
-        EXPECT_EQ(o.contains("modifiers"), a.kind == Action::Kind::simulateHotkey);
-        EXPECT_EQ(o.contains("text"), a.kind == Action::Kind::sendText);
+        EXPECT_EQ(o.value(QStringLiteral("type")).toString(), actionKindName(a.kind));
+        EXPECT_EQ(o.contains(QStringLiteral("keyCode")), a.kind == Action::Kind::simulateHotkey);
+        EXPECT_EQ(o.contains(QStringLiteral("modifiers")), a.kind == Action::Kind::simulateHotkey);
+        EXPECT_EQ(o.contains(QStringLiteral("text")), a.kind == Action::Kind::sendText);
         const auto back = Action::fromJson(o);
         ASSERT_TRUE(back.isOk());
         EXPECT_EQ(back.value(), a);
@@ -66,11 +66,13 @@ TEST(KeyboardShortcutTest, DisplayPartsInFixedOrder) {
         QStringList parts;
     };
     const Case cases[] = {
-        {K::defaultShortcut(), {"⌘", ";"}},
-        {K{40, K::kCommand | K::kOption | K::kShift}, {"⌘", "⌥", "⇧", "K"}},
-        {K{10, K::kControl}, {"⌃", "Key10"}},
-        {K{49, K::kShift | K::kControl | K::kOption | K::kCommand}, {"⌘", "⌥", "⌃", "⇧", "Space"}},
-        {K{200, 0}, {"Key200"}},
+        {K::defaultShortcut(), {QStringLiteral("⌘"), QStringLiteral(";")}},
+        {K{40, K::kCommand | K::kOption | K::kShift},
+         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⇧"), QStringLiteral("K")}},
+        {K{10, K::kControl}, {QStringLiteral("⌃"), QStringLiteral("Key10")}},
+        {K{49, K::kShift | K::kControl | K::kOption | K::kCommand},
+         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⌃"), QStringLiteral("⇧"), QStringLiteral("Space")}},
+        {K{200, 0}, {QStringLiteral("Key200")}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shortcut.displayString(), c.parts);
     EXPECT_EQ(K::defaultShortcut().modifiers, 256u);
@@ -122,11 +124,12 @@ TEST(PreferredDisplayTest, StoredStringsAndCodedForm) {
                           {"builtin", PreferredDisplay::builtin()},
                           {"external", PreferredDisplay::external()},
                           {"DP-1", PreferredDisplay::automatic()},
-                          {"screen:", PreferredDisplay::screen("screen:")},
-                          {"screen:HDMI-1", PreferredDisplay::screen("screen:HDMI-1")}};
-    for (const auto& c : cases) EXPECT_EQ(PreferredDisplay::fromStoredValue(c.stored), c.expected) << c.stored;
+                          {"screen:", PreferredDisplay::screen(QStringLiteral("screen:"))},
+                          {"screen:HDMI-1", PreferredDisplay::screen(QStringLiteral("screen:HDMI-1"))}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PreferredDisplay::fromStoredValue(QString::fromUtf8(c.stored)), c.expected) << c.stored;
 
-    const auto screen = PreferredDisplay::screen("screen:DP-2");
+    const auto screen = PreferredDisplay::screen(QStringLiteral("screen:DP-2"));
     EXPECT_EQ(QJsonDocument(screen.encoded()).toJson(QJsonDocument::Compact), R"({"screen":{"_0":"screen:DP-2"}})");
     EXPECT_EQ(QJsonDocument(PreferredDisplay::automatic().encoded()).toJson(QJsonDocument::Compact), R"({"auto":{}})");
     const auto decoded = PreferredDisplay::decode(screen.encoded());
@@ -134,12 +137,12 @@ TEST(PreferredDisplayTest, StoredStringsAndCodedForm) {
     EXPECT_EQ(decoded.value(), screen);
     const auto twoKeys = PreferredDisplay::decode(QJsonDocument::fromJson(R"({"auto":{},"builtin":{}})").object());
     ASSERT_FALSE(twoKeys.isOk());
-    EXPECT_EQ(twoKeys.error(), "Invalid number of keys found, expected one.");
+    EXPECT_EQ(twoKeys.error(), QStringLiteral("Invalid number of keys found, expected one."));
 }
 
 TEST(GestureTypeTest, RawValues) {
-    EXPECT_EQ(gestureTypeName(GestureType::double_), "double");
-    EXPECT_EQ(gestureTypeFromName("triple"), GestureType::triple);
-    EXPECT_FALSE(gestureTypeFromName("Single").has_value());
+    EXPECT_EQ(gestureTypeName(GestureType::double_), QStringLiteral("double"));
+    EXPECT_EQ(gestureTypeFromName(QStringLiteral("triple")), GestureType::triple);
+    EXPECT_FALSE(gestureTypeFromName(QStringLiteral("Single")).has_value());
     EXPECT_EQ(Action::defaultFor(GestureType::single), Action::toggleRecording());
 }

@@ -38,13 +38,15 @@ TEST(UpdaterHookup, StartUpdaterLogsTheSettingsAndChecksWhenAutomatic) {
         {"no controller", false, false, std::nullopt, false, false, {}, 0},
         {"controller without updater", true, false, std::nullopt, true, true, {}, 0},
         {"no feed, nothing automatic", true, true, std::nullopt, false, false,
-         {"[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false"}, 0},
-        {"automatic checks", true, true, QString("https://updates.example/appcast.xml"), true, false,
-         {"[Vocalynx][Sparkle] started feed=https://updates.example/appcast.xml autoChecks=true autoDownloads=false",
-          "[Vocalynx][Sparkle] launch background check requested"},
+         {QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=false")},
+         0},
+        {"automatic checks", true, true, QStringLiteral("https://updates.example/appcast.xml"), true, false,
+         {QStringLiteral("[Vocalynx][Sparkle] started feed=https://updates.example/appcast.xml autoChecks=true "
+                         "autoDownloads=false"),
+          QStringLiteral("[Vocalynx][Sparkle] launch background check requested")},
          1},
         {"automatic downloads only", true, true, std::nullopt, false, true,
-         {"[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=true"}, 0},
+         {QStringLiteral("[Vocalynx][Sparkle] started feed=nil autoChecks=false autoDownloads=true")}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -76,23 +78,24 @@ TEST(UpdaterHookup, EachCallbackLogsItsLine) {
     RecordingLogger log;
     UpdaterHookup hookup(log);
     UpdaterDelegate& d = hookup;
-    const UpdateItem item{"1042", "1.4.2"};
+    const UpdateItem item{QStringLiteral("1042"), QStringLiteral("1.4.2")};
     d.didFindValidUpdate(item);
-    d.didNotFindUpdate("You're up to date!");
+    d.didNotFindUpdate(QStringLiteral("You're up to date!"));
     d.didDownloadUpdate(item);
-    d.failedToDownloadUpdate(item, "The network connection was lost.");
+    d.failedToDownloadUpdate(item, QStringLiteral("The network connection was lost."));
     EXPECT_FALSE(d.willInstallUpdateOnQuit(item)) << "the update installs when the program quits";
-    d.didAbortWithError("Cancelled");
+    d.didAbortWithError(QStringLiteral("Cancelled"));
     d.didFinishUpdateCycle(1, std::nullopt);
-    d.didFinishUpdateCycle(0, QString("Timed out"));
-    EXPECT_EQ(log.lines(), (QStringList{
-                               "[Vocalynx][Sparkle] found update version=1042 display=1.4.2",
-                               "[Vocalynx][Sparkle] no update found: You're up to date!",
-                               "[Vocalynx][Sparkle] downloaded update version=1042",
-                               "[Vocalynx][Sparkle] download failed version=1042: The network connection was lost.",
-                               "[Vocalynx][Sparkle] scheduled install on quit version=1042",
-                               "[Vocalynx][Sparkle] aborted: Cancelled",
-                               "[Vocalynx][Sparkle] update cycle finished check=1",
-                               "[Vocalynx][Sparkle] update cycle finished check=0 error=Timed out",
-                           }));
+    d.didFinishUpdateCycle(0, QStringLiteral("Timed out"));
+    EXPECT_EQ(log.lines(),
+              (QStringList{
+                  QStringLiteral("[Vocalynx][Sparkle] found update version=1042 display=1.4.2"),
+                  QStringLiteral("[Vocalynx][Sparkle] no update found: You're up to date!"),
+                  QStringLiteral("[Vocalynx][Sparkle] downloaded update version=1042"),
+                  QStringLiteral("[Vocalynx][Sparkle] download failed version=1042: The network connection was lost."),
+                  QStringLiteral("[Vocalynx][Sparkle] scheduled install on quit version=1042"),
+                  QStringLiteral("[Vocalynx][Sparkle] aborted: Cancelled"),
+                  QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=1"),
+                  QStringLiteral("[Vocalynx][Sparkle] update cycle finished check=0 error=Timed out"),
+              }));
 }

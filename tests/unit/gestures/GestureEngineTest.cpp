@@ -54,13 +54,15 @@ TEST_F(GestureEngineTest, StartListeningInstallsTheFiveCommandsInOrderAndHoldsTh
     EXPECT_EQ(commands.order, (std::vector<RemoteCommand>{RemoteCommand::togglePlayPause, RemoteCommand::nextTrack,
                                                           RemoteCommand::previousTrack, RemoteCommand::play,
                                                           RemoteCommand::pause}));
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Silent AVAudioPlayer running: true"));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
     ASSERT_TRUE(audio.last());
     EXPECT_TRUE(audio.last()->playing);
     // The launch publish, then the first heartbeat refresh (paused, then the information again).
     rt.time.runUntilIdle();
-    EXPECT_EQ(commands.publishedSoFar(), (QStringList{"info", "playing", "paused", "info", "playing"}));
-    EXPECT_EQ(commands.lastInfo.title, "Vocalynx");
+    EXPECT_EQ(commands.publishedSoFar(),
+              (QStringList{QStringLiteral("info"), QStringLiteral("playing"), QStringLiteral("paused"),
+                           QStringLiteral("info"), QStringLiteral("playing")}));
+    EXPECT_EQ(commands.lastInfo.title, QStringLiteral("Vocalynx"));
     EXPECT_TRUE(engine->silentPlayer().heartbeatRunning());
 }
 
@@ -125,7 +127,8 @@ TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
         }
         at(2.0);
         EXPECT_EQ(emitted, c.expected);
-        EXPECT_EQ(rt.log.count("[Vocalynx] Ignoring rapid event (likely AirPods removal)"), c.rapidLines);
+        EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] Ignoring rapid event (likely AirPods removal)")),
+                  c.rapidLines);
         EXPECT_EQ(engine->clickCount(), 0);
         EXPECT_FALSE(engine->pressWindowOpen());
     }
@@ -133,9 +136,9 @@ TEST_F(GestureEngineTest, CommandsBecomeGesturesOnTheMainQueue) {
 
 TEST_F(GestureEngineTest, HandlersRecordTheCommandName) {
     commands.send(RemoteCommand::previousTrack);
-    EXPECT_EQ(engine->lastRemoteCommandName(), QString("previousTrack"));
+    EXPECT_EQ(engine->lastRemoteCommandName(), QStringLiteral("previousTrack"));
     commands.send(RemoteCommand::pause);
-    EXPECT_EQ(engine->lastRemoteCommandName(), QString("pause"));
+    EXPECT_EQ(engine->lastRemoteCommandName(), QStringLiteral("pause"));
 }
 
 TEST_F(GestureEngineTest, APressCountedBeforeASuspendIsCarriedIntoTheNextWindow) {

@@ -37,7 +37,8 @@ TEST(GesturesMainThreadDeathTest, EntryPointsAbortOffTheMainThreadInDebugBuilds)
     FakeImageDecoder images;
     FakeRemoteCommands commands;
     FakeAudioPlayback audio;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl("https://search.test")}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     GestureEngine gestures{{rt, commands, commands, audio}};
 
     struct Case {

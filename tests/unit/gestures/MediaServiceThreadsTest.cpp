@@ -22,16 +22,21 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    scripts.players[kMusicPlayer] = {"playing||Song||Artist||Album", "1", FakeImageDecoder::encode(8, 8, 1, 2, 3), {}, true};
-    scripts.players[kSpotifyPlayer] = {"paused||Other||Artist||Album", {}, {}, "https://art.test/a", true};
-    http.bodies["https://art.test/a"] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
+    scripts.players[kMusicPlayer] = {QStringLiteral("playing||Song||Artist||Album"),
+                                     QStringLiteral("1"),
+                                     FakeImageDecoder::encode(8, 8, 1, 2, 3),
+                                     {},
+                                     true};
+    scripts.players[kSpotifyPlayer] = {
+        QStringLiteral("paused||Other||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
+    http.bodies[QStringLiteral("https://art.test/a")] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
     players.running = {kMusicPlayer, kSpotifyPlayer};
 
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
 
     media.startMonitoring();
@@ -58,9 +63,10 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     // in the churn may have sent the track to the search, whose failure is final for that track.
     players.launch(kMusicPlayer);
     const AccentColor musicAccent{1 / 255.0, 2 / 255.0, 3 / 255.0, 1};
-    const QString musicKey = trackKey(kMusicPlayer, "Song", "Artist", "Album");
+    const QString musicKey =
+        trackKey(kMusicPlayer, QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"));
     auto settled = [&] {
-        return media.trackTitle() == "Song" && media.activePlayer() == kMusicPlayer &&
+        return media.trackTitle() == QStringLiteral("Song") && media.activePlayer() == kMusicPlayer &&
                (media.artworkAccentColor() == musicAccent || media.bookkeeping().failedArtworkKeys.contains(musicKey));
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -69,10 +75,10 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
         rt.time.runUntilIdle();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(media.trackTitle(), "Song");
+    EXPECT_EQ(media.trackTitle(), QStringLiteral("Song"));
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     if (!media.bookkeeping().failedArtworkKeys.contains(musicKey)) { EXPECT_EQ(media.artworkAccentColor(), musicAccent); }
-    EXPECT_FALSE(scripts.calls().contains("unrecognised"));
+    EXPECT_FALSE(scripts.calls().contains(QStringLiteral("unrecognised")));
 
     // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
     // threads end before the fakes they use.
@@ -89,7 +95,8 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    scripts.players[kSpotifyPlayer] = {"playing||Song||Artist||Album", {}, {}, "https://art.test/a", true};
+    scripts.players[kSpotifyPlayer] = {
+        QStringLiteral("playing||Song||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
     players.running = {kSpotifyPlayer};
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
@@ -100,14 +107,14 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     };
     http.beforeAnswer = [&](const QString&) { hang(); };
     scripts.beforeAnswer = [&](const QString& call) {
-        if (call == "Spotify:toggle") hang();
+        if (call == QStringLiteral("Spotify:toggle")) hang();
     };
 
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     service->startMonitoring();
     for (int i = 0; i < 32; ++i) {
         service->pollNowPlaying();
@@ -140,25 +147,27 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     FakeHttpClient http;
     FakeImageDecoder images;
     auto searchUrl = [](const QString& title) {
-        return "https://search.test/search?term=" + title + "%20Artist%20Album&media=music&limit=10";
+        return QStringLiteral("https://search.test/search?term=") + title +
+               QStringLiteral("%20Artist%20Album&media=music&limit=10");
     };
-    http.bodies[searchUrl("First")] = R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
-    http.bodies["https://img.test/600x600bb"] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
-    http.bodies["https://art.test/own"] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
+    http.bodies[searchUrl(QStringLiteral("First"))] =
+        R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+    http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
+    http.bodies[QStringLiteral("https://art.test/own")] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
     http.beforeAnswer = [&](const QString& address) {
-        if (address == searchUrl("First")) released.wait();
+        if (address == searchUrl(QStringLiteral("First"))) released.wait();
     };
     auto& spotify = scripts.players[kSpotifyPlayer];
-    spotify = {"playing||First||Artist||Album", {}, {}, "", true};
+    spotify = {QStringLiteral("playing||First||Artist||Album"), {}, {}, QStringLiteral(""), true};
     players.running = {kSpotifyPlayer};
 
     auto pool = std::make_unique<ThreadQueueFactory>();
     const Runtime& base = rt.runtime();
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(
-        MediaRemoteService::Dependencies{runtime, scripts, players, http, images, QUrl("https://search.test")});
+    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     auto runUntil = [&](const std::function<bool()>& done) {
@@ -168,19 +177,21 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
         }
         return done();
     };
-    const QString firstKey = trackKey(kSpotifyPlayer, "First", "Artist", "Album");
-    const QString secondKey = trackKey(kSpotifyPlayer, "Second", "Artist", "Album");
+    const QString firstKey =
+        trackKey(kSpotifyPlayer, QStringLiteral("First"), QStringLiteral("Artist"), QStringLiteral("Album"));
+    const QString secondKey =
+        trackKey(kSpotifyPlayer, QStringLiteral("Second"), QStringLiteral("Artist"), QStringLiteral("Album"));
 
     // The first track without artwork: its search starts and hangs.
     media.startMonitoring();
     ASSERT_TRUE(runUntil([&] { return media.bookkeeping().pendingArtworkFetchKey == firstKey; }));
     // The second track without artwork: its search is now the pending one (and finds nothing).
-    spotify.status = "playing||Second||Artist||Album";
+    spotify.status = QStringLiteral("playing||Second||Artist||Album");
     media.pollNowPlaying();
     ASSERT_TRUE(runUntil([&] { return media.bookkeeping().failedArtworkKeys.contains(secondKey); }));
     // The first track again, now with artwork of its own.
-    spotify.status = "playing||First||Artist||Album";
-    spotify.artworkUrl = "https://art.test/own";
+    spotify.status = QStringLiteral("playing||First||Artist||Album");
+    spotify.artworkUrl = QStringLiteral("https://art.test/own");
     media.pollNowPlaying();
     ASSERT_TRUE(runUntil([&] { return media.artworkAccentColor().has_value(); }));
     ASSERT_EQ(media.bookkeeping().lastArtworkTrackKey, firstKey);
@@ -190,7 +201,7 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     release.set_value();
     pool.reset();
     rt.time.runUntilIdle();
-    EXPECT_EQ(http.count("https://img.test/600x600bb"), 1) << "the late search did finish";
+    EXPECT_EQ(http.count(QStringLiteral("https://img.test/600x600bb")), 1) << "the late search did finish";
     ASSERT_TRUE(media.artwork());
     EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(1, 1, 1, 2, 3)) << "the track's own artwork stays";
     EXPECT_EQ(media.bookkeeping().cachedArtworkData, FakeImageDecoder::encode(1, 1, 1, 2, 3));

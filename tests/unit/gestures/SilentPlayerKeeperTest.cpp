@@ -39,9 +39,9 @@ protected:
 }  // namespace
 
 TEST_F(SilentPlayerKeeperTest, WritesTheOneSecondClipOnceAndStartsASilentEndlessPlayer) {
-    const QString path = QDir(rt.paths().temp).filePath("vocalynx_silence.wav");
+    const QString path = QDir(rt.paths().temp).filePath(QStringLiteral("vocalynx_silence.wav"));
     keeper.makeSilentPlayer();
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Silent AVAudioPlayer running: true"));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
     ASSERT_EQ(audio.openedPaths, std::vector<QString>{path});
     auto player = audio.last();
     ASSERT_TRUE(player);
@@ -92,11 +92,11 @@ TEST_F(SilentPlayerKeeperTest, TheFirstPlayerFailsQuietlyWithItsReason) {
         if (!c.tempMissing) QDir().mkpath(local.paths().temp);
         FakeAudioPlayback localAudio;
         localAudio.openFails = c.openFails;
-        localAudio.openError = "no sound today";
+        localAudio.openError = QStringLiteral("no sound today");
         localAudio.playersStartPlaying = c.startsPlaying;
         SilentPlayerKeeper k{{local, nowPlaying, localAudio}};
         k.makeSilentPlayer();
-        EXPECT_EQ(local.log.countPart(c.line), 1) << local.log.lines().join('\n').toStdString();
+        EXPECT_EQ(local.log.countPart(QString::fromUtf8(c.line)), 1) << local.log.lines().join(u'\n').toStdString();
         EXPECT_EQ(local.log.lines().size(), 1);
         EXPECT_EQ(k.audioPlayer() != nullptr, c.playerStored);
         if (c.tempMissing) { EXPECT_TRUE(localAudio.openedPaths.empty()); }
@@ -113,7 +113,9 @@ TEST_F(SilentPlayerKeeperTest, ATickWhileTheRefreshIsQueuedOnlyCounts) {
     EXPECT_EQ(keeper.rebuildCount(), 0) << "no rebuild check in a busy tick";
     EXPECT_TRUE(keeper.nowPlayingBusy());
     rt.time.runUntilIdle();
-    EXPECT_EQ(nowPlaying.publishedSoFar(), (QStringList{"paused", "info", "playing"})) << "one refresh only";
+    EXPECT_EQ(nowPlaying.publishedSoFar(),
+              (QStringList{QStringLiteral("paused"), QStringLiteral("info"), QStringLiteral("playing")}))
+        << "one refresh only";
     EXPECT_FALSE(keeper.nowPlayingBusy());
 }
 
@@ -153,7 +155,7 @@ TEST_F(SilentPlayerKeeperTest, AStoppedPlayerIsRebuiltByTheHeartbeatAtMostEveryF
     auto second = audio.last();
     ASSERT_NE(second, first);
     EXPECT_EQ(keeper.audioPlayer(), second);
-    EXPECT_EQ(rt.log.lines(), QStringList{"[Vocalynx] Silent player confirmed playing on attempt 0"});
+    EXPECT_EQ(rt.log.lines(), QStringList{QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")});
     EXPECT_TRUE(keeper.heartbeatRunning());
 
     // It stops again at once: the ticks within 5 s of that rebuild leave it alone.
@@ -163,7 +165,7 @@ TEST_F(SilentPlayerKeeperTest, AStoppedPlayerIsRebuiltByTheHeartbeatAtMostEveryF
     EXPECT_EQ(audio.openedPaths.size(), opened);
     rt.time.advance(1.3);
     EXPECT_EQ(audio.openedPaths.size(), opened + 1);
-    EXPECT_EQ(rt.log.count("[Vocalynx] Silent player confirmed playing on attempt 0"), 2);
+    EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")), 2);
 }
 
 TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAMinute) {
@@ -174,8 +176,9 @@ TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAM
         QString failureLine;  // for attempt %1
     };
     const Case cases[] = {
-        {"player cannot be opened", true, 0.5, "[Vocalynx] Rebuild attempt %1 error: gone"},
-        {"player does not play", false, 0.6, "[Vocalynx] Silent player not actually playing on attempt %1, retrying..."},
+        {"player cannot be opened", true, 0.5, QStringLiteral("[Vocalynx] Rebuild attempt %1 error: gone")},
+        {"player does not play", false, 0.6,
+         QStringLiteral("[Vocalynx] Silent player not actually playing on attempt %1, retrying...")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,7 +186,7 @@ TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAM
         QDir().mkpath(local.paths().temp);
         FakeAudioPlayback a;
         a.openFails = c.openFails;
-        a.openError = "gone";
+        a.openError = QStringLiteral("gone");
         a.playersStartPlaying = false;
         SilentPlayerKeeper k{{local, nowPlaying, a}};
         const MonoTime t0 = local.time.now();
@@ -219,17 +222,19 @@ TEST_F(SilentPlayerKeeperTest, FailedSeriesRetryEveryHalfSecondThenBackOffUpToAM
 
 TEST_F(SilentPlayerKeeperTest, TheBackOffLineNamesAttemptRoundAndDelay) {
     audio.openFails = true;
-    audio.openError = "gone";
+    audio.openError = QStringLiteral("gone");
     keeper.rebuildSilentPlayer(0);
     rt.time.advance(7.5);
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 1, retry in 5s"));
+    EXPECT_TRUE(rt.log.contains(
+        QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 1, retry in 5s")));
     rt.time.advance(5 + 7.5);
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 2, retry in 10s"));
+    EXPECT_TRUE(rt.log.contains(
+        QStringLiteral("[Vocalynx] Failed to rebuild silent player after 15 attempts, backoff round 2, retry in 10s")));
 
     // A confirmed player ends the back-off; the heartbeat may rebuild again.
     audio.openFails = false;
     rt.time.advance(10.1);
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Silent player confirmed playing on attempt 0"));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")));
     EXPECT_EQ(keeper.backoffRound(), 0);
 }
 
@@ -283,7 +288,7 @@ TEST_F(SilentPlayerKeeperTest, SuspendStopsEverythingAndResumeStartsTwoRebuildsA
     std::weak_ptr<FakeAudioPlayer> fromTick = audio.players[opened];
     auto fromResume = audio.players[opened + 1].lock();
     rt.time.advance(0.1);
-    EXPECT_EQ(rt.log.count("[Vocalynx] Silent player confirmed playing on attempt 0"), 2);
+    EXPECT_EQ(rt.log.count(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")), 2);
     EXPECT_EQ(keeper.audioPlayer(), fromResume);
     EXPECT_TRUE(fromTick.expired()) << "the earlier player is released, not left running";
 }
@@ -314,18 +319,20 @@ TEST_F(SilentPlayerKeeperTest, WithoutAnOutputDeviceTheRebuildWaitsForOne) {
         SilentPlayerKeeper k{{local, nowPlaying, a}};
         k.rebuildSilentPlayer(0);
         k.startHeartbeat();  // runs throughout: it must not start waits of its own
-        EXPECT_TRUE(local.log.contains("[Vocalynx] No audio output device available, deferring silent player rebuild"));
+        EXPECT_TRUE(local.log.contains(
+            QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")));
         EXPECT_TRUE(k.waitingForOutputDevice());
         for (int poll = 1; poll <= (c.appearsAtPoll ? c.appearsAtPoll : 99); ++poll) {
             if (poll == c.appearsAtPoll) a.outputDevice = true;
             local.time.advance(3.0);
         }
         if (c.appearsAtPoll) {
-            EXPECT_TRUE(local.log.contains("[Vocalynx] Audio output device detected, rebuilding silent player"));
+            EXPECT_TRUE(local.log.contains(
+                QStringLiteral("[Vocalynx] Audio output device detected, rebuilding silent player")));
             EXPECT_EQ(a.openedPaths.size(), 1u) << "the rebuild starts at attempt 0";
             EXPECT_EQ(a.deviceQueries, c.appearsAtPoll + 2) << "one query per poll, plus the two rebuilds";
             local.time.advance(0.1);
-            EXPECT_TRUE(local.log.contains("[Vocalynx] Silent player confirmed playing on attempt 0"));
+            EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")));
             EXPECT_FALSE(k.waitingForOutputDevice());
             continue;
         }
@@ -333,16 +340,21 @@ TEST_F(SilentPlayerKeeperTest, WithoutAnOutputDeviceTheRebuildWaitsForOne) {
         EXPECT_EQ(k.rebuildCount(), 1);
         local.log.clear();
         local.time.advance(3.0);  // the 100th poll
-        EXPECT_TRUE(local.log.contains("[Vocalynx] Gave up waiting for audio output device after 5 minutes"));
+        EXPECT_TRUE(
+            local.log.contains(QStringLiteral("[Vocalynx] Gave up waiting for audio output device after 5 minutes")));
         // From here the heartbeat's rebuild check is the way back: a rebuild that starts a wait of
         // its own, one wait at a time.
         local.time.advance(5);
-        EXPECT_EQ(local.log.count("[Vocalynx] No audio output device available, deferring silent player rebuild"), 1);
+        EXPECT_EQ(local.log.count(
+                      QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")),
+                  1);
         local.time.advance(60);
-        EXPECT_EQ(local.log.count("[Vocalynx] No audio output device available, deferring silent player rebuild"), 1);
+        EXPECT_EQ(local.log.count(
+                      QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")),
+                  1);
         a.outputDevice = true;
         local.time.advance(3.1);
-        EXPECT_TRUE(local.log.contains("[Vocalynx] Silent player confirmed playing on attempt 0"));
+        EXPECT_TRUE(local.log.contains(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")));
     }
 }
 
@@ -352,13 +364,13 @@ TEST_F(SilentPlayerKeeperTest, ABackOffThatFindsNoDeviceWaitsForOne) {
     rt.time.advance(7.6);
     audio.outputDevice = false;
     rt.time.advance(5);
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Still no audio output device, deferring rebuild"));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Still no audio output device, deferring rebuild")));
     EXPECT_TRUE(keeper.waitingForOutputDevice());
     audio.outputDevice = true;
     audio.openFails = false;
     rt.time.advance(3.1);
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Audio output device detected, rebuilding silent player"));
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Silent player confirmed playing on attempt 0"));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Audio output device detected, rebuilding silent player")));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent player confirmed playing on attempt 0")));
     EXPECT_EQ(keeper.backoffRound(), 0);
 }
 
@@ -369,7 +381,8 @@ TEST_F(SilentPlayerKeeperTest, AResumeWithoutADeviceWaitsOnce) {
     rt.time.advance(6);
     rt.log.clear();
     keeper.resumeSilentPlayer();
-    EXPECT_EQ(rt.log.count("[Vocalynx] No audio output device available, deferring silent player rebuild"), 2)
+    EXPECT_EQ(
+        rt.log.count(QStringLiteral("[Vocalynx] No audio output device available, deferring silent player rebuild")), 2)
         << "the immediate tick and resume both try";
     audio.deviceQueries = 0;
     rt.time.advance(30);

@@ -16,15 +16,15 @@ namespace {
 
 TEST(MprisBusNames, NamesMapToPlayers) {
     const std::pair<QString, QString> cases[] = {
-        {"org.mpris.MediaPlayer2.spotify", kSpotifyPlayer},
-        {"org.mpris.MediaPlayer2.vlc", kMusicPlayer},
-        {"org.mpris.MediaPlayer2.spotify.instance42", kMusicPlayer},
-        {"org.mpris.MediaPlayer2.vocalynx", ""},
-        {"org.mpris.MediaPlayer2.vocalynx.instance7", ""},
-        {"org.mpris.MediaPlayer2.", ""},
-        {"org.mpris.MediaPlayer2", ""},
-        {"org.freedesktop.Notifications", ""},
-        {":1.42", ""},
+        {QStringLiteral("org.mpris.MediaPlayer2.spotify"), kSpotifyPlayer},
+        {QStringLiteral("org.mpris.MediaPlayer2.vlc"), kMusicPlayer},
+        {QStringLiteral("org.mpris.MediaPlayer2.spotify.instance42"), kMusicPlayer},
+        {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("")},
+        {QStringLiteral("org.mpris.MediaPlayer2.vocalynx.instance7"), QStringLiteral("")},
+        {QStringLiteral("org.mpris.MediaPlayer2."), QStringLiteral("")},
+        {QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("")},
+        {QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("")},
+        {QStringLiteral(":1.42"), QStringLiteral("")},
     };
     for (const auto& [name, player] : cases) {
         SCOPED_TRACE(name.toStdString());
@@ -33,14 +33,18 @@ TEST(MprisBusNames, NamesMapToPlayers) {
 }
 
 TEST(MprisBusNames, MusicIsTheFirstOtherPlayerByName) {
-    const QStringList names{"org.mpris.MediaPlayer2.vocalynx", "org.mpris.MediaPlayer2.vlc", "org.mpris.MediaPlayer2.spotify",
-                            "org.mpris.MediaPlayer2.audacious", ":1.5"};
-    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, names), "org.mpris.MediaPlayer2.audacious");
-    EXPECT_EQ(mpris::busNameForPlayer(kSpotifyPlayer, names), "org.mpris.MediaPlayer2.spotify");
-    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, {"org.mpris.MediaPlayer2.vocalynx", "org.mpris.MediaPlayer2.spotify"}), "");
-    EXPECT_EQ(mpris::busNameForPlayer("", names), "");
+    const QStringList names{QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                            QStringLiteral("org.mpris.MediaPlayer2.vlc"),
+                            QStringLiteral("org.mpris.MediaPlayer2.spotify"),
+                            QStringLiteral("org.mpris.MediaPlayer2.audacious"), QStringLiteral(":1.5")};
+    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.audacious"));
+    EXPECT_EQ(mpris::busNameForPlayer(kSpotifyPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.spotify"));
+    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                                                     QStringLiteral("org.mpris.MediaPlayer2.spotify")}),
+              QStringLiteral(""));
+    EXPECT_EQ(mpris::busNameForPlayer(QStringLiteral(""), names), QStringLiteral(""));
     EXPECT_EQ(mpris::runningPlayers(names), (QSet<QString>{kMusicPlayer, kSpotifyPlayer}));
-    EXPECT_TRUE(mpris::runningPlayers({"org.mpris.MediaPlayer2.vocalynx"}).isEmpty());
+    EXPECT_TRUE(mpris::runningPlayers({QStringLiteral("org.mpris.MediaPlayer2.vocalynx")}).isEmpty());
 }
 
 TEST(QtImageDecoder, DecodesStraightRgbaAndRejectsOtherBytes) {

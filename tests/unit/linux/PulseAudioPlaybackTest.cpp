@@ -21,7 +21,7 @@ TEST(PulseAudioPlayback, TheSilentClipParsesAsOneSecondOfMonoFloat) {
 
 TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
     QTemporaryDir dir;
-    const QString garbage = dir.filePath("vocalynx_silence.wav");
+    const QString garbage = dir.filePath(QStringLiteral("vocalynx_silence.wav"));
     QFile f(garbage);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a wave");
@@ -31,8 +31,9 @@ TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
         QString path;
         const char* reasonPart;
     };
-    const Case cases[] = {{dir.filePath("missing.wav"), "\u201cmissing.wav\u201d couldn\u2019t be opened"},
-                          {garbage, "not a supported WAV file"}};
+    const Case cases[] = {
+        {dir.filePath(QStringLiteral("missing.wav")), "\u201cmissing.wav\u201d couldn\u2019t be opened"},
+        {garbage, "not a supported WAV file"}};
     for (const auto& c : cases) {
         QString error;
         EXPECT_EQ(playback.openPlayer(c.path, &error), nullptr);

@@ -24,11 +24,11 @@ TEST(MediaCardContent, ChosenFromTitleAndWarning) {
         Content expected;
     };
     const Case cases[] = {
-        {"Song", std::nullopt, Content::nowPlaying},
-        {"Song", QString("warning"), Content::nowPlaying},  // a known title wins over the hint
-        {"", QString("warning"), Content::permissionHint},
-        {"", QString(""), Content::permissionHint},  // an empty warning is still a warning
-        {"", std::nullopt, Content::nothingPlaying},
+        {QStringLiteral("Song"), std::nullopt, Content::nowPlaying},
+        {QStringLiteral("Song"), QStringLiteral("warning"), Content::nowPlaying},  // a known title wins over the hint
+        {QStringLiteral(""), QStringLiteral("warning"), Content::permissionHint},
+        {QStringLiteral(""), QStringLiteral(""), Content::permissionHint},  // an empty warning is still a warning
+        {QStringLiteral(""), std::nullopt, Content::nothingPlaying},
     };
     for (const Case& c : cases)
         EXPECT_EQ(MediaControlView::contentFor(c.title, c.warning), c.expected) << c.title.toStdString();
@@ -41,8 +41,9 @@ protected:
         card.resize(440 + 2 * int(MediaControlView::kBleed), 70 + 2 * int(MediaControlView::kBleed));
     }
     void startPlaying(bool playing) {
-        scripts.players["Music"].status = QString(playing ? "playing" : "paused") + "||Song||Singer||Album";
-        players.running = {"Music"};
+        scripts.players[QStringLiteral("Music")].status =
+            QString::fromUtf8(playing ? "playing" : "paused") + QStringLiteral("||Song||Singer||Album");
+        players.running = {QStringLiteral("Music")};
         media.startMonitoring();
         rt.time.runUntilIdle();
     }
@@ -54,8 +55,8 @@ protected:
         return image;
     }
     void saveArtifact(const QImage& image, const QString& name) {
-        QDir().mkpath(VOCALYNX_ARTIFACTS_DIR);
-        image.save(QString(VOCALYNX_ARTIFACTS_DIR) + "/" + name);
+        QDir().mkpath(QStringLiteral(VOCALYNX_ARTIFACTS_DIR));
+        image.save(QStringLiteral(VOCALYNX_ARTIFACTS_DIR) + QStringLiteral("/") + name);
     }
 
     QApplication& app = guiTestApp();  // before any widget
@@ -64,7 +65,8 @@ protected:
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
-    MediaRemoteService media{{rt.runtime(), scripts, players, http, images, QUrl("https://search.test")}};
+    MediaRemoteService media{
+        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     MediaControlView card{media, rt.time.main(), rt.time, 12};
 };
 
@@ -76,8 +78,10 @@ TEST_F(MediaCardTest, ButtonsSendPreviousToggleAndNext) {
     card.playPauseButton().click();
     card.nextButton().click();
     rt.time.runUntilIdle();
-    const QStringList commands = scripts.calls().filter(QRegularExpression(":(previous|toggle|next|play|pause)$"));
-    EXPECT_EQ(commands, (QStringList{"Music:previous", "Music:toggle", "Music:next"}));
+    const QStringList commands =
+        scripts.calls().filter(QRegularExpression(QStringLiteral(":(previous|toggle|next|play|pause)$")));
+    EXPECT_EQ(commands, (QStringList{QStringLiteral("Music:previous"), QStringLiteral("Music:toggle"),
+                                     QStringLiteral("Music:next")}));
 }
 
 TEST_F(MediaCardTest, AccentChangesMoveTheGlassOverSixTenthsOfASecond) {
@@ -103,13 +107,13 @@ TEST_F(MediaCardTest, AccentChangesMoveTheGlassOverSixTenthsOfASecond) {
 TEST_F(MediaCardTest, RendersEachContent) {
     // Nothing playing.
     const QImage idle = render();
-    saveArtifact(idle, "media-card-nothing-playing.png");
+    saveArtifact(idle, QStringLiteral("media-card-nothing-playing.png"));
 
     // The permission hint, in the warning colour.
     media.setAutomationWarning(QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 Music。"
                                               "这是一段很长的说明文字，用来检查提示最多只显示三行，多余的部分会被省略掉，不会溢出卡片。"));
     const QImage hint = render();
-    saveArtifact(hint, "media-card-permission-hint.png");
+    saveArtifact(hint, QStringLiteral("media-card-permission-hint.png"));
     EXPECT_NE(hint, idle);
 
     // Now playing with the sample cover and accent colour.
@@ -124,7 +128,7 @@ TEST_F(MediaCardTest, RendersEachContent) {
     media.setArtworkAccentColor(AccentColor{0.55, 0.48, 0.42, 1});
     rt.time.advance(1);
     const QImage playing = render();
-    saveArtifact(playing, "media-card-now-playing.png");
+    saveArtifact(playing, QStringLiteral("media-card-now-playing.png"));
     EXPECT_TRUE(card.playPauseButton().isVisible() || !card.isVisible());
     // The artwork square sits at the leading edge: its centre shows the cover, not the glass.
     const QPointF artCentre = (QPointF(MediaControlView::kBleed + 12 + 23, MediaControlView::kBleed + 35)) * 2;

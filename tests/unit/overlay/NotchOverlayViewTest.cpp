@@ -144,15 +144,15 @@ TEST(NotchOverlayView, CatMoodAndStatusRowFollowTheEngine) {
         QStringList texts;
     };
     const std::vector<Case> cases = {
-        {RecordingState::recording, false, "", PixelCatMood::connecting, StatusContent::connecting,
+        {RecordingState::recording, false, QStringLiteral(""), PixelCatMood::connecting, StatusContent::connecting,
          {QStringLiteral("连接 AirPods 麦克风...")}},
-        {RecordingState::recording, true, "", PixelCatMood::recording, StatusContent::listening, {}},
-        {RecordingState::transcribing, false, "", PixelCatMood::recording, StatusContent::transcribing,
+        {RecordingState::recording, true, QStringLiteral(""), PixelCatMood::recording, StatusContent::listening, {}},
+        {RecordingState::transcribing, false, QStringLiteral(""), PixelCatMood::recording, StatusContent::transcribing,
          {QStringLiteral("转写中...")}},
         {RecordingState::transcribing, true, QStringLiteral("最后的话"), PixelCatMood::recording,
          StatusContent::transcribing, {QStringLiteral("最后的话")}},
-        {RecordingState::collapsing, true, "", PixelCatMood::idle, StatusContent::none, {}},
-        {RecordingState::idle, false, "", PixelCatMood::idle, StatusContent::none, {}},
+        {RecordingState::collapsing, true, QStringLiteral(""), PixelCatMood::idle, StatusContent::none, {}},
+        {RecordingState::idle, false, QStringLiteral(""), PixelCatMood::idle, StatusContent::none, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(recordingStateName(c.state).toStdString() + (c.micReady ? " ready" : ""));
@@ -223,7 +223,7 @@ TEST(NotchOverlayView, ANewScreenResizesAtOnceUnlessTheStateChangesToo) {
 TEST(NotchOverlayView, FollowsThePublishedEngineValues) {
     ViewFixture f;
     f.view.observeEngine(f.engine);
-    f.engine.setState(RecordingState::recording, "test");
+    f.engine.setState(RecordingState::recording, QStringLiteral("test"));
     EXPECT_EQ(f.view.catMood(), PixelCatMood::connecting);
     f.engine.setMicReady(true);
     f.engine.setPreviewText(QStringLiteral("一二三"));

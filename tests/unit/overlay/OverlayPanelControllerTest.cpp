@@ -17,7 +17,7 @@ public:
 struct ControllerFixture : EngineFixture {
     ControllerFixture() {
         // The notched laptop is the main screen; a monitor stands to its right.
-        screens.list = {notchedLaptopScreen(), plainScreen({1512, 0, 1920, 1080}, 25, "HDMI-1")};
+        screens.list = {notchedLaptopScreen(), plainScreen({1512, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1"))};
         pointer.position = {5000, 5000};
         rt.notifications.addObserver(notifications::overlayPanelFrameDidChange,
                                      [this](const std::any& object) { frames.push_back(std::any_cast<QRectF>(object)); });
@@ -88,7 +88,7 @@ TEST(OverlayPanelController, HoverZonesAndTheirHysteresis) {
     auto c = f.make();
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
-        if (f.engine.state() != s.state) f.engine.setState(s.state, "test");
+        if (f.engine.state() != s.state) f.engine.setState(s.state, QStringLiteral("test"));
         f.pointer.position = belowTopCentre(*c, s.offset.x(), s.offset.y());
         c->hoverCheck();
         EXPECT_EQ(c->panelState().isHovering(), s.hovering);
@@ -98,7 +98,7 @@ TEST(OverlayPanelController, HoverZonesAndTheirHysteresis) {
 
 TEST(OverlayPanelController, ExternalScreenZoneIsTheTabPlusForty) {
     ControllerFixture f;
-    f.screens.list = {plainScreen({0, 0, 1920, 1080}, 25, "HDMI-1")};
+    f.screens.list = {plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1"))};
     auto c = f.make();
     EXPECT_EQ(c->hoverZone(), QRectF(960 - 86 - 20, 1080 - 25 - 20, 172 + 40, 25 + 20));
 }
@@ -138,7 +138,7 @@ TEST(OverlayPanelController, RecordingCollapsesTheCardAtOnce) {
     f.pointer.position = belowTopCentre(*c, 0, 10);
     c->hoverCheck();
     ASSERT_TRUE(c->panelState().isHovering());
-    f.engine.setState(RecordingState::recording, "test");  // no poll in between
+    f.engine.setState(RecordingState::recording, QStringLiteral("test"));  // no poll in between
     EXPECT_FALSE(c->panelState().isHovering());
     EXPECT_TRUE(c->ignoresMouseEvents());
     EXPECT_EQ(c->view()->visualState(), NotchOverlayView::VisualState::active);

@@ -35,11 +35,11 @@ TEST(PixelCat, EveryFrameNameIsAShippedImage) {
         }
     }
     EXPECT_EQ(count, 16);
-    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::idle).first(), "CatIdle0");
-    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::connecting).last(), "CatLoading3");
-    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::recording).last(), "CatRecording7");
-    EXPECT_TRUE(overlayAsset("CatIdle9").isNull());
-    EXPECT_TRUE(overlayAsset("../art/CatIdle0").isNull());
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::idle).first(), QStringLiteral("CatIdle0"));
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::connecting).last(), QStringLiteral("CatLoading3"));
+    EXPECT_EQ(PixelCatSprite::frames().at(PixelCatMood::recording).last(), QStringLiteral("CatRecording7"));
+    EXPECT_TRUE(overlayAsset(QStringLiteral("CatIdle9")).isNull());
+    EXPECT_TRUE(overlayAsset(QStringLiteral("../art/CatIdle0")).isNull());
 }
 
 TEST(PixelCat, TicksAtTheIntervalOfItsFirstMoodAndLoops) {
@@ -49,9 +49,9 @@ TEST(PixelCat, TicksAtTheIntervalOfItsFirstMoodAndLoops) {
         int frames;
         QString first;
     };
-    for (const Case& c : {Case{PixelCatMood::recording, 0.12, 8, "CatRecording0"},
-                          Case{PixelCatMood::idle, 0.22, 4, "CatIdle0"},
-                          Case{PixelCatMood::connecting, 0.22, 4, "CatLoading0"}}) {
+    for (const Case& c : {Case{PixelCatMood::recording, 0.12, 8, QStringLiteral("CatRecording0")},
+                          Case{PixelCatMood::idle, 0.22, 4, QStringLiteral("CatIdle0")},
+                          Case{PixelCatMood::connecting, 0.22, 4, QStringLiteral("CatLoading0")}}) {
         CatFixture f;
         PixelCatSprite cat(c.mood, f.rt.time.main());
         SCOPED_TRACE(c.first.toStdString());
@@ -73,11 +73,11 @@ TEST(PixelCat, MoodChangeKeepsTheCounterAndTheInterval) {
     PixelCatSprite cat(PixelCatMood::recording, f.rt.time.main());
     cat.show();
     f.rt.time.advance(0.12 * 6 + 0.001);
-    ASSERT_EQ(cat.currentFrameName(), "CatRecording6");
+    ASSERT_EQ(cat.currentFrameName(), QStringLiteral("CatRecording6"));
     cat.setMood(PixelCatMood::idle);
-    EXPECT_EQ(cat.currentFrameName(), "CatIdle2");
+    EXPECT_EQ(cat.currentFrameName(), QStringLiteral("CatIdle2"));
     f.rt.time.advance(0.12);
-    EXPECT_EQ(cat.currentFrameName(), "CatIdle3");  // still the recording pace
+    EXPECT_EQ(cat.currentFrameName(), QStringLiteral("CatIdle3"));  // still the recording pace
 
     PixelCatSprite slow(PixelCatMood::idle, f.rt.time.main());
     slow.show();
@@ -85,7 +85,7 @@ TEST(PixelCat, MoodChangeKeepsTheCounterAndTheInterval) {
     f.rt.time.advance(0.2);
     EXPECT_EQ(slow.frame(), 0);
     f.rt.time.advance(0.03);
-    EXPECT_EQ(slow.currentFrameName(), "CatRecording1");
+    EXPECT_EQ(slow.currentFrameName(), QStringLiteral("CatRecording1"));
 }
 
 TEST(PixelCat, TimerRunsOnlyWhileShown) {
@@ -182,7 +182,7 @@ TEST(TitleView, ImageOrThreeLayerFallback) {
     guiTestApp();
     VocalynxTitleView title(QStringLiteral("VocalynxTitle"));
     EXPECT_FALSE(title.usesFallback());
-    const QImage asset = overlayAsset("VocalynxTitle");
+    const QImage asset = overlayAsset(QStringLiteral("VocalynxTitle"));
     EXPECT_DOUBLE_EQ(title.contentSize().height(), 16);
     EXPECT_DOUBLE_EQ(title.contentSize().width(), 16.0 * asset.width() / asset.height());
 
@@ -229,16 +229,16 @@ TEST(StreamingText, ExtensionRevisionAndClearing) {
         bool newIdentity;
     };
     const std::vector<Step> steps = {
-        {"你好", Change::extended, "", "你好", true},
-        {"你好世界", Change::extended, "你好", "世界", true},
-        {"你好世界", Change::none, "你好", "世界", false},
-        {"你好地球", Change::revised, "你好地球", "", true},
-        {"你好地球啊", Change::extended, "你好地球", "啊", true},
-        {"", Change::cleared, "", "", false},
-        {"", Change::none, "", "", false},
+        {QStringLiteral("你好"), Change::extended, QStringLiteral(""), QStringLiteral("你好"), true},
+        {QStringLiteral("你好世界"), Change::extended, QStringLiteral("你好"), QStringLiteral("世界"), true},
+        {QStringLiteral("你好世界"), Change::none, QStringLiteral("你好"), QStringLiteral("世界"), false},
+        {QStringLiteral("你好地球"), Change::revised, QStringLiteral("你好地球"), QStringLiteral(""), true},
+        {QStringLiteral("你好地球啊"), Change::extended, QStringLiteral("你好地球"), QStringLiteral("啊"), true},
+        {QStringLiteral(""), Change::cleared, QStringLiteral(""), QStringLiteral(""), false},
+        {QStringLiteral(""), Change::none, QStringLiteral(""), QStringLiteral(""), false},
         // An accent joined to the last letter changes that letter: a revision, not an extension.
-        {"cafe", Change::extended, "", "cafe", true},
-        {QStringLiteral("cafe\u0301"), Change::revised, QStringLiteral("cafe\u0301"), "", true},
+        {QStringLiteral("cafe"), Change::extended, QStringLiteral(""), QStringLiteral("cafe"), true},
+        {QStringLiteral("cafe\u0301"), Change::revised, QStringLiteral("cafe\u0301"), QStringLiteral(""), true},
     };
     StreamingTextModel model;
     for (const Step& s : steps) {
@@ -255,7 +255,7 @@ TEST(StreamingText, NewPieceFadesInAndARevisedPieceFadesOut) {
     CatFixture f;
     StreamingTextView view(QString(), f.rt.time, f.rt.time.main());
     view.resize(200, 28);
-    view.setText("A");
+    view.setText(QStringLiteral("A"));
     EXPECT_DOUBLE_EQ(view.newPieceOpacity(), 0);
     f.rt.time.advance(0.075);
     const double mid = view.newPieceOpacity();
@@ -264,9 +264,9 @@ TEST(StreamingText, NewPieceFadesInAndARevisedPieceFadesOut) {
     f.rt.time.advance(0.08);
     EXPECT_DOUBLE_EQ(view.newPieceOpacity(), 1);
 
-    view.setText("AB");
-    view.setText("AC");
-    EXPECT_EQ(view.outgoingText(), "B");
+    view.setText(QStringLiteral("AB"));
+    view.setText(QStringLiteral("AC"));
+    EXPECT_EQ(view.outgoingText(), QStringLiteral("B"));
     EXPECT_DOUBLE_EQ(view.outgoingOpacity(), 1);
     f.rt.time.advance(0.16);
     EXPECT_DOUBLE_EQ(view.outgoingOpacity(), 0);

@@ -31,7 +31,7 @@ TEST(ScreenshotExport, WritesThePngIntoTheFolderCreatingItWhenMissing) {
         State state;
     };
     const Case cases[] = {
-        {dir.filePath("new/nested/out"), State::recording},  // missing folders are made
+        {dir.filePath(QStringLiteral("new/nested/out")), State::recording},  // missing folders are made
         {dir.path(), State::hover},                          // an existing folder is fine
         {dir.path(), State::hover},                          // and an older file is replaced
     };
@@ -39,33 +39,34 @@ TEST(ScreenshotExport, WritesThePngIntoTheFolderCreatingItWhenMissing) {
         RecordingLogger log;
         ScreenshotMode::writeHeroImage(image, c.state, c.folder, log);
         const QString path = QDir(c.folder).filePath(ScreenshotMode::heroFileName(c.state));
-        EXPECT_EQ(log.lines(), QStringList{"[Vocalynx][ScreenshotMode] Exported " + path});
+        EXPECT_EQ(log.lines(), QStringList{QStringLiteral("[Vocalynx][ScreenshotMode] Exported ") + path});
         EXPECT_EQ(QImage(path).size(), QSize(8, 6));
     }
-    EXPECT_EQ(ScreenshotMode::heroFileName(State::recording), "vocalynx-notch-recording.png");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"vocalynx-notch-hover.png"})
+    EXPECT_EQ(ScreenshotMode::heroFileName(State::recording), QStringLiteral("vocalynx-notch-recording.png"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("vocalynx-notch-hover.png")})
         << "no temporary file is left beside the image";
 }
 
 TEST(ScreenshotExport, ReportsFailuresWithTheirLines) {
     QTemporaryDir dir;
-    QFile blocker(dir.filePath("plain-file"));
+    QFile blocker(dir.filePath(QStringLiteral("plain-file")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QImage image(4, 4, QImage::Format_ARGB32);
     image.fill(Qt::blue);
 
     RecordingLogger log;
-    ScreenshotMode::writeHeroImage(image, State::idle, dir.filePath("plain-file/sub"), log);
+    ScreenshotMode::writeHeroImage(image, State::idle, dir.filePath(QStringLiteral("plain-file/sub")), log);
     ASSERT_EQ(log.lines().size(), 1);
-    EXPECT_TRUE(log.lines().first().startsWith("[Vocalynx][ScreenshotMode] Export failed: ")) << log.lines().first().toStdString();
-    EXPECT_GT(log.lines().first().size(), QString("[Vocalynx][ScreenshotMode] Export failed: ").size())
+    EXPECT_TRUE(log.lines().first().startsWith(QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: ")))
+        << log.lines().first().toStdString();
+    EXPECT_GT(log.lines().first().size(), QStringLiteral("[Vocalynx][ScreenshotMode] Export failed: ").size())
         << "the error is described";
 
     log.clear();
     ScreenshotMode::writeHeroImage(QImage(), State::idle, dir.path(), log);
-    EXPECT_EQ(log.lines(), QStringList{"[Vocalynx][ScreenshotMode] Failed to render hero image"});
-    EXPECT_FALSE(QFile::exists(dir.filePath("vocalynx-notch-idle.png")));
+    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("[Vocalynx][ScreenshotMode] Failed to render hero image")});
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("vocalynx-notch-idle.png"))));
 }
 
 TEST(ScreenshotStaging, EachStateWritesItsRow) {

@@ -17,7 +17,7 @@ TEST(PlayerScripts, EveryScriptIsRecognisedForEitherPlayer) {
         for (PlayerScriptKind kind : kKinds) {
             const QString text = playerScript(kind, player);
             SCOPED_TRACE(text.toStdString());
-            EXPECT_FALSE(text.endsWith('\n'));
+            EXPECT_FALSE(text.endsWith(u'\n'));
             EXPECT_EQ(recognisePlayerScript(text), (RecognisedPlayerScript{kind, player}));
         }
 }
@@ -26,15 +26,15 @@ TEST(PlayerScripts, NearMissesAreNotRecognised) {
     const QString status = playerScript(PlayerScriptKind::status, kMusicPlayer);
     const QString next = playerScript(PlayerScriptKind::next, kSpotifyPlayer);
     const QString cases[] = {
-        status + "\n",
-        QString(status).replace("    set s", "   set s"),
-        QString(status).replace("\n", "\r\n"),
-        QString(next).replace("Spotify", "iTunes"),
-        QString(next).replace("\nplay\n", "\n"),
-        "tell application \"Music\" to playpause\n",
-        "tell application \"Music\" to quit",
-        "do shell script \"rm -rf ~\"",
-        "",
+        status + QStringLiteral("\n"),
+        QString(status).replace(QStringLiteral("    set s"), QStringLiteral("   set s")),
+        QString(status).replace(QStringLiteral("\n"), QStringLiteral("\r\n")),
+        QString(next).replace(QStringLiteral("Spotify"), QStringLiteral("iTunes")),
+        QString(next).replace(QStringLiteral("\nplay\n"), QStringLiteral("\n")),
+        QStringLiteral("tell application \"Music\" to playpause\n"),
+        QStringLiteral("tell application \"Music\" to quit"),
+        QStringLiteral("do shell script \"rm -rf ~\""),
+        QStringLiteral(""),
     };
     for (const QString& text : cases) {
         SCOPED_TRACE(text.toStdString());

@@ -15,18 +15,19 @@ TEST(VirtualTimeTest, RunsDueWorkInTimeOrderAndHonoursCancel) {
     VirtualTime time;
     auto audio = time.makeSerialQueue("com.vocalynx.audiodata");
     QStringList order;
-    time.main().postAfter(seconds(2), [&] { order << "main@2"; });
-    auto cancelled = time.main().postAfter(seconds(1), [&] { order << "cancelled"; });
+    time.main().postAfter(seconds(2), [&] { order << QStringLiteral("main@2"); });
+    auto cancelled = time.main().postAfter(seconds(1), [&] { order << QStringLiteral("cancelled"); });
     audio->postAfter(seconds(1.5), [&] {
         order << QString::fromStdString("audio@1.5 on " + time.currentQueue());
-        time.main().post([&] { order << "main posted from audio"; });
+        time.main().post([&] { order << QStringLiteral("main posted from audio"); });
     });
-    time.main().post([&] { order << "main@0"; });
+    time.main().post([&] { order << QStringLiteral("main@0"); });
     cancelled.cancel();
     time.advance(1.0);
-    EXPECT_EQ(order, (QStringList{"main@0"}));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("main@0")}));
     time.advance(5.0);
-    EXPECT_EQ(order, (QStringList{"main@0", "audio@1.5 on com.vocalynx.audiodata", "main posted from audio", "main@2"}));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("main@0"), QStringLiteral("audio@1.5 on com.vocalynx.audiodata"),
+                                  QStringLiteral("main posted from audio"), QStringLiteral("main@2")}));
     EXPECT_EQ(time.pending(), 0u);
 }
 
@@ -45,25 +46,27 @@ TEST(VirtualTimeTest, ClockMovesToEachTaskAndSleepDoesNotRunWork) {
 TEST(NotificationCenterTest, SynchronousInOrderAndRemovable) {
     NotificationCenter center;
     QStringList seen;
-    auto a = center.addObserver("n", [&](const std::any& o) { seen << "a" + QString::number(std::any_cast<int>(o)); });
-    center.addObserver("n", [&](const std::any&) { seen << "b"; });
-    center.addObserver("other", [&](const std::any&) { seen << "other"; });
-    center.post("n", 1);
+    auto a = center.addObserver(QStringLiteral("n"), [&](const std::any& o) {
+        seen << QStringLiteral("a") + QString::number(std::any_cast<int>(o));
+    });
+    center.addObserver(QStringLiteral("n"), [&](const std::any&) { seen << QStringLiteral("b"); });
+    center.addObserver(QStringLiteral("other"), [&](const std::any&) { seen << QStringLiteral("other"); });
+    center.post(QStringLiteral("n"), 1);
     center.removeObserver(a);
-    center.post("n", 2);
-    EXPECT_EQ(seen, (QStringList{"a1", "b", "b"}));
+    center.post(QStringLiteral("n"), 2);
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("a1"), QStringLiteral("b"), QStringLiteral("b")}));
 }
 
 TEST(NotificationCenterTest, ObserverMayRemoveItselfWhilePosting) {
     NotificationCenter center;
     int calls = 0;
     NotificationCenter::Token token = 0;
-    token = center.addObserver("n", [&](const std::any&) {
+    token = center.addObserver(QStringLiteral("n"), [&](const std::any&) {
         ++calls;
         center.removeObserver(token);
     });
-    center.post("n");
-    center.post("n");
+    center.post(QStringLiteral("n"));
+    center.post(QStringLiteral("n"));
     EXPECT_EQ(calls, 1);
 }
 
@@ -71,12 +74,14 @@ TEST(DiagnosticsTest, TimestampFormatAndUptimeFromFirstUse) {
     RecordingLogger log;
     Diagnostics diagnostics(log);
     const WallTime t0 = std::chrono::system_clock::time_point{} + std::chrono::milliseconds(1796800474123);
-    EXPECT_EQ(diagnostics.timestamp(t0), "ts=2026-12-09T07:14:34.123Z uptime=0.0s");
-    EXPECT_EQ(diagnostics.timestamp(t0 + std::chrono::milliseconds(12340)), "ts=2026-12-09T07:14:46.463Z uptime=12.3s");
-    diagnostics.logState("state idle -> recording reason=startRecording", t0);
-    EXPECT_EQ(log.lines().last(),
-              "[Vocalynx][StateDiagnostics] ts=2026-12-09T07:14:34.123Z uptime=0.0s state idle -> recording "
-              "reason=startRecording");
+    EXPECT_EQ(diagnostics.timestamp(t0), QStringLiteral("ts=2026-12-09T07:14:34.123Z uptime=0.0s"));
+    EXPECT_EQ(diagnostics.timestamp(t0 + std::chrono::milliseconds(12340)),
+              QStringLiteral("ts=2026-12-09T07:14:46.463Z uptime=12.3s"));
+    diagnostics.logState(QStringLiteral("state idle -> recording reason=startRecording"), t0);
+    EXPECT_EQ(
+        log.lines().last(),
+        QStringLiteral("[Vocalynx][StateDiagnostics] ts=2026-12-09T07:14:34.123Z uptime=0.0s state idle -> recording "
+                       "reason=startRecording"));
 }
 
 TEST(ThreadQueuesTest, SerialQueueRunsInOrderOnItsOwnThread) {

@@ -48,7 +48,8 @@ TEST_F(SettingsFixture, LinksOpenTheirAddressesAndMalformedOnesNothing) {
         titles << row->title();
         row->click();
     }
-    EXPECT_EQ(titles, (QStringList{"官网", "开发者", "报告 Bug", "发送反馈"}));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("官网"), QStringLiteral("开发者"), QStringLiteral("报告 Bug"),
+                                   QStringLiteral("发送反馈")}));
     ASSERT_EQ(opened.size(), 4u);
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(opened[i].toString(), rows[static_cast<int>(i)]->url());
 

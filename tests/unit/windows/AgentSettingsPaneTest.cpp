@@ -34,7 +34,7 @@ TEST_F(AgentSettingsPaneTest, OneRowPerAgentInOrderShowingWhatIsThere) {
     showPane(pane);
     QStringList names;
     for (auto* row : pane.findChildren<AgentHookRow*>()) names << row->agent().name;
-    EXPECT_EQ(names, (QStringList{"Claude Code", "Codex", "Cursor"}));
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Claude Code"), QStringLiteral("Codex"), QStringLiteral("Cursor")}));
 
     AgentHookRow* claude = pane.row(QStringLiteral("Claude Code"));
     EXPECT_TRUE(claude->available());

@@ -20,9 +20,9 @@ ScreenDescription screenNamed(const QString& connector, const QString& name, boo
 
 TEST(DisplayOptionsTest, SharedNamesAreNumberedByTheirPositionInTheList) {
     const std::vector<ScreenDescription> screens{
-        screenNamed("DP-1", "Dell U2720Q", false, 0),
-        screenNamed("eDP-1", "Built-in Display", true, 1440),
-        screenNamed("DP-2", "Dell U2720Q", false, 2880),
+        screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell U2720Q"), false, 0),
+        screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Built-in Display"), true, 1440),
+        screenNamed(QStringLiteral("DP-2"), QStringLiteral("Dell U2720Q"), false, 2880),
     };
     const auto options = makeDisplayOptions(screens);
     ASSERT_EQ(options.size(), 3u);
@@ -33,10 +33,12 @@ TEST(DisplayOptionsTest, SharedNamesAreNumberedByTheirPositionInTheList) {
 }
 
 TEST(DisplayOptionsTest, PickerSelectionOfEachStoredPreference) {
-    const std::vector<ScreenDescription> mixed{screenNamed("DP-1", "Dell", false, 0),
-                                               screenNamed("eDP-1", "Panel", true, 1440)};
-    const std::vector<ScreenDescription> externalOnly{screenNamed("DP-1", "Dell", false, 0),
-                                                      screenNamed("DP-2", "LG", false, 1440)};
+    const std::vector<ScreenDescription> mixed{
+        screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+        screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
+    const std::vector<ScreenDescription> externalOnly{
+        screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+        screenNamed(QStringLiteral("DP-2"), QStringLiteral("LG"), false, 1440)};
     struct Case {
         const char* name;
         const std::vector<ScreenDescription>* screens;
@@ -45,11 +47,15 @@ TEST(DisplayOptionsTest, PickerSelectionOfEachStoredPreference) {
     };
     const Case cases[] = {
         {"auto", &mixed, PreferredDisplay::automatic(), PreferredDisplay::automatic()},
-        {"builtin finds the panel", &mixed, PreferredDisplay::builtin(), PreferredDisplay::screen("screen:eDP-1")},
-        {"external finds the first other", &mixed, PreferredDisplay::external(), PreferredDisplay::screen("screen:DP-1")},
+        {"builtin finds the panel", &mixed, PreferredDisplay::builtin(),
+         PreferredDisplay::screen(QStringLiteral("screen:eDP-1"))},
+        {"external finds the first other", &mixed, PreferredDisplay::external(),
+         PreferredDisplay::screen(QStringLiteral("screen:DP-1"))},
         {"builtin without a panel", &externalOnly, PreferredDisplay::builtin(), PreferredDisplay::automatic()},
-        {"a listed screen", &externalOnly, PreferredDisplay::screen("screen:DP-2"), PreferredDisplay::screen("screen:DP-2")},
-        {"an unplugged screen", &mixed, PreferredDisplay::screen("screen:HDMI-1"), PreferredDisplay::automatic()},
+        {"a listed screen", &externalOnly, PreferredDisplay::screen(QStringLiteral("screen:DP-2")),
+         PreferredDisplay::screen(QStringLiteral("screen:DP-2"))},
+        {"an unplugged screen", &mixed, PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")),
+         PreferredDisplay::automatic()},
     };
     for (const Case& c : cases)
         EXPECT_EQ(pickerSelection(c.stored, makeDisplayOptions(*c.screens), *c.screens), c.shown) << c.name;
@@ -70,7 +76,8 @@ void press(QWidget* target, Qt::Key key) {
 class GeneralSettingsPaneTest : public SettingsFixture {
 protected:
     GeneralSettingsPaneTest() {
-        screens.list = {screenNamed("DP-1", "Dell", false, 0), screenNamed("eDP-1", "Panel", true, 1440)};
+        screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0),
+                        screenNamed(QStringLiteral("eDP-1"), QStringLiteral("Panel"), true, 1440)};
         env.screens = &screens;
         rt.notifications.addObserver(notifications::preferredDisplayDidChange, [this](const std::any&) { ++displayPosts; });
     }
@@ -88,7 +95,7 @@ TEST_F(GeneralSettingsPaneTest, AStoredKindIsRewrittenAsTheScreenItResolvedTo) {
     GeneralSettingsPane pane(env);
     pane.show();
     EXPECT_EQ(pane.displayPicker()->currentText(), QStringLiteral("Panel"));
-    EXPECT_EQ(config.preferredDisplay(), PreferredDisplay::screen("screen:eDP-1"));
+    EXPECT_EQ(config.preferredDisplay(), PreferredDisplay::screen(QStringLiteral("screen:eDP-1")));
     EXPECT_EQ(displayPosts, 1);
 
     // Choosing the automatic entry stores it and tells the panel.
@@ -99,9 +106,11 @@ TEST_F(GeneralSettingsPaneTest, AStoredKindIsRewrittenAsTheScreenItResolvedTo) {
 }
 
 TEST_F(GeneralSettingsPaneTest, AChoiceThatCannotBeShownStaysStored) {
-    for (const PreferredDisplay& stored : {PreferredDisplay::screen("screen:HDMI-1"), PreferredDisplay::builtin()}) {
+    for (const PreferredDisplay& stored :
+         {PreferredDisplay::screen(QStringLiteral("screen:HDMI-1")), PreferredDisplay::builtin()}) {
         SCOPED_TRACE(stored.storedValue().toStdString());
-        if (stored.kind == PreferredDisplay::Kind::builtin) screens.list = {screenNamed("DP-1", "Dell", false, 0)};
+        if (stored.kind == PreferredDisplay::Kind::builtin)
+            screens.list = {screenNamed(QStringLiteral("DP-1"), QStringLiteral("Dell"), false, 0)};
         config.setPreferredDisplay(stored);
         displayPosts = 0;
         GeneralSettingsPane pane(env);
@@ -118,7 +127,7 @@ TEST_F(GeneralSettingsPaneTest, PickingAScreenStoresItsIdentifier) {
     pane.show();
     QStringList entries;
     for (int i = 0; i < pane.displayPicker()->count(); ++i) entries << pane.displayPicker()->itemText(i);
-    EXPECT_EQ(entries, (QStringList{"自动（当前显示器）", "Dell", "Panel"}));
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("自动（当前显示器）"), QStringLiteral("Dell"), QStringLiteral("Panel")}));
     pane.displayPicker()->setCurrentIndex(1);
     emit pane.displayPicker()->activated(1);
     EXPECT_EQ(storedDisplay(), QStringLiteral("screen:DP-1"));
@@ -149,7 +158,7 @@ TEST_F(GeneralSettingsPaneTest, TheGestureLegendIsFixed) {
     pane.show();
     QStringList legend;
     for (auto* label : pane.findChildren<GestureLabel*>()) legend << label->objectName();
-    EXPECT_EQ(legend, (QStringList{"开始录音", "Enter", "Esc"}));
+    EXPECT_EQ(legend, (QStringList{QStringLiteral("开始录音"), QStringLiteral("Enter"), QStringLiteral("Esc")}));
     EXPECT_EQ(pane.stopShortcut(), (KeyboardShortcut{40, 0x900}));
 }
 

@@ -40,7 +40,9 @@ public:
     void finish(bool success) {
         setIsDownloading(false);
         auto completion = std::move(pending);
-        if (completion) completion(success ? Result<QString>::ok("stored") : Result<QString>::fail("failed"));
+        if (completion)
+            completion(success ? Result<QString>::ok(QStringLiteral("stored"))
+                               : Result<QString>::fail(QStringLiteral("failed")));
     }
     std::vector<WhisperModel> requested;
     Completion pending;
@@ -58,7 +60,7 @@ struct OnboardingFixture {
                 flagAtCompletion = standard.onboardingComplete();
             };
         view = std::make_unique<OnboardingView>(
-            OnboardingView::Dependencies{rt.runtime(), standard, urls, QUrl("file:///help/input.html"),
+            OnboardingView::Dependencies{rt.runtime(), standard, urls, QUrl(QStringLiteral("file:///help/input.html")),
                                          [this] {
                                              auto made = std::make_unique<FakeModelManager>(modelsDir(), downloads);
                                              manager = made.get();
@@ -67,15 +69,19 @@ struct OnboardingFixture {
             completion);
         view->show();
     }
-    QString modelsDir() const { return rt.paths().appSupport + "/models"; }
+    QString modelsDir() const { return rt.paths().appSupport + QStringLiteral("/models"); }
     void press(const QString& text) {
         settle();
         QAbstractButton* button = findButton(view.get(), text);
-        ASSERT_TRUE(button) << text.toStdString() << " in " << visibleTexts(view->currentStepView()).join(" | ").toStdString();
+        ASSERT_TRUE(button) << text.toStdString() << " in "
+                            << visibleTexts(view->currentStepView()).join(QStringLiteral(" | ")).toStdString();
         button->click();
         settle();
     }
     bool shows(const QString& text) { return findButton(view.get(), text) != nullptr; }
+    // The tests name the buttons by their literal labels.
+    void press(const char* text) { press(QString::fromUtf8(text)); }
+    bool shows(const char* text) { return shows(QString::fromUtf8(text)); }
     void settle() {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -117,13 +123,14 @@ TEST(Onboarding, StepsMoveForwardAndTheInputChoiceDecidesTheDownloadStep) {
     using S = OnboardingStep;
     const Case cases[] = {
         {"built-in recogniser",
-         {"开始设置", "已授权，继续", "继续", "跳过，稍后下载"},
+         {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("继续"), QStringLiteral("跳过，稍后下载")},
          {S::accessibility, S::inputMode, S::modelDownload, S::gestureConfig}},
         {"outside input method",
-         {"开始设置", "已授权，继续", "第三方输入法（用快捷键触发）", "继续"},
+         {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("第三方输入法（用快捷键触发）"), QStringLiteral("继续")},
          {S::accessibility, S::inputMode, S::inputMode, S::gestureConfig}},
         {"changing the mind back to built-in",
-         {"开始设置", "已授权，继续", "第三方输入法（用快捷键触发）", "内置 Whisper（离线，无需第三方）", "继续"},
+         {QStringLiteral("开始设置"), QStringLiteral("已授权，继续"), QStringLiteral("第三方输入法（用快捷键触发）"),
+          QStringLiteral("内置 Whisper（离线，无需第三方）"), QStringLiteral("继续")},
          {S::accessibility, S::inputMode, S::inputMode, S::inputMode, S::modelDownload}},
     };
     for (const Case& c : cases) {
@@ -149,14 +156,15 @@ TEST(Onboarding, TheInputChoiceIsStoredNowhere) {
     ConfigStore config(f.rt.runtime());
     EXPECT_TRUE(QSettings(config.filePath(), QSettings::IniFormat).allKeys().isEmpty());
     const QString standardFile = PreferencesDomain::fileFor(f.rt.paths().config, StandardDefaults::kDomainName);
-    EXPECT_EQ(QSettings(standardFile, QSettings::IniFormat).allKeys(), QStringList{"onboardingComplete"});
+    EXPECT_EQ(QSettings(standardFile, QSettings::IniFormat).allKeys(),
+              QStringList{QStringLiteral("onboardingComplete")});
 }
 
 TEST(Onboarding, TheSettingsButtonOpensTheHelpAndStaysAndGrantedMovesOnRegardless) {
     OnboardingFixture f;
     f.press("开始设置");
     f.press("打开系统设置");
-    EXPECT_EQ(f.urls.opened, (QList<QUrl>{QUrl("file:///help/input.html")}));
+    EXPECT_EQ(f.urls.opened, (QList<QUrl>{QUrl(QStringLiteral("file:///help/input.html"))}));
     EXPECT_EQ(f.view->step(), OnboardingStep::accessibility);
     f.urls.succeeds = false;
     f.press("打开系统设置");
@@ -186,8 +194,9 @@ TEST(OnboardingDownload, OffersTheFourModelsWithBaseSelected) {
     ASSERT_TRUE(picker);
     QStringList entries;
     for (int i = 0; i < picker->count(); ++i) entries << picker->itemText(i);
-    EXPECT_EQ(entries, (QStringList{"Tiny (75 MB)", "Base (142 MB)", "Small (466 MB)", "Medium (1.5 GB)"}));
-    EXPECT_EQ(picker->currentText(), "Base (142 MB)");
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Tiny (75 MB)"), QStringLiteral("Base (142 MB)"),
+                                    QStringLiteral("Small (466 MB)"), QStringLiteral("Medium (1.5 GB)")}));
+    EXPECT_EQ(picker->currentText(), QStringLiteral("Base (142 MB)"));
     EXPECT_TRUE(f.shows("下载"));
     EXPECT_TRUE(f.shows("跳过，稍后下载"));
     EXPECT_FALSE(f.shows("继续"));
@@ -195,7 +204,7 @@ TEST(OnboardingDownload, OffersTheFourModelsWithBaseSelected) {
 
 TEST(OnboardingDownload, AnExistingFileShowsDownloadedUntilAnotherModelIsPicked) {
     OnboardingFixture f;
-    QFile existing(f.modelsDir() + "/ggml-small.bin");
+    QFile existing(f.modelsDir() + QStringLiteral("/ggml-small.bin"));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
     existing.close();
     f.goToDownloadStep();
@@ -203,12 +212,12 @@ TEST(OnboardingDownload, AnExistingFileShowsDownloadedUntilAnotherModelIsPicked)
     f.picker()->setCurrentIndex(2);  // Small
     f.settle();
     EXPECT_EQ(f.view->selectedModel(), WhisperModel::small);
-    EXPECT_TRUE(visibleTexts(f.view->currentStepView()).contains("已下载"));
+    EXPECT_TRUE(visibleTexts(f.view->currentStepView()).contains(QStringLiteral("已下载")));
     EXPECT_FALSE(f.shows("下载"));
     f.picker()->setCurrentIndex(0);  // Tiny
     f.settle();
     EXPECT_TRUE(f.shows("下载"));
-    EXPECT_FALSE(visibleTexts(f.view->currentStepView()).contains("已下载"));
+    EXPECT_FALSE(visibleTexts(f.view->currentStepView()).contains(QStringLiteral("已下载")));
     f.picker()->setCurrentIndex(2);
     f.press("继续");
     EXPECT_EQ(f.view->step(), OnboardingStep::gestureConfig);
@@ -269,7 +278,7 @@ TEST(OnboardingDownload, ACompletionAfterTheGuideIsGoneIsHarmless) {
     // The manager lives as long as the view: keep the completion and call it after the view is gone.
     auto completion = f.manager->pending;
     f.view.reset();
-    completion(Result<QString>::ok("stored"));
+    completion(Result<QString>::ok(QStringLiteral("stored")));
     SUCCEED();
 }
 
@@ -287,21 +296,21 @@ TEST(WindowPictures, EveryOnboardingStepAndWhatsNew) {
     };
     for (const auto& [name, next] : steps) {
         f.settle();
-        const QImage image = saveArtifact(*f.view, name);
+        const QImage image = saveArtifact(*f.view, QString::fromUtf8(name));
         EXPECT_EQ(image.size(), QSize(960, 720)) << name;
-        if (next) f.press(next);
+        if (next) f.press(QString::fromUtf8(next));
     }
     f.press("下载");
     f.manager->progress(0.4);
-    saveArtifact(*f.view, "onboarding-4-model-download-running");
+    saveArtifact(*f.view, QStringLiteral("onboarding-4-model-download-running"));
     f.manager->finish(true);
     f.settle();
     ASSERT_EQ(f.view->step(), OnboardingStep::gestureConfig);
-    saveArtifact(*f.view, "onboarding-5-gesture-config");
+    saveArtifact(*f.view, QStringLiteral("onboarding-5-gesture-config"));
 
-    WhatsNewView whatsNew("1.0.0", [] {});
+    WhatsNewView whatsNew(QStringLiteral("1.0.0"), [] {});
     whatsNew.show();
     QCoreApplication::processEvents();
-    const QImage image = saveArtifact(whatsNew, "whats-new");
+    const QImage image = saveArtifact(whatsNew, QStringLiteral("whats-new"));
     EXPECT_EQ(image.size(), QSize(840, 780));
 }

@@ -189,7 +189,7 @@ TEST_F(SettingsFixture, RecordingInTheGeneralPaneStoresThenRegistersTheShortcut)
     EXPECT_EQ(config.stopRecordingShortcut(), (KeyboardShortcut{40, 768}));
     QSettings stored(config.filePath(), QSettings::IniFormat);
     EXPECT_EQ(QJsonDocument::fromJson(stored.value(config.stopRecordingShortcutKey).toByteArray()).object(),
-              (QJsonObject{{"keyCode", 40}, {"modifiers", 768}}));
+              (QJsonObject{{QStringLiteral("keyCode"), 40}, {QStringLiteral("modifiers"), 768}}));
     engine.currentState = RecordingState::recording;
     EXPECT_FALSE(hotKeys.press(41, 256)) << "the old hot key is gone";
     EXPECT_TRUE(hotKeys.press(40, 768));

@@ -12,10 +12,12 @@ using namespace vocalynx::test;
 
 TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
     guiApplication();
-    for (const auto& [version, title] : std::vector<std::pair<QString, QString>>{
-             {"1.2.3", "Vocalynx v1.2.3"}, {"", "Vocalynx v"}, {"2.0 beta", "Vocalynx v2.0 beta"}}) {
+    for (const auto& [version, title] :
+         std::vector<std::pair<QString, QString>>{{QStringLiteral("1.2.3"), QStringLiteral("Vocalynx v1.2.3")},
+                                                  {QStringLiteral(""), QStringLiteral("Vocalynx v")},
+                                                  {QStringLiteral("2.0 beta"), QStringLiteral("Vocalynx v2.0 beta")}}) {
         WhatsNewView view(version, [] {});
-        auto* label = view.findChild<QLabel*>("whatsNewTitle");
+        auto* label = view.findChild<QLabel*>(QStringLiteral("whatsNewTitle"));
         ASSERT_TRUE(label);
         EXPECT_EQ(label->text(), title);
     }
@@ -23,29 +25,29 @@ TEST(WhatsNewView, TheVersionFollowsTheTitleWithoutASpace) {
 
 TEST(WhatsNewView, ShowsBothSectionsWithTheirItemsInOrder) {
     guiApplication();
-    WhatsNewView view("1.0.0", [] {});
+    WhatsNewView view(QStringLiteral("1.0.0"), [] {});
     const auto sections = view.findChildren<WhatsNewSection*>();
     ASSERT_EQ(sections.size(), 2);
-    EXPECT_EQ(sections[0]->title(), "新增");
+    EXPECT_EQ(sections[0]->title(), QStringLiteral("新增"));
     EXPECT_EQ(sections[0]->items(),
-              (QStringList{"内置语音运行时：随 App 打包 Node.js 与 coli，用户不再需要手动安装 npm、Node 或 coli",
-                           "更稳的模型检查：自动检测 SenseVoice 模型是否缺失或损坏，并支持在设置中一键重新下载",
-                           "自动更新改进：启动后主动进行后台更新检查，并保留“关于”页里的手动检查更新入口"}));
-    EXPECT_EQ(sections[1]->title(), "优化");
+              (QStringList{QStringLiteral("内置语音运行时：随 App 打包 Node.js 与 coli，用户不再需要手动安装 npm、Node 或 coli"),
+                           QStringLiteral("更稳的模型检查：自动检测 SenseVoice 模型是否缺失或损坏，并支持在设置中一键重新下载"),
+                           QStringLiteral("自动更新改进：启动后主动进行后台更新检查，并保留“关于”页里的手动检查更新入口")}));
+    EXPECT_EQ(sections[1]->title(), QStringLiteral("优化"));
     EXPECT_EQ(sections[1]->items(),
-              (QStringList{"录音稳定性修复：修复部分情况下麦克风采集状态异常导致的崩溃或卡住问题",
-                           "设置界面优化：调整关于页与更新入口位置，减少配置和排障成本"}));
+              (QStringList{QStringLiteral("录音稳定性修复：修复部分情况下麦克风采集状态异常导致的崩溃或卡住问题"),
+                           QStringLiteral("设置界面优化：调整关于页与更新入口位置，减少配置和排障成本")}));
 }
 
 TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtTheBottom) {
     guiApplication();
     int dismissed = 0;
-    WhatsNewView view("1.0.0", [&dismissed] { ++dismissed; });
+    WhatsNewView view(QStringLiteral("1.0.0"), [&dismissed] { ++dismissed; });
     view.show();
     QCoreApplication::processEvents();
     ASSERT_EQ(view.size(), QSize(420, 390));
 
-    const auto items = view.findChildren<NoteText*>("whatsNewItem");
+    const auto items = view.findChildren<NoteText*>(QStringLiteral("whatsNewItem"));
     ASSERT_EQ(items.size(), 5);
     int previousBottom = -1;
     for (NoteText* item : items) {
@@ -58,7 +60,7 @@ TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtThe
         previousBottom = r.bottom();
     }
 
-    QAbstractButton* ok = findButton(&view, "好的");
+    QAbstractButton* ok = findButton(&view, QStringLiteral("好的"));
     ASSERT_TRUE(ok);
     const QRect button(ok->mapTo(&view, QPoint(0, 0)), ok->size());
     EXPECT_EQ(390 - (button.bottom() + 1), 24);
@@ -75,7 +77,7 @@ TEST(WhatsNewView, EveryItemGetsItsFullWrappedHeightAndTheButtonSitsCentredAtThe
 // box's edge row, so the first and last device rows of each box must be blank.
 TEST(WhatsNewView, NoGlyphOfTheNotesIsCutByItsBox) {
     guiApplication();
-    WhatsNewView view("1.0.0", [] {});
+    WhatsNewView view(QStringLiteral("1.0.0"), [] {});
     view.show();
     QCoreApplication::processEvents();
     constexpr int kScale = 2;
@@ -94,8 +96,8 @@ TEST(WhatsNewView, NoGlyphOfTheNotesIsCutByItsBox) {
         }
         return false;
     };
-    QList<NoteText*> notes = view.findChildren<NoteText*>("whatsNewItem");
-    notes += view.findChildren<NoteText*>("whatsNewHeading");
+    QList<NoteText*> notes = view.findChildren<NoteText*>(QStringLiteral("whatsNewItem"));
+    notes += view.findChildren<NoteText*>(QStringLiteral("whatsNewHeading"));
     ASSERT_EQ(notes.size(), 7);
     for (NoteText* note : notes) {
         const QRect box(note->mapTo(&view, QPoint(0, 0)) * kScale, note->size() * kScale);

@@ -105,17 +105,17 @@ TEST(PermissionAlert, AppearsOnlyWhenUntrustedAndItsFirstButtonOpensTheHelpPage)
         EXPECT_EQ(f.urls.opened.size(), c.opened) << "answer " << c.answer;
         if (c.alerts) {
             const AlertRequest& alert = f.alerts.shown.front();
-            EXPECT_EQ(alert.message, "需要辅助功能权限");
+            EXPECT_EQ(alert.message, QStringLiteral("需要辅助功能权限"));
             EXPECT_EQ(alert.informativeText,
-                      "Vocalynx 需要辅助功能权限才能将语音转写的文字输入到其他应用中。请在系统设置中开启。");
-            EXPECT_EQ(alert.buttons, (QStringList{"前往系统设置", "稍后"}));
+                      QStringLiteral("Vocalynx 需要辅助功能权限才能将语音转写的文字输入到其他应用中。请在系统设置中开启。"));
+            EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("前往系统设置"), QStringLiteral("稍后")}));
         }
         if (c.opened) {
             const QUrl url = f.urls.opened.front();
             ASSERT_TRUE(url.isLocalFile());
             QFile page(url.toLocalFile());
             ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << url.toString().toStdString();
-            EXPECT_TRUE(QString::fromUtf8(page.readAll()).contains("XTEST"));
+            EXPECT_TRUE(QString::fromUtf8(page.readAll()).contains(QStringLiteral("XTEST")));
         }
     }
 }
@@ -126,9 +126,9 @@ TEST(ModelAlert, FirstButtonOpensSettingsAndTheOtherDoesNothing) {
         f.alerts.answers = {answer};
         f.windows.showModelUnavailableAlert();
         ASSERT_EQ(f.alerts.shown.size(), 1u);
-        EXPECT_EQ(f.alerts.shown[0].message, "语音模型不可用");
-        EXPECT_EQ(f.alerts.shown[0].informativeText, "语音模型未下载或已损坏，无法进行语音识别。请在设置中重新下载模型。");
-        EXPECT_EQ(f.alerts.shown[0].buttons, (QStringList{"打开设置", "稍后"}));
+        EXPECT_EQ(f.alerts.shown[0].message, QStringLiteral("语音模型不可用"));
+        EXPECT_EQ(f.alerts.shown[0].informativeText, QStringLiteral("语音模型未下载或已损坏，无法进行语音识别。请在设置中重新下载模型。"));
+        EXPECT_EQ(f.alerts.shown[0].buttons, (QStringList{QStringLiteral("打开设置"), QStringLiteral("稍后")}));
         EXPECT_EQ(f.windows.settingsWindow() != nullptr, answer == 0);
     }
 }
@@ -151,7 +151,7 @@ TEST(WhatsNewSchedule, ShowsOnceAVersionIsNewAndOnboardingIsDone) {
     };
     for (const Case& c : cases) {
         QMap<QString, QString> info;
-        if (c.version) info.insert(InfoDictionary::kShortVersion, c.version);
+        if (c.version) info.insert(InfoDictionary::kShortVersion, QString::fromUtf8(c.version));
         guiApplication();
         TestRuntime rt{InfoDictionary(info)};
         StandardDefaults standard{rt.paths().config, rt.log};
@@ -159,7 +159,7 @@ TEST(WhatsNewSchedule, ShowsOnceAVersionIsNewAndOnboardingIsDone) {
         FakeUrlOpener urls;
         FakeAlertPresenter alerts;
         WindowManager windows{{rt.runtime(), standard, keys, urls, alerts}};
-        if (c.lastSeen) standard.setLastSeenWhatsNew(c.lastSeen);
+        if (c.lastSeen) standard.setLastSeenWhatsNew(QString::fromUtf8(c.lastSeen));
         standard.setOnboardingComplete(c.onboardingComplete);
 
         windows.showWhatsNewIfNeeded();
@@ -168,7 +168,7 @@ TEST(WhatsNewSchedule, ShowsOnceAVersionIsNewAndOnboardingIsDone) {
         rt.time.advance(0.01);
         EXPECT_EQ(windows.whatsNewWindow() != nullptr, c.shows) << c.name;
         if (!c.shows) {
-            EXPECT_EQ(standard.lastSeenWhatsNew(), c.lastSeen ? QString(c.lastSeen) : QString()) << c.name;
+            EXPECT_EQ(standard.lastSeenWhatsNew(), c.lastSeen ? QString::fromUtf8(c.lastSeen) : QString()) << c.name;
         }
     }
 }
@@ -177,7 +177,7 @@ TEST(WhatsNewWindow, EveryWayOfClosingStoresTheVersionAndLetsTheWindowGo) {
     enum class Close { button, closeBox };
     for (Close how : {Close::button, Close::closeBox}) {
         WindowsFixture f;
-        f.windows.showWhatsNewWindow("2.3.4");
+        f.windows.showWhatsNewWindow(QStringLiteral("2.3.4"));
         QPointer<QWidget> window = f.windows.whatsNewWindow();
         ASSERT_TRUE(window);
         EXPECT_TRUE(window->isVisible());
@@ -186,10 +186,10 @@ TEST(WhatsNewWindow, EveryWayOfClosingStoresTheVersionAndLetsTheWindowGo) {
         EXPECT_TRUE(f.standard.lastSeenWhatsNew().isNull());
 
         if (how == Close::button)
-            findButton(window, "好的")->click();
+            findButton(window, QStringLiteral("好的"))->click();
         else
             window->close();
-        EXPECT_EQ(f.standard.lastSeenWhatsNew(), "2.3.4");
+        EXPECT_EQ(f.standard.lastSeenWhatsNew(), QStringLiteral("2.3.4"));
         EXPECT_FALSE(window->isVisible());
         EXPECT_FALSE(f.windows.hasWhatsNewCloseObserver());
         // The window is let go from the main queue, after the close has finished.
@@ -203,9 +203,9 @@ TEST(WhatsNewWindow, EveryWayOfClosingStoresTheVersionAndLetsTheWindowGo) {
 
 TEST(WhatsNewWindow, ANewWindowDropsTheObserverOfTheEarlierOne) {
     WindowsFixture f;
-    f.windows.showWhatsNewWindow("1.0.0");
+    f.windows.showWhatsNewWindow(QStringLiteral("1.0.0"));
     QPointer<QWidget> first = f.windows.whatsNewWindow();
-    f.windows.showWhatsNewWindow("1.0.1");
+    f.windows.showWhatsNewWindow(QStringLiteral("1.0.1"));
     QWidget* second = f.windows.whatsNewWindow();
     ASSERT_NE(first.data(), second);
     first->close();
@@ -214,7 +214,7 @@ TEST(WhatsNewWindow, ANewWindowDropsTheObserverOfTheEarlierOne) {
     EXPECT_EQ(f.windows.whatsNewWindow(), second);
     second->close();
     f.rt.time.runUntilIdle();
-    EXPECT_EQ(f.standard.lastSeenWhatsNew(), "1.0.1");
+    EXPECT_EQ(f.standard.lastSeenWhatsNew(), QStringLiteral("1.0.1"));
     EXPECT_EQ(f.windows.whatsNewWindow(), nullptr);
     delete first.data();
 }
@@ -230,7 +230,7 @@ TEST(OnboardingWindow, HostsTheGuideAndClosesWhenItIsFinished) {
     ASSERT_TRUE(view);
     for (const char* text : {"开始设置", "已授权，继续", "第三方输入法（用快捷键触发）", "继续", "完成"}) {
         f.drainEvents();
-        QAbstractButton* button = findButton(view, text);
+        QAbstractButton* button = findButton(view, QString::fromUtf8(text));
         ASSERT_TRUE(button) << text;
         button->click();
     }
@@ -279,7 +279,7 @@ TEST(AlertLayout, BothAlertsLookLikeDesktopAlertsAndAnswerWithTheirButtons) {
         AlertDialog dialog(request);
         dialog.show();
         QCoreApplication::processEvents();
-        const QImage picture = saveArtifact(dialog, names[n]);
+        const QImage picture = saveArtifact(dialog, QString::fromUtf8(names[n]));
         EXPECT_FALSE(picture.isNull());
 
         EXPECT_GE(dialog.width(), 400);
@@ -335,13 +335,14 @@ TEST(AlertLayout, BothAlertsLookLikeDesktopAlertsAndAnswerWithTheirButtons) {
 TEST(AccentColour, ProminentButtonsOfEveryWindowShareOneAccent) {
     WindowsFixture f;
     f.windows.showOnboardingWindow();
-    f.windows.showWhatsNewWindow("1.0.0");
-    AlertDialog alert({"message", "text", {"OK", "Cancel"}});
+    f.windows.showWhatsNewWindow(QStringLiteral("1.0.0"));
+    AlertDialog alert(
+        {QStringLiteral("message"), QStringLiteral("text"), {QStringLiteral("OK"), QStringLiteral("Cancel")}});
     PushButton settingsButton(QStringLiteral("下载"), true);
     settingsButton.resize(settingsButton.sizeHint());
     const std::pair<const char*, QAbstractButton*> buttons[] = {
-        {"onboarding", findButton(f.windows.onboardingWindow(), "开始设置")},
-        {"what's new", findButton(f.windows.whatsNewWindow(), "好的")},
+        {"onboarding", findButton(f.windows.onboardingWindow(), QStringLiteral("开始设置"))},
+        {"what's new", findButton(f.windows.whatsNewWindow(), QStringLiteral("好的"))},
         {"settings", &settingsButton},
         {"alert", alert.buttons().front()},
     };
