@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "FakeMediaPorts.h"
@@ -16,12 +17,36 @@
 using namespace vocalynx;
 using namespace vocalynx::test;
 
-TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheSafely) {
+namespace {
+
+// The service over real worker threads, with the main queue on the virtual clock. It is torn down
+// service first, then the worker threads (joined, so that nothing still running calls a fake),
+// then the fakes.
+class MediaServiceThreads : public ::testing::Test {
+protected:
+    ~MediaServiceThreads() override {
+        // Work still queued finds the service gone: the main-queue steps do nothing, and the
+        // worker threads end before the fakes they use.
+        service.reset();
+        pool.reset();
+        rt.time.advance(10);
+    }
+
     TestRuntime rt;
     FakeScriptRunner scripts;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
+    std::unique_ptr<ThreadQueueFactory> pool = std::make_unique<ThreadQueueFactory>();
+    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, rt.runtime().diagnostics,
+                    rt.runtime().info, rt.runtime().paths};
+    std::unique_ptr<MediaRemoteService> service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
+        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+};
+
+}  // namespace
+
+TEST_F(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheSafely) {
     scripts.players[kMusicPlayer] = {QStringLiteral("playing||Song||Artist||Album"),
                                      QStringLiteral("1"),
                                      FakeImageDecoder::encode(8, 8, 1, 2, 3),
@@ -32,11 +57,6 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     http.bodies[QStringLiteral("https://art.test/a")] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
     players.running = {kMusicPlayer, kSpotifyPlayer};
 
-    auto pool = std::make_unique<ThreadQueueFactory>();
-    const Runtime& base = rt.runtime();
-    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
-        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
 
     media.startMonitoring();
@@ -79,22 +99,11 @@ TEST(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheS
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     if (!media.bookkeeping().failedArtworkKeys.contains(musicKey)) { EXPECT_EQ(media.artworkAccentColor(), musicAccent); }
     EXPECT_FALSE(scripts.calls().contains(QStringLiteral("unrecognised")));
-
-    // Work still queued finds the service gone: the main-queue steps do nothing, and the worker
-    // threads end before the fakes they use.
-    service.reset();
-    pool.reset();
-    rt.time.advance(10);
 }
 
 // Player calls and downloads that hang hold only the service's own threads: work posted to the
 // shared pool, where the dictation's work runs, still runs meanwhile.
-TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
-    TestRuntime rt;
-    FakeScriptRunner scripts;
-    FakeRunningPlayers players;
-    FakeHttpClient http;
-    FakeImageDecoder images;
+TEST_F(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     scripts.players[kSpotifyPlayer] = {
         QStringLiteral("playing||Song||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
     players.running = {kSpotifyPlayer};
@@ -110,11 +119,6 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
         if (call == QStringLiteral("Spotify:toggle")) hang();
     };
 
-    auto pool = std::make_unique<ThreadQueueFactory>();
-    const Runtime& base = rt.runtime();
-    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
-        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     service->startMonitoring();
     for (int i = 0; i < 32; ++i) {
         service->pollNowPlaying();
@@ -132,20 +136,15 @@ TEST(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
     EXPECT_TRUE(ranWhileHanging);
     EXPECT_LE(hangingThen, int(MediaRemoteService::workerThreads));
 
+    // The fakes' hooks use this test's own variables: the worker threads end while they exist.
     service.reset();
     pool.reset();
-    rt.time.advance(10);
 }
 
 // A search that outlasts the readings after it: by the time its answer is back, the track it was
 // for is shown again with artwork of its own, and another track's search is the pending one. The
 // late answer must not replace the track's own artwork.
-TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
-    TestRuntime rt;
-    FakeScriptRunner scripts;
-    FakeRunningPlayers players;
-    FakeHttpClient http;
-    FakeImageDecoder images;
+TEST_F(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     auto searchUrl = [](const QString& title) {
         return QStringLiteral("https://search.test/search?term=") + title +
                QStringLiteral("%20Artist%20Album&media=music&limit=10");
@@ -163,11 +162,6 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     spotify = {QStringLiteral("playing||First||Artist||Album"), {}, {}, QStringLiteral(""), true};
     players.running = {kSpotifyPlayer};
 
-    auto pool = std::make_unique<ThreadQueueFactory>();
-    const Runtime& base = rt.runtime();
-    Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, base.diagnostics, base.info, base.paths};
-    auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
-        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     MediaRemoteService& media = *service;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     auto runUntil = [&](const std::function<bool()>& done) {
@@ -205,5 +199,4 @@ TEST(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     ASSERT_TRUE(media.artwork());
     EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(1, 1, 1, 2, 3)) << "the track's own artwork stays";
     EXPECT_EQ(media.bookkeeping().cachedArtworkData, FakeImageDecoder::encode(1, 1, 1, 2, 3));
-    service.reset();
 }
