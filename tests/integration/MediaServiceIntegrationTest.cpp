@@ -326,6 +326,31 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kSpotifyPlayer)), std::nullopt);
 }
 
+// Any bus client can take a player's name and answer its metadata in whatever shape it likes. A
+// map of variants is read; any other shape reads as no metadata (the status and the artwork give
+// nothing), and the reading never runs past the values it was given.
+TEST_F(MediaServiceIntegration, MetadataInAnotherShapeReadsAsNone) {
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("T"), QStringLiteral("--artist"),
+                           QStringLiteral("A"), QStringLiteral("--album"), QStringLiteral("L"),
+                           QStringLiteral("--art-url"), QStringLiteral("https://art.test/a")});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    const QString status = playerScript(PlayerScriptKind::status, kSpotifyPlayer);
+    const QString artwork = playerScript(PlayerScriptKind::artworkUrl, kSpotifyPlayer);
+    auto answerIn = [&](const QString& shape) {
+        spotify.process().write((QStringLiteral("metadata ") + shape + QLatin1Char('\n')).toUtf8());
+        return spotify.waitForLine(QStringLiteral("ok metadata ") + shape);
+    };
+    for (const char* shape : {"a{ss}", "a{si}", "as"}) {
+        SCOPED_TRACE(shape);
+        ASSERT_TRUE(answerIn(QString::fromLatin1(shape)));
+        EXPECT_EQ(scripts.runScriptForString(status), std::nullopt);
+        EXPECT_EQ(scripts.runScriptForString(artwork), std::nullopt);
+    }
+    ASSERT_TRUE(answerIn(QStringLiteral("a{sv}")));
+    EXPECT_EQ(scripts.runScriptForString(status), QStringLiteral("playing||T||A||L"));
+    EXPECT_EQ(scripts.runScriptForString(artwork), QStringLiteral("https://art.test/a"));
+}
+
 // A dictation through the speech engine: it pauses the player that plays and resumes it once the
 // recording is over; a dictation while nothing plays sends the player nothing.
 TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {

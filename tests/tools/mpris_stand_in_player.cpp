@@ -7,12 +7,16 @@
 //                         [--status Playing|Paused|Stopped]
 //
 // It prints "ready" once the name is owned and "call <Method>" for each command it receives.
-// Lines on standard input change it: "status <S>", "title <T>", "art-url <URL>", "quit".
+// Lines on standard input change it: "status <S>", "title <T>", "art-url <URL>", "quit", and
+// "metadata <signature>", which sends the metadata in another shape than the a{sv} players send:
+// a{ss}, a{si} or as (what a faulty or hostile player may send). Each line is answered with
+// "ok <command>" ("ok metadata <signature>" for a change of shape).
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
@@ -20,6 +24,9 @@
 #include <QTextStream>
 #include <cstdio>
 #include <unistd.h>
+
+using StringMap = QMap<QString, QString>;
+using NumberMap = QMap<QString, int>;
 
 namespace {
 
@@ -37,6 +44,19 @@ class StandInPlayer final : public QDBusVirtualObject {
 public:
     QString status = QStringLiteral("Playing");
     QString title, artist, album, artUrl;
+    QString metadataSignature = QStringLiteral("a{sv}");
+
+    // The metadata in the shape asked for; a{sv} unless told otherwise.
+    QVariant metadataValue() const {
+        if (metadataSignature == QLatin1String("a{ss}"))
+            return QVariant::fromValue(StringMap{{QStringLiteral("xesam:title"), title},
+                                                 {QStringLiteral("xesam:artist"), artist},
+                                                 {QStringLiteral("xesam:album"), album}});
+        if (metadataSignature == QLatin1String("a{si}"))
+            return QVariant::fromValue(NumberMap{{QStringLiteral("xesam:title"), 1}, {QStringLiteral("xesam:album"), 2}});
+        if (metadataSignature == QLatin1String("as")) return QStringList{title, artist, album};
+        return metadata();
+    }
 
     QVariantMap metadata() const {
         QVariantMap m;
@@ -51,7 +71,7 @@ public:
 
     QVariantMap playerProperties() const {
         return {{QStringLiteral("PlaybackStatus"), status},
-                {QStringLiteral("Metadata"), metadata()},
+                {QStringLiteral("Metadata"), metadataValue()},
                 {QStringLiteral("CanControl"), true},
                 {QStringLiteral("CanPlay"), true},
                 {QStringLiteral("CanPause"), true},
@@ -118,6 +138,8 @@ public:
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<NumberMap>();
     QCommandLineParser parser;
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("bus name"), QStringLiteral("name"),
                                   QStringLiteral("org.mpris.MediaPlayer2.spotify"));
@@ -158,8 +180,10 @@ int main(int argc, char** argv) {
             if (command == QLatin1String("status")) player.status = value;
             else if (command == QLatin1String("title")) player.title = value;
             else if (command == QLatin1String("art-url")) player.artUrl = value;
+            else if (command == QLatin1String("metadata")) player.metadataSignature = value;
             else if (command == QLatin1String("quit")) app.quit();
-            say(QStringLiteral("ok ") + command);
+            // A change of shape names the shape, so that a test sees each change arrive.
+            say(QStringLiteral("ok ") + (command == QLatin1String("metadata") ? line : command));
         }
     });
     say(QStringLiteral("ready"));

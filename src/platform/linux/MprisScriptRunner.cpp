@@ -63,8 +63,13 @@ std::optional<QVariantMap> MprisScriptRunner::metadata(const QString& busName) c
     const std::optional<QVariant> value = property(busName, QStringLiteral("Metadata"));
     if (!value) return std::nullopt;
     if (value->canConvert<QDBusArgument>()) {
+        // The player chooses the shape. Only a map of variants is read into one: reading a map of
+        // any other value type as variants runs past its values.
+        const QDBusArgument argument = value->value<QDBusArgument>();
+        if (argument.currentType() != QDBusArgument::MapType || argument.currentSignature() != QLatin1String("a{sv}"))
+            return std::nullopt;
         QVariantMap map;
-        value->value<QDBusArgument>() >> map;
+        argument >> map;
         return map;
     }
     if (value->typeId() == QMetaType::QVariantMap) return value->toMap();
