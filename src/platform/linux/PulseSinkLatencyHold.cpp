@@ -10,6 +10,7 @@ PulseSinkLatencyHold::PulseSinkLatencyHold(const QString& sinkName) : sinkName_(
     pa_threaded_mainloop_set_name(loop_, "pulse-latency");
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Vocalynx");
     if (!context_) return;
+    lapsed_ = false;
     pa_context_set_state_callback(context_, &PulseSinkLatencyHold::onContextState, this);
     pa_threaded_mainloop_lock(loop_);
     const bool started = pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
@@ -18,12 +19,14 @@ PulseSinkLatencyHold::PulseSinkLatencyHold(const QString& sinkName) : sinkName_(
     if (!started) {
         pa_context_unref(context_);
         context_ = nullptr;
+        lapsed_ = true;
     }
 }
 
 PulseSinkLatencyHold::~PulseSinkLatencyHold() {
     if (loop_) pa_threaded_mainloop_stop(loop_);
     if (stream_) {
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
     }
@@ -38,7 +41,9 @@ PulseSinkLatencyHold::~PulseSinkLatencyHold() {
 // Connection thread, lock held.
 void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
     auto* hold = static_cast<PulseSinkLatencyHold*>(self);
-    if (pa_context_get_state(context) != PA_CONTEXT_READY || hold->stream_) return;
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(state)) hold->lapsed_ = true;
+    if (state != PA_CONTEXT_READY || hold->stream_) return;
     // The format matters little (the stream never plays); a common one spares the server a
     // conversion set-up.
     pa_sample_spec spec;
@@ -46,7 +51,12 @@ void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
     spec.rate = 48000;
     spec.channels = 2;
     hold->stream_ = pa_stream_new(context, "Vocalynx microphone latency", &spec, nullptr);
-    if (!hold->stream_) return;
+    if (!hold->stream_) {
+        hold->lapsed_ = true;
+        return;
+    }
+    // The stream fails when its sink goes away (it is never moved to another one).
+    pa_stream_set_state_callback(hold->stream_, &PulseSinkLatencyHold::onStreamState, hold);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kBufferMilliseconds) * 1000, &spec));
@@ -54,10 +64,16 @@ void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     const QByteArray sink = hold->sinkName_.toUtf8();
-    pa_stream_connect_playback(hold->stream_, sink.constData(), &attr,
-                               pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED |
-                                                 PA_STREAM_DONT_MOVE),
-                               nullptr, nullptr);
+    if (pa_stream_connect_playback(hold->stream_, sink.constData(), &attr,
+                                   pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED |
+                                                     PA_STREAM_DONT_MOVE),
+                                   nullptr, nullptr) < 0)
+        hold->lapsed_ = true;
+}
+
+// Connection thread, lock held.
+void PulseSinkLatencyHold::onStreamState(pa_stream* stream, void* self) {
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) static_cast<PulseSinkLatencyHold*>(self)->lapsed_ = true;
 }
 
 }  // namespace vocalynx

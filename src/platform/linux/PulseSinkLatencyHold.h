@@ -10,9 +10,11 @@
 // the sink from suspending when nothing plays.
 //
 // The stream lives on a connection and thread of its own; making and dropping a hold never waits for
-// the server. A server that refuses or goes away leaves the hold without effect.
+// the server. A server that refuses or goes away, or a sink that goes away, leaves the hold without
+// effect for good: it then counts as lapsed, and its owner makes a new one.
 
 #include <QString>
+#include <atomic>
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -28,17 +30,22 @@ public:
     PulseSinkLatencyHold& operator=(const PulseSinkLatencyHold&) = delete;
 
     const QString& sinkName() const { return sinkName_; }
+    // The connection or the stream failed or ended (or never began); the hold does nothing any more.
+    // A hold still connecting has not lapsed.
+    bool lapsed() const { return lapsed_.load(); }
 
     // The buffer the corked stream asks for; the server then mixes in blocks of about 30 ms.
     static constexpr int kBufferMilliseconds = 100;
 
 private:
     static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
 
     QString sinkName_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;  // made on the connection's thread, under its lock
+    std::atomic<bool> lapsed_{true};  // until the connection is under way; set again on its thread
 };
 
 }  // namespace vocalynx

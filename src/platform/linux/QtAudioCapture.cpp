@@ -257,7 +257,9 @@ void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
     const std::optional<QString> sink = pulseSinkFeedingSource(sourceId);
     std::unique_ptr<PulseSinkLatencyHold> released;
     std::lock_guard lock(holdMutex_);
-    if (sink && latencyHold_ && latencyHold_->sinkName() == *sink) return;
+    // A lapsed hold (its sink or the server went away since) is made again, even for a sink of
+    // the same name.
+    if (sink && latencyHold_ && latencyHold_->sinkName() == *sink && !latencyHold_->lapsed()) return;
     released = std::move(latencyHold_);
     if (sink) latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink);
 }
