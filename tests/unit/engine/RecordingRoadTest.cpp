@@ -648,9 +648,11 @@ TEST_F(RoadTest, NoRelaunchDuringShutdown) {
     first->exit();
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
-    // Nor does anything else launch one.
-    probe.terminateColiProcess();
+    // Nor does anything else launch one: a warm-up, a recovery, a dictation and its drain.
     engine.warmUpColi();
+    engine.recoverFromStalledState(RecordingState::idle, QStringLiteral("test"));
+    start();
+    engine.stopRecording();
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
 }
@@ -673,9 +675,12 @@ TEST_F(RoadTest, AModelFailureIsReportedOnceAndStopsRelaunches) {
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Skipping coli relaunch — model load failed"));
     rt.time.advance(5);
     EXPECT_EQ(launcher.launched().size(), 1u);
-    // A restart after a drain still launches.
-    probe.terminateColiProcess();
+    // A dictation still launches its process on demand, and the restart after its drain too.
+    start();
     EXPECT_EQ(launcher.launched().size(), 2u);
+    engine.stopRecording();
+    rt.time.advance(0.8);
+    EXPECT_EQ(launcher.launched().size(), 3u);
 }
 
 TEST_F(RoadTest, RecoveryRestartsTheProcess) {
