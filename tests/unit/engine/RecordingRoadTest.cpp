@@ -15,8 +15,12 @@
 #include "FakeSoundOutput.h"
 #include "TestRuntime.h"
 #include "WhisperEngineProbe.h"
+#include "engine/ColiChannel.h"
+#include "engine/ColiCommand.h"
 #include "engine/ColiPid.h"
 #include "engine/ModelCheck.h"
+#include "engine/SpeechProcess.h"
+#include "engine/SpeechStream.h"
 #include "engine/WhisperEngine.h"
 
 using namespace vocalynx;
@@ -150,21 +154,6 @@ TEST_F(RoadTest, AMissingModelRefusesEveryStart) {
     EXPECT_TRUE(completed.isEmpty());
 }
 
-// Two launches that overlap (an on-demand start and the relaunch after an exit) keep one process:
-// the later one is ended at once rather than left running with nobody holding it.
-TEST_F(RoadTest, ALaunchThatFindsAProcessStoredEndsItsOwn) {
-    engine.warmUpColi();
-    auto first = process();
-    probe.speechProcess().launchPersistentColi();
-    ASSERT_EQ(launcher.launched().size(), 2u);
-    auto second = process();
-    EXPECT_EQ(second->terminateCount(), 1);
-    EXPECT_FALSE(second->isRunning());
-    EXPECT_EQ(first->terminateCount(), 0);
-    EXPECT_EQ(probe.channel().persistentColiProcess, first);
-    EXPECT_EQ(persistentColiPid.load(), first->pid());
-}
-
 TEST_F(RoadTest, AWholeDictation) {
     engine.warmUpColi();
     ASSERT_EQ(launcher.launched().size(), 1u);
@@ -261,23 +250,6 @@ TEST_F(RoadTest, OutputAfterTheDrainIsDropped) {
     start();
     output("{\"text\":\"新的\"}\n");
     EXPECT_EQ(engine.previewText(), "新的");
-}
-
-TEST_F(RoadTest, ASecondFinishReplacesTheFirst) {
-    engine.warmUpColi();
-    start();
-    int firstRuns = 0, secondRuns = 0;
-    probe.stream().finishColiStream([&] { ++firstRuns; });
-    rt.time.advance(0.5);
-    probe.stream().finishColiStream([&] { ++secondRuns; });
-    rt.time.advance(0.3);  // the first would have been due now
-    EXPECT_EQ(firstRuns + secondRuns, 0);
-    rt.time.advance(0.5);
-    EXPECT_EQ(firstRuns, 0);
-    EXPECT_EQ(secondRuns, 1);
-    EXPECT_EQ(launcher.launched().size(), 2u) << "one restart";
-    rt.time.advance(5);
-    EXPECT_EQ(firstRuns, 0);
 }
 
 TEST_F(RoadTest, WithoutAProgramAudioIsKeptAndTheDrainDoesNotWait) {
@@ -896,4 +868,55 @@ TEST_F(RoadTest, AFastProgramKeepsOneHandOffOnTheMainQueue) {
     EXPECT_EQ(engine.state(), RecordingState::transcribing);
     rt.time.advance(0.8);
     EXPECT_EQ(completed, QStringList{"好的"});
+}
+
+// ---- the speech process and stream on their own ----
+
+// The two parts with the fake launcher, for what the engine never does from its entry points: a
+// second launch racing the first (an on-demand start and a relaunch on two threads), and a second
+// finish of one session.
+class SpeechPartsTest : public RoadTest {
+protected:
+    ColiChannel channel;
+    ColiLocator locator{rt.paths().home, rt.runtime().paths.resources, ColiLocator::processEnvironment(), &launcher};
+    SpeechProcess speech{rt.runtime(), channel, locator, &launcher,
+                         {{}, {},
+                          [this](const std::shared_ptr<ChildProcess>& launched) { stream.processLaunched(launched); },
+                          [this](const ChildProcess* exited) { stream.processExited(exited); }}};
+    SpeechStream stream{rt.runtime(), channel, speech, locator, {}};
+};
+
+// Two launches that overlap keep one process: the later one is ended at once rather than left
+// running with nobody holding it.
+TEST_F(SpeechPartsTest, ALaunchThatFindsAProcessStoredEndsItsOwn) {
+    speech.launchPersistentColi();
+    auto first = process();
+    speech.launchPersistentColi();
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    auto second = process();
+    EXPECT_EQ(second->terminateCount(), 1);
+    EXPECT_FALSE(second->isRunning());
+    EXPECT_EQ(first->terminateCount(), 0);
+    {
+        std::lock_guard lock(channel.processLock);
+        EXPECT_EQ(channel.persistentColiProcess, first);
+    }
+    EXPECT_EQ(persistentColiPid.load(), first->pid());
+}
+
+TEST_F(SpeechPartsTest, ASecondFinishReplacesTheFirst) {
+    speech.launchPersistentColi();
+    stream.beginColiSession();
+    int firstRuns = 0, secondRuns = 0;
+    stream.finishColiStream([&] { ++firstRuns; });
+    rt.time.advance(0.5);
+    stream.finishColiStream([&] { ++secondRuns; });
+    rt.time.advance(0.3);  // the first would have been due now
+    EXPECT_EQ(firstRuns + secondRuns, 0);
+    rt.time.advance(0.5);
+    EXPECT_EQ(firstRuns, 0);
+    EXPECT_EQ(secondRuns, 1);
+    EXPECT_EQ(launcher.launched().size(), 2u) << "one restart";
+    rt.time.advance(5);
+    EXPECT_EQ(firstRuns, 0);
 }
