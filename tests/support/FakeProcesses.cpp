@@ -55,6 +55,11 @@ bool FakePipeReader::hasHandler() const {
     return static_cast<bool>(handler_);
 }
 
+PipeReader::Handler FakePipeReader::handler() const {
+    std::lock_guard lock(mutex_);
+    return handler_;
+}
+
 bool FakeChildProcess::isRunning() const {
     std::lock_guard lock(mutex_);
     return running_;

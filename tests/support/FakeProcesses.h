@@ -34,6 +34,9 @@ public:
     // was set wait, and go to a later handler ahead of the bytes of the next feed.
     bool feed(const QByteArray& bytes);
     bool hasHandler() const;
+    // The handler as it is set now: a test keeps it to deliver a read that was already under way
+    // on the pipe's thread when the handler was removed.
+    Handler handler() const;
 
 private:
     mutable std::mutex mutex_;

@@ -63,16 +63,13 @@ struct WhisperEngine::TestProbe {
     void updateNoiseFloor(float level) { engine.updateNoiseFloor(level); }
     void noteSpeechActivity(MonoTime at) { engine.noteSpeechActivity(at); }
 
-    // ---- speech process, stream and transcripts ----
-    // Audio written and transcript fields read from threads of the test's own (the virtual clock
-    // runs the audio queue on the test's thread), the stream's finish and output steps called out
-    // of turn, and the shared channel fields a dictation leaves behind.
-    void sendPCM(const QByteArray& pcm) { engine.sendPCM(pcm); }
+    // ---- speech process and transcripts ----
+    // A process that arrives while a recording keeps audio for it: the entry points launch one
+    // only at a start, a drain, a recovery or the warm-up, never in the middle of a recording.
     void terminateColiProcess() { engine.terminateColiProcess(); }
-    bool hasTranscriptText() const { return engine.hasTranscriptText(); }
+    // Whether the transcript rules saw every line: no port shows the stable-preview count itself.
     TranscriptTracker::Snapshot transcriptSnapshot() const { return engine.transcriptSnapshot(); }
-    SpeechStream& stream() { return engine.stream_; }
-    SpeechProcess& speechProcess() { return engine.process_; }
+    // The shared channel fields a recovery must clear (staged before it, read after it).
     ColiChannel& channel() { return engine.channel_; }
 };
 

@@ -50,40 +50,38 @@ protected:
 }  // namespace
 
 TEST_F(StateMachineTest, LinesForChangesAndRepeats) {
-    probe.setState(RecordingState::recording, "startRecording");
-    probe.setState(RecordingState::recording, "again");
-    EXPECT_EQ(stateLines(), (QStringList{"state idle -> recording reason=startRecording",
-                                         "state remains recording reason=again"}));
+    probe.setState(RecordingState::recording, QStringLiteral("startRecording"));
+    probe.setState(RecordingState::recording, QStringLiteral("again"));
+    EXPECT_EQ(stateLines(), (QStringList{QStringLiteral("state idle -> recording reason=startRecording"),
+                                         QStringLiteral("state remains recording reason=again")}));
     EXPECT_EQ(observed, (std::vector{RecordingState::recording, RecordingState::recording}));
     const QString first = rt.log.lines().first();
-    EXPECT_TRUE(first.startsWith("[Vocalynx][StateDiagnostics] ts=")) << first.toStdString();
-    EXPECT_TRUE(first.contains(QRegularExpression(R"(ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uptime=0\.0s )")))
+    EXPECT_TRUE(first.startsWith(QStringLiteral("[Vocalynx][StateDiagnostics] ts="))) << first.toStdString();
+    EXPECT_TRUE(first.contains(QRegularExpression(QStringLiteral(R"(ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z uptime=0\.0s )"))))
         << first.toStdString();
 }
 
 TEST_F(StateMachineTest, StallWatchdogRecoversATranscribingStateAfter20Seconds) {
-    probe.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
     rt.time.advance(19.9);
     EXPECT_EQ(engine.state(), RecordingState::transcribing);
     rt.time.advance(0.1);
     EXPECT_EQ(engine.state(), RecordingState::idle);
     const QStringList lines = stateLines();
-    EXPECT_TRUE(lines.contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "
-                               "state=transcribing micReady=false isStopping=false previewLen=0"));
-    EXPECT_TRUE(lines.contains("recoverFromStalledState state=transcribing reason=watchdog-stopRecording"));
-    EXPECT_TRUE(lines.contains("state transcribing -> idle reason=recovery-watchdog-stopRecording"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s state=transcribing micReady=false isStopping=false previewLen=0")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("recoverFromStalledState state=transcribing reason=watchdog-stopRecording")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("state transcribing -> idle reason=recovery-watchdog-stopRecording")));
 }
 
 TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds) {
-    probe.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
     rt.time.advance(10);
-    probe.setState(RecordingState::collapsing, "postRecordingCollapse");
+    probe.setState(RecordingState::collapsing, QStringLiteral("postRecordingCollapse"));
     rt.time.advance(5.9);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(0.1);
     EXPECT_EQ(engine.state(), RecordingState::idle);
-    EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-postRecordingCollapse state=collapsing "
-                                      "timeout=6.0s state=collapsing micReady=false isStopping=false previewLen=0"));
+    EXPECT_TRUE(stateLines().contains(QStringLiteral("AUTO_DUMP trigger=state-stall-postRecordingCollapse state=collapsing timeout=6.0s state=collapsing micReady=false isStopping=false previewLen=0")));
     // The old 20 s watchdog never fires.
     rt.log.clear();
     rt.time.advance(30);
@@ -92,8 +90,8 @@ TEST_F(StateMachineTest, CollapsingReplacesTheTranscribingWatchdogWithSixSeconds
 
 TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
     for (RecordingState next : {RecordingState::idle, RecordingState::recording}) {
-        probe.setState(RecordingState::transcribing, "stopRecording");
-        probe.setState(next, "moveOn");
+        probe.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
+        probe.setState(next, QStringLiteral("moveOn"));
         rt.log.clear();
         rt.time.advance(60);
         EXPECT_TRUE(stateLines().isEmpty()) << recordingStateName(next).toStdString();
@@ -102,62 +100,61 @@ TEST_F(StateMachineTest, IdleAndRecordingLeaveNoWatchdog) {
 }
 
 TEST_F(StateMachineTest, SettingTheSameTransientStateAgainRearmsTheWatchdog) {
-    probe.setState(RecordingState::collapsing, "first");
+    probe.setState(RecordingState::collapsing, QStringLiteral("first"));
     rt.time.advance(4);
-    probe.setState(RecordingState::collapsing, "second");
+    probe.setState(RecordingState::collapsing, QStringLiteral("second"));
     rt.time.advance(4);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
     rt.time.advance(2);
     EXPECT_EQ(engine.state(), RecordingState::idle);
-    EXPECT_TRUE(stateLines().contains("recoverFromStalledState state=collapsing reason=watchdog-second"));
+    EXPECT_TRUE(stateLines().contains(QStringLiteral("recoverFromStalledState state=collapsing reason=watchdog-second")));
 }
 
 TEST_F(StateMachineTest, RecoveryResetsEverythingInOrder) {
-    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{"m", "Mic", true});
+    auto session = std::make_shared<FakeCaptureSession>(AudioInputDevice{QStringLiteral("m"), QStringLiteral("Mic"), true});
     probe.giveCaptureSession(session);
-    probe.setState(RecordingState::transcribing, "stopRecording");
-    engine.stagePublishedValues(RecordingState::transcribing, "你好", false);
+    probe.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
+    engine.stagePublishedValues(RecordingState::transcribing, QStringLiteral("你好"), false);
     probe.setStopping(true);
     setStreamFields();
     players.calls.clear();
 
-    engine.recoverFromStalledState(RecordingState::transcribing, "watchdog-x");
+    engine.recoverFromStalledState(RecordingState::transcribing, QStringLiteral("watchdog-x"));
     rt.time.runUntilIdle();  // the tear-down runs on the capture-session queue
 
     EXPECT_EQ(session->tearDownCount, 1);
     EXPECT_TRUE(streamFieldsCleared());
-    EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
-    EXPECT_EQ(engine.previewText(), "");
+    EXPECT_EQ(players.calls, (QStringList{QStringLiteral("resumeSilent"), QStringLiteral("resumeMedia")}));
+    EXPECT_EQ(engine.previewText(), QStringLiteral(""));
     EXPECT_FALSE(probe.stopping());
     EXPECT_EQ(engine.state(), RecordingState::idle);
     const QStringList lines = stateLines();
-    const int recover = lines.indexOf("recoverFromStalledState state=transcribing reason=watchdog-x");
-    const int idle = lines.indexOf("state transcribing -> idle reason=recovery-watchdog-x");
+    const int recover = lines.indexOf(QStringLiteral("recoverFromStalledState state=transcribing reason=watchdog-x"));
+    const int idle = lines.indexOf(QStringLiteral("state transcribing -> idle reason=recovery-watchdog-x"));
     EXPECT_GE(recover, 0);
     EXPECT_GT(idle, recover);
     EXPECT_TRUE(soundOutput.calls.isEmpty()) << "recovery plays no sound";
 }
 
 TEST_F(StateMachineTest, RecoveryWithoutCaptureSessionStillCompletes) {
-    probe.setState(RecordingState::collapsing, "cancelRecording");
-    engine.recoverFromStalledState(RecordingState::collapsing, "mainThreadHang");
+    probe.setState(RecordingState::collapsing, QStringLiteral("cancelRecording"));
+    engine.recoverFromStalledState(RecordingState::collapsing, QStringLiteral("mainThreadHang"));
     EXPECT_EQ(engine.state(), RecordingState::idle);
-    EXPECT_EQ(players.calls, (QStringList{"resumeSilent", "resumeMedia"}));
+    EXPECT_EQ(players.calls, (QStringList{QStringLiteral("resumeSilent"), QStringLiteral("resumeMedia")}));
 }
 
 TEST_F(StateMachineTest, AutoDumpCountsCharactersNotCodeUnits) {
     engine.stagePublishedValues(RecordingState::idle, QString::fromUtf8("a🎉é"), true);
-    probe.setState(RecordingState::transcribing, "stopRecording");
+    probe.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
     rt.time.advance(20);  // the stall watchdog dumps the state before it recovers
-    EXPECT_TRUE(stateLines().contains("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s "
-                                      "state=transcribing micReady=true isStopping=false previewLen=3"))
-        << stateLines().join('\n').toStdString();
+    EXPECT_TRUE(stateLines().contains(QStringLiteral("AUTO_DUMP trigger=state-stall-stopRecording state=transcribing timeout=20.0s state=transcribing micReady=true isStopping=false previewLen=3")))
+        << stateLines().join(u'\n').toStdString();
 }
 
 TEST_F(StateMachineTest, AWatchdogOutlivingTheEngineDoesNothing) {
     auto other = std::make_unique<WhisperEngine>(
         WhisperEngine::Dependencies{rt.runtime(), config, sounds, &players, &players, &capture});
-    WhisperEngine::TestProbe{*other}.setState(RecordingState::transcribing, "stopRecording");
+    WhisperEngine::TestProbe{*other}.setState(RecordingState::transcribing, QStringLiteral("stopRecording"));
     other.reset();
     rt.log.clear();
     rt.time.advance(30);
