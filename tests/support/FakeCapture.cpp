@@ -38,7 +38,11 @@ void FakeCaptureSession::setEventHandler(std::function<void(const CaptureSession
     eventHandler_ = std::move(handler);
 }
 
-bool FakeCaptureSession::deliver(const SampleBuffer& buffer) {
+bool FakeCaptureSession::deliver(const SampleBuffer& buffer) { return handOver(buffer, true); }
+
+bool FakeCaptureSession::deliverOnThisThread(const SampleBuffer& buffer) { return handOver(buffer, false); }
+
+bool FakeCaptureSession::handOver(const SampleBuffer& buffer, bool onHandlerQueue) {
     std::function<void(const SampleBuffer&)> handler;
     Executor* queue;
     {
@@ -47,7 +51,7 @@ bool FakeCaptureSession::deliver(const SampleBuffer& buffer) {
         queue = sampleQueue_;
     }
     if (!handler) return false;
-    if (queue)
+    if (queue && onHandlerQueue)
         queue->post([handler, buffer] { handler(buffer); });
     else
         handler(buffer);

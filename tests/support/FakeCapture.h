@@ -23,6 +23,9 @@ public:
     // Delivers a buffer the way a device would: to the handler, on the handler's queue.
     // Returns false when no handler is attached.
     bool deliver(const SampleBuffer& buffer);
+    // Runs the handler on the calling thread, as the handler's queue would run it on a thread of
+    // its own: a test thread stands in for that queue. Returns false when no handler is attached.
+    bool deliverOnThisThread(const SampleBuffer& buffer);
     bool raise(const CaptureSessionEvent& event);
     bool hasSampleHandler() const;
 
@@ -33,6 +36,8 @@ public:
     int tearDownCount = 0;
 
 private:
+    bool handOver(const SampleBuffer& buffer, bool onHandlerQueue);
+
     mutable std::mutex mutex_;
     bool running_ = false;
     std::function<void(const SampleBuffer&)> sampleHandler_;
