@@ -41,15 +41,16 @@ class MicrophoneRemoval {
 public:
     void remove() {
         const QString modules = pactl({"list", "short", "modules"});
-        for (const QString& line : modules.split('\n'))
-            if (line.contains("module-remap-source") && line.contains("vocalynx_mic"))
-                pactl({"unload-module", line.section('\t', 0, 0)});
+        for (const QString& line : modules.split(u'\n'))
+            if (line.contains(QStringLiteral("module-remap-source")) && line.contains(QStringLiteral("vocalynx_mic")))
+                pactl({QStringLiteral("unload-module"), line.section(u'\t', 0, 0)});
         removed_ = true;
     }
     ~MicrophoneRemoval() {
         if (!removed_) return;
-        const QStringList args = QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(' ', Qt::SkipEmptyParts);
-        pactl(QStringList{"load-module", "module-remap-source"} + args);
+        const QStringList args =
+            QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(u' ', Qt::SkipEmptyParts);
+        pactl(QStringList{QStringLiteral("load-module"), QStringLiteral("module-remap-source")} + args);
         pactl({"set-default-source", "vocalynx_mic"});
         QtAudioCapture capture;
         processEventsUntil([&] { return micListed(capture); });
@@ -64,7 +65,9 @@ class TonePlayer {
 public:
     // latencyMs 0 leaves the latency to the server, as most players do (about two seconds).
     void play(double frequency, double secondsValue, int latencyMs = 50) {
-        QStringList args{"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000", "--channels=2", "--raw"};
+        QStringList args{QStringLiteral("--playback"),        QStringLiteral("--device=vocalynx_sink"),
+                         QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                         QStringLiteral("--channels=2"),       QStringLiteral("--raw")};
         if (latencyMs > 0) args << QStringLiteral("--latency-msec=%1").arg(latencyMs);
         process_.start(QStringLiteral("pacat"), args);
         ASSERT_TRUE(process_.waitForStarted(5000));
@@ -122,7 +125,8 @@ TEST_F(AudioCaptureTest, TheRemappedMonitorIsListedAsTheDefaultMicrophone) {
     ASSERT_TRUE(processEventsUntil([&] { return micListed(capture); }));
     for (const auto& d : capture.inputDevices()) {
         EXPECT_TRUE(d.connected);
-        EXPECT_FALSE(d.name.contains("Monitor")) << d.name.toStdString() << ": a monitor is not a microphone";
+        EXPECT_FALSE(d.name.contains(QStringLiteral("Monitor")))
+            << d.name.toStdString() << ": a monitor is not a microphone";
     }
     const auto def = capture.defaultInputDevice();
     ASSERT_TRUE(def.has_value());
@@ -181,7 +185,7 @@ TEST_F(AudioCaptureTest, LosingTheMicrophoneInterruptsTheSessionAndItsRecording)
 
     engine.startRecording([](const QString&) {});
     ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
-        << rt.log.lines().join('\n').toStdString();
+        << rt.log.lines().join(u'\n').toStdString();
 
     MicrophoneRemoval removal;
     removal.remove();
@@ -209,7 +213,7 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
     installSpeechModel();
     engine.startRecording([](const QString&) {});
     ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
-        << rt.log.lines().join('\n').toStdString();
+        << rt.log.lines().join(u'\n').toStdString();
 
     TonePlayer player;
     player.play(440, 1.0);
@@ -225,7 +229,7 @@ TEST_F(AudioCaptureTest, TheEngineJudgesTheRealMicrophoneReady) {
 TEST_F(AudioCaptureTest, TheServersDefaultSourceIsAskedWithinATimeLimit) {
     QTemporaryDir dir;
     QLocalServer silent;  // accepts connections and never says a word
-    ASSERT_TRUE(silent.listen(dir.path() + "/silent.sock"));
+    ASSERT_TRUE(silent.listen(dir.path() + QStringLiteral("/silent.sock")));
     const QByteArray realServer = qgetenv("PULSE_SERVER");
     struct Case {
         const char* name;

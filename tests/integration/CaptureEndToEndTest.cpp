@@ -33,10 +33,11 @@ namespace {
 const QString kStandIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
 
 // Unloads the remap-source modules whose arguments hold the text.
-void unloadSource(const QString& sourceName) {
-    for (const QString& line : pactl({"list", "short", "modules"}).split('\n'))
-        if (line.contains("module-remap-source") && line.contains("source_name=" + sourceName + " "))
-            pactl({"unload-module", line.section('\t', 0, 0)});
+void unloadSource(const char* sourceName) {
+    const QString argument = QStringLiteral("source_name=%1 ").arg(QString::fromUtf8(sourceName));
+    for (const QString& line : pactl({"list", "short", "modules"}).split(u'\n'))
+        if (line.contains(QStringLiteral("module-remap-source")) && line.contains(argument))
+            pactl({QStringLiteral("unload-module"), line.section(u'\t', 0, 0)});
 }
 
 // The real capture, which keeps the sample handler the engine gives each session it makes, so
@@ -95,6 +96,7 @@ bool listed(QtAudioCapture& capture, const QString& name) {
         if (d.name == name) return true;
     return false;
 }
+bool listed(QtAudioCapture& capture, const char* name) { return listed(capture, QString::fromUtf8(name)); }
 
 class ScopedEnv {
 public:
@@ -109,8 +111,10 @@ private:
 class TonePlayer {
 public:
     void play(double frequency, double secondsValue, const QString& sink = QStringLiteral("vocalynx_sink")) {
-        process_.start(QStringLiteral("pacat"), {"--playback", "--device=" + sink, "--format=float32le",
-                                                 "--rate=48000", "--channels=2", "--raw", "--latency-msec=50"});
+        process_.start(QStringLiteral("pacat"),
+                       {QStringLiteral("--playback"), QStringLiteral("--device=") + sink,
+                        QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                        QStringLiteral("--channels=2"), QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
         ASSERT_TRUE(process_.waitForStarted(5000));
         const double amplitude = frequency > 0 ? 0.5 : 0.0;
         process_.write(toneBuffer(frequency, static_cast<int>(48000 * secondsValue), 48000, 2, SampleFormat::float32,
@@ -135,8 +139,8 @@ protected:
     CaptureEndToEnd() {
         guiApplication();
         const QString home = rt.runtime().paths.home;
-        QDir().mkpath(home + "/.local/bin");
-        QFile::link(kStandIn, home + "/.local/bin/coli");
+        QDir().mkpath(home + QStringLiteral("/.local/bin"));
+        QFile::link(kStandIn, home + QStringLiteral("/.local/bin/coli"));
         const QString model = speechModelPath(home);
         QDir().mkpath(QFileInfo(model).path());
         QFile f(model);
@@ -153,21 +157,22 @@ protected:
         engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
             rt.runtime(), config, sounds, nullptr, nullptr, &routed, &converters, &launcher});
         engine->warmUpColi();
-        ASSERT_TRUE(processEventsUntil([&] { return standInLog().filter("start pid=").size() == 1; }))
-            << rt.log.lines().join('\n').toStdString();
+        ASSERT_TRUE(processEventsUntil([&] { return standInLog().filter(QStringLiteral("start pid=")).size() == 1; }))
+            << rt.log.lines().join(u'\n').toStdString();
     }
 
     QStringList standInLog() const {
         QFile f(logPath);
         if (!f.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
     // The frequencies the stand-in reported, one per half second of audio it received.
     std::vector<int> reportedFrequencies() const {
         static const QRegularExpression re(QStringLiteral("\"frequency\":(\\d+)"));
         std::vector<int> out;
         for (const QString& line : standInLog())
-            if (auto m = re.match(line); line.startsWith("line ") && m.hasMatch()) out.push_back(m.captured(1).toInt());
+            if (auto m = re.match(line); line.startsWith(QStringLiteral("line ")) && m.hasMatch())
+                out.push_back(m.captured(1).toInt());
         return out;
     }
     // One dictation as the user makes it: a start, the given time with the microphone open, a stop.
@@ -193,16 +198,16 @@ protected:
         for (const QString& line : rt.log.lines())
             if (auto m = sent.match(line); m.hasMatch()) result.bytesSent = m.captured(1).toLongLong();
         EXPECT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 10000))
-            << rt.log.lines().join('\n').toStdString();
+            << rt.log.lines().join(u'\n').toStdString();
         return result;
     }
 
     // Waits until the microphone hears sound. A null sink that was idle renders up to two seconds of
     // silence ahead, so a tone that just started reaches its monitor only that much later.
-    bool waitUntilHeard(const QString& deviceName) {
+    bool waitUntilHeard(const char* deviceName) {
         std::optional<AudioInputDevice> device;
         for (const auto& d : capture.inputDevices())
-            if (d.name == deviceName) device = d;
+            if (d.name == QString::fromUtf8(deviceName)) device = d;
         if (!device) return false;
         QString error;
         auto session = capture.makeSession(*device, error);
@@ -226,7 +231,7 @@ protected:
     }
 
     LiveRuntime rt;
-    QString logPath = rt.root() + "/standin.log";
+    QString logPath = rt.root() + QStringLiteral("/standin.log");
     ScopedEnv logVar{"COLI_STANDIN_LOG", logPath.toUtf8()};
     ScopedEnv frequencyVar{"COLI_STANDIN_FREQUENCY", "1"};
     ConfigStore config{rt.runtime()};
@@ -245,7 +250,7 @@ TEST_F(CaptureEndToEnd, AToneAtTheMicrophoneReachesTheSpeechProgramAsSixteenKilo
     startEngine();
     engine->startRecording([](const QString&) {});
     ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }))
-        << rt.log.lines().join('\n').toStdString();
+        << rt.log.lines().join(u'\n').toStdString();
 
     // 48 kHz stereo float from the sound server, 16 kHz mono s16 at the stand-in: the pitch and the
     // length of the tone survive (a wrong rate would move the pitch, a wrong channel count would
@@ -287,7 +292,7 @@ TEST_F(CaptureEndToEnd, AnotherInputFormatMidRecordingGetsItsOwnConverter) {
     // The buffers now come from the other device, in its own format.
     std::optional<AudioInputDevice> other;
     for (const auto& d : capture.inputDevices())
-        if (d.name == "VocalynxTestMicB") other = d;
+        if (d.name == QStringLiteral("VocalynxTestMicB")) other = d;
     ASSERT_TRUE(other.has_value());
     QString error;
     auto second = capture.makeSession(*other, error);
@@ -320,7 +325,7 @@ TEST_F(CaptureEndToEnd, DigitalSilenceIsReadyByTheFailsafeAndCancelledForNoSpeec
     player.play(0, 12.0);  // zeros: a microphone that delivers only digital silence
     engine->startRecording([](const QString&) { ADD_FAILURE() << "a cancelled recording calls no completion"; });
     ASSERT_TRUE(processEventsUntil([&] { return rt.log.containsPart("micReady failsafe elapsed="); }, 8000))
-        << rt.log.lines().join('\n').toStdString();
+        << rt.log.lines().join(u'\n').toStdString();
     ASSERT_TRUE(processEventsUntil(
         [&] { return rt.log.contains("[Vocalynx] No speech detected within 5.0s, cancelling recording"); }, 10000));
     ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 5000));
@@ -336,8 +341,8 @@ TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFai
     struct Restore {
         ~Restore() {
             const QStringList args =
-                QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(' ', Qt::SkipEmptyParts);
-            pactl(QStringList{"load-module", "module-remap-source"} + args);
+                QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(u' ', Qt::SkipEmptyParts);
+            pactl(QStringList{QStringLiteral("load-module"), QStringLiteral("module-remap-source")} + args);
             pactl({"set-default-source", "vocalynx_mic"});
             QtAudioCapture capture;
             processEventsUntil([&] { return listed(capture, "VocalynxTestMic"); });
@@ -345,7 +350,7 @@ TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFai
     } restore;
     unloadSource("vocalynx_mic");
     ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::collapsing; }, 10000))
-        << rt.log.lines().join('\n').toStdString();
+        << rt.log.lines().join(u'\n').toStdString();
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session interrupted during recording, cancelling..."));
     EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording cancelled (no speech)"));
     ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 5000));
@@ -365,10 +370,12 @@ namespace {
 // is set back to the test microphone then.
 class LoadedModule {
 public:
-    explicit LoadedModule(const QStringList& args) { index_ = pactl(QStringList{"load-module"} + args); }
+    explicit LoadedModule(const QStringList& args) {
+        index_ = pactl(QStringList{QStringLiteral("load-module")} + args);
+    }
     ~LoadedModule() {
         pactl({"set-default-source", "vocalynx_mic"});
-        if (!index_.isEmpty()) pactl({"unload-module", index_});
+        if (!index_.isEmpty()) pactl({QStringLiteral("unload-module"), index_});
     }
     bool loaded() const { return !index_.isEmpty(); }
 
@@ -387,7 +394,8 @@ TEST_F(CaptureEndToEnd, EveryShortDictationHearsTheMicrophoneFromItsStart) {
     };
     const SetUp setUps[] = {
         {"the test microphone with a tone playing", {}},
-        {"a sine source", {"module-sine-source", "source_name=vocalynx_sine", "rate=48000", "frequency=440"}},
+        {"a sine source",
+         pactlArguments({"module-sine-source", "source_name=vocalynx_sine", "rate=48000", "frequency=440"})},
     };
     constexpr long long kMinimumBytes = 27200;  // 0.85 s of 16 kHz 16-bit mono
     TonePlayer player;
@@ -415,11 +423,12 @@ TEST_F(CaptureEndToEnd, EveryShortDictationHearsTheMicrophoneFromItsStart) {
 // The desktop's default microphone (the sound server's default source) is the one recorded, also
 // when it is not the one Qt names, and a change of it between dictations is followed.
 TEST_F(CaptureEndToEnd, TheDesktopsDefaultMicrophoneIsRecordedAndFollowed) {
-    LoadedModule sinkB({"module-null-sink", "sink_name=vocalynx_sink_b", "format=float32le", "rate=48000",
-                        "channels=2", "sink_properties=device.description=VocalynxTestSpeakerB"});
-    LoadedModule micB({"module-remap-source", "source_name=vocalynx_mic_b", "master=vocalynx_sink_b.monitor",
-                       "format=float32le", "rate=48000", "channels=2",
-                       "source_properties=device.description=VocalynxTestMicB"});
+    LoadedModule sinkB(pactlArguments({"module-null-sink", "sink_name=vocalynx_sink_b", "format=float32le",
+                                       "rate=48000", "channels=2",
+                                       "sink_properties=device.description=VocalynxTestSpeakerB"}));
+    LoadedModule micB(pactlArguments({"module-remap-source", "source_name=vocalynx_mic_b",
+                                      "master=vocalynx_sink_b.monitor", "format=float32le", "rate=48000",
+                                      "channels=2", "source_properties=device.description=VocalynxTestMicB"}));
     ASSERT_TRUE(sinkB.loaded() && micB.loaded());
     ASSERT_TRUE(processEventsUntil([&] { return listed(capture, "VocalynxTestMicB"); }));
 

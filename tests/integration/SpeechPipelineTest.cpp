@@ -113,8 +113,8 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     application();
     StandInRig rig;
     const auto& rt = rig.rt;
-    const QString standInLog = rt->dir.path() + "/standin.log";
-    const QString script = rt->dir.path() + "/script.txt";
+    const QString standInLog = rt->dir.path() + QStringLiteral("/standin.log");
+    const QString script = rt->dir.path() + QStringLiteral("/script.txt");
     {
         QFile f(script);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -131,10 +131,12 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     QObject::connect(engine.get(), &WhisperEngine::previewTextChanged, [&](const QString& t) { previews << t; });
 
     engine->warmUpColi();
-    ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; })) << rt->log.lines().join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 1; }))
+        << rt->log.lines().join(u'\n').toStdString();
     const pid_t first = startedPids(standInLog).first();
     EXPECT_EQ(persistentColiPid.load(), first);
-    EXPECT_TRUE(fileLines(standInLog).first().endsWith("args=asr-stream --json --language auto --asr-interval-ms 300"));
+    EXPECT_TRUE(fileLines(standInLog).first().endsWith(
+        QStringLiteral("args=asr-stream --json --language auto --asr-interval-ms 300")));
 
     QStringList completed;
     engine->startRecording([&](const QString& text) { completed << text; });
@@ -144,15 +146,16 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     // One second of microphone buffers: converted on the audio queue and written to the program.
     for (const SampleBuffer& buffer : microphoneSine(440, 1.0)) ASSERT_TRUE(microphone->deliver(buffer));
 
-    ASSERT_TRUE(waitFor([&] { return engine->previewText() == "今天天气很好我们去公园吧"; }))
+    ASSERT_TRUE(waitFor([&] { return engine->previewText() == QStringLiteral("今天天气很好我们去公园吧"); }))
         << engine->previewText().toStdString();
     // Hypotheses that arrive faster than the main thread runs reach the panel as the newest one:
     // the panel shows them in order, skipping none but those overtaken.
-    const QStringList hypotheses{"", "今天", "今天天气很好", "今天天气很好我们去公园吧"};
+    const QStringList hypotheses{QString(), QStringLiteral("今天"), QStringLiteral("今天天气很好"),
+                                 QStringLiteral("今天天气很好我们去公园吧")};
     qsizetype next = 0;
     for (const QString& shown : previews) {
         next = hypotheses.indexOf(shown, next);
-        ASSERT_GE(next, 0) << previews.join('|').toStdString();
+        ASSERT_GE(next, 0) << previews.join(u'|').toStdString();
         ++next;
     }
     EXPECT_EQ(previews.constLast(), hypotheses.constLast());
@@ -160,14 +163,15 @@ TEST(SpeechPipeline, AWholeDictationThroughTheStandIn) {
     engine->stopRecording();
     EXPECT_EQ(engine->state(), RecordingState::transcribing);
     ASSERT_TRUE(waitFor([&] { return !completed.isEmpty(); }, 5000));
-    EXPECT_EQ(completed, QStringList{"今天天气很好我们去公园吧"});
+    EXPECT_EQ(completed, QStringList{QStringLiteral("今天天气很好我们去公园吧")});
     ASSERT_TRUE(waitFor([&] { return engine->state() == RecordingState::idle; }, 5000));
-    const QStringList stopped = rt->log.lines().filter("[Vocalynx] Recording stopped. Total PCM sent: ");
+    const QStringList stopped =
+        rt->log.lines().filter(QStringLiteral("[Vocalynx] Recording stopped. Total PCM sent: "));
     ASSERT_EQ(stopped.size(), 1);
-    const long long sent = stopped[0].section(' ', 6, 6).toLongLong();
+    const long long sent = stopped[0].section(u' ', 6, 6).toLongLong();
     EXPECT_GT(sent, 30000) << "about one second of 16 kHz 16-bit audio";
     EXPECT_LE(sent, 32000);
-    EXPECT_TRUE(stopped[0].endsWith(" bytes, buffered: 0 bytes"));
+    EXPECT_TRUE(stopped[0].endsWith(QStringLiteral(" bytes, buffered: 0 bytes")));
 
     // The process that served the dictation got SIGTERM; a fresh one waits for the next.
     ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == 2; }));
@@ -203,7 +207,8 @@ TEST(SpeechPipeline, AProgramKilledMidRecordingLosesNoneOfTheWords) {
 
     auto microphone = rig.startDictation();
     StandInRig::speak(*microphone, 0.3);
-    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气很好"; })) << rig.logText();
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == QStringLiteral("今天天气很好"); }))
+        << rig.logText();
     ASSERT_EQ(::kill(startedPids(log).first(), SIGKILL), 0);
     ASSERT_TRUE(waitFor([&] { return rig.logged("[Vocalynx] coli exited during the recording of session "); }))
         << rig.logText();
@@ -212,11 +217,11 @@ TEST(SpeechPipeline, AProgramKilledMidRecordingLosesNoneOfTheWords) {
         << rig.logText();
     EXPECT_TRUE(waitFor([&] { return startedPids(log).size() == 2; }));
     StandInRig::speak(*microphone, 0.2);
-    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气很好我们去公园吧"; }))
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == QStringLiteral("今天天气很好我们去公园吧"); }))
         << rig.engine->previewText().toStdString() << "\n" << rig.logText();
     rig.engine->stopRecording();
     ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000));
-    EXPECT_EQ(rig.completed, QStringList{"今天天气很好我们去公园吧"});
+    EXPECT_EQ(rig.completed, QStringList{QStringLiteral("今天天气很好我们去公园吧")});
 }
 
 // The text arrives before the drain's last steps (replacing the speech program, preparing the next
@@ -234,12 +239,12 @@ TEST(SpeechPipeline, AnEngineDestroyedRightAfterTheTextWaitsForTheDrainsLastStep
     ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
     auto microphone = rig.startDictation();
     StandInRig::speak(*microphone, 0.3);
-    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气"; })) << rig.logText();
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == QStringLiteral("今天天气"); })) << rig.logText();
 
     launcher.holdNextLaunch();  // the replacement of the program that heard the dictation
     rig.engine->stopRecording();
     ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
-    EXPECT_EQ(rig.completed, QStringList{"今天天气"});
+    EXPECT_EQ(rig.completed, QStringList{QStringLiteral("今天天气")});
     ASSERT_TRUE(waitFor([&] { return launcher.holding(); }, 5000)) << rig.logText();
 
     rig.engine->shutdown();
@@ -265,7 +270,7 @@ TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
 
     auto cancelled = rig.startDictation();
     StandInRig::speak(*cancelled, 0.15);
-    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "取消的"; })) << rig.logText();
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == QStringLiteral("取消的"); })) << rig.logText();
     // The microphone fails: the engine cancels the recording.
     ASSERT_TRUE(cancelled->raise({CaptureSessionEvent::Kind::runtimeError, QStringLiteral("gone"), std::nullopt}));
     ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; })) << rig.logText();
@@ -275,7 +280,7 @@ TEST(SpeechPipeline, ACancelledRecordingLeavesNothingForTheNext) {
     ASSERT_TRUE(waitFor([&] { return !rig.engine->previewText().isEmpty(); })) << rig.logText();
     rig.engine->stopRecording();
     ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
-    EXPECT_EQ(rig.completed, QStringList{"第二次说的话"});
+    EXPECT_EQ(rig.completed, QStringList{QStringLiteral("第二次说的话")});
     const QList<pid_t> pids = startedPids(log);
     ASSERT_GE(pids.size(), 2);
     EXPECT_TRUE(waitFor([&] { return !alive(pids.first()); })) << "the program that heard the cancel is ended";
@@ -294,11 +299,11 @@ TEST(SpeechPipeline, TheLastSegmentAtTheEndOfInputIsTyped) {
     ASSERT_TRUE(waitFor([&] { return startedPids(log).size() == 1; })) << rig.logText();
     auto microphone = rig.startDictation();
     StandInRig::speak(*microphone, 0.3);
-    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == "今天天气"; })) << rig.logText();
+    ASSERT_TRUE(waitFor([&] { return rig.engine->previewText() == QStringLiteral("今天天气"); })) << rig.logText();
     rig.engine->stopRecording();
     ASSERT_TRUE(waitFor([&] { return !rig.completed.isEmpty(); }, 5000)) << rig.logText();
-    EXPECT_EQ(rig.completed, QStringList{"今天天气很好，我们去公园吧。"});
-    EXPECT_TRUE(fileLines(log).contains("eof"));
+    EXPECT_EQ(rig.completed, QStringList{QStringLiteral("今天天气很好，我们去公园吧。")});
+    EXPECT_TRUE(fileLines(log).contains(QStringLiteral("eof")));
     EXPECT_FALSE(rig.logged("exited, relaunching")) << "ending at the end of input is expected";
 }
 
@@ -328,7 +333,7 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     application();
     auto rt = std::make_unique<RealRuntime>();
     prepareStandInHome(rt->paths.home);
-    const QString standInLog = rt->dir.path() + "/standin.log";
+    const QString standInLog = rt->dir.path() + QStringLiteral("/standin.log");
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable exitAtOnce("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
 
@@ -355,11 +360,11 @@ TEST(SpeechPipeline, AProcessThatDiesIsRelaunchedAndAModelFailureStopsThat) {
     {
         // Now the model fails to load: reported once, and the exit that follows is not relaunched.
         EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
-        const QString failingLog = rt->dir.path() + "/failing.log";
+        const QString failingLog = rt->dir.path() + QStringLiteral("/failing.log");
         EnvironmentVariable failingLogVar("COLI_STANDIN_LOG", failingLog.toUtf8());
         WhisperEngine engine{{rt->runtime, config, sounds, nullptr, nullptr, nullptr, nullptr, &launcher}};
         engine.warmUpColi();
-        ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join('\n').toStdString();
+        ASSERT_TRUE(waitFor([&] { return alerts == 1; })) << rt->log.lines().join(u'\n').toStdString();
         QDeadlineTimer window(1500);
         while (!window.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -377,11 +382,11 @@ TEST(SpeechPipeline, TheSpeechProcessEndsWithTheApplication) {
         SCOPED_TRACE(signal);
         AppProcess app;
         prepareStandInHome(app.home());
-        const QString standInLog = app.home() + "/standin.log";
-        app.environment().insert("COLI_STANDIN_LOG", standInLog);
+        const QString standInLog = app.home() + QStringLiteral("/standin.log");
+        app.environment().insert(QStringLiteral("COLI_STANDIN_LOG"), standInLog);
         // Only a signal ends it, not the end of its input when the application's pipe closes.
-        app.environment().insert("COLI_STANDIN_IGNORE_EOF", "1");
-        app.start(VOCALYNX_APP_BINARY);
+        app.environment().insert(QStringLiteral("COLI_STANDIN_IGNORE_EOF"), QStringLiteral("1"));
+        app.start(QStringLiteral(VOCALYNX_APP_BINARY));
         ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)")) << app.output().toStdString();
         ASSERT_TRUE(waitFor([&] { return !startedPids(standInLog).isEmpty(); }));
         const pid_t coli = startedPids(standInLog).first();
@@ -389,7 +394,7 @@ TEST(SpeechPipeline, TheSpeechProcessEndsWithTheApplication) {
         ::kill(static_cast<pid_t>(app.process().processId()), signal);
         ASSERT_TRUE(app.waitForExit());
         EXPECT_TRUE(waitFor([&] { return !alive(coli); })) << "pid " << coli;
-        EXPECT_TRUE(fileLines(standInLog).contains("sigterm")) << "ended by the SIGTERM it was sent";
+        EXPECT_TRUE(fileLines(standInLog).contains(QStringLiteral("sigterm"))) << "ended by the SIGTERM it was sent";
     }
 }
 
@@ -399,8 +404,8 @@ TEST(SpeechPipeline, OrphansOfAnEarlierRunAreEndedAtLaunch) {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     AppProcess app;
     prepareStandInHome(app.home());
-    const QString orphanLog = app.home() + "/orphan.log";
-    const QByteArray coliPath = (app.home() + "/.local/bin/coli").toUtf8();
+    const QString orphanLog = app.home() + QStringLiteral("/orphan.log");
+    const QByteArray coliPath = (app.home() + QStringLiteral("/.local/bin/coli")).toUtf8();
     const QByteArray logEnv = "COLI_STANDIN_LOG=" + orphanLog.toUtf8();
 
     const pid_t middle = ::fork();
@@ -423,7 +428,7 @@ TEST(SpeechPipeline, OrphansOfAnEarlierRunAreEndedAtLaunch) {
     const pid_t orphan = startedPids(orphanLog).first();
     ASSERT_TRUE(alive(orphan));
 
-    app.start(VOCALYNX_APP_BINARY);
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
     ASSERT_TRUE(app.waitForLine(QStringLiteral("[Vocalynx] Cleaning orphaned coli process pid=%1").arg(orphan)))
         << app.output().toStdString();
     // It is our child now: reap it to see how it ended.
@@ -431,7 +436,7 @@ TEST(SpeechPipeline, OrphansOfAnEarlierRunAreEndedAtLaunch) {
     pid_t reaped = 0;
     while (!deadline.hasExpired() && (reaped = ::waitpid(orphan, &status, WNOHANG)) == 0) QThread::msleep(10);
     EXPECT_EQ(reaped, orphan);
-    EXPECT_TRUE(fileLines(orphanLog).contains("sigterm"));
+    EXPECT_TRUE(fileLines(orphanLog).contains(QStringLiteral("sigterm")));
     ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
     EXPECT_TRUE(app.waitForExit());
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);

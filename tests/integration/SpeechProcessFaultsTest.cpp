@@ -52,8 +52,10 @@ struct Holdings {
 };
 Holdings holdings(qint64 pid = 0) {
     const QString root = pid > 0 ? QStringLiteral("/proc/%1").arg(pid) : QStringLiteral("/proc/self");
-    return {static_cast<int>(QDir(root + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()),
-            static_cast<int>(QDir(root + "/fd").entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size())};
+    const QDir tasks(root + QStringLiteral("/task"));
+    const QDir descriptors(root + QStringLiteral("/fd"));
+    return {static_cast<int>(tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()),
+            static_cast<int>(descriptors.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size())};
 }
 std::ostream& operator<<(std::ostream& out, const Holdings& h) {
     return out << h.threads << " threads, " << h.descriptors << " descriptors";
@@ -77,10 +79,10 @@ double cpuSeconds(qint64 pid) {
 TEST(SpeechProcessFaults, AnExitedProcessLeavesNoReaderBehind) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
-    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
-    command.environment.insert("COLI_STANDIN_LOG", dir.path() + "/standin.log");
-    command.environment.insert("COLI_STANDIN_STDERR", "before the end");
-    command.environment.insert("COLI_STANDIN_EXIT_AFTER_BYTES", "0");
+    LaunchCommand command{standInProgram(), {QStringLiteral("asr-stream")}, {}};
+    command.environment.insert(QStringLiteral("COLI_STANDIN_LOG"), dir.path() + QStringLiteral("/standin.log"));
+    command.environment.insert(QStringLiteral("COLI_STANDIN_STDERR"), QStringLiteral("before the end"));
+    command.environment.insert(QStringLiteral("COLI_STANDIN_EXIT_AFTER_BYTES"), QStringLiteral("0"));
     const Holdings before = holdings();
     QString error;
     std::shared_ptr<ChildProcess> child = launcher.launch(command, &error);
@@ -109,14 +111,14 @@ TEST(SpeechProcessFaults, AnExitedProcessLeavesNoReaderBehind) {
 TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
     PosixProcessLauncher launcher;
     QTemporaryDir dir;
-    const QString log = dir.path() + "/standin.log";
-    LaunchCommand command{standInProgram(), {"asr-stream"}, {}};
-    command.environment.insert("COLI_STANDIN_LOG", log);
-    command.environment.insert("COLI_STANDIN_STOP_READING", "0");
+    const QString log = dir.path() + QStringLiteral("/standin.log");
+    LaunchCommand command{standInProgram(), {QStringLiteral("asr-stream")}, {}};
+    command.environment.insert(QStringLiteral("COLI_STANDIN_LOG"), log);
+    command.environment.insert(QStringLiteral("COLI_STANDIN_STOP_READING"), QStringLiteral("0"));
     QString error;
     std::shared_ptr<ChildProcess> child = launcher.launch(command, &error);
     ASSERT_TRUE(child) << error.toStdString();
-    ASSERT_TRUE(waitFor([&] { return fileLines(log).contains("stopped reading"); }));
+    ASSERT_TRUE(waitFor([&] { return fileLines(log).contains(QStringLiteral("stopped reading")); }));
 
     std::shared_ptr<PipeWriter> input = child->standardInput();
     std::atomic<bool> done{false};
@@ -143,7 +145,7 @@ TEST(SpeechProcessFaults, WritesToAProgramThatNeverReadsNeverBlock) {
 // dictation: the process is ended, and the next dictation gets a fresh one whose audio arrives.
 TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
     StandInRig rig;
-    const QString standInLog = rig.rt->dir.path() + "/standin.log";
+    const QString standInLog = rig.rt->dir.path() + QStringLiteral("/standin.log");
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable stop("COLI_STANDIN_STOP_READING", "16000");  // half a second, then no more
     rig.makeEngine();
@@ -155,26 +157,27 @@ TEST(SpeechProcessFaults, AProgramThatStopsReadingCostsOnlyItsOwnDictation) {
         auto microphone = rig.startDictation();
         ASSERT_TRUE(microphone);
         StandInRig::speak(*microphone, 40.0);  // more than the pipe and the backlog hold
-        ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).count("stopped reading") == dictation; }));
+        ASSERT_TRUE(
+            waitFor([&] { return fileLines(standInLog).count(QStringLiteral("stopped reading")) == dictation; }));
         waitFor([] { return false; }, 1500);  // the audio queue writes the rest meanwhile
         rig.engine->stopRecording();
         ASSERT_TRUE(waitFor([&] { return rig.engine->state() == RecordingState::idle; }, 8000))
-            << rig.rt->log.lines().join('\n').toStdString();
-        EXPECT_TRUE(waitFor([&] { return fileLines(standInLog).count("sigterm") == dictation; }))
+            << rig.rt->log.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(waitFor([&] { return fileLines(standInLog).count(QStringLiteral("sigterm")) == dictation; }))
             << "the process that stopped reading was ended";
         ASSERT_TRUE(waitFor([&] { return startedPids(standInLog).size() == dictation + 1; }));
     }
-    EXPECT_FALSE(rig.rt->log.containsPart("no-speech timeout")) << rig.rt->log.lines().join('\n').toStdString();
+    EXPECT_FALSE(rig.rt->log.containsPart("no-speech timeout")) << rig.rt->log.lines().join(u'\n').toStdString();
     EXPECT_EQ(rig.rt->log.countPart("[Vocalynx] Recording stopped. Total PCM sent: "), 2);
     EXPECT_EQ(rig.rt->log.countPart("did not read its input: dropped "), 2)
-        << rig.rt->log.lines().join('\n').toStdString();
+        << rig.rt->log.lines().join(u'\n').toStdString();
 }
 
 // A standard-error flood leaves a log of bounded size, and the model failure written after it is
 // still recognised.
 TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStillCounts) {
     StandInRig rig;
-    const QString standInLog = rig.rt->dir.path() + "/standin.log";
+    const QString standInLog = rig.rt->dir.path() + QStringLiteral("/standin.log");
     EnvironmentVariable logVar("COLI_STANDIN_LOG", standInLog.toUtf8());
     EnvironmentVariable flood("COLI_STANDIN_STDERR_FLOOD", "300000");  // 8 MB
     EnvironmentVariable failure("COLI_STANDIN_STDERR", "Load model from /x/model.int8.onnx failed");
@@ -183,12 +186,12 @@ TEST(SpeechProcessFaults, AStandardErrorFloodIsLoggedBoundedAndAModelFailureStil
     rig.rt->notifications.addObserver(notifications::vocalynxModelLoadFailed, [&](const std::any&) { ++alerts; });
     rig.makeEngine();
     rig.engine->warmUpColi();
-    ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).contains("stopped reading"); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return fileLines(standInLog).contains(QStringLiteral("stopped reading")); }, 20000));
     EXPECT_TRUE(waitFor([&] { return alerts == 1; })) << "the failure after the flood was seen";
     EXPECT_TRUE(waitFor([&] { return rig.rt->log.containsPart(" not logged: more than "); }, 3000))
         << "what was left out is counted";
     rig.engine->shutdown();
-    const QStringList lines = rig.rt->log.lines().filter("[Vocalynx] coli stderr");
+    const QStringList lines = rig.rt->log.lines().filter(QStringLiteral("[Vocalynx] coli stderr"));
     qsizetype bytes = 0;
     for (const QString& line : lines) bytes += line.size();
     EXPECT_LE(lines.size(), 200) << "lines of the flood that were logged";
@@ -206,17 +209,18 @@ protected:
         app.finishOnboarding();
         prepareStandInHome(app.home());
         {
-            QFile f(app.home() + "/script.txt");
+            QFile f(app.home() + QStringLiteral("/script.txt"));
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write("hello\nhello world\n");
         }
-        app.environment().insert("COLI_STANDIN_SCRIPT", app.home() + "/script.txt");
-        app.environment().insert("COLI_STANDIN_LOG", app.home() + "/standin.log");
-        QStringList toneArguments{"--playback", "--device=vocalynx_sink", "--format=float32le", "--rate=48000",
-                                  "--channels=2", "--raw"};
+        app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), app.home() + QStringLiteral("/script.txt"));
+        app.environment().insert(QStringLiteral("COLI_STANDIN_LOG"), app.home() + QStringLiteral("/standin.log"));
+        QStringList toneArguments{QStringLiteral("--playback"),        QStringLiteral("--device=vocalynx_sink"),
+                                  QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                                  QStringLiteral("--channels=2"),       QStringLiteral("--raw")};
         if (toneLatencyMs > 0) toneArguments << QStringLiteral("--latency-msec=%1").arg(toneLatencyMs);
         // From a file: the player reads it at its own pace, whatever this thread waits for.
-        const QString toneFile = app.home() + "/tone.raw";
+        const QString toneFile = app.home() + QStringLiteral("/tone.raw");
         {
             QFile f(toneFile);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -225,7 +229,7 @@ protected:
         tone.setStandardInputFile(toneFile);
         tone.start(QStringLiteral("pacat"), toneArguments);
         ASSERT_TRUE(tone.waitForStarted(5000));
-        app.start(VOCALYNX_APP_BINARY);
+        app.start(QStringLiteral(VOCALYNX_APP_BINARY));
         ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched (model loading...)"))
             << app.output().toStdString();
     }
@@ -239,14 +243,15 @@ protected:
 
     qint64 pid() { return app.process().processId(); }
     void pressPlayPause() {
-        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.mpris.MediaPlayer2.vocalynx",
-                                                                          "/org/mpris/MediaPlayer2",
-                                                                          "org.mpris.MediaPlayer2.Player", "PlayPause"));
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlayPause")));
     }
     int count(const QString& part) { return app.output().count(part); }
-    bool waitForCount(const QString& part, int n, int timeoutMs = 15000) {
+    bool waitForCount(const char* part, int n, int timeoutMs = 15000) {
+        const QString text = QString::fromUtf8(part);
         QDeadlineTimer deadline(timeoutMs);
-        while (count(part) < n) {
+        while (count(text) < n) {
             if (app.process().state() == QProcess::NotRunning) {
                 app.waitForExit(1000);  // reads what it printed last
                 ADD_FAILURE() << "the application ended: "
@@ -273,7 +278,7 @@ protected:
         ASSERT_TRUE(waitForCount("state collapsing -> idle", n)) << app.output().toStdString();
         ASSERT_TRUE(waitForCount("[Vocalynx] Persistent coli launched", n + 1));
         // The process that served it has ended.
-        const QList<pid_t> pids = startedPids(app.home() + "/standin.log");
+        const QList<pid_t> pids = startedPids(app.home() + QStringLiteral("/standin.log"));
         ASSERT_EQ(pids.size(), n + 1);
         ASSERT_TRUE(waitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(pids[n - 1])); }));
     }

@@ -13,6 +13,7 @@ public:
     void line(const QString& text) override;
     QStringList lines() const;
     bool contains(const QString& exact) const;
+    bool contains(const char* exact) const { return contains(QString::fromUtf8(exact)); }
     bool containsPart(const QString& part) const;
     bool containsPart(const char* part) const { return containsPart(QString::fromUtf8(part)); }
     int count(const QString& exact) const;

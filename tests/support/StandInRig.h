@@ -141,11 +141,13 @@ struct StandInRig {
     StandInRig& operator=(const StandInRig&) = delete;
 
     QString path(const QString& name) const { return rt->dir.path() + QLatin1Char('/') + name; }
+    QString path(const char* name) const { return path(QString::fromUtf8(name)); }
     QString write(const QString& name, const QByteArray& text) const {
         QFile f(path(name));
         if (f.open(QIODevice::WriteOnly)) f.write(text);
         return path(name);
     }
+    QString write(const char* name, const QByteArray& text) const { return write(QString::fromUtf8(name), text); }
     void makeEngine(ProcessLauncher* processes = nullptr) {
         engine = std::make_unique<WhisperEngine>(WhisperEngine::Dependencies{
             rt->runtime, config, sounds, nullptr, nullptr, &capture, &converters, processes ? processes : &launcher});
@@ -165,6 +167,7 @@ struct StandInRig {
             if (!microphone.deliver(buffer)) ADD_FAILURE() << "the microphone took no buffer";
     }
     bool logged(const QString& part) const { return rt->log.containsPart(part); }
+    bool logged(const char* part) const { return rt->log.containsPart(part); }
     std::string logText() const { return rt->log.lines().join(QLatin1Char('\n')).toStdString(); }
 
     std::unique_ptr<RealRuntime> rt = std::make_unique<RealRuntime>();

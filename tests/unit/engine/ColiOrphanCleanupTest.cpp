@@ -39,31 +39,34 @@ public:
 TEST(ColiOrphanCleanup, Selection) {
     // 1 <- 10 (a subreaper such as the user's service manager) <- 20 (terminal) <- 500 (us)
     const std::vector<ProcessEntry> table{
-        {10, 1, "/lib/systemd/systemd --user"},
-        {20, 10, "terminal"},
-        {500, 20, "vocalynx"},
-        {101, 1, coli + " asr-stream --json"},          // orphan under process 1
-        {102, 10, coli + " asr-stream --json"},         // orphan under the subreaper
-        {103, 500, coli + " asr-stream --json"},        // our own child
-        {104, 20, coli + " asr-stream"},                // under our parent
-        {105, 77, coli + " asr-stream --json"},         // someone else's recogniser
-        {106, 1, coli + " models fetch"},               // not the streaming recogniser
-        {107, 1, "/usr/bin/coli asr-stream"},           // another program path
-        {108, 1, "node " + coli + " asr-stream"},       // a script run by node: the path is in the line
+        {10, 1, QStringLiteral("/lib/systemd/systemd --user")},
+        {20, 10, QStringLiteral("terminal")},
+        {500, 20, QStringLiteral("vocalynx")},
+        {101, 1, coli + QStringLiteral(" asr-stream --json")},      // orphan under process 1
+        {102, 10, coli + QStringLiteral(" asr-stream --json")},     // orphan under the subreaper
+        {103, 500, coli + QStringLiteral(" asr-stream --json")},    // our own child
+        {104, 20, coli + QStringLiteral(" asr-stream")},            // under our parent
+        {105, 77, coli + QStringLiteral(" asr-stream --json")},     // someone else's recogniser
+        {106, 1, coli + QStringLiteral(" models fetch")},           // not the streaming recogniser
+        {107, 1, QStringLiteral("/usr/bin/coli asr-stream")},       // another program path
+        // a script run by node: the path is in the line
+        {108, 1, QStringLiteral("node ") + coli + QStringLiteral(" asr-stream")},
     };
     EXPECT_EQ(ColiOrphanCleanup::selectOrphans(table, 500, coli), (std::vector<pid_t>{101, 102, 103, 104, 108}));
 }
 
 TEST(ColiOrphanCleanup, SelectionSurvivesAParentLoop) {
-    const std::vector<ProcessEntry> table{{500, 30, "vocalynx"}, {30, 31, "a"}, {31, 30, "b"},
-                                          {200, 31, coli + " asr-stream"}};
+    const std::vector<ProcessEntry> table{{500, 30, QStringLiteral("vocalynx")},
+                                          {30, 31, QStringLiteral("a")},
+                                          {31, 30, QStringLiteral("b")},
+                                          {200, 31, coli + QStringLiteral(" asr-stream")}};
     EXPECT_EQ(ColiOrphanCleanup::selectOrphans(table, 500, coli), (std::vector<pid_t>{200}));
 }
 
 class OrphanCleanupRun : public ::testing::Test {
 protected:
     OrphanCleanupRun() {
-        const QString path = rt.paths().home + "/.local/bin/coli";
+        const QString path = rt.paths().home + QStringLiteral("/.local/bin/coli");
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
         f.open(QIODevice::WriteOnly);
@@ -80,20 +83,23 @@ protected:
 };
 
 TEST_F(OrphanCleanupRun, TermsThenKillsOnlyTheSurvivors) {
-    table.table = {{500, 1, "vocalynx"}, {123, 1, located + " asr-stream"}, {124, 500, located + " asr-stream"}};
+    table.table = {{500, 1, QStringLiteral("vocalynx")},
+                   {123, 1, located + QStringLiteral(" asr-stream")},
+                   {124, 500, located + QStringLiteral(" asr-stream")}};
     table.alive = {123, 124};
     table.stubborn = {124};
     const MonoTime before = rt.time.now();
     cleanup.cleanupOrphanedColiProcesses();
-    EXPECT_EQ(table.calls, (QStringList{"TERM 123", "TERM 124", "KILL 124"}));
+    EXPECT_EQ(table.calls,
+              (QStringList{QStringLiteral("TERM 123"), QStringLiteral("TERM 124"), QStringLiteral("KILL 124")}));
     EXPECT_EQ(observed, (std::vector<pid_t>{123, 124}));
     EXPECT_DOUBLE_EQ(secondsBetween(before, rt.time.now()), 0.3);
-    EXPECT_EQ(rt.log.lines(), (QStringList{"[Vocalynx] Cleaning orphaned coli process pid=123",
-                                           "[Vocalynx] Cleaning orphaned coli process pid=124"}));
+    EXPECT_EQ(rt.log.lines(), (QStringList{QStringLiteral("[Vocalynx] Cleaning orphaned coli process pid=123"),
+                                           QStringLiteral("[Vocalynx] Cleaning orphaned coli process pid=124")}));
 }
 
 TEST_F(OrphanCleanupRun, NothingFoundNeitherSleepsNorKills) {
-    table.table = {{500, 1, "vocalynx"}};
+    table.table = {{500, 1, QStringLiteral("vocalynx")}};
     const MonoTime before = rt.time.now();
     cleanup.cleanupOrphanedColiProcesses();
     EXPECT_TRUE(table.calls.isEmpty());
@@ -104,7 +110,7 @@ TEST(ColiOrphanCleanupNoProgram, ReturnsQuietlyWithoutAProgram) {
     TestRuntime rt;
     FakeProcessLauncher launcher;  // which prints nothing
     FakeTable table;
-    table.table = {{123, 1, "/x/coli asr-stream"}};
+    table.table = {{123, 1, QStringLiteral("/x/coli asr-stream")}};
     ColiLocator locator{rt.paths().home, rt.paths().resources, {}, &launcher};
     ColiOrphanCleanup(rt.runtime(), table, locator).cleanupOrphanedColiProcesses();
     EXPECT_TRUE(table.calls.isEmpty());

@@ -116,7 +116,7 @@ TEST(LevelTrackerTest, WordsBelowTheSpeechThresholdCountAsSpeechFromTheirLastCha
     // No cancel at 5 s: the recording ends the way a spoken one does, after the hard stop.
     const auto d = run.feed(0.002f, 10);
     EXPECT_EQ(d.kind, Kind::stop);
-    EXPECT_EQ(d.reason, "hard timeout");
+    EXPECT_EQ(d.reason, QStringLiteral("hard timeout"));
     EXPECT_NEAR(secondsBetween(*run.transcript.lastDistinctAt, run.now), 1.7, 1e-9);
 }
 
@@ -130,7 +130,7 @@ TEST(LevelTrackerTest, ShortSpeechEndsBySilenceBeforeTheHardStop) {
     EXPECT_FALSE(run.tracker.silenceStart().has_value());
     const auto d = run.feed(0.0f, 5);
     EXPECT_EQ(d.kind, Kind::stop);
-    EXPECT_EQ(d.reason, "silence");
+    EXPECT_EQ(d.reason, QStringLiteral("silence"));
     EXPECT_NEAR(secondsBetween(start, run.now), 1.7, 1e-9);
     // The hard stop was still ahead.
     EXPECT_LT(secondsBetween(*run.tracker.lastSpeechDetectedAt(), run.now), 1.7);
@@ -161,7 +161,7 @@ TEST(LevelTrackerTest, AStableTranscriptEndsBeforeTheSilenceTime) {
     const MonoTime change = run.now;
     const auto d = run.feed(0.0f, 5);
     EXPECT_EQ(d.kind, Kind::stop);
-    EXPECT_EQ(d.reason, "stable preview");
+    EXPECT_EQ(d.reason, QStringLiteral("stable preview"));
     // The first quiet buffer at least 0.45 s after the change, once the level fell below the
     // silence threshold.
     EXPECT_GE(secondsBetween(change, run.now), 0.45 - 1e-9);
@@ -173,7 +173,7 @@ TEST(LevelTrackerTest, AStableTranscriptEndsBeforeTheSilenceTime) {
     two.transcript.hasText = true;
     two.transcript.lastUpdateAt = two.transcript.lastDistinctAt = two.now;
     two.transcript.stablePreviewCount = 2;
-    EXPECT_EQ(two.feed(0.0f, 5).reason, "silence");
+    EXPECT_EQ(two.feed(0.0f, 5).reason, QStringLiteral("silence"));
 }
 
 TEST(LevelTrackerTest, LoudBackgroundNeverEndsBySilenceButByTheHardStop) {
@@ -185,7 +185,7 @@ TEST(LevelTrackerTest, LoudBackgroundNeverEndsBySilenceButByTheHardStop) {
     // silence threshold stays below it, yet under the speech threshold of 0.009.
     const auto d = run.feed(0.007f, 10);
     EXPECT_EQ(d.kind, Kind::stop);
-    EXPECT_EQ(d.reason, "hard timeout");
+    EXPECT_EQ(d.reason, QStringLiteral("hard timeout"));
     EXPECT_FALSE(run.tracker.silenceStart().has_value());
     EXPECT_NEAR(secondsBetween(*run.tracker.lastSpeechDetectedAt(), run.now), 1.7, 1e-9);
 }

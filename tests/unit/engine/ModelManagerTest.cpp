@@ -45,7 +45,7 @@ TEST(ModelManager, TransfersSideBySideBothCompleteAndOnlyTheNewestReportsProgres
     EXPECT_EQ(f.manager->downloadProgress(), 0.5) << "an unknown total leaves the progress as it was";
 
     f.transfer(0).handlers.finished(QStringLiteral("refused"));
-    EXPECT_EQ(f.outcomes, (std::vector<QString>{"failed:refused"}));
+    EXPECT_EQ(f.outcomes, (std::vector<QString>{QStringLiteral("failed:refused")}));
     EXPECT_TRUE(f.transfer(0).dropped);
     EXPECT_FALSE(f.transfer(1).dropped);
     EXPECT_NE(f.manager->downloadTask(), nullptr) << "the newer transfer still runs";
@@ -70,7 +70,7 @@ TEST(ModelManager, CancelStopsTheNewestTransferAndItsLaterReportsAreIgnored) {
     f.transfer(1).handlers.progress(75, 100);
     EXPECT_EQ(f.manager->downloadProgress(), 0.25);
     f.transfer(1).handlers.finished(QStringLiteral("Operation canceled"));
-    EXPECT_EQ(f.outcomes, (std::vector<QString>{QString(), "failed:Operation canceled"}));
+    EXPECT_EQ(f.outcomes, (std::vector<QString>{QString(), QStringLiteral("failed:Operation canceled")}));
 }
 
 TEST(ModelManager, AManagerThatGoesDropsItsTransfersWithoutACompletion) {

@@ -35,7 +35,7 @@ std::vector<Read> distinct(int count, const char* stem = "line ") {
 
 QStringList distinctLogged(int count) {
     QStringList out;
-    for (int i = 0; i < count; ++i) out << "line " + QString::number(i);
+    for (int i = 0; i < count; ++i) out << QStringLiteral("line ") + QString::number(i);
     return out;
 }
 
@@ -63,7 +63,7 @@ TEST_P(SpeechProcessStderr, LogsWithinBounds) {
     rt.time.advance(1.5);
     QStringList logged;
     for (const QString& line : rt.log.lines())
-        if (line.startsWith("[Vocalynx] coli stderr: ")) logged << line.mid(24);
+        if (line.startsWith(QStringLiteral("[Vocalynx] coli stderr: "))) logged << line.mid(24);
     EXPECT_EQ(logged, c.logged);
     EXPECT_EQ(alerts, c.modelAlerts);
 }
@@ -73,28 +73,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StderrCase{"control_characters_escaped_and_long_reads_cut",
                    {{"a\nforged line"}, {"\x1b[31mred"}, {QByteArray(5000, 'x')}},
-                   {"a\\nforged line", "\\u001b[31mred", QString(200, 'x') + "…(5000 chars)"}},
+                   {QStringLiteral("a\\nforged line"), QStringLiteral("\\u001b[31mred"),
+                    QString(200, u'x') + QStringLiteral("…(5000 chars)")}},
         StderrCase{"identical_reads_counted_once_a_second_has_passed",
                    {{"same"}, {"same"}, {"same"}, {"same"}},
-                   {"same", "(the message before repeated: 3 more reads)"}},
+                   {QStringLiteral("same"), QStringLiteral("(the message before repeated: 3 more reads)")}},
         StderrCase{"a_different_read_logs_the_count_first",
                    {{"same"}, {"same"}, {"other"}, {"same"}},
-                   {"same", "(the message before repeated: 1 more reads)", "other", "same"}},
+                   {QStringLiteral("same"), QStringLiteral("(the message before repeated: 1 more reads)"),
+                    QStringLiteral("other"), QStringLiteral("same")}},
         StderrCase{"past_the_cap_counted_and_the_next_second_logs_again",
                    distinct(cap + 3) + std::vector<Read>{{"later", 1.0}},
                    distinctLogged(cap) + QStringList{QStringLiteral("(3 more reads, %1 bytes, not logged: %2)")
                                                          .arg(3 * 7)
                                                          .arg(capNote),
-                                                     "later"}},
+                                                     QStringLiteral("later")}},
         StderrCase{"the_model_failure_logged_past_the_cap",
                    distinct(cap) + std::vector<Read>{{"Load model from /x/model.int8.onnx failed"}},
-                   distinctLogged(cap) + QStringList{"Load model from /x/model.int8.onnx failed"}, 1},
+                   distinctLogged(cap) + QStringList{QStringLiteral("Load model from /x/model.int8.onnx failed")}, 1},
         StderrCase{"the_model_failure_at_the_end_of_a_long_read_shown",
                    {{QByteArray(3000, 'w') + "\nLoad model from /x failed\n"}},
-                   {"…Load model from /x failed"}, 1},
+                   {QStringLiteral("…Load model from /x failed")}, 1},
         StderrCase{"the_model_failure_seen_in_a_repeated_read",
                    {{"Load model from /x failed"}, {"Load model from /x failed"}},
-                   {"Load model from /x failed", "(the message before repeated: 1 more reads)"}, 2}),
+                   {QStringLiteral("Load model from /x failed"),
+                    QStringLiteral("(the message before repeated: 1 more reads)")}, 2}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -8,6 +8,9 @@ using namespace vocalynx::transcript;
 
 namespace {
 std::string s(const QString& q) { return q.toStdString(); }
+std::optional<int> boundedEditDistance(const char* a, const char* b, int bound) {
+    return transcript::boundedEditDistance(QString::fromUtf8(a), QString::fromUtf8(b), bound);
+}
 }  // namespace
 
 TEST(TranscriptRules, DistinctTranscripts) {
@@ -94,7 +97,7 @@ TEST(TranscriptRules, StopPhrase) {
         if (c.before)
             EXPECT_EQ(result, std::optional<QString>(QString::fromUtf8(*c.before))) << c.text;
         else
-            EXPECT_EQ(result, std::nullopt) << c.text << " gave " << s(result.value_or("?"));
+            EXPECT_EQ(result, std::nullopt) << c.text << " gave " << s(result.value_or(QStringLiteral("?")));
     }
 }
 
@@ -176,7 +179,8 @@ TEST(TranscriptTracker, VariantsKeepTheNewestSixNonEmpty) {
     TranscriptTracker t;
     for (int i = 0; i < 9; ++i) t.recordTranscriptVariant(QStringLiteral(" v%1 ").arg(i));
     t.recordTranscriptVariant(QStringLiteral("   "));
-    EXPECT_EQ(t.recentTranscriptVariants(), (QStringList{"v3", "v4", "v5", "v6", "v7", "v8"}));
+    EXPECT_EQ(t.recentTranscriptVariants(), (QStringList{QStringLiteral("v3"), QStringLiteral("v4"), QStringLiteral("v5"),
+                                                         QStringLiteral("v6"), QStringLiteral("v7"), QStringLiteral("v8")}));
 }
 
 TEST(TranscriptTracker, EarlyMarkIsNotEvenRecorded) {

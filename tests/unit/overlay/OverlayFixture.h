@@ -23,7 +23,9 @@ public:
 };
 
 inline NotchMetrics notchedMetrics() { return NotchMetrics::of(notchedLaptopScreen()); }
-inline NotchMetrics externalMetrics() { return NotchMetrics::of(plainScreen({0, 0, 1920, 1080}, 25, "HDMI-1")); }
+inline NotchMetrics externalMetrics() {
+    return NotchMetrics::of(plainScreen({0, 0, 1920, 1080}, 25, QStringLiteral("HDMI-1")));
+}
 
 struct EngineFixture {
     EngineFixture() { guiTestApp(); }
