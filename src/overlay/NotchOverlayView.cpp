@@ -21,6 +21,13 @@ namespace {
 
 double lerp(double a, double b, double t) { return a + (b - a) * t; }
 
+// The values a paint cache was drawn for, in hundredths: compared as numbers rather than
+// formatted, since the panel repaints on every frame of the cat.
+template <typename... Values>
+std::array<long long, sizeof...(Values)> paintKey(Values... values) {
+    return {std::llround(static_cast<double>(values) * 100)...};
+}
+
 // Shows a piece of the panel at an opacity: hidden at 0, an opacity effect in between, plain at 1.
 void applyFade(QWidget* widget, double opacity) {
     opacity = std::clamp(opacity, 0.0, 1.0);
@@ -339,13 +346,8 @@ void NotchOverlayView::layoutChildren() {
 
 QImage NotchOverlayView::bodyShadow(const QRectF& body, double radius, double ratio) {
     const double margin = std::ceil(radius * 2 + 2);
-    const QString key = QStringLiteral("%1|%2|%3|%4|%5")
-                            .arg(body.width(), 0, 'f', 2)
-                            .arg(body.height(), 0, 'f', 2)
-                            .arg(shape().bottomRadius, 0, 'f', 2)
-                            .arg(radius, 0, 'f', 2)
-                            .arg(ratio, 0, 'f', 2);
-    if (key == shadowKey_) return shadowCache_;
+    const auto key = paintKey(body.width(), body.height(), shape().bottomRadius, radius, ratio);
+    if (key == shadowKey_ && !shadowCache_.isNull()) return shadowCache_;
     QImage mask = transparentImage(QSizeF(body.width() + 2 * margin, body.height() + 2 * margin), ratio);
     {
         QPainter p(&mask);
@@ -382,10 +384,7 @@ void NotchOverlayView::paintEvent(QPaintEvent*) {
         return;
     }
     // At rest the body is one image, so the cat's frame changes repaint cheaply.
-    // Compared as numbers, not formatted: this runs on every frame of the cat.
-    auto hundredths = [](double v) { return std::llround(v * 100); };
-    const std::array<long long, 4> key{hundredths(body.width()), hundredths(body.height()),
-                                       hundredths(l.bottomRadius), hundredths(ratio)};
+    const auto key = paintKey(body.width(), body.height(), l.bottomRadius, ratio);
     if (key != bodyKey_ || bodyCache_.isNull()) {
         bodyCache_ = transparentImage(body.size(), ratio);
         QPainter q(&bodyCache_);

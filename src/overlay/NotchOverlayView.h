@@ -128,7 +128,7 @@ private:
     MediaCardSlot* cardSlot_;
 
     QImage shadowCache_;
-    QString shadowKey_;
+    std::array<long long, 5> shadowKey_{};  // size, corner radius, blur radius and pixel ratio, in hundredths
     QImage bodyCache_;
     std::array<long long, 4> bodyKey_{};  // size, corner radius and pixel ratio, in hundredths
 };

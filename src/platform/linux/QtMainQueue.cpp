@@ -9,10 +9,6 @@
 
 namespace vocalynx {
 
-namespace {
-constexpr std::chrono::milliseconds kStep{50};
-}
-
 // The one timer behind every task that runs each coarse step. It runs only while a task is
 // subscribed, and each step comes due just after one of the monotonic clock's 50 ms boundaries:
 // the instants on which Qt's coarse timers of whole seconds (the heartbeat, the look at other
@@ -23,7 +19,7 @@ public:
     void add(std::shared_ptr<std::atomic<bool>> cancelled, Task task) {
         entries_.push_back({std::move(cancelled), std::move(task)});
         // The first step at least half a step away, so that it counts nearly a whole step.
-        if (timerId_ == 0) arm(kStep / 2);
+        if (timerId_ == 0) arm(kCoarseStep / 2);
     }
 
 protected:
@@ -62,8 +58,8 @@ private:
     void arm(std::chrono::milliseconds minimum) {
         // Qt's timers run on the monotonic clock, which is steady_clock here.
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        auto wait = std::chrono::ceil<std::chrono::milliseconds>(kStep - now % kStep);
-        if (wait < minimum) wait += kStep;
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(kCoarseStep - now % kCoarseStep);
+        if (wait < minimum) wait += kCoarseStep;
         timerId_ = startTimer(wait, Qt::PreciseTimer);
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QThread>
+#include <chrono>
 
 #include "platform/Executor.h"
 
@@ -14,11 +15,13 @@ public:
     void post(Task task) override;
     TaskHandle postAfter(Duration delay, Task task) override;
     TaskHandle postAfterCoarse(Duration delay, Task task) override;
-    Duration coarseStep() const override { return Duration(0.05); }
+    Duration coarseStep() const override { return kCoarseStep; }
     TaskHandle postEveryCoarseStep(Task task) override;
     bool isCurrent() const override;
 
 private:
+    // The coarse timers' step, and the shared step timer's.
+    static constexpr std::chrono::milliseconds kCoarseStep{50};
     class StepTimer;
     TaskHandle startTimer(Duration delay, Qt::TimerType type, Task task);
     QObject* context_;   // lives on the main thread; queued calls and timers target it
