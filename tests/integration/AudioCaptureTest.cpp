@@ -15,11 +15,11 @@
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "SpeechHome.h"
 #include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
-#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PulseDefaultSource.h"
 #include "platform/linux/QtAudioCapture.h"
@@ -108,13 +108,7 @@ class AudioCaptureTest : public ::testing::Test {
 protected:
     AudioCaptureTest() { guiApplication(); }
     // A model file big enough for the engine's check, so that a dictation starts.
-    void installSpeechModel() {
-        const QString model = speechModelPath(rt.runtime().paths.home);
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-        QFile f(model);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(200'000'000));  // sparse
-    }
+    void installSpeechModel() { ASSERT_TRUE(test::installSpeechModel(rt.runtime().paths.home)); }
     LiveRuntime rt;
     QtAudioCapture capture;
 };

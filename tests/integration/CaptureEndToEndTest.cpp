@@ -17,11 +17,11 @@
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
+#include "SpeechHome.h"
 #include "TestSoundServer.h"
 #include "ToneAnalysis.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
-#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtAudioCapture.h"
@@ -29,8 +29,6 @@
 
 namespace vocalynx::test {
 namespace {
-
-const QString kStandIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
 
 // Unloads the remap-source modules whose arguments hold the text.
 void unloadSource(const char* sourceName) {
@@ -139,12 +137,7 @@ protected:
     CaptureEndToEnd() {
         guiApplication();
         const QString home = rt.runtime().paths.home;
-        QDir().mkpath(home + QStringLiteral("/.local/bin"));
-        QFile::link(kStandIn, home + QStringLiteral("/.local/bin/coli"));
-        const QString model = speechModelPath(home);
-        QDir().mkpath(QFileInfo(model).path());
-        QFile f(model);
-        if (f.open(QIODevice::WriteOnly)) f.resize(200'000'000);  // sparse, big enough for the check
+        prepareStandInHome(home);
     }
     ~CaptureEndToEnd() override {
         if (engine) {
@@ -395,7 +388,7 @@ TEST_F(CaptureEndToEnd, EveryShortDictationHearsTheMicrophoneFromItsStart) {
     const SetUp setUps[] = {
         {"the test microphone with a tone playing", {}},
         {"a sine source",
-         pactlArguments({"module-sine-source", "source_name=vocalynx_sine", "rate=48000", "frequency=440"})},
+         literalList({"module-sine-source", "source_name=vocalynx_sine", "rate=48000", "frequency=440"})},
     };
     constexpr long long kMinimumBytes = 27200;  // 0.85 s of 16 kHz 16-bit mono
     TonePlayer player;
@@ -423,10 +416,10 @@ TEST_F(CaptureEndToEnd, EveryShortDictationHearsTheMicrophoneFromItsStart) {
 // The desktop's default microphone (the sound server's default source) is the one recorded, also
 // when it is not the one Qt names, and a change of it between dictations is followed.
 TEST_F(CaptureEndToEnd, TheDesktopsDefaultMicrophoneIsRecordedAndFollowed) {
-    LoadedModule sinkB(pactlArguments({"module-null-sink", "sink_name=vocalynx_sink_b", "format=float32le",
+    LoadedModule sinkB(literalList({"module-null-sink", "sink_name=vocalynx_sink_b", "format=float32le",
                                        "rate=48000", "channels=2",
                                        "sink_properties=device.description=VocalynxTestSpeakerB"}));
-    LoadedModule micB(pactlArguments({"module-remap-source", "source_name=vocalynx_mic_b",
+    LoadedModule micB(literalList({"module-remap-source", "source_name=vocalynx_mic_b",
                                       "master=vocalynx_sink_b.monitor", "format=float32le", "rate=48000",
                                       "channels=2", "source_properties=device.description=VocalynxTestMicB"}));
     ASSERT_TRUE(sinkB.loaded() && micB.loaded());

@@ -15,7 +15,8 @@
 #include <QThread>
 
 #include "AppProcess.h"
-#include "engine/ModelCheck.h"
+#include "LiteralList.h"
+#include "SpeechHome.h"
 
 using vocalynx::test::AppProcess;
 
@@ -34,9 +35,7 @@ QString run(const QString& program, const QStringList& args) {
 
 // The same for a command line written out in the test.
 QString run(const char* program, std::initializer_list<const char*> args) {
-    QStringList list;
-    for (const char* arg : args) list << QString::fromUtf8(arg);
-    return run(QString::fromUtf8(program), list);
+    return run(QString::fromUtf8(program), vocalynx::test::literalList(args));
 }
 QString shell(const QString& script) { return run(QStringLiteral("sh"), {QStringLiteral("-c"), script}); }
 
@@ -242,21 +241,11 @@ TEST(GestureMpris, WithoutASoundServerTheSilentPlayerWaitsForAnOutputDevice) {
 namespace {
 // Puts the stand-in speech program where the application looks for it, and a model file big
 // enough to pass the model check.
-void prepareSpeechHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
-                            home + QStringLiteral("/.local/bin/coli")));
-    const QString model = vocalynx::speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    QFile f(model);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(200'000'000));  // sparse
-}
 }  // namespace
 
 TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
     AppProcess app;
-    prepareSpeechHome(app.home());
+    vocalynx::test::prepareStandInHome(app.home());
     startApp(app);
     ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
     ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();

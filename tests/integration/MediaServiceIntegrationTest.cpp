@@ -27,9 +27,9 @@
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "LoopbackHttpServer.h"
+#include "SpeechHome.h"
 #include "core/ConfigStore.h"
 #include "core/SoundFeedback.h"
-#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/MprisRunningPlayers.h"
@@ -355,16 +355,7 @@ TEST_F(MediaServiceIntegration, MetadataInAnotherShapeReadsAsNone) {
 // recording is over; a dictation while nothing plays sends the player nothing.
 TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
     const QString home = live.runtime().paths.home;
-    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-    ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
-                            home + QStringLiteral("/.local/bin/coli")));
-    const QString model = speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    {
-        QFile f(model);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(200'000'000));  // sparse: only its size counts
-    }
+    prepareStandInHome(home);
     ConfigStore config{live.runtime()};
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
@@ -463,16 +454,7 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(search.base())}};
 
         const QString home = live.runtime().paths.home;
-        ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-        ASSERT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
-                                home + QStringLiteral("/.local/bin/coli")));
-        const QString model = speechModelPath(home);
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-        {
-            QFile f(model);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            ASSERT_TRUE(f.resize(200'000'000));  // sparse: only its size counts
-        }
+        prepareStandInHome(home);
         ConfigStore config{live.runtime()};
         FakeSoundOutput soundOutput;
         SoundFeedback sounds{config, soundOutput};

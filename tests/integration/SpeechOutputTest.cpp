@@ -13,7 +13,7 @@
 #include <cmath>
 
 #include "AppProcess.h"
-#include "engine/ModelCheck.h"
+#include "SpeechHome.h"
 
 using vocalynx::test::AppProcess;
 
@@ -65,13 +65,7 @@ private:
 struct SpeechApp {
     explicit SpeechApp(const QByteArray& script) {
         const QString home = app.home();
-        EXPECT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-        EXPECT_TRUE(QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"),
-                                home + QStringLiteral("/.local/bin/coli")));
-        const QString model = vocalynx::speechModelPath(home);
-        EXPECT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-        QFile m(model);
-        EXPECT_TRUE(m.open(QIODevice::WriteOnly) && m.resize(200'000'000));  // sparse
+        vocalynx::test::prepareStandInHome(home);
         QFile s(home + QStringLiteral("/script.txt"));
         EXPECT_TRUE(s.open(QIODevice::WriteOnly));
         s.write(script);

@@ -22,8 +22,8 @@
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
 #include "RecordingLogger.h"
+#include "SpeechHome.h"
 #include "TestRuntime.h"
-#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtMainQueue.h"
@@ -32,23 +32,6 @@
 #include "platform/linux/ThreadQueues.h"
 
 namespace vocalynx::test {
-
-inline const QString& standInProgram() {
-    static const QString path = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin");
-    return path;
-}
-
-// Puts the stand-in where the speech program is looked for, and a model file big enough.
-inline void prepareStandInHome(const QString& home) {
-    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.local/bin")));
-    QFile::remove(home + QStringLiteral("/.local/bin/coli"));
-    ASSERT_TRUE(QFile::link(standInProgram(), home + QStringLiteral("/.local/bin/coli")));
-    const QString model = speechModelPath(home);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(model).path()));
-    QFile f(model);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(200'000'000));  // sparse
-}
 
 // Runs the event loop until pred holds or the time is up.
 template <typename Pred>

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <initializer_list>
 
+#include "LiteralList.h"
+
 namespace vocalynx::test {
 
 // What pactl prints for the arguments, trimmed.
@@ -16,13 +18,7 @@ inline QString pactl(const QStringList& args) {
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
-// Arguments of pactl or of a module, written as literals.
-inline QStringList pactlArguments(std::initializer_list<const char*> args) {
-    QStringList list;
-    for (const char* arg : args) list << QString::fromUtf8(arg);
-    return list;
-}
-inline QString pactl(std::initializer_list<const char*> args) { return pactl(pactlArguments(args)); }
+inline QString pactl(std::initializer_list<const char*> args) { return pactl(literalList(args)); }
 
 // How far ahead of the clock the test sink has mixed and the latency its clients ask of it, in
 // milliseconds (-1 when not listed), from "Latency: 957007 usec, configured 1960000 usec".

@@ -16,9 +16,9 @@
 #include "FakeCapture.h"
 #include "FakeProcesses.h"
 #include "FakeSoundOutput.h"
+#include "SpeechHome.h"
 #include "TestRuntime.h"
 #include "engine/ColiPid.h"
-#include "engine/ModelCheck.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/SampleRateConverter.h"
 
@@ -62,20 +62,12 @@ private:
     SampleRateConverterFactory real;
 };
 
-void makeFile(const QString& path, qint64 size, bool executable) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(file.resize(size));
-    if (executable) file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 // An engine with the speech program and its model installed, a fake capture system and fake
 // processes behind it, and the real converter.
 struct Rig {
     Rig() {
-        makeFile(rt.paths().home + QStringLiteral("/.local/bin/coli"), 0, true);
-        makeFile(speechModelPath(rt.paths().home), 200'000'000, false);
+        EXPECT_TRUE(installPlaceholderSpeechProgram(rt.paths().home));
+        EXPECT_TRUE(installSpeechModel(rt.paths().home));
     }
     ~Rig() { persistentColiPid.store(0); }
 

@@ -13,6 +13,7 @@
 #include "FakeCapture.h"
 #include "FakeProcesses.h"
 #include "FakeSoundOutput.h"
+#include "SpeechHome.h"
 #include "TestRuntime.h"
 #include "WhisperEngineProbe.h"
 #include "engine/ColiChannel.h"
@@ -50,23 +51,9 @@ private:
 
 class RoadTest : public ::testing::Test {
 protected:
-    void installColi() {
-        const QString path = rt.paths().home + QStringLiteral("/.local/bin/coli");
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    void installModel() {
-        const QString path = speechModelPath(rt.paths().home);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(200'000'000));
-    }
     void SetUp() override {
-        installColi();
-        installModel();
+        ASSERT_TRUE(installPlaceholderSpeechProgram(rt.paths().home));
+        ASSERT_TRUE(installSpeechModel(rt.paths().home));
         rt.notifications.addObserver(notifications::vocalynxModelLoadFailed, [this](const std::any&) { ++modelAlerts; });
     }
     void TearDown() override { persistentColiPid.store(0); }
