@@ -27,12 +27,12 @@ int main() {
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     WhisperEngine engine{{rt.runtime(), config, sounds}};
-    FakeScriptRunner scripts;
+    FakeMusicPlayers musicPlayers;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
     MediaRemoteService media{
-        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+        {rt.runtime(), musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     FakeScreenList screens;
     screens.list.push_back(plainScreen(QRectF(0, 0, 1728, 1080), 25, QStringLiteral("eDP-1"), true));
     FakePointer pointer;

@@ -24,8 +24,8 @@
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/DBusDistributedNotifications.h"
 #include "platform/linux/DistributionUpdater.h"
+#include "platform/linux/MprisMusicPlayers.h"
 #include "platform/linux/MprisRunningPlayers.h"
-#include "platform/linux/MprisScriptRunner.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/ProcProcessTable.h"
 #include "platform/linux/PulseAudioPlayback.h"
@@ -113,16 +113,18 @@ struct Services {
     // Headset gestures: our MPRIS player on the session bus carries the remote commands and the
     // now-playing information; the silent player is a PulseAudio stream.
     ActionExecutor actions{config, engine, textInjector, keyInjection, sounds, runtime};
-    MprisPlayerService mpris{log};
+    // Our commands to other players are marked, so that one passed back to us is no press.
+    MprisRelays mprisRelays;
+    MprisPlayerService mpris{log, &mprisRelays};
     PulseAudioPlayback audioPlayback;
     GestureEngine gestures{{runtime, mpris, mpris, audioPlayback}};
     GestureRouter gestureRouter{config, actions};
     // The media service: players over MPRIS on the session bus, artwork through Qt Network.
     QtHttpClient http;
-    MprisScriptRunner playerScripts{http};
+    MprisMusicPlayers musicPlayers{http, mprisRelays};
     MprisRunningPlayers runningPlayers;
     QtImageDecoder images;
-    MediaRemoteService media{{runtime, playerScripts, runningPlayers, http, images}};
+    MediaRemoteService media{{runtime, musicPlayers, runningPlayers, http, images}};
     // The coding-agent hooks, driven from the settings window's agent rows.
     HookInstaller hookInstaller{paths.home, log};
     // The overlay panel's screens, pointer and sticky window hint.

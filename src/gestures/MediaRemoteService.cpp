@@ -6,15 +6,15 @@ namespace vocalynx {
 
 namespace {
 
-PlayerScriptKind scriptKindFor(MediaCommand command) {
+PlayerCommand playerCommandFor(MediaCommand command) {
     switch (command) {
-    case MediaCommand::toggle: return PlayerScriptKind::toggle;
-    case MediaCommand::next: return PlayerScriptKind::next;
-    case MediaCommand::previous: return PlayerScriptKind::previous;
-    case MediaCommand::play: return PlayerScriptKind::play;
-    case MediaCommand::pause: return PlayerScriptKind::pause;
+    case MediaCommand::toggle: return PlayerCommand::toggle;
+    case MediaCommand::next: return PlayerCommand::next;
+    case MediaCommand::previous: return PlayerCommand::previous;
+    case MediaCommand::play: return PlayerCommand::play;
+    case MediaCommand::pause: return PlayerCommand::pause;
     }
-    return PlayerScriptKind::toggle;
+    return PlayerCommand::toggle;
 }
 
 // The hint shown when supported players run but none can be read.
@@ -31,7 +31,7 @@ MediaRemoteService::MediaRemoteService(Dependencies deps)
     : runtime_(deps.runtime),
       players_(deps.players),
       work_(runtime_.queues.makeWorkerPool("vocalynx.media", workerThreads)),
-      reader_(std::make_shared<PlayerReader>(deps.scripts, deps.http, deps.images, deps.searchBaseUrl)),
+      reader_(std::make_shared<PlayerReader>(deps.musicPlayers, deps.http, deps.images, deps.searchBaseUrl)),
       weak_(this, &deps.runtime.main, "MediaRemoteService") {}
 
 MediaRemoteService::~MediaRemoteService() {
@@ -204,13 +204,13 @@ bool MediaRemoteService::sendCommand(MediaCommand command) {
     case MediaCommand::play: setIsPlaying(true); break;
     case MediaCommand::pause: setIsPlaying(false); break;
     }
-    runScriptThenRefresh(playerScript(scriptKindFor(command), player));
+    runCommandThenRefresh(player, playerCommandFor(command));
     return true;
 }
 
-void MediaRemoteService::runScriptThenRefresh(const QString& script) {
-    work_->post([reader = reader_, script, main = &runtime_.main, ref = weak_.weak()] {
-        const bool ok = reader->runCommand(script);
+void MediaRemoteService::runCommandThenRefresh(const QString& player, PlayerCommand command) {
+    work_->post([reader = reader_, player, command, main = &runtime_.main, ref = weak_.weak()] {
+        const bool ok = reader->runCommand(player, command);
         postToMain(*main, ref, [ok](MediaRemoteService& self) {
             if (ok) {
                 self.setAutomationWarning(std::nullopt);
@@ -247,7 +247,7 @@ void MediaRemoteService::pauseForRecording() {
 void MediaRemoteService::resumeAfterRecording() {
     assertOnSequence(runtime_.main, "MediaRemoteService::resumeAfterRecording");
     if (wasPlayingBeforeRecording_ && !playerBeforeRecording_.isEmpty())
-        runScriptThenRefresh(playerScript(PlayerScriptKind::play, playerBeforeRecording_));
+        runCommandThenRefresh(playerBeforeRecording_, PlayerCommand::play);
     wasPlayingBeforeRecording_ = false;
     playerBeforeRecording_.clear();
 }
@@ -257,12 +257,16 @@ void MediaRemoteService::resumeAfterRecording() {
 void MediaRemoteService::searchArtwork(const QString& title, const QString& artist, const QString& album,
                                        const QString& key) {
     work_->post([reader = reader_, main = &runtime_.main, ref = weak_.weak(), title, artist, album, key] {
-        std::optional<PlayerReader::FoundArtwork> found = reader->searchArtwork(title, artist, album);
-        postToMain(*main, ref, [key, found = std::move(found)](MediaRemoteService& self) {
-            if (found)
-                self.applySearchedArtwork(key, found->bytes, found->image);
-            else
+        PlayerReader::ArtworkSearch search = reader->searchArtwork(title, artist, album);
+        postToMain(*main, ref, [key, search = std::move(search)](MediaRemoteService& self) {
+            if (search.found) {
+                self.applySearchedArtwork(key, search.found->bytes, search.found->image);
+            } else if (search.missed) {
+                if (self.failedArtworkKeys_.size() >= maxFailedArtworkKeys) self.failedArtworkKeys_.clear();
                 self.failedArtworkKeys_.insert(key);
+            } else {
+                self.retrySearchLater(key);
+            }
         });
     });
 }
@@ -272,6 +276,13 @@ void MediaRemoteService::applySearchedArtwork(const QString& key, const QByteArr
     if (!reader_->storeSearched(key, bytes)) return;
     setArtwork(image);
     publishAccentColor(image);
+}
+
+void MediaRemoteService::retrySearchLater(const QString& key) {
+    if (!pendingArtworkFetchKey_ || *pendingArtworkFetchKey_ != key) return;
+    pendingArtworkFetchKey_.reset();
+    // Publishing the track's next reading runs again, and with it the search.
+    if (artworkVersion_.startsWith(key + QStringLiteral("||"))) artworkVersion_.clear();
 }
 
 void MediaRemoteService::publishAccentColor(const RgbaImage& image) {

@@ -4,7 +4,7 @@
 // length of a recording.
 //
 // Threads: everything public runs on the main thread (checked in debug builds).
-// Player scripts, artwork downloads, the artwork search and the accent colour run on a small
+// Player calls, artwork downloads, the artwork search and the accent colour run on a small
 // worker pool of the service's own: a player or a server that answers slowly (or never) can hold
 // its threads, but never a thread of the shared pool, where the dictation's work runs. Their
 // results come back on the main queue. The published fields change only on the main
@@ -24,10 +24,9 @@
 #include "gestures/PlayerReader.h"
 #include "platform/HttpClient.h"
 #include "platform/ImageDecoder.h"
-#include "platform/PlayerScripts.h"
+#include "platform/MusicPlayers.h"
 #include "platform/RunningPlayers.h"
 #include "platform/Runtime.h"
-#include "platform/ScriptRunner.h"
 
 namespace vocalynx {
 
@@ -40,7 +39,7 @@ class MediaRemoteService : public QObject, public MediaPauseControl {
 public:
     struct Dependencies {
         Runtime& runtime;
-        ScriptRunner& scripts;
+        MusicPlayers& musicPlayers;
         RunningPlayerSource& players;
         HttpClient& http;
         ImageDecoder& images;
@@ -52,6 +51,9 @@ public:
     // search wait on slow downloads (each ends by the download deadline).
     static constexpr unsigned workerThreads = 4;
     static constexpr double refreshPollDelays[3] = {0.12, 0.45, 0.9};
+    // The most tracks remembered as having no artwork; players name tracks without end, so the
+    // memory starts again when it is full.
+    static constexpr qsizetype maxFailedArtworkKeys = 256;
 
     // The ports must outlive the service's worker pool (its work in progress may still be in one
     // of them); work that has not started when the service goes calls none of them.
@@ -90,7 +92,7 @@ public:
 
     // ---- commands (main thread) ----
     // True when a target player was found (the active player, else Music, else Spotify) and the
-    // command's script was queued.
+    // command was queued.
     bool sendCommand(MediaCommand command);
 
     // ---- around a recording (main thread; the speech engine calls these) ----
@@ -134,13 +136,16 @@ private:
     void applyPlayerInfo(const PlayerReader::Reading& info, const QString& player);
     void clearNowPlaying();
     QString targetPlayer() const;
-    // Runs a command script on the pool; success clears the warning and refreshes soon, failure
-    // shows the warning.
-    void runScriptThenRefresh(const QString& script);
+    // Sends a command on the pool; success clears the warning and refreshes soon, failure shows
+    // the warning.
+    void runCommandThenRefresh(const QString& player, PlayerCommand command);
     void scheduleRefreshPolls();
     void updateAutomationWarning();
     void searchArtwork(const QString& title, const QString& artist, const QString& album, const QString& key);
     void applySearchedArtwork(const QString& key, const QByteArray& bytes, const RgbaImage& image);
+    // A search that could not run now (its download was busy): the track is searched again when
+    // it is published next, instead of being remembered as a miss.
+    void retrySearchLater(const QString& key);
     void publishAccentColor(const RgbaImage& image);
     // Posts work for the main queue that runs only while the service exists. Any thread: the
     // reference is taken beforehand, on the main thread.

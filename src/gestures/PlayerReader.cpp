@@ -1,13 +1,19 @@
 #include "gestures/PlayerReader.h"
 
-#include <QStringList>
-
-#include "platform/PlayerScripts.h"
-
 namespace vocalynx {
 
-PlayerReader::PlayerReader(ScriptRunner& scripts, HttpClient& http, ImageDecoder& images, QUrl searchBaseUrl)
-    : scripts_(scripts), http_(http), images_(images), searchBaseUrl_(std::move(searchBaseUrl)) {}
+namespace {
+// A text cut to the length kept, never between the two halves of a surrogate pair.
+QString bounded(const QString& text) {
+    if (text.size() <= PlayerReader::maxTextLength) return text;
+    qsizetype length = PlayerReader::maxTextLength;
+    if (text.at(length - 1).isHighSurrogate()) --length;
+    return text.left(length);
+}
+}  // namespace
+
+PlayerReader::PlayerReader(MusicPlayers& players, HttpClient& http, ImageDecoder& images, QUrl searchBaseUrl)
+    : players_(players), http_(http), images_(images), searchBaseUrl_(std::move(searchBaseUrl)) {}
 
 // ---- calls into the players and the catalogue ----
 
@@ -17,14 +23,11 @@ std::optional<PlayerReader::Reading> PlayerReader::read(const QString& player) {
         std::lock_guard guard(lock_);
         if (!runningPlayers_.contains(player)) return std::nullopt;
     }
-    const std::optional<QString> reply = scripts_.runScriptForString(playerScript(PlayerScriptKind::status, player));
-    if (!reply || *reply == QLatin1String("stopped")) return std::nullopt;
-    const QStringList parts = reply->split(QStringLiteral("||"));
-    if (parts.size() < 4) return std::nullopt;
-    const QString& state = parts[0];
-    const QString& title = parts[1];
-    const QString& artist = parts[2];
-    const QString& album = parts[3];
+    const std::optional<PlayerTrack> track = players_.status(player);
+    if (!track) return std::nullopt;
+    const QString title = bounded(track->title);
+    const QString artist = bounded(track->artist);
+    const QString album = bounded(track->album);
     if (title.isEmpty()) return std::nullopt;
 
     // Artwork: the Music bytes are asked for once per track; the Spotify address is downloaded on
@@ -40,10 +43,11 @@ std::optional<PlayerReader::Reading> PlayerReader::read(const QString& player) {
     }
     QString version;
     if (player == kMusicPlayer) {
-        version = scripts_.runScriptForString(playerScript(PlayerScriptKind::artworkCount, player)).value_or(QString());
+        // Music's artwork version is whether the track has artwork at all: "1" or "0".
+        if (const std::optional<QString> address = players_.artworkAddress(player))
+            version = address->isEmpty() ? QStringLiteral("0") : QStringLiteral("1");
     } else {
-        const QString address =
-            scripts_.runScriptForString(playerScript(PlayerScriptKind::artworkUrl, player)).value_or(QString());
+        const QString address = players_.artworkAddress(player).value_or(QString());
         version = address;
         const QUrl url(address, QUrl::StrictMode);
         if (!address.isEmpty() && url.isValid()) data = http_.get(url);
@@ -55,33 +59,36 @@ std::optional<PlayerReader::Reading> PlayerReader::read(const QString& player) {
         if (sameTrack && !data) storeCopy(data, cachedArtworkData_);
     }
     if (!sameTrack) {
-        if (player == kMusicPlayer) data = scripts_.runScriptForData(playerScript(PlayerScriptKind::artworkData, player));
+        if (player == kMusicPlayer) data = players_.artworkData(player);
         std::lock_guard guard(lock_);
         storeCopy(lastArtworkTrackKey_, std::optional(key));
         storeCopy(cachedArtworkData_, data);
     }
-    return Reading{title, artist, album, state == QLatin1String("playing"), data, version};
+    return Reading{title, artist, album, track->playing, data, version};
 }
 
-bool PlayerReader::runCommand(const QString& script) {
+bool PlayerReader::runCommand(const QString& player, PlayerCommand command) {
     if (closed_.load()) return false;
-    return scripts_.runScript(script);
+    return players_.command(player, command);
 }
 
-std::optional<PlayerReader::FoundArtwork> PlayerReader::searchArtwork(const QString& title, const QString& artist,
-                                                                      const QString& album) {
-    if (closed_.load()) return std::nullopt;
+PlayerReader::ArtworkSearch PlayerReader::searchArtwork(const QString& title, const QString& artist,
+                                                        const QString& album) {
+    if (closed_.load()) return {};
+    const ArtworkSearch missed{std::nullopt, true};
     const std::optional<QUrl> request = artworkSearchUrl(searchBaseUrl_, title, artist, album);
-    if (!request) return std::nullopt;
-    const std::optional<QByteArray> answer = http_.get(*request);
-    if (!answer) return std::nullopt;
-    const std::optional<QUrl> address = artworkUrlFromSearchAnswer(*answer, album);
-    if (!address) return std::nullopt;
-    std::optional<QByteArray> bytes = http_.get(*address);
-    if (!bytes) return std::nullopt;
-    std::optional<RgbaImage> image = images_.decode(*bytes);
-    if (!image) return std::nullopt;
-    return FoundArtwork{std::move(*bytes), std::move(*image)};
+    if (!request) return missed;
+    const HttpClient::Fetched answer = http_.fetch(*request);
+    if (answer.busy) return {};
+    if (!answer.body) return missed;
+    const std::optional<QUrl> address = artworkUrlFromSearchAnswer(*answer.body, album);
+    if (!address) return missed;
+    HttpClient::Fetched bytes = http_.fetch(*address);
+    if (bytes.busy) return {};
+    if (!bytes.body) return missed;
+    std::optional<RgbaImage> image = images_.decode(*bytes.body);
+    if (!image) return missed;
+    return {FoundArtwork{std::move(*bytes.body), std::move(*image)}, false};
 }
 
 // ---- the running players ----

@@ -1,10 +1,9 @@
 #pragma once
-// The media service's blocking side: reads the supported players through their scripts, sends
-// them commands, searches artwork in the music catalogue, and keeps what those readings share with
+// The media service's blocking side: reads the supported players, sends them commands, searches artwork in the music catalogue, and keeps what those readings share with
 // the main thread: the set of running players and the artwork cache of the last track read.
 //
 // Threads: every member may be called from any thread. The reading, command and search calls
-// block (player scripts, downloads) and run on the service's worker pool; the set and the cache
+// block (players, downloads) and run on the service's worker pool; the set and the cache
 // are guarded by one lock, held only for short copies, never across a call into a port.
 
 #include <QByteArray>
@@ -18,7 +17,7 @@
 #include "gestures/AlbumArtwork.h"
 #include "platform/HttpClient.h"
 #include "platform/ImageDecoder.h"
-#include "platform/ScriptRunner.h"
+#include "platform/MusicPlayers.h"
 
 namespace vocalynx {
 
@@ -47,19 +46,28 @@ public:
         QByteArray bytes;
         RgbaImage image;
     };
+    // What an artwork search gave: the artwork; or none, and `missed` when the catalogue has none
+    // for the track, not when a download could not even start (its address was being fetched).
+    struct ArtworkSearch {
+        std::optional<FoundArtwork> found;
+        bool missed = false;
+    };
+    // The most of a title, artist or album that is kept: a player's texts are untrusted.
+    static constexpr qsizetype maxTextLength = 1000;
 
-    PlayerReader(ScriptRunner& scripts, HttpClient& http, ImageDecoder& images, QUrl searchBaseUrl);
+    PlayerReader(MusicPlayers& players, HttpClient& http, ImageDecoder& images, QUrl searchBaseUrl);
     PlayerReader(const PlayerReader&) = delete;
     PlayerReader& operator=(const PlayerReader&) = delete;
 
     // ---- calls into the players and the catalogue (blocking) ----
     // Reads one player: none when it does not run, cannot be read, is stopped or has no title.
-    // The artwork comes from the cache when it already holds this track.
+    // Title, artist and album are cut to maxTextLength. The artwork comes from the cache when it
+    // already holds this track.
     std::optional<Reading> read(const QString& player);
-    // Runs a command script; true when the player took it.
-    bool runCommand(const QString& script);
+    // Sends a command to a player; true when the player took it.
+    bool runCommand(const QString& player, PlayerCommand command);
     // The artwork of a track from the catalogue search, downloaded and decoded.
-    std::optional<FoundArtwork> searchArtwork(const QString& title, const QString& artist, const QString& album);
+    ArtworkSearch searchArtwork(const QString& title, const QString& artist, const QString& album);
     std::optional<RgbaImage> decode(const QByteArray& bytes) const { return images_.decode(bytes); }
     // After closing, the blocking calls return none (false) at once without calling a port: work
     // still queued when its service goes away never reaches the ports. Calls already in a port
@@ -86,7 +94,7 @@ public:
     void clearCache();
 
 private:
-    ScriptRunner& scripts_;
+    MusicPlayers& players_;
     HttpClient& http_;
     ImageDecoder& images_;
     const QUrl searchBaseUrl_;

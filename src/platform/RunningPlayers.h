@@ -1,5 +1,5 @@
 #pragma once
-// Which of the supported music players ("Music", "Spotify", see PlayerScripts.h) run now, and
+// Which of the supported music players ("Music", "Spotify", see MusicPlayers.h) run now, and
 // news of them starting and stopping.
 
 #include <QSet>

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -264,5 +265,85 @@ TEST(GestureMpris, APressStartsADictationAndTheNextPressStopsIt) {
     // After the recording the silent player comes back.
     EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
         << app.output().toStdString();
+    endApp(app);
+}
+
+namespace {
+
+// A program started beside the application for one test and ended with it.
+class Beside {
+public:
+    Beside(const QString& program, const QStringList& arguments) {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(program, arguments);
+    }
+    ~Beside() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    // Waits until the program has printed count lines equal to line.
+    bool waitForLines(const QString& line, qsizetype count, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (lines().count(line) < count) {
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) return false;
+            process_.waitForReadyRead(100);
+        }
+        return true;
+    }
+    QStringList lines() {
+        output_ += QString::fromUtf8(process_.readAll());
+        return output_.split(u'\n', Qt::SkipEmptyParts);
+    }
+    QStringList calls() { return lines().filter(QRegularExpression(QStringLiteral("^call "))); }
+
+private:
+    QProcess process_;
+    QString output_;
+};
+
+bool waitForBusName(const QString& name, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value()) return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+// playerctld forwards every call to the player it thinks active, which is ours (it announces
+// Playing every second). The pause sent for a dictation must reach the real player, never come
+// back to us as a press.
+TEST(GestureMpris, APlayerProxyNeverTurnsTheDictationPauseIntoAPress) {
+    AppProcess app;
+    vocalynx::test::prepareStandInHome(app.home());
+    // Named after the proxy, so that the proxy's name comes first among the players.
+    Beside music(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/mpris_stand_in_player"),
+                 {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.rhythmbox"), QStringLiteral("--title"),
+                  QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer")});
+    ASSERT_TRUE(music.waitForLines(QStringLiteral("ready"), 1, 10000));
+    Beside proxy(QStringLiteral("playerctld"), {});
+    ASSERT_TRUE(waitForBusName(QStringLiteral("org.mpris.MediaPlayer2.playerctld")));
+    startApp(app);
+    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+    ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
+    // The second poll of the media service starts only once the first one's reading is in.
+    EXPECT_TRUE(music.waitForLines(QStringLiteral("read PlaybackStatus"), 2, 15000));
+
+    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
+    ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
+    EXPECT_TRUE(music.waitForLines(QStringLiteral("call Pause"), 1, 5000)) << music.lines().join(u'\n').toStdString();
+    EXPECT_FALSE(app.waitForLine("state recording -> transcribing", 2000))
+        << "the dictation stopped by itself:\n" << app.output().toStdString();
+
+    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
+    ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
+    EXPECT_TRUE(music.waitForLines(QStringLiteral("call Play"), 1, 5000)) << music.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
+        << app.output().toStdString();
+    EXPECT_EQ(gestureEvents(app.output()), (QStringList{QStringLiteral("single"), QStringLiteral("single")}))
+        << app.output().toStdString();
+    EXPECT_EQ(music.calls(), (QStringList{QStringLiteral("call Pause"), QStringLiteral("call Play")}));
     endApp(app);
 }

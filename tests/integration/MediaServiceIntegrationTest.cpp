@@ -33,7 +33,7 @@
 #include "engine/WhisperEngine.h"
 #include "gestures/MediaRemoteService.h"
 #include "platform/linux/MprisRunningPlayers.h"
-#include "platform/linux/MprisScriptRunner.h"
+#include "platform/linux/MprisMusicPlayers.h"
 #include "platform/linux/PosixProcessLauncher.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtImageDecoder.h"
@@ -129,11 +129,12 @@ protected:
     QApplication& app = guiApplication();
     LoopbackHttpServer web;
     QtHttpClient http{5000};
-    MprisScriptRunner scripts{http, QDBusConnection::sessionBus(), 500};
+    MprisRelays relays;
+    MprisMusicPlayers musicPlayers{http, relays, QDBusConnection::sessionBus(), 500};
     MprisRunningPlayers players;
     QtImageDecoder images;
     LiveRuntime live;
-    MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(web.base())}};
+    MediaRemoteService media{{live.runtime(), musicPlayers, players, http, images, QUrl(web.base())}};
 };
 
 TEST_F(MediaServiceIntegration, ReadsTheTrackArtworkAndAccentColourOfSpotify) {
@@ -239,6 +240,32 @@ TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
                                            QStringLiteral("/cover/600x600bb.png")}));
 }
 
+// Two tracks of one album share the artwork the search finds. The second track's search asks for
+// that address while the first track's search is still downloading it: a download refused for
+// that is no miss, and the second track gets its artwork.
+TEST_F(MediaServiceIntegration, ASearchRefusedWhileTheSameArtworkIsFetchedIsNoMiss) {
+    const QByteArray answer = QByteArray(R"({"results":[{"collectionName":"Record","artworkUrl100":")") +
+                              web.base().toLatin1() + R"(/cover/100x100bb.png"}]})";
+    const QString searchTwo = QStringLiteral("/search?term=Two%20Singer%20Record&media=music&limit=10");
+    web.serve(QStringLiteral("/search?term=One%20Singer%20Record&media=music&limit=10"), answer);
+    web.serve(searchTwo, answer);
+    web.serveAfter(QStringLiteral("/cover/600x600bb.png"), solidPng(3, qRgb(0, 0, 255)), 1500);
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("One"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains(QStringLiteral("/cover/600x600bb.png")); }));
+    spotify.send(QStringLiteral("title Two"));
+    media.pollNowPlaying();
+    ASSERT_TRUE(processEventsUntil([&] { return web.requests().contains(searchTwo); }));
+    // The next polls search again once the first download is over.
+    EXPECT_TRUE(processEventsUntil([&] { return media.artworkAccentColor().has_value(); }, 20000))
+        << web.requests().join(u' ').toStdString();
+    EXPECT_EQ(media.trackTitle(), QStringLiteral("Two"));
+    EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 0, 1, 1}));
+    EXPECT_TRUE(media.bookkeeping().failedArtworkKeys.isEmpty());
+}
+
 TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThread) {
     StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
                            QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
@@ -267,7 +294,7 @@ TEST_F(MediaServiceIntegration, APlayerThatHangsOrVanishesNeverBlocksTheMainThre
     EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
 }
 
-TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
+TEST_F(MediaServiceIntegration, ThePlayersAreReadAndCommandedOverMpris) {
     QTemporaryDir dir;
     const QString cover = dir.filePath(QStringLiteral("cover.png"));
     {
@@ -286,44 +313,58 @@ TEST_F(MediaServiceIntegration, TheScriptRunnerCarriesOutEachScriptOverMpris) {
     ASSERT_TRUE(spotify.waitForLine("ready"));
     ASSERT_TRUE(other.waitForLine("ready"));
 
-    using K = PlayerScriptKind;
-    const struct {
-        K kind;
-        QString player;
-        std::optional<QString> text;
-    } strings[] = {
-        {K::status, kSpotifyPlayer, QStringLiteral("stopped")},
-        {K::status, kMusicPlayer, QStringLiteral("paused||Local||Band||Disc")},
-        {K::artworkCount, kMusicPlayer, QStringLiteral("1")},
-        {K::artworkCount, kSpotifyPlayer, QStringLiteral("0")},
-        {K::artworkUrl, kMusicPlayer, QUrl::fromLocalFile(cover).toString()},
-        {K::artworkUrl, kSpotifyPlayer, std::nullopt},
-        {K::toggle, kMusicPlayer, std::nullopt},
-    };
-    for (const auto& c : strings) {
-        const QString script = playerScript(c.kind, c.player);
-        SCOPED_TRACE(script.toStdString());
-        EXPECT_EQ(scripts.runScriptForString(script), c.text);
-    }
-    EXPECT_EQ(scripts.runScriptForData(playerScript(K::artworkData, kMusicPlayer)), QByteArray("cover bytes"));
-    EXPECT_EQ(scripts.runScriptForData(playerScript(K::artworkData, kSpotifyPlayer)), std::nullopt);
+    EXPECT_EQ(musicPlayers.status(kSpotifyPlayer), std::nullopt) << "stopped";
+    EXPECT_EQ(musicPlayers.status(kMusicPlayer),
+              (PlayerTrack{false, QStringLiteral("Local"), QStringLiteral("Band"), QStringLiteral("Disc")}));
+    EXPECT_EQ(musicPlayers.artworkAddress(kMusicPlayer), QUrl::fromLocalFile(cover).toString());
+    EXPECT_EQ(musicPlayers.artworkAddress(kSpotifyPlayer), QString());
+    EXPECT_EQ(musicPlayers.artworkData(kMusicPlayer), QByteArray("cover bytes"));
+    EXPECT_EQ(musicPlayers.artworkData(kSpotifyPlayer), std::nullopt);
 
     const QStringList before = other.calls();
-    EXPECT_TRUE(scripts.runScript(playerScript(K::next, kMusicPlayer)));
+    EXPECT_TRUE(musicPlayers.command(kMusicPlayer, PlayerCommand::toggle));
+    EXPECT_TRUE(musicPlayers.command(kMusicPlayer, PlayerCommand::next));
     EXPECT_TRUE(other.waitForLine("call Play"));
     EXPECT_EQ(
         other.calls().mid(before.size()),
         QStringList({QStringLiteral("call PlayPause"), QStringLiteral("call Next"), QStringLiteral("call Play")}));
-    EXPECT_FALSE(scripts.runScript(QStringLiteral("tell application \"Music\" to quit")))
-        << "an unknown text is an error";
-    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kMusicPlayer) + QStringLiteral("\n")), std::nullopt);
+    EXPECT_FALSE(musicPlayers.command(QStringLiteral("Another"), PlayerCommand::pause)) << "an unknown player";
 
     // A player that is gone is an error.
     spotify.process().kill();
     spotify.process().waitForFinished();
     ASSERT_TRUE(processEventsUntil([&] { return !players.scanRunningPlayers().contains(kSpotifyPlayer); }));
-    EXPECT_FALSE(scripts.runScript(playerScript(K::pause, kSpotifyPlayer)));
-    EXPECT_EQ(scripts.runScriptForString(playerScript(K::status, kSpotifyPlayer)), std::nullopt);
+    EXPECT_FALSE(musicPlayers.command(kSpotifyPlayer, PlayerCommand::pause));
+    EXPECT_EQ(musicPlayers.status(kSpotifyPlayer), std::nullopt);
+}
+
+// A player's texts reach the card as the player sent them, whatever they hold; a text longer than
+// the card keeps is cut.
+TEST_F(MediaServiceIntegration, TrackTextsArriveWholeAndOverlongOnesCut) {
+    QString huge;
+    for (int i = 0; i < 10000; ++i) huge += QStringLiteral("0123456789");
+    const struct {
+        const char* name;
+        QString title, artist, album;
+        QString shownTitle;
+    } cases[] = {
+        {"the separator of a text protocol in each text", QStringLiteral("A||B"), QStringLiteral("C||D||"),
+         QStringLiteral("||"), QStringLiteral("A||B")},
+        {"a title of 100,000 characters", huge, QStringLiteral("Singer"), QStringLiteral("Record"), huge.left(1000)},
+    };
+    media.startMonitoring();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInPlayer spotify({QStringLiteral("--title"), c.title, QStringLiteral("--artist"), c.artist,
+                               QStringLiteral("--album"), c.album});
+        ASSERT_TRUE(spotify.waitForLine("ready"));
+        EXPECT_TRUE(processEventsUntil([&] {
+            media.pollNowPlaying();
+            return media.trackTitle() == c.shownTitle;
+        })) << media.trackTitle().left(80).toStdString();
+        EXPECT_EQ(media.artist(), c.artist);
+        EXPECT_EQ(media.album(), c.album);
+    }
 }
 
 // Any bus client can take a player's name and answer its metadata in whatever shape it likes. A
@@ -334,8 +375,6 @@ TEST_F(MediaServiceIntegration, MetadataInAnotherShapeReadsAsNone) {
                            QStringLiteral("A"), QStringLiteral("--album"), QStringLiteral("L"),
                            QStringLiteral("--art-url"), QStringLiteral("https://art.test/a")});
     ASSERT_TRUE(spotify.waitForLine("ready"));
-    const QString status = playerScript(PlayerScriptKind::status, kSpotifyPlayer);
-    const QString artwork = playerScript(PlayerScriptKind::artworkUrl, kSpotifyPlayer);
     auto answerIn = [&](const QString& shape) {
         spotify.process().write((QStringLiteral("metadata ") + shape + QLatin1Char('\n')).toUtf8());
         return spotify.waitForLine(QStringLiteral("ok metadata ") + shape);
@@ -343,12 +382,13 @@ TEST_F(MediaServiceIntegration, MetadataInAnotherShapeReadsAsNone) {
     for (const char* shape : {"a{ss}", "a{si}", "as"}) {
         SCOPED_TRACE(shape);
         ASSERT_TRUE(answerIn(QString::fromLatin1(shape)));
-        EXPECT_EQ(scripts.runScriptForString(status), std::nullopt);
-        EXPECT_EQ(scripts.runScriptForString(artwork), std::nullopt);
+        EXPECT_EQ(musicPlayers.status(kSpotifyPlayer), std::nullopt);
+        EXPECT_EQ(musicPlayers.artworkAddress(kSpotifyPlayer), std::nullopt);
     }
     ASSERT_TRUE(answerIn(QStringLiteral("a{sv}")));
-    EXPECT_EQ(scripts.runScriptForString(status), QStringLiteral("playing||T||A||L"));
-    EXPECT_EQ(scripts.runScriptForString(artwork), QStringLiteral("https://art.test/a"));
+    EXPECT_EQ(musicPlayers.status(kSpotifyPlayer),
+              (PlayerTrack{true, QStringLiteral("T"), QStringLiteral("A"), QStringLiteral("L")}));
+    EXPECT_EQ(musicPlayers.artworkAddress(kSpotifyPlayer), QStringLiteral("https://art.test/a"));
 }
 
 // A dictation through the speech engine: it pauses the player that plays and resumes it once the
@@ -439,7 +479,8 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
         // Each download of the trickling address runs into this deadline; as every poll of Spotify
         // downloads its address again, one is hanging almost all the time.
         QtHttpClient http{3000};
-        MprisScriptRunner scripts{http, QDBusConnection::sessionBus(), 500};
+        MprisRelays relays;
+        MprisMusicPlayers musicPlayers{http, relays, QDBusConnection::sessionBus(), 500};
         MprisRunningPlayers players;
         QtImageDecoder images;
         LiveRuntime live;
@@ -451,7 +492,7 @@ TEST(MediaServiceArtwork, ArtworkThatNeverArrivesHoldsUpNeitherReadingsNorADicta
                 server.closeSlowAnswers();
             }
         } unblock{fifoWriter, slow};
-        MediaRemoteService media{{live.runtime(), scripts, players, http, images, QUrl(search.base())}};
+        MediaRemoteService media{{live.runtime(), musicPlayers, players, http, images, QUrl(search.base())}};
 
         const QString home = live.runtime().paths.home;
         prepareStandInHome(home);

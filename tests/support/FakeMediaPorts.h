@@ -1,5 +1,5 @@
 #pragma once
-// Fakes behind the media service's ports: players that answer the player scripts, the running-
+// Fakes behind the media service's ports: music players that answer from tables, the running-
 // player source, downloads from a table, and an image decoder for a tiny text image format.
 
 #include <QMap>
@@ -9,9 +9,8 @@
 
 #include "platform/HttpClient.h"
 #include "platform/ImageDecoder.h"
-#include "platform/PlayerScripts.h"
+#include "platform/MusicPlayers.h"
 #include "platform/RunningPlayers.h"
-#include "platform/ScriptRunner.h"
 
 namespace vocalynx::test {
 
@@ -28,21 +27,32 @@ inline QStringList detachedCopy(const QStringList& list) {
 
 // What one fake player answers.
 struct FakePlayer {
-    std::optional<QString> status;        // the status reply; none = the script fails
-    std::optional<QString> artworkCount;  // Music
+    std::optional<PlayerTrack> status;     // none: stopped, or it cannot be read
+    std::optional<QString> artworkUrl;     // the artwork address; none: it cannot be read
     std::optional<QByteArray> artworkData;
-    std::optional<QString> artworkUrl;    // Spotify
     bool commandsSucceed = true;
 };
 
-// Answers the recognised scripts from the players' tables and records each as "<player>:<kind>"
-// (kinds: status toggle next previous play pause count data url). Other texts fail and are
-// recorded as "unrecognised".
-class FakeScriptRunner final : public ScriptRunner {
+// Answers from the players' tables and records each call as "<player>:<call>" (calls: status
+// toggle next previous play pause url data).
+class FakeMusicPlayers final : public MusicPlayers {
 public:
-    bool runScript(const QString& source) override { return answer(source).ok; }
-    std::optional<QString> runScriptForString(const QString& source) override { return answer(source).text; }
-    std::optional<QByteArray> runScriptForData(const QString& source) override { return answer(source).data; }
+    std::optional<PlayerTrack> status(const QString& player) override {
+        const FakePlayer* p = answer(player, QStringLiteral("status"));
+        return p ? p->status : std::nullopt;
+    }
+    bool command(const QString& player, PlayerCommand command) override {
+        const FakePlayer* p = answer(player, commandName(command));
+        return p && p->commandsSucceed;
+    }
+    std::optional<QString> artworkAddress(const QString& player) override {
+        const FakePlayer* p = answer(player, QStringLiteral("url"));
+        return p ? p->artworkUrl : std::nullopt;
+    }
+    std::optional<QByteArray> artworkData(const QString& player) override {
+        const FakePlayer* p = answer(player, QStringLiteral("data"));
+        return p ? p->artworkData : std::nullopt;
+    }
 
     QStringList calls() const {
         std::lock_guard lock(mutex_);
@@ -55,49 +65,30 @@ public:
     }
 
     QMap<QString, FakePlayer> players;
-    // Runs before a script is answered (e.g. to change a player mid-poll).
+    // Runs before a call is answered (e.g. to change a player mid-poll).
     std::function<void(const QString& call)> beforeAnswer;
 
 private:
-    struct Answer {
-        bool ok = false;
-        std::optional<QString> text;
-        std::optional<QByteArray> data;
-    };
-    static QString kindName(PlayerScriptKind kind) {
-        switch (kind) {
-        case PlayerScriptKind::status: return QStringLiteral("status");
-        case PlayerScriptKind::toggle: return QStringLiteral("toggle");
-        case PlayerScriptKind::next: return QStringLiteral("next");
-        case PlayerScriptKind::previous: return QStringLiteral("previous");
-        case PlayerScriptKind::play: return QStringLiteral("play");
-        case PlayerScriptKind::pause: return QStringLiteral("pause");
-        case PlayerScriptKind::artworkCount: return QStringLiteral("count");
-        case PlayerScriptKind::artworkData: return QStringLiteral("data");
-        case PlayerScriptKind::artworkUrl: return QStringLiteral("url");
+    static QString commandName(PlayerCommand command) {
+        switch (command) {
+        case PlayerCommand::toggle: return QStringLiteral("toggle");
+        case PlayerCommand::next: return QStringLiteral("next");
+        case PlayerCommand::previous: return QStringLiteral("previous");
+        case PlayerCommand::play: return QStringLiteral("play");
+        case PlayerCommand::pause: return QStringLiteral("pause");
         }
         return {};
     }
-    Answer answer(const QString& source) {
-        const auto script = recognisePlayerScript(source);
-        const QString call =
-            script ? script->player + QStringLiteral(":") + kindName(script->kind) : QStringLiteral("unrecognised");
+    // Records the call and gives the player's table, or none for a player without one.
+    const FakePlayer* answer(const QString& player, const QString& name) {
+        const QString call = player + QStringLiteral(":") + name;
         {
             std::lock_guard lock(mutex_);
             calls_ << call;
         }
         if (beforeAnswer) beforeAnswer(call);
-        if (!script) return {};
-        const auto found = players.constFind(script->player);  // read-only: polls run concurrently
-        if (found == players.constEnd()) return {};
-        const FakePlayer& p = *found;
-        switch (script->kind) {
-        case PlayerScriptKind::status: return {p.status.has_value(), p.status, {}};
-        case PlayerScriptKind::artworkCount: return {p.artworkCount.has_value(), p.artworkCount, {}};
-        case PlayerScriptKind::artworkData: return {p.artworkData.has_value(), {}, p.artworkData};
-        case PlayerScriptKind::artworkUrl: return {p.artworkUrl.has_value(), p.artworkUrl, {}};
-        default: return {p.commandsSucceed, {}, {}};
-        }
+        const auto found = players.constFind(player);  // read-only: polls run concurrently
+        return found == players.constEnd() ? nullptr : &*found;
     }
     mutable std::mutex mutex_;
     QStringList calls_;
@@ -135,15 +126,15 @@ public:
 // Answers addresses from a table; anything else fails. Records each requested address.
 class FakeHttpClient final : public HttpClient {
 public:
-    std::optional<QByteArray> get(const QUrl& url) override {
+    Fetched fetch(const QUrl& url) override {
         const QString address = url.toString(QUrl::FullyEncoded);
         {
             std::lock_guard lock(mutex_);
             requests_ << address;
         }
         if (beforeAnswer) beforeAnswer(address);
-        if (!bodies.contains(address)) return std::nullopt;
-        return bodies.value(address);
+        if (!bodies.contains(address)) return {};
+        return {bodies.value(address), false};
     }
     QStringList requests() const {
         std::lock_guard lock(mutex_);

@@ -44,8 +44,16 @@ void LoopbackHttpServer::answer(QTcpSocket* socket) {
     } else {
         response = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
     }
-    socket->write(response);
-    socket->disconnectFromHost();
+    auto send = [socket, response] {
+        socket->write(response);
+        socket->disconnectFromHost();
+    };
+    if (!delays_.contains(target)) {
+        send();
+        return;
+    }
+    QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    QTimer::singleShot(delays_.value(target), socket, send);
 }
 
 void LoopbackHttpServer::answerSlowly(QTcpSocket* socket, Slow slow) {

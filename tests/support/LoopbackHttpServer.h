@@ -20,6 +20,11 @@ public:
     QString base() const;
     // Serves the body for the request target (path and query exactly as sent); others get 404.
     void serve(const QString& target, QByteArray body) { bodies_[target] = std::move(body); }
+    // Serves the body for the target only after the delay.
+    void serveAfter(const QString& target, QByteArray body, int delayMs) {
+        bodies_[target] = std::move(body);
+        delays_[target] = delayMs;
+    }
     // Answers the target with a success header that gives no length, then one byte every
     // interval: `bytes` of them before it closes, or without end when bytes is negative.
     void serveSlowly(const QString& target, int intervalMs, int bytes = -1) { slow_[target] = {intervalMs, bytes}; }
@@ -36,6 +41,7 @@ private:
     void answerSlowly(QTcpSocket* socket, Slow slow);
     QTcpServer server_;
     QMap<QString, QByteArray> bodies_;
+    QMap<QString, int> delays_;
     QMap<QString, Slow> slow_;
     std::vector<QPointer<QTcpSocket>> slowSockets_;
     mutable std::mutex mutex_;

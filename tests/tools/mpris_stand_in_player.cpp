@@ -6,7 +6,8 @@
 //   mpris_stand_in_player [--name BUS] [--title T] [--artist A] [--album L] [--art-url URL]
 //                         [--status Playing|Paused|Stopped]
 //
-// It prints "ready" once the name is owned and "call <Method>" for each command it receives.
+// It prints "ready" once the name is owned, "call <Method>" for each command it receives and
+// "read <Property>" for each property of the player asked for alone (Get).
 // Lines on standard input change it: "status <S>", "title <T>", "art-url <URL>", "quit", and
 // "metadata <signature>", which sends the metadata in another shape than the a{sv} players send:
 // a{ss}, a{si} or as (what a faulty or hostile player may send). Each line is answered with
@@ -105,6 +106,7 @@ public:
             }
             if (member == QLatin1String("Get")) {
                 const QString name = args.value(1).toString();
+                if (iface == kPlayer) say(QStringLiteral("read ") + name);
                 if (!props.contains(name)) {
                     connection.send(message.createErrorReply(QDBusError::UnknownProperty, name));
                     return true;

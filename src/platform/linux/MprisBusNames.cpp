@@ -1,21 +1,23 @@
 #include "platform/linux/MprisBusNames.h"
 
-#include "platform/PlayerScripts.h"
+#include "platform/MusicPlayers.h"
 
 namespace vocalynx::mpris {
 
 QString playerNameForBusName(const QString& busName) {
     if (!busName.startsWith(kBusNamePrefix) || busName.size() == kBusNamePrefix.size()) return QString();
-    if (busName == kOwnBusName || busName.startsWith(kOwnBusName + QLatin1Char('.'))) return QString();
+    for (const QString& never : {kOwnBusName, kProxyBusName})
+        if (busName == never || busName.startsWith(never + QLatin1Char('.'))) return QString();
     if (busName == kSpotifyBusName) return kSpotifyPlayer;
     return kMusicPlayer;
 }
 
-QString busNameForPlayer(const QString& player, QStringList busNames) {
+QStringList busNamesForPlayer(const QString& player, QStringList busNames) {
     busNames.sort();
+    QStringList chosen;
     for (const QString& name : busNames)
-        if (playerNameForBusName(name) == player && !player.isEmpty()) return name;
-    return QString();
+        if (playerNameForBusName(name) == player && !player.isEmpty()) chosen << name;
+    return chosen;
 }
 
 QSet<QString> runningPlayers(const QStringList& busNames) {

@@ -6,7 +6,8 @@
 
 namespace vocalynx {
 
-MprisPlayerService::MprisPlayerService(Logger& log, QObject* parent) : QObject(parent), log_(log) {
+MprisPlayerService::MprisPlayerService(Logger& log, MprisRelays* relays, QObject* parent)
+    : QObject(parent), log_(log), relays_(relays) {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
 }
@@ -52,6 +53,10 @@ void MprisPlayerService::addHandler(RemoteCommand command, Handler handler) {
 }
 
 void MprisPlayerService::dispatch(RemoteCommand command) {
+    if (calledFromDBus() && relays_ && relays_->isEcho(message().service())) {
+        log_.line(QStringLiteral("[Vocalynx] Ignoring a player command passed back to us by ") + message().service());
+        return;
+    }
     auto it = handlers_.find(command);
     if (it == handlers_.end()) return;
     for (const auto& handler : it->second) handler();

@@ -3,10 +3,12 @@
 // centre of the Linux desktop. Media keys, desktop media widgets and a Bluetooth headset's buttons
 // (through BlueZ) drive it like any other player; its five transport commands reach the handlers
 // on the main thread. The bus name is "org.mpris.MediaPlayer2.vocalynx", the object path
-// "/org/mpris/MediaPlayer2".
+// "/org/mpris/MediaPlayer2". A command of our own that another player passes back to us (a relay,
+// MprisRelays.h) is dropped: it is no press.
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -19,10 +21,14 @@
 
 #include "platform/Logger.h"
 #include "platform/RemoteCommands.h"
+#include "platform/linux/MprisRelays.h"
 
 namespace vocalynx {
 
-class MprisPlayerService final : public QObject, public RemoteCommandCenter, public NowPlayingCenter {
+class MprisPlayerService final : public QObject,
+                                 protected QDBusContext,
+                                 public RemoteCommandCenter,
+                                 public NowPlayingCenter {
     Q_OBJECT
 
 public:
@@ -30,8 +36,9 @@ public:
     static constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char* kTrackId = "/com/vocalynx/NowPlaying";
 
-    // Create on the main thread; commands arrive on the thread the object lives on.
-    explicit MprisPlayerService(Logger& log, QObject* parent = nullptr);
+    // Create on the main thread; commands arrive on the thread the object lives on. The relays
+    // are where the commands we send to other players are marked (none: nothing is dropped).
+    explicit MprisPlayerService(Logger& log, MprisRelays* relays = nullptr, QObject* parent = nullptr);
     ~MprisPlayerService() override;
 
     // Puts the player on the session bus; the first handler does it too. Without a bus (or when
@@ -58,6 +65,7 @@ private:
     static QVariantMap metadataFor(const NowPlayingInfo& info);
 
     Logger& log_;
+    MprisRelays* relays_;
     std::atomic<bool> registered_{false};
     bool triedRegistering_ = false;
     std::map<RemoteCommand, std::vector<Handler>> handlers_;

@@ -15,20 +15,20 @@
 
 namespace vocalynx {
 
-std::optional<QByteArray> QtHttpClient::get(const QUrl& url) {
-    if (!url.isValid() || url.isRelative()) return std::nullopt;
+HttpClient::Fetched QtHttpClient::fetch(const QUrl& url) {
+    if (!url.isValid() || url.isRelative()) return {};
     const QString scheme = url.scheme().toLower();
     const bool local = scheme == QLatin1String("file");
     if (local) {
-        if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) return std::nullopt;
+        if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) return {};
     } else if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty()) {
-        return std::nullopt;
+        return {};
     }
 
     const QString key = url.toString(QUrl::FullyEncoded);
     {
         std::lock_guard lock(inFlightMutex_);
-        if (inFlight_.contains(key)) return std::nullopt;
+        if (inFlight_.contains(key)) return {std::nullopt, true};
         inFlight_.insert(key);
     }
     struct Release {
@@ -39,7 +39,7 @@ std::optional<QByteArray> QtHttpClient::get(const QUrl& url) {
             client.inFlight_.remove(key);
         }
     } release{*this, key};
-    return local ? readLocalFile(url.toLocalFile()) : download(url);
+    return {local ? readLocalFile(url.toLocalFile()) : download(url), false};
 }
 
 std::optional<QByteArray> QtHttpClient::download(const QUrl& url) {

@@ -8,7 +8,7 @@
 //   and a body that grows past the limit is abandoned as soon as it does;
 // - one deadline for the whole call, however slowly the bytes trickle in;
 // - one call per address at a time: asking for an address that is already being fetched fails at
-//   once instead of starting a second transfer.
+//   once, as busy, instead of starting a second transfer.
 
 #include <QSet>
 #include <mutex>
@@ -21,7 +21,7 @@ class QtHttpClient final : public HttpClient {
 public:
     explicit QtHttpClient(int deadlineMs = 10000, qint64 maxBytes = 32 * 1024 * 1024)
         : deadlineMs_(deadlineMs), maxBytes_(maxBytes) {}
-    std::optional<QByteArray> get(const QUrl& url) override;
+    Fetched fetch(const QUrl& url) override;
 
 private:
     std::optional<QByteArray> download(const QUrl& url);

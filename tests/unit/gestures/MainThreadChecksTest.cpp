@@ -31,14 +31,14 @@ TEST(GesturesMainThreadDeathTest, EntryPointsAbortOffTheMainThreadInDebugBuilds)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TestRuntime rt;
     QDir().mkpath(rt.paths().temp);
-    FakeScriptRunner scripts;
+    FakeMusicPlayers musicPlayers;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
     FakeRemoteCommands commands;
     FakeAudioPlayback audio;
     MediaRemoteService media{
-        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+        {rt.runtime(), musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     GestureEngine gestures{{rt, commands, commands, audio}};
 
     struct Case {

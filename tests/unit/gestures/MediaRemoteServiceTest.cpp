@@ -15,9 +15,13 @@ namespace {
 
 const QString kWarningPrefix = QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 ");
 
-QString playing(const QString& title, const QString& artist = QStringLiteral("Artist"),
-                const QString& album = QStringLiteral("Album")) {
-    return QStringLiteral("playing||") + title + QStringLiteral("||") + artist + QStringLiteral("||") + album;
+PlayerTrack playing(const QString& title, const QString& artist = QStringLiteral("Artist"),
+                    const QString& album = QStringLiteral("Album")) {
+    return PlayerTrack{true, title, artist, album};
+}
+
+PlayerTrack paused(const QString& title) {
+    return PlayerTrack{false, title, QStringLiteral("Artist"), QStringLiteral("Album")};
 }
 
 class MediaServiceTest : public ::testing::Test {
@@ -41,19 +45,19 @@ protected:
     }
 
     TestRuntime rt;
-    FakeScriptRunner scripts;
+    FakeMusicPlayers musicPlayers;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
     MediaRemoteService media{
-        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+        {rt.runtime(), musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
 };
 
 // ---- readings ----
 
 struct ReplyCase {
     const char* name;
-    std::optional<QString> reply;
+    std::optional<PlayerTrack> reply;
     bool read;
     QString title, artist, album;
     bool isPlaying;
@@ -61,33 +65,34 @@ struct ReplyCase {
 
 TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
     const ReplyCase cases[] = {
-        {"playing", QStringLiteral("playing||Song||Singer||Record"), true, QStringLiteral("Song"),
-         QStringLiteral("Singer"), QStringLiteral("Record"), true},
-        {"paused", QStringLiteral("paused||Song||Singer||Record"), true, QStringLiteral("Song"),
-         QStringLiteral("Singer"), QStringLiteral("Record"), false},
-        {"five parts: the fourth is the album", QStringLiteral("playing||Song||Singer||Record||extra"), true,
+        {"playing", PlayerTrack{true, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record")}, true,
          QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), true},
-        {"empty artist and album are kept", QStringLiteral("playing||Song||||"), true, QStringLiteral("Song"),
-         QStringLiteral(""), QStringLiteral(""), true},
-        {"any other state is not playing", QStringLiteral("fast forwarding||Song||Singer||Record"), true,
+        {"paused", PlayerTrack{false, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record")}, true,
          QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Record"), false},
-        {"empty title", QStringLiteral("playing||||Singer||Record"), false, QStringLiteral(""), QStringLiteral(""),
-         QStringLiteral(""), false},
-        {"three parts", QStringLiteral("playing||Song||Singer"), false, QStringLiteral(""), QStringLiteral(""),
-         QStringLiteral(""), false},
-        {"stopped", QStringLiteral("stopped"), false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""),
+        {"empty artist and album are kept", PlayerTrack{true, QStringLiteral("Song"), QString(), QString()}, true,
+         QStringLiteral("Song"), QStringLiteral(""), QStringLiteral(""), true},
+        {"texts with the old separator in them are kept whole",
+         PlayerTrack{true, QStringLiteral("A||B"), QStringLiteral("C||"), QStringLiteral("||D")}, true,
+         QStringLiteral("A||B"), QStringLiteral("C||"), QStringLiteral("||D"), true},
+        {"long texts are cut", PlayerTrack{true, QString(1500, u't'), QString(1001, u'a'), QString(1000, u'l')}, true,
+         QString(1000, u't'), QString(1000, u'a'), QString(1000, u'l'), true},
+        {"a cut never splits a surrogate pair",
+         PlayerTrack{true, QString(999, u't') + QStringLiteral("\U0001F3B5"), QString(), QString()}, true,
+         QString(999, u't'), QStringLiteral(""), QStringLiteral(""), true},
+        {"empty title", PlayerTrack{true, QString(), QStringLiteral("Singer"), QStringLiteral("Record")}, false,
+         QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
+        {"stopped or unreadable", std::nullopt, false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""),
          false},
-        {"script error", std::nullopt, false, QStringLiteral(""), QStringLiteral(""), QStringLiteral(""), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestRuntime localRt;
-        FakeScriptRunner localScripts;
+        FakeMusicPlayers localMusicPlayers;
         FakeRunningPlayers localPlayers;
         localPlayers.running = {kMusicPlayer};
-        localScripts.players[kMusicPlayer].status = c.reply;
+        localMusicPlayers.players[kMusicPlayer].status = c.reply;
         MediaRemoteService service{
-            {localRt.runtime(), localScripts, localPlayers, http, images, QUrl(QStringLiteral("https://search.test"))}};
+            {localRt.runtime(), localMusicPlayers, localPlayers, http, images, QUrl(QStringLiteral("https://search.test"))}};
         service.startMonitoring();
         localRt.time.runUntilIdle();
         EXPECT_EQ(service.trackTitle(), c.title);
@@ -98,45 +103,44 @@ TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
         // With Music running and nothing read while no title was shown, the warning appears.
         EXPECT_EQ(service.automationWarning(),
                   c.read ? std::nullopt : std::optional(kWarningPrefix + QStringLiteral("Music。")));
-        EXPECT_FALSE(localScripts.calls().contains(QStringLiteral("unrecognised")));
     }
 }
 
 TEST_F(MediaServiceTest, MusicIsReadFirstAndSpotifyOnlyWhenMusicGivesNothing) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("From Music"));
-    scripts.players[kSpotifyPlayer].status = playing(QStringLiteral("From Spotify"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("From Music"));
+    musicPlayers.players[kSpotifyPlayer].status = playing(QStringLiteral("From Spotify"));
     start({kMusicPlayer, kSpotifyPlayer});
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     EXPECT_EQ(media.trackTitle(), QStringLiteral("From Music"));
-    EXPECT_EQ(scripts.count(QStringLiteral("Spotify:status")), 0);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Spotify:status")), 0);
 
     // A Music reply without a title gives no reading: the poll goes on to Spotify.
-    scripts.players[kMusicPlayer].status = QStringLiteral("playing||||Artist||Album");
+    musicPlayers.players[kMusicPlayer].status = playing(QString());
     poll();
     EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
     EXPECT_EQ(media.trackTitle(), QStringLiteral("From Spotify"));
 }
 
 TEST_F(MediaServiceTest, PollsAskedForWhileAReadingIsOutRunOnceAfterIt) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("First"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("First"));
     start({kMusicPlayer});
-    scripts.clearCalls();
+    musicPlayers.clearCalls();
     // The timer, refresh polls and commands may ask again and again while a slow reading is out.
     for (int i = 0; i < 5; ++i) media.pollNowPlaying();
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Second"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Second"));
     rt.time.runUntilIdle();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 2) << "the reading out, then one more";
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 2) << "the reading out, then one more";
     EXPECT_EQ(media.trackTitle(), QStringLiteral("Second"));
     poll();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 3) << "once back, a poll reads at once";
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 3) << "once back, a poll reads at once";
 }
 
 TEST_F(MediaServiceTest, APlayerThatDoesNotRunIsNeverAsked) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
-    scripts.players[kSpotifyPlayer].status = playing(QStringLiteral("Other"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kSpotifyPlayer].status = playing(QStringLiteral("Other"));
     start({kSpotifyPlayer});
     EXPECT_EQ(media.activePlayer(), kSpotifyPlayer);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 0);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 0);
 }
 
 TEST_F(MediaServiceTest, WarningListsEveryRunningPlayerInOrder) {
@@ -157,15 +161,15 @@ TEST_F(MediaServiceTest, WithoutRunningPlayersPollsClearAndCommandsAreRefused) {
     EXPECT_EQ(media.automationWarning(), QStringLiteral("earlier")) << "clearing leaves the warning alone";
     EXPECT_FALSE(media.sendCommand(MediaCommand::toggle));
     rt.time.runUntilIdle();
-    EXPECT_TRUE(scripts.calls().isEmpty());
+    EXPECT_TRUE(musicPlayers.calls().isEmpty());
 }
 
 TEST_F(MediaServiceTest, AStoppedPlayerClearsTheTrackAndWarnsOnTheNextPoll) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     start({kMusicPlayer});
     ASSERT_EQ(media.trackTitle(), QStringLiteral("Song"));
 
-    scripts.players[kMusicPlayer].status = QStringLiteral("stopped");
+    musicPlayers.players[kMusicPlayer].status = std::nullopt;  // stopped
     poll();
     EXPECT_EQ(media.trackTitle(), QStringLiteral(""));
     EXPECT_EQ(media.automationWarning(), std::nullopt) << "a title was still shown";
@@ -173,7 +177,7 @@ TEST_F(MediaServiceTest, AStoppedPlayerClearsTheTrackAndWarnsOnTheNextPoll) {
     EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Music。"));
 
     // A reading again removes the warning.
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     poll();
     EXPECT_EQ(media.automationWarning(), std::nullopt);
 }
@@ -181,27 +185,27 @@ TEST_F(MediaServiceTest, AStoppedPlayerClearsTheTrackAndWarnsOnTheNextPoll) {
 // ---- monitoring ----
 
 TEST_F(MediaServiceTest, PollsEveryFiveSecondsAndASecondStartAddsNothing) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     start({kMusicPlayer});
     media.startMonitoring();
     rt.time.runUntilIdle();
     EXPECT_EQ(players.launchHandlers.size(), 1u);
     EXPECT_EQ(players.terminationHandlers.size(), 1u);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 1);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 1);
     rt.time.advance(4.9);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 1);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 1);
     rt.time.advance(0.1);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 2);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 2);
     rt.time.advance(10);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 4);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 4);
 }
 
 TEST_F(MediaServiceTest, LaunchesAndTerminationsChangeThePlayerSetForTheNextPoll) {
-    scripts.players[kSpotifyPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kSpotifyPlayer].status = playing(QStringLiteral("Song"));
     start({});
     players.launch(kSpotifyPlayer);
     EXPECT_EQ(media.bookkeeping().runningPlayers, QSet<QString>{kSpotifyPlayer});
-    EXPECT_TRUE(scripts.calls().isEmpty()) << "the observer itself does not poll";
+    EXPECT_TRUE(musicPlayers.calls().isEmpty()) << "the observer itself does not poll";
     rt.time.advance(5);
     EXPECT_EQ(media.trackTitle(), QStringLiteral("Song"));
 
@@ -219,7 +223,7 @@ TEST_F(MediaServiceTest, PublishedFieldsAreAnnouncedOnChange) {
                      [&](bool p) { seen << QStringLiteral("playing:%1").arg(p); });
     int changes = 0;
     QObject::connect(&media, &MediaRemoteService::changed, [&] { ++changes; });
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     start({kMusicPlayer});
     poll();  // the same reading again announces nothing
     EXPECT_EQ(seen, QStringList({QStringLiteral("title:Song"), QStringLiteral("playing:1")}));
@@ -235,7 +239,7 @@ struct CommandCase {
     const char* call;
 };
 
-TEST_F(MediaServiceTest, CommandsChangeThePlayStateAtOnceAndSendTheirScript) {
+TEST_F(MediaServiceTest, CommandsChangeThePlayStateAtOnceAndSendTheirCall) {
     const CommandCase cases[] = {
         {MediaCommand::toggle, true, false, "Spotify:toggle"},  {MediaCommand::toggle, false, true, "Spotify:toggle"},
         {MediaCommand::next, false, true, "Spotify:next"},      {MediaCommand::previous, false, true, "Spotify:previous"},
@@ -243,20 +247,20 @@ TEST_F(MediaServiceTest, CommandsChangeThePlayStateAtOnceAndSendTheirScript) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call);
-        scripts.clearCalls();
+        musicPlayers.clearCalls();
         media.setActivePlayer(kSpotifyPlayer);
         media.setIsPlaying(c.playingBefore);
         ASSERT_TRUE(media.sendCommand(c.command));
         EXPECT_EQ(media.isPlaying(), c.playingAfter);
-        EXPECT_TRUE(scripts.calls().isEmpty()) << "the script runs on the background queue";
+        EXPECT_TRUE(musicPlayers.calls().isEmpty()) << "the command goes out on the background queue";
         rt.time.runUntilIdle();
-        EXPECT_EQ(scripts.calls(), QStringList{QString::fromUtf8(c.call)});
+        EXPECT_EQ(musicPlayers.calls(), QStringList{QString::fromUtf8(c.call)});
         rt.time.advance(1);
     }
 }
 
 TEST_F(MediaServiceTest, ASuccessfulCommandRefreshesAfterTheThreeDelays) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     start({kMusicPlayer});
     media.setAutomationWarning(QStringLiteral("stale"));
     ASSERT_TRUE(media.isPlaying());
@@ -264,26 +268,26 @@ TEST_F(MediaServiceTest, ASuccessfulCommandRefreshesAfterTheThreeDelays) {
     EXPECT_FALSE(media.isPlaying());
     rt.time.runUntilIdle();
     EXPECT_EQ(media.automationWarning(), std::nullopt);
-    scripts.players[kMusicPlayer].status = QStringLiteral("paused||Song||Artist||Album");
-    const int before = scripts.count(QStringLiteral("Music:status"));
+    musicPlayers.players[kMusicPlayer].status = paused(QStringLiteral("Song"));
+    const int before = musicPlayers.count(QStringLiteral("Music:status"));
     const std::pair<double, int> steps[] = {{0.11, 0}, {0.01, 1}, {0.32, 1}, {0.01, 2}, {0.44, 2}, {0.01, 3}};
     for (auto [advance, polls] : steps) {
         rt.time.advance(advance);
-        EXPECT_EQ(scripts.count(QStringLiteral("Music:status")) - before, polls);
+        EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")) - before, polls);
     }
     EXPECT_FALSE(media.isPlaying());
 }
 
 TEST_F(MediaServiceTest, AFailedCommandWarnsAndDoesNotRefresh) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
-    scripts.players[kMusicPlayer].commandsSucceed = false;
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].commandsSucceed = false;
     start({kMusicPlayer});
     ASSERT_TRUE(media.sendCommand(MediaCommand::next));
     rt.time.runUntilIdle();
     EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Music。"));
-    const int before = scripts.count(QStringLiteral("Music:status"));
+    const int before = musicPlayers.count(QStringLiteral("Music:status"));
     rt.time.advance(1);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), before);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), before);
 }
 
 TEST_F(MediaServiceTest, TargetPlayerPrefersTheActivePlayerThenMusicThenSpotify) {
@@ -302,47 +306,47 @@ TEST_F(MediaServiceTest, TargetPlayerPrefersTheActivePlayerThenMusicThenSpotify)
 // ---- around a recording ----
 
 TEST_F(MediaServiceTest, ARecordingPausesAPlayingPlayerAndResumesItAfterwards) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     start({kMusicPlayer});
-    scripts.clearCalls();
+    musicPlayers.clearCalls();
     media.pauseForRecording();
     EXPECT_FALSE(media.isPlaying());
     EXPECT_TRUE(media.bookkeeping().wasPlayingBeforeRecording);
     rt.time.runUntilIdle();
-    EXPECT_EQ(scripts.calls(), QStringList{QStringLiteral("Music:pause")});
+    EXPECT_EQ(musicPlayers.calls(), QStringList{QStringLiteral("Music:pause")});
 
     media.resumeAfterRecording();
     EXPECT_FALSE(media.bookkeeping().wasPlayingBeforeRecording);
     EXPECT_EQ(media.bookkeeping().playerBeforeRecording, QString());
     rt.time.runUntilIdle();
-    EXPECT_EQ(scripts.calls(), QStringList({QStringLiteral("Music:pause"), QStringLiteral("Music:play")}));
+    EXPECT_EQ(musicPlayers.calls(), QStringList({QStringLiteral("Music:pause"), QStringLiteral("Music:play")}));
     rt.time.advance(1);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:status")), 6) << "the pause and the resume each refresh three times";
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), 6) << "the pause and the resume each refresh three times";
 }
 
 TEST_F(MediaServiceTest, ARecordingWhileNothingPlaysSendsNothing) {
-    scripts.players[kMusicPlayer].status = QStringLiteral("paused||Song||Artist||Album");
+    musicPlayers.players[kMusicPlayer].status = paused(QStringLiteral("Song"));
     start({kMusicPlayer});
-    scripts.clearCalls();
+    musicPlayers.clearCalls();
     media.pauseForRecording();
     media.resumeAfterRecording();
     rt.time.runUntilIdle();
-    EXPECT_TRUE(scripts.calls().isEmpty());
+    EXPECT_TRUE(musicPlayers.calls().isEmpty());
     // Resuming twice after one pause sends the play only once.
     media.setIsPlaying(true);
     media.pauseForRecording();
     media.resumeAfterRecording();
     media.resumeAfterRecording();
     rt.time.runUntilIdle();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:play")), 1);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:play")), 1);
 }
 
 TEST_F(MediaServiceTest, AFailedResumeWarns) {
-    scripts.players[kSpotifyPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kSpotifyPlayer].status = playing(QStringLiteral("Song"));
     start({kSpotifyPlayer});
     media.pauseForRecording();
     rt.time.runUntilIdle();
-    scripts.players[kSpotifyPlayer].commandsSucceed = false;
+    musicPlayers.players[kSpotifyPlayer].commandsSucceed = false;
     media.resumeAfterRecording();
     rt.time.runUntilIdle();
     EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Spotify。"));
@@ -351,9 +355,9 @@ TEST_F(MediaServiceTest, AFailedResumeWarns) {
 // ---- artwork ----
 
 TEST_F(MediaServiceTest, MusicArtworkIsFetchedOncePerTrackAndGivesTheAccentColour) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("Song"));
-    music.artworkCount = QStringLiteral("1");
+    music.artworkUrl = QStringLiteral("file:///cover.png");
     music.artworkData = FakeImageDecoder::encode(2, 2, 255, 0, 51);
     start({kMusicPlayer});
     ASSERT_TRUE(media.artwork());
@@ -365,7 +369,7 @@ TEST_F(MediaServiceTest, MusicArtworkIsFetchedOncePerTrackAndGivesTheAccentColou
     QObject::connect(&media, &MediaRemoteService::artworkChanged, [&] { ++artworkChanges; });
     poll();
     poll();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:data")), 1);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:data")), 1);
     EXPECT_EQ(artworkChanges, 0);
     EXPECT_TRUE(http.requests().isEmpty()) << "no search for a track with artwork";
 
@@ -373,31 +377,31 @@ TEST_F(MediaServiceTest, MusicArtworkIsFetchedOncePerTrackAndGivesTheAccentColou
     music.status = playing(QStringLiteral("Next song"));
     music.artworkData = FakeImageDecoder::encode(1, 1, 0, 0, 0);
     poll();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:data")), 2);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:data")), 2);
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 0, 0, 1}));
 }
 
 TEST_F(MediaServiceTest, ATrackWithoutArtworkIsSearchedOnceAndAFailedKeyNeverAgain) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("Song"));
-    music.artworkCount = QStringLiteral("0");
+    music.artworkUrl = QStringLiteral("");
     start({kMusicPlayer});  // the search finds nothing: no answer
     EXPECT_EQ(http.requests(), QStringList{searchUrl(QStringLiteral("Song"))});
     EXPECT_EQ(media.bookkeeping().failedArtworkKeys, QSet<QString>{key(kMusicPlayer, QStringLiteral("Song"))});
     EXPECT_FALSE(media.artwork());
 
-    // The count changes, so publishing runs again, but the failed key is not searched.
-    music.artworkCount = QStringLiteral("2");
+    // The artwork appears, so publishing runs again, but the failed key is not searched.
+    music.artworkUrl = QStringLiteral("file:///other-cover.png");
     poll();
     poll();
     EXPECT_EQ(http.requests().size(), 1);
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:data")), 1) << "the bytes of a known track are not asked for again";
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:data")), 1) << "the bytes of a known track are not asked for again";
 }
 
 TEST_F(MediaServiceTest, ASearchedArtworkIsShownAndCachedForTheTrack) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("Song"));
-    music.artworkCount = QStringLiteral("0");
+    music.artworkUrl = QStringLiteral("");
     http.bodies[searchUrl(QStringLiteral("Song"))] = R"({"results":[
         {"collectionName":"Other","artworkUrl100":"https://img.test/other/100x100bb.jpg"},
         {"collectionName":"ALBUM","artworkUrl100":"https://img.test/a/100x100bb.jpg"}]})";
@@ -416,16 +420,16 @@ TEST_F(MediaServiceTest, ASearchedArtworkIsShownAndCachedForTheTrack) {
 }
 
 TEST_F(MediaServiceTest, ASearchAnswerForAnOlderTrackIsDropped) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("First"));
-    music.artworkCount = QStringLiteral("0");
+    music.artworkUrl = QStringLiteral("");
     http.bodies[searchUrl(QStringLiteral("First"))] =
         R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
     http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 9, 9, 9);
     // The player moves on once the first track has been read, and a poll asked for meanwhile
     // reads the new track while the search for the first one runs: its answer comes back after
     // the new reading has taken the cache.
-    scripts.beforeAnswer = [&](const QString& call) {
+    musicPlayers.beforeAnswer = [&](const QString& call) {
         if (call == QStringLiteral("Music:data")) music.status = playing(QStringLiteral("Second"));
     };
     QList<std::optional<RgbaImage>> shown;
@@ -444,8 +448,8 @@ TEST_F(MediaServiceTest, ASearchAnswerForAnOlderTrackIsDropped) {
 // A search answer for a key that is no longer pending: see MediaServiceThreads (only worker
 // threads let a search outlast the readings that move the pending key on).
 TEST_F(MediaServiceTest, ASearchAnswerForATrackNoLongerShownIsDropped) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
-    scripts.players[kMusicPlayer].artworkCount = QStringLiteral("0");
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].artworkUrl = QStringLiteral("");
     http.bodies[searchUrl(QStringLiteral("Song"))] =
         R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
     http.bodies[QStringLiteral("https://img.test/600x600bb")] = FakeImageDecoder::encode(1, 1, 1, 2, 3);
@@ -466,9 +470,9 @@ TEST_F(MediaServiceTest, ASearchAnswerForATrackNoLongerShownIsDropped) {
 }
 
 TEST_F(MediaServiceTest, AnAccentColourComputedForTheLastTrackIsDropped) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("First"));
-    music.artworkCount = QStringLiteral("1");
+    music.artworkUrl = QStringLiteral("file:///cover.png");
     music.artworkData = FakeImageDecoder::encode(1, 1, 255, 0, 0);
     // As the first track's artwork is shown, the player moves on and a poll starts: the second
     // track's reading is published before the first track's colour (computed on a worker) is back.
@@ -477,7 +481,7 @@ TEST_F(MediaServiceTest, AnAccentColourComputedForTheLastTrackIsDropped) {
         if (moved || !media.artwork()) return;
         moved = true;
         music.status = playing(QStringLiteral("Second"));
-        music.artworkCount = QStringLiteral("0");
+        music.artworkUrl = QStringLiteral("");
         music.artworkData.reset();  // no artwork: no colour, a search instead
         media.pollNowPlaying();
     });
@@ -490,11 +494,11 @@ TEST_F(MediaServiceTest, AnAccentColourComputedForTheLastTrackIsDropped) {
 // The reading itself, as the service's pool runs it, while the main thread publishes another
 // reading into the shared cache.
 TEST_F(MediaServiceTest, AMusicReadingNeverTakesBytesCachedForAnotherTrack) {
-    auto& music = scripts.players[kMusicPlayer];
+    auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("Song"));
-    music.artworkCount = QStringLiteral("1");
+    music.artworkUrl = QStringLiteral("file:///cover.png");
     music.artworkData = FakeImageDecoder::encode(1, 1, 1, 2, 3);
-    PlayerReader reader{scripts, http, images, QUrl(QStringLiteral("https://search.test"))};
+    PlayerReader reader{musicPlayers, http, images, QUrl(QStringLiteral("https://search.test"))};
     reader.setRunningPlayers({kMusicPlayer, kSpotifyPlayer});
     std::optional<QByteArray> unused;
     // The cache holds another track's bytes when the reading starts...
@@ -502,8 +506,8 @@ TEST_F(MediaServiceTest, AMusicReadingNeverTakesBytesCachedForAnotherTrack) {
                          unused);
     // ...and this track's own bytes by the time the reading checks it.
     bool switched = false;
-    scripts.beforeAnswer = [&](const QString& call) {
-        if (call != QStringLiteral("Music:count") || switched) return;
+    musicPlayers.beforeAnswer = [&](const QString& call) {
+        if (call != QStringLiteral("Music:url") || switched) return;
         switched = true;
         reader.keepOrReplace(key(kMusicPlayer, QStringLiteral("Song")), false, FakeImageDecoder::encode(1, 1, 1, 2, 3),
                              unused);
@@ -515,7 +519,7 @@ TEST_F(MediaServiceTest, AMusicReadingNeverTakesBytesCachedForAnotherTrack) {
 }
 
 TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
-    auto& spotify = scripts.players[kSpotifyPlayer];
+    auto& spotify = musicPlayers.players[kSpotifyPlayer];
     spotify.status = playing(QStringLiteral("Song"));
     spotify.artworkUrl = QStringLiteral("https://art.test/one");
     http.bodies[QStringLiteral("https://art.test/one")] = FakeImageDecoder::encode(1, 1, 50, 60, 70);
@@ -526,7 +530,7 @@ TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
     poll();
     poll();
     EXPECT_EQ(http.count(QStringLiteral("https://art.test/one")), 3);
-    EXPECT_EQ(scripts.count(QStringLiteral("Spotify:data")), 0);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Spotify:data")), 0);
 
     // A new track without an address carries the cached bytes, i.e. the previous track's image.
     spotify.status = playing(QStringLiteral("Next"));
@@ -547,9 +551,9 @@ TEST_F(MediaServiceTest, SpotifyArtworkIsDownloadedOnEveryPoll) {
 }
 
 TEST_F(MediaServiceTest, BytesThatAreNoImageGiveNoArtworkAndASearch) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
-    scripts.players[kMusicPlayer].artworkCount = QStringLiteral("1");
-    scripts.players[kMusicPlayer].artworkData = QByteArray("<html>not an image</html>");
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].artworkUrl = QStringLiteral("file:///cover.png");
+    musicPlayers.players[kMusicPlayer].artworkData = QByteArray("<html>not an image</html>");
     media.setArtworkAccentColor(AccentColor{1, 1, 1, 1});
     start({kMusicPlayer});
     EXPECT_FALSE(media.artwork());
@@ -558,9 +562,9 @@ TEST_F(MediaServiceTest, BytesThatAreNoImageGiveNoArtworkAndASearch) {
 }
 
 TEST_F(MediaServiceTest, ClearingEmptiesTheArtworkCacheButKeepsColourAndWarning) {
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
-    scripts.players[kMusicPlayer].artworkCount = QStringLiteral("1");
-    scripts.players[kMusicPlayer].artworkData = FakeImageDecoder::encode(1, 1, 255, 255, 255);
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].artworkUrl = QStringLiteral("file:///cover.png");
+    musicPlayers.players[kMusicPlayer].artworkData = FakeImageDecoder::encode(1, 1, 255, 255, 255);
     start({kMusicPlayer});
     media.setAutomationWarning(QStringLiteral("kept"));
     players.terminate(kMusicPlayer);
@@ -575,22 +579,22 @@ TEST_F(MediaServiceTest, ClearingEmptiesTheArtworkCacheButKeepsColourAndWarning)
     EXPECT_EQ(media.automationWarning(), QStringLiteral("kept"));
     // The same track is then new again: its bytes are asked for once more.
     poll();
-    EXPECT_EQ(scripts.count(QStringLiteral("Music:data")), 2);
+    EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:data")), 2);
     EXPECT_TRUE(media.artwork());
 }
 
 TEST_F(MediaServiceTest, WorkQueuedBeforeTheServiceIsGoneDoesNothing) {
     auto service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
-        rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+        rt.runtime(), musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))});
     players.running = {kMusicPlayer};
-    scripts.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
+    musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
     service->startMonitoring();
     service->setIsPlaying(true);
     service->sendCommand(MediaCommand::pause);
     service.reset();
     rt.time.advance(10);  // the poll, the command, its refresh and the timer find no service
     players.launch(kSpotifyPlayer);
-    EXPECT_TRUE(scripts.calls().isEmpty()) << "work not started when the service went calls no player";
+    EXPECT_TRUE(musicPlayers.calls().isEmpty()) << "work not started when the service went calls no player";
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ protected:
     }
 
     TestRuntime rt;
-    FakeScriptRunner scripts;
+    FakeMusicPlayers musicPlayers;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
@@ -41,19 +41,15 @@ protected:
     Runtime runtime{rt.time, rt.time.main(), *pool, rt.notifications, rt.log, rt.runtime().diagnostics,
                     rt.runtime().info, rt.runtime().paths};
     std::unique_ptr<MediaRemoteService> service = std::make_unique<MediaRemoteService>(MediaRemoteService::Dependencies{
-        runtime, scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))});
+        runtime, musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))});
 };
 
 }  // namespace
 
 TEST_F(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCacheSafely) {
-    scripts.players[kMusicPlayer] = {QStringLiteral("playing||Song||Artist||Album"),
-                                     QStringLiteral("1"),
-                                     FakeImageDecoder::encode(8, 8, 1, 2, 3),
-                                     {},
-                                     true};
-    scripts.players[kSpotifyPlayer] = {
-        QStringLiteral("paused||Other||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
+    musicPlayers.players[kMusicPlayer] = {PlayerTrack{true, QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album")}, QStringLiteral("file:///cover.png"),
+                                     FakeImageDecoder::encode(8, 8, 1, 2, 3), true};
+    musicPlayers.players[kSpotifyPlayer] = {PlayerTrack{false, QStringLiteral("Other"), QStringLiteral("Artist"), QStringLiteral("Album")}, QStringLiteral("https://art.test/a"), {}, true};
     http.bodies[QStringLiteral("https://art.test/a")] = FakeImageDecoder::encode(8, 8, 4, 5, 6);
     players.running = {kMusicPlayer, kSpotifyPlayer};
 
@@ -98,14 +94,12 @@ TEST_F(MediaServiceThreads, OverlappingPollsCommandsAndPlayerChangesShareTheCach
     EXPECT_EQ(media.trackTitle(), QStringLiteral("Song"));
     EXPECT_EQ(media.activePlayer(), kMusicPlayer);
     if (!media.bookkeeping().failedArtworkKeys.contains(musicKey)) { EXPECT_EQ(media.artworkAccentColor(), musicAccent); }
-    EXPECT_FALSE(scripts.calls().contains(QStringLiteral("unrecognised")));
 }
 
 // Player calls and downloads that hang hold only the service's own threads: work posted to the
 // shared pool, where the dictation's work runs, still runs meanwhile.
 TEST_F(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
-    scripts.players[kSpotifyPlayer] = {
-        QStringLiteral("playing||Song||Artist||Album"), {}, {}, QStringLiteral("https://art.test/a"), true};
+    musicPlayers.players[kSpotifyPlayer] = {PlayerTrack{true, QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album")}, QStringLiteral("https://art.test/a"), {}, true};
     players.running = {kSpotifyPlayer};
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
@@ -115,7 +109,7 @@ TEST_F(MediaServiceThreads, HangingPlayersAndDownloadsNeverHoldTheSharedPool) {
         released.wait();
     };
     http.beforeAnswer = [&](const QString&) { hang(); };
-    scripts.beforeAnswer = [&](const QString& call) {
+    musicPlayers.beforeAnswer = [&](const QString& call) {
         if (call == QStringLiteral("Spotify:toggle")) hang();
     };
 
@@ -158,8 +152,8 @@ TEST_F(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     http.beforeAnswer = [&](const QString& address) {
         if (address == searchUrl(QStringLiteral("First"))) released.wait();
     };
-    auto& spotify = scripts.players[kSpotifyPlayer];
-    spotify = {QStringLiteral("playing||First||Artist||Album"), {}, {}, QStringLiteral(""), true};
+    auto& spotify = musicPlayers.players[kSpotifyPlayer];
+    spotify = {PlayerTrack{true, QStringLiteral("First"), QStringLiteral("Artist"), QStringLiteral("Album")}, QStringLiteral(""), {}, true};
     players.running = {kSpotifyPlayer};
 
     MediaRemoteService& media = *service;
@@ -180,11 +174,11 @@ TEST_F(MediaServiceThreads, ASearchAnswerForAKeyNoLongerPendingIsDropped) {
     media.startMonitoring();
     ASSERT_TRUE(runUntil([&] { return media.bookkeeping().pendingArtworkFetchKey == firstKey; }));
     // The second track without artwork: its search is now the pending one (and finds nothing).
-    spotify.status = QStringLiteral("playing||Second||Artist||Album");
+    spotify.status = PlayerTrack{true, QStringLiteral("Second"), QStringLiteral("Artist"), QStringLiteral("Album")};
     media.pollNowPlaying();
     ASSERT_TRUE(runUntil([&] { return media.bookkeeping().failedArtworkKeys.contains(secondKey); }));
     // The first track again, now with artwork of its own.
-    spotify.status = QStringLiteral("playing||First||Artist||Album");
+    spotify.status = PlayerTrack{true, QStringLiteral("First"), QStringLiteral("Artist"), QStringLiteral("Album")};
     spotify.artworkUrl = QStringLiteral("https://art.test/own");
     media.pollNowPlaying();
     ASSERT_TRUE(runUntil([&] { return media.artworkAccentColor().has_value(); }));

@@ -6,8 +6,9 @@
 #include <QBuffer>
 #include <QImage>
 
-#include "platform/PlayerScripts.h"
+#include "platform/MusicPlayers.h"
 #include "platform/linux/MprisBusNames.h"
+#include "platform/linux/MprisRelays.h"
 #include "platform/linux/QtImageDecoder.h"
 
 using namespace vocalynx;
@@ -21,6 +22,7 @@ TEST(MprisBusNames, NamesMapToPlayers) {
         {QStringLiteral("org.mpris.MediaPlayer2.spotify.instance42"), kMusicPlayer},
         {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("")},
         {QStringLiteral("org.mpris.MediaPlayer2.vocalynx.instance7"), QStringLiteral("")},
+        {QStringLiteral("org.mpris.MediaPlayer2.playerctld"), QStringLiteral("")},  // a proxy
         {QStringLiteral("org.mpris.MediaPlayer2."), QStringLiteral("")},
         {QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("")},
         {QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("")},
@@ -37,14 +39,31 @@ TEST(MprisBusNames, MusicIsTheFirstOtherPlayerByName) {
                             QStringLiteral("org.mpris.MediaPlayer2.vlc"),
                             QStringLiteral("org.mpris.MediaPlayer2.spotify"),
                             QStringLiteral("org.mpris.MediaPlayer2.audacious"), QStringLiteral(":1.5")};
-    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.audacious"));
-    EXPECT_EQ(mpris::busNameForPlayer(kSpotifyPlayer, names), QStringLiteral("org.mpris.MediaPlayer2.spotify"));
-    EXPECT_EQ(mpris::busNameForPlayer(kMusicPlayer, {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
-                                                     QStringLiteral("org.mpris.MediaPlayer2.spotify")}),
-              QStringLiteral(""));
-    EXPECT_EQ(mpris::busNameForPlayer(QStringLiteral(""), names), QStringLiteral(""));
+    EXPECT_EQ(mpris::busNamesForPlayer(kMusicPlayer, names),
+              (QStringList{QStringLiteral("org.mpris.MediaPlayer2.audacious"), QStringLiteral("org.mpris.MediaPlayer2.vlc")}));
+    EXPECT_EQ(mpris::busNamesForPlayer(kSpotifyPlayer, names), QStringList{QStringLiteral("org.mpris.MediaPlayer2.spotify")});
+    EXPECT_TRUE(mpris::busNamesForPlayer(kMusicPlayer, {QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                                                        QStringLiteral("org.mpris.MediaPlayer2.playerctld"),
+                                                        QStringLiteral("org.mpris.MediaPlayer2.spotify")})
+                    .isEmpty());
+    EXPECT_TRUE(mpris::busNamesForPlayer(QStringLiteral(""), names).isEmpty());
     EXPECT_EQ(mpris::runningPlayers(names), (QSet<QString>{kMusicPlayer, kSpotifyPlayer}));
     EXPECT_TRUE(mpris::runningPlayers({QStringLiteral("org.mpris.MediaPlayer2.vocalynx")}).isEmpty());
+}
+
+TEST(MprisRelays, OnlyACallFromAConnectionJustCommandedIsAnEcho) {
+    MprisRelays relays;
+    EXPECT_FALSE(relays.isEcho(QStringLiteral(":1.7"))) << "never sent anything";
+    relays.sending(QStringLiteral(":1.7"));
+    EXPECT_FALSE(relays.isRelay(QStringLiteral(":1.7"))) << "sending alone makes no relay";
+    EXPECT_FALSE(relays.isEcho(QStringLiteral(":1.8")));
+    EXPECT_TRUE(relays.isEcho(QStringLiteral(":1.7")));
+    EXPECT_TRUE(relays.isRelay(QStringLiteral(":1.7")));
+    EXPECT_FALSE(relays.isRelay(QStringLiteral(":1.8")));
+    relays.sending(QString());
+    EXPECT_FALSE(relays.isEcho(QString()));
+    relays.addRelay(QStringLiteral(":1.9"));
+    EXPECT_TRUE(relays.isRelay(QStringLiteral(":1.9")));
 }
 
 TEST(QtImageDecoder, DecodesStraightRgbaAndRejectsOtherBytes) {

@@ -41,8 +41,8 @@ protected:
         card.resize(440 + 2 * int(MediaControlView::kBleed), 70 + 2 * int(MediaControlView::kBleed));
     }
     void startPlaying(bool playing) {
-        scripts.players[QStringLiteral("Music")].status =
-            QString::fromUtf8(playing ? "playing" : "paused") + QStringLiteral("||Song||Singer||Album");
+        musicPlayers.players[QStringLiteral("Music")].status =
+            PlayerTrack{playing, QStringLiteral("Song"), QStringLiteral("Singer"), QStringLiteral("Album")};
         players.running = {QStringLiteral("Music")};
         media.startMonitoring();
         rt.time.runUntilIdle();
@@ -61,25 +61,25 @@ protected:
 
     QApplication& app = guiTestApp();  // before any widget
     TestRuntime rt;
-    FakeScriptRunner scripts;
+    FakeMusicPlayers musicPlayers;
     FakeRunningPlayers players;
     FakeHttpClient http;
     FakeImageDecoder images;
     MediaRemoteService media{
-        {rt.runtime(), scripts, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
+        {rt.runtime(), musicPlayers, players, http, images, QUrl(QStringLiteral("https://search.test"))}};
     MediaControlView card{media, rt.time.main(), rt.time, 12};
 };
 
 TEST_F(MediaCardTest, ButtonsSendPreviousToggleAndNext) {
     startPlaying(false);  // the middle button toggles whatever its symbol shows
     ASSERT_EQ(card.content(), Content::nowPlaying);
-    scripts.clearCalls();
+    musicPlayers.clearCalls();
     card.previousButton().click();
     card.playPauseButton().click();
     card.nextButton().click();
     rt.time.runUntilIdle();
     const QStringList commands =
-        scripts.calls().filter(QRegularExpression(QStringLiteral(":(previous|toggle|next|play|pause)$")));
+        musicPlayers.calls().filter(QRegularExpression(QStringLiteral(":(previous|toggle|next|play|pause)$")));
     EXPECT_EQ(commands, (QStringList{QStringLiteral("Music:previous"), QStringLiteral("Music:toggle"),
                                      QStringLiteral("Music:next")}));
 }
