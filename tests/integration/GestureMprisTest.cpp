@@ -291,6 +291,7 @@ public:
         return true;
     }
     QStringList lines() {
+        process_.waitForReadyRead(0);  // takes in what the program has printed so far
         output_ += QString::fromUtf8(process_.readAll());
         return output_.split(u'\n', Qt::SkipEmptyParts);
     }
@@ -312,38 +313,62 @@ bool waitForBusName(const QString& name, int timeoutMs = 10000) {
 
 }  // namespace
 
-// playerctld forwards every call to the player it thinks active, which is ours (it announces
-// Playing every second). The pause sent for a dictation must reach the real player, never come
-// back to us as a press.
+// A player proxy passes every call on to the player it thinks active, which is ours (it announces
+// Playing every second): playerctld does, and so may any player. The pause sent for a dictation
+// must reach the real player, never come back to us as a press.
 TEST(GestureMpris, APlayerProxyNeverTurnsTheDictationPauseIntoAPress) {
-    AppProcess app;
-    vocalynx::test::prepareStandInHome(app.home());
-    // Named after the proxy, so that the proxy's name comes first among the players.
-    Beside music(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/mpris_stand_in_player"),
-                 {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.rhythmbox"), QStringLiteral("--title"),
-                  QStringLiteral("Song"), QStringLiteral("--artist"), QStringLiteral("Singer")});
-    ASSERT_TRUE(music.waitForLines(QStringLiteral("ready"), 1, 10000));
-    Beside proxy(QStringLiteral("playerctld"), {});
-    ASSERT_TRUE(waitForBusName(QStringLiteral("org.mpris.MediaPlayer2.playerctld")));
-    startApp(app);
-    ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
-    ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
-    // The second poll of the media service starts only once the first one's reading is in.
-    EXPECT_TRUE(music.waitForLines(QStringLiteral("read PlaybackStatus"), 2, 15000));
+    const QString standIn = QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/mpris_stand_in_player");
+    const struct {
+        const char* name;
+        QString program;
+        QStringList arguments;
+        QString busName;
+        QStringList proxyCalls;  // the commands the proxy gets
+    } cases[] = {
+        // Never sent anything (and it prints nothing).
+        {"playerctld", QStringLiteral("playerctld"), {}, QStringLiteral("org.mpris.MediaPlayer2.playerctld"), {}},
+        // Found out by the pause it passes back; the resume then goes to the real player alone.
+        {"a player that relays to ours", standIn,
+         {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.mediahub"), QStringLiteral("--title"),
+          QStringLiteral("Hub"), QStringLiteral("--relay-to"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx")},
+         QStringLiteral("org.mpris.MediaPlayer2.mediahub"), {QStringLiteral("call Pause")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppProcess app;
+        vocalynx::test::prepareStandInHome(app.home());
+        // Named so that the proxy's name comes first among the players.
+        Beside music(standIn, {QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.rhythmbox"),
+                               QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                               QStringLiteral("Singer")});
+        ASSERT_TRUE(music.waitForLines(QStringLiteral("ready"), 1, 10000));
+        Beside proxy(c.program, c.arguments);
+        ASSERT_TRUE(waitForBusName(c.busName));
+        startApp(app);
+        ASSERT_TRUE(waitForPlayer()) << app.output().toStdString();
+        ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched")) << app.output().toStdString();
+        // The second poll of the media service starts only once the first one's reading is in.
+        const QString read = QStringLiteral("read PlaybackStatus");
+        QDeadlineTimer polled(15000);
+        while (music.lines().count(read) + proxy.lines().count(read) < 2 && !polled.hasExpired())
+            music.waitForLines(read, 2, 100);
+        EXPECT_FALSE(polled.hasExpired()) << "the media service never read a player";
 
-    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
-    ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
-    EXPECT_TRUE(music.waitForLines(QStringLiteral("call Pause"), 1, 5000)) << music.lines().join(u'\n').toStdString();
-    EXPECT_FALSE(app.waitForLine("state recording -> transcribing", 2000))
-        << "the dictation stopped by itself:\n" << app.output().toStdString();
+        shell(QStringLiteral("playerctl -p vocalynx play-pause"));
+        ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
+        EXPECT_TRUE(music.waitForLines(QStringLiteral("call Pause"), 1, 5000)) << music.lines().join(u'\n').toStdString();
+        EXPECT_FALSE(app.waitForLine("state recording -> transcribing", 2000))
+            << "the dictation stopped by itself:\n"
+            << app.output().toStdString();
 
-    shell(QStringLiteral("playerctl -p vocalynx play-pause"));
-    ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
-    EXPECT_TRUE(music.waitForLines(QStringLiteral("call Play"), 1, 5000)) << music.lines().join(u'\n').toStdString();
-    EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
-        << app.output().toStdString();
-    EXPECT_EQ(gestureEvents(app.output()), (QStringList{QStringLiteral("single"), QStringLiteral("single")}))
-        << app.output().toStdString();
-    EXPECT_EQ(music.calls(), (QStringList{QStringLiteral("call Pause"), QStringLiteral("call Play")}));
-    endApp(app);
+        shell(QStringLiteral("playerctl -p vocalynx play-pause"));
+        ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
+        EXPECT_TRUE(music.waitForLines(QStringLiteral("call Play"), 1, 5000)) << music.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(app.waitForLine("[Vocalynx] Silent player confirmed playing on attempt 0"))
+            << app.output().toStdString();
+        EXPECT_EQ(gestureEvents(app.output()).join(u' ').toStdString(), "single single") << app.output().toStdString();
+        EXPECT_EQ(music.calls(), (QStringList{QStringLiteral("call Pause"), QStringLiteral("call Play")}));
+        EXPECT_EQ(proxy.calls(), c.proxyCalls);
+        endApp(app);
+    }
 }

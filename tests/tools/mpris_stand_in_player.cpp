@@ -4,7 +4,10 @@
 // address), and carries out PlayPause, Play, Pause, Next, Previous and Stop.
 //
 //   mpris_stand_in_player [--name BUS] [--title T] [--artist A] [--album L] [--art-url URL]
-//                         [--status Playing|Paused|Stopped]
+//                         [--status Playing|Paused|Stopped] [--relay-to BUS]
+//
+// With --relay-to it passes each command on to the player with that bus name, as a player proxy
+// does, and answers once that player has.
 //
 // It prints "ready" once the name is owned, "call <Method>" for each command it receives and
 // "read <Property>" for each property of the player asked for alone (Get).
@@ -46,6 +49,7 @@ public:
     QString status = QStringLiteral("Playing");
     QString title, artist, album, artUrl;
     QString metadataSignature = QStringLiteral("a{sv}");
+    QString relayTo;
 
     // The metadata in the shape asked for; a{sv} unless told otherwise.
     QVariant metadataValue() const {
@@ -128,6 +132,8 @@ public:
                 status = QStringLiteral("Stopped");
             else
                 return false;
+            if (!relayTo.isEmpty())
+                connection.call(QDBusMessage::createMethodCall(relayTo, kPath, kPlayer, member), QDBus::Block, 5000);
             say(QStringLiteral("call ") + member);
             connection.send(message.createReply());
             return true;
@@ -151,7 +157,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption artUrl(QStringLiteral("art-url"), QStringLiteral("artwork address"), QStringLiteral("url"));
     const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("playback status"), QStringLiteral("status"),
                                     QStringLiteral("Playing"));
-    parser.addOptions({name, title, artist, album, artUrl, status});
+    const QCommandLineOption relayTo(QStringLiteral("relay-to"), QStringLiteral("player to pass commands on to"),
+                                     QStringLiteral("bus"));
+    parser.addOptions({name, title, artist, album, artUrl, status, relayTo});
     parser.process(app);
 
     StandInPlayer player;
@@ -160,6 +168,7 @@ int main(int argc, char** argv) {
     player.album = parser.value(album);
     player.artUrl = parser.value(artUrl);
     player.status = parser.value(status);
+    player.relayTo = parser.value(relayTo);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.registerVirtualObject(kPath, &player, QDBusConnection::SubPath) ||
