@@ -1,6 +1,7 @@
 #pragma once
-// The media service's blocking side: reads the supported players, sends them commands, searches artwork in the music catalogue, and keeps what those readings share with
-// the main thread: the set of running players and the artwork cache of the last track read.
+// The media service's blocking side: reads the supported players, sends them commands, searches
+// artwork in the music catalogue, and keeps what those readings share with the main thread: the
+// set of running players and the artwork cache of the last track read.
 //
 // Threads: every member may be called from any thread. The reading, command and search calls
 // block (players, downloads) and run on the service's worker pool; the set and the cache

@@ -133,6 +133,7 @@ public:
             requests_ << address;
         }
         if (beforeAnswer) beforeAnswer(address);
+        if (busy.contains(address)) return {std::nullopt, true};
         if (!bodies.contains(address)) return {};
         return {bodies.value(address), false};
     }
@@ -143,6 +144,7 @@ public:
     int count(const QString& address) const { return int(requests().count(address)); }
 
     QMap<QString, QByteArray> bodies;
+    QSet<QString> busy;  // addresses another call is fetching now
     std::function<void(const QString& address)> beforeAnswer;
 
 private:

@@ -398,6 +398,51 @@ TEST_F(MediaServiceTest, ATrackWithoutArtworkIsSearchedOnceAndAFailedKeyNeverAga
     EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:data")), 1) << "the bytes of a known track are not asked for again";
 }
 
+TEST_F(MediaServiceTest, ASearchWhoseDownloadIsBusyIsNoMissAndRunsAgainAtTheNextReading) {
+    auto& music = musicPlayers.players[kMusicPlayer];
+    music.artworkUrl = QStringLiteral("");
+    const QString image = QStringLiteral("https://img.test/600x600bb");
+    http.bodies[image] = FakeImageDecoder::encode(1, 1, 7, 8, 9);
+    const struct {
+        const char* name;
+        QString title;
+        bool searchBusy;  // else the image download is busy
+    } cases[] = {{"the search answer", QStringLiteral("First"), true}, {"the image", QStringLiteral("Second"), false}};
+    media.startMonitoring();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        http.bodies[searchUrl(c.title)] =
+            R"({"results":[{"collectionName":"Album","artworkUrl100":"https://img.test/100x100bb"}]})";
+        http.busy = {c.searchBusy ? searchUrl(c.title) : image};
+        music.status = playing(c.title);
+        players.launch(kMusicPlayer);
+        poll();
+        EXPECT_EQ(http.count(searchUrl(c.title)), 1);
+        EXPECT_TRUE(media.bookkeeping().failedArtworkKeys.isEmpty());
+        EXPECT_FALSE(media.artwork());
+        http.busy.clear();
+        poll();
+        EXPECT_EQ(http.count(searchUrl(c.title)), 2);
+        ASSERT_TRUE(media.artwork());
+        EXPECT_EQ(*media.artwork(), FakeImageDecoder::solid(1, 1, 7, 8, 9));
+        players.terminate(kMusicPlayer);
+        poll();  // no player runs: the track and its artwork are cleared
+    }
+}
+
+TEST_F(MediaServiceTest, TheTracksRememberedWithoutArtworkAreBounded) {
+    auto& music = musicPlayers.players[kMusicPlayer];
+    music.artworkUrl = QStringLiteral("");
+    players.running = {kMusicPlayer};
+    media.startMonitoring();
+    for (int i = 0; i < MediaRemoteService::maxFailedArtworkKeys + 10; ++i) {
+        music.status = playing(QStringLiteral("Track %1").arg(i));
+        poll();
+        ASSERT_LE(media.bookkeeping().failedArtworkKeys.size(), MediaRemoteService::maxFailedArtworkKeys);
+    }
+    EXPECT_FALSE(media.bookkeeping().failedArtworkKeys.isEmpty());
+}
+
 TEST_F(MediaServiceTest, ASearchedArtworkIsShownAndCachedForTheTrack) {
     auto& music = musicPlayers.players[kMusicPlayer];
     music.status = playing(QStringLiteral("Song"));
