@@ -102,8 +102,11 @@ QString speechProgramTroubleText(const SpeechProgramTrouble& trouble, const QStr
     QStringList places;
     for (const QString& place : trouble.places)
         places << (place == QLatin1String("PATH") ? QStringLiteral("PATH 中的目录") : shown(place));
-    return QStringLiteral("Vocalynx 需要语音识别程序 coli 才能识别语音，但在这些位置都没有找到它：") +
-           places.join(QStringLiteral("、")) + QStringLiteral("。安装 coli 后再次开始听写即可，无需重启 Vocalynx。");
+    const QString where = places.isEmpty()
+                              ? QStringLiteral("但没有找到它")
+                              : QStringLiteral("但在这些位置都没有找到它：") + places.join(QStringLiteral("、"));
+    return QStringLiteral("Vocalynx 需要语音识别程序 coli 才能识别语音，") + where +
+           QStringLiteral("。安装 coli 后再次开始听写即可，无需重启 Vocalynx。");
 }
 
 }  // namespace vocalynx

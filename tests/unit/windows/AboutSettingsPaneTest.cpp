@@ -24,6 +24,8 @@ TEST_F(SettingsFixture, EachUpdateCheckPressPostsOneNotification) {
     EXPECT_EQ(pane.updateNote()->text(), QStringLiteral("更新随发行版的软件包提供，请用系统的软件包管理器更新"));
     pane.updateButton()->click();
     EXPECT_EQ(posted, 2);
+    pane.resize(560, 380);
+    renderArtifact(pane, QStringLiteral("settings-about-after-update-press"));
 }
 
 TEST_F(SettingsFixture, LogsFolderIsCreatedOffTheMainThreadAndThenRevealed) {
