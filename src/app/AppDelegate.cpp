@@ -100,6 +100,12 @@ void AppDelegate::runNormalLaunch() {
         c_.runtime.notifications.addObserver(notifications::openSettingsFromPanel, onMain(&AppDelegate::openSettings)));
     observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxModelLoadFailed,
                                                               onMain(&AppDelegate::handleModelLoadFailure)));
+    observers_.push_back(c_.runtime.notifications.addObserver(
+        notifications::speechProgramUnavailable, [self = QPointer<AppDelegate>(this)](const std::any& object) {
+            // Posted on the main queue by the speech engine.
+            const auto* trouble = std::any_cast<SpeechProgramTrouble>(&object);
+            if (self && trouble && self->c_.windows) self->c_.windows->showSpeechProgramAlert(*trouble);
+        }));
     observers_.push_back(c_.runtime.notifications.addObserver(notifications::vocalynxCheckForUpdates,
                                                               [this](const std::any&) { manualCheckForUpdates(); }));
     // What's new, 1.5 s from now when this version has not been seen.

@@ -149,6 +149,7 @@ struct Services {
         const ColiLocator* locator = &engine.coliLocator();
         e.speechProgram.locateColi = [locator] { return locator->locateColi(); };
         e.speechProgram.makeColiArguments = [locator] { return locator->makeColiArguments(); };
+        e.speechProgram.searchedPlaces = [locator] { return locator->searchedPlaces(); };
         e.speechProgram.launcher = &processLauncher;
         return e;
     }

@@ -197,10 +197,12 @@ Action Action::defaultFor(GestureType gesture) {
 
 QStringList KeyboardShortcut::displayString() const {
     QStringList parts;
-    if (modifiers & kCommand) parts << QStringLiteral("⌘");
-    if (modifiers & kOption) parts << QStringLiteral("⌥");
-    if (modifiers & kControl) parts << QStringLiteral("⌃");
-    if (modifiers & kShift) parts << QStringLiteral("⇧");
+    // The command bit is the Super key (the X server's Mod4), the option bit Alt (Mod1): the names
+    // printed on the keys of a PC keyboard.
+    if (modifiers & kCommand) parts << QStringLiteral("Super");
+    if (modifiers & kOption) parts << QStringLiteral("Alt");
+    if (modifiers & kControl) parts << QStringLiteral("Ctrl");
+    if (modifiers & kShift) parts << QStringLiteral("Shift");
     parts << keyName(keyCode);
     return parts;
 }

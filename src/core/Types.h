@@ -116,7 +116,7 @@ struct KeyboardShortcut {
     static KeyboardShortcut defaultShortcut() { return {41, 256}; }
     bool operator==(const KeyboardShortcut&) const = default;
 
-    // "⌘", "⌥", "⌃", "⇧" for the bits that are set, then the key name.
+    // "Super", "Alt", "Ctrl", "Shift" for the bits that are set, then the key name.
     QStringList displayString() const;
     static uint32_t carbonModifiers(uint64_t eventFlags) { return keymods::carbonModifiers(eventFlags); }
 

@@ -47,15 +47,25 @@ std::optional<ColiLocator::BundledRuntime> ColiLocator::bundledRuntime() const {
     return std::nullopt;
 }
 
+QStringList ColiLocator::installPlaces() const {
+    return {QStringLiteral("/opt/homebrew/bin/coli"),
+            QStringLiteral("/usr/local/bin/coli"),
+            home_ + QStringLiteral("/.nvm/versions/node/v22.13.0/bin/coli"),
+            home_ + QStringLiteral("/.local/bin/coli"),
+            home_ + QStringLiteral("/.npm-global/bin/coli"),
+            home_ + QStringLiteral("/.bun/bin/coli")};
+}
+
+QStringList ColiLocator::searchedPlaces() const {
+    QStringList places;
+    if (!resources_.isEmpty()) places << resources_ + QStringLiteral("/coli-runtime/node");
+    places << installPlaces() << QStringLiteral("PATH");
+    return places;
+}
+
 std::optional<QString> ColiLocator::locateColi() const {
     if (const auto runtime = bundledRuntime()) return runtime->node;
-    const QStringList candidates{QStringLiteral("/opt/homebrew/bin/coli"),
-                                 QStringLiteral("/usr/local/bin/coli"),
-                                 home_ + QStringLiteral("/.nvm/versions/node/v22.13.0/bin/coli"),
-                                 home_ + QStringLiteral("/.local/bin/coli"),
-                                 home_ + QStringLiteral("/.npm-global/bin/coli"),
-                                 home_ + QStringLiteral("/.bun/bin/coli")};
-    for (const QString& candidate : candidates)
+    for (const QString& candidate : installPlaces())
         if (isExecutableFile(candidate)) return candidate;
     if (!launcher_) return std::nullopt;
     const std::optional<RunOutput> out =

@@ -5,11 +5,21 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "platform/ChildProcess.h"
 
 namespace vocalynx {
+
+// Why dictation cannot use the speech program: it is found nowhere it is looked for, or it exits
+// right after every launch. The object of the speechProgramUnavailable notification.
+struct SpeechProgramTrouble {
+    enum class Kind { notFound, exitsAtOnce };
+    Kind kind = Kind::notFound;
+    QString program;     // exitsAtOnce: the program that exits
+    QStringList places;  // notFound: where it was looked for, in order; "PATH" stands for its folders
+};
 
 class ColiLocator {
 public:
@@ -25,6 +35,9 @@ public:
     static QString nativeLibraryFolder();
 
     std::optional<QString> locateColi() const;
+    // Where locateColi looks, in its order: full paths, then "PATH" for the folders of the search
+    // path.
+    QStringList searchedPlaces() const;
     Environment makeColiEnvironment(const QString& executablePath) const;
     std::optional<LaunchCommand> makeColiArguments() const;
 
@@ -36,6 +49,7 @@ private:
         QString script;
     };
     std::optional<BundledRuntime> bundledRuntime() const;
+    QStringList installPlaces() const;
 
     QString home_;
     QString resources_;

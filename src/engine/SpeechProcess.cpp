@@ -70,6 +70,8 @@ void SpeechProcess::launchPersistentColi() {
         channel_.persistentColiStdout = process->standardOutput();
         channel_.persistentColiStderr = process->standardError();
         channel_.persistentColiReady = true;
+        launchedAt_ = runtime_.clock.now();
+        launchedProgram_ = command->executable;
     }
     // The handlers go on once the fields are stored, so that an exit right after the launch finds
     // its process in place and is handled like any other exit.
@@ -175,6 +177,8 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
     clearRecordedPid(pid);
     bool shuttingDown = false;
     ProcessHandles taken;
+    int quickExits = 0;
+    QString program;
     {
         std::lock_guard lock(channel_.processLock);
         shuttingDown = channel_.isShuttingDown;
@@ -182,6 +186,10 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
         // its successor's handles with it (that successor would run on with no one writing to it).
         if (channel_.persistentColiProcess.get() != exited) return;
         taken = takeProcessHandles();
+        const bool atOnce = launchedAt_ && secondsBetween(*launchedAt_, runtime_.clock.now()) < quickExitSeconds;
+        quickExits_ = atOnce ? quickExits_ + 1 : 0;
+        quickExits = quickExits_;
+        program = launchedProgram_;
     }
     if (taken.out) taken.out->setReadHandler(nullptr);
     if (taken.err) taken.err->setReadHandler(nullptr);
@@ -191,6 +199,12 @@ void SpeechProcess::handleColiTermination(const ChildProcess* exited, pid_t pid)
     if (hooks_.modelAlertShown && hooks_.modelAlertShown()) {
         runtime_.log.line(QStringLiteral("[Vocalynx] Skipping coli relaunch — model load failed"));
         return;
+    }
+    // A program that cannot start is still relaunched (it may be mended meanwhile), but the user
+    // is told once, rather than seeing nothing while every dictation stays empty.
+    if (quickExits == quickExitLimit) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] coli exited right after its launch %1 times in a row").arg(quickExits));
+        if (hooks_.exitsAtOnce) hooks_.exitsAtOnce(program);
     }
     scheduleRelaunch();
 }

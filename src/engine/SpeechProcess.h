@@ -26,7 +26,14 @@ public:
         std::function<void(const std::shared_ptr<ChildProcess>& process)> launched;
         // The persistent process exited by itself (reaper thread), before any relaunch.
         std::function<void(const ChildProcess* process)> exited;
+        // The program exited right after its launch quickExitLimit times in a row (reaper thread).
+        // Told once for each such run of exits; a process that lives longer ends the run.
+        std::function<void(const QString& program)> exitsAtOnce;
     };
+
+    // A process that ends within this many seconds of its launch exited at once.
+    static constexpr double quickExitSeconds = 3.0;
+    static constexpr int quickExitLimit = 3;
 
     SpeechProcess(Runtime& runtime, ColiChannel& channel, const ColiLocator& locator, ProcessLauncher* launcher,
                   Hooks hooks);
@@ -85,6 +92,11 @@ private:
     std::optional<QString> stderrLastLogged_;  // the text of the last read that was logged
     qint64 stderrRepeats_ = 0;                 // identical reads since it was logged
     bool stderrFlushScheduled_ = false;
+
+    // The current process's launch (processLock held), and the exits right after a launch in a row.
+    std::optional<MonoTime> launchedAt_;
+    QString launchedProgram_;
+    int quickExits_ = 0;
 };
 
 }  // namespace vocalynx

@@ -30,6 +30,11 @@ WhisperEngine::WhisperEngine(Dependencies deps)
                 },
                 [weak = weak_.weak()](const ChildProcess* process) {
                     weak.run([&](WhisperEngine& e) { e.stream_.processExited(process); });
+                },
+                [weak = weak_.weak()](const QString& program) {
+                    weak.run([&](WhisperEngine& e) {
+                        e.reportSpeechProgramTrouble({SpeechProgramTrouble::Kind::exitsAtOnce, program, {}});
+                    });
                 }}),
       stream_(deps.runtime, channel_, process_, locator_,
               {[weak = weak_.weak()](const QString& text) {

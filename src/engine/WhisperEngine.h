@@ -59,6 +59,8 @@ public:
     RecordingState state() const override { return state_.load(); }
     QString previewText() const { return previewText_; }
     bool micReady() const { return micReady_; }
+    // Whether the microphone of the current (or last) recording is a pair of AirPods.
+    bool microphoneIsAirPods() const { return microphoneIsAirPods_; }
     // Writes the three published values as they are (state, readiness, preview), with no transition,
     // log line or watchdog: the screenshot scene stages a still picture with it.
     void stagePublishedValues(RecordingState state, const QString& previewText, bool micReady);
@@ -84,6 +86,7 @@ signals:
     void stateChanged(vocalynx::RecordingState state);
     void previewTextChanged(const QString& text);
     void micReadyChanged(bool ready);
+    void microphoneChanged();
 
 private:
     // ---- state machine and diagnostics ----
@@ -158,6 +161,10 @@ private:
     bool isSpeechModelInstalled() const;
     // Any thread: tells the application once per run that the model failed to load.
     void reportModelUnavailable();
+    // Main thread: whether the speech program runs now or is found where it is looked for.
+    bool isSpeechProgramAvailable();
+    // Any thread: tells the application (on the main queue) that the speech program cannot be used.
+    void reportSpeechProgramTrouble(const SpeechProgramTrouble& trouble);
 
     // ---- speech process ----
     void terminateColiProcess();
@@ -235,6 +242,9 @@ private:
 
     // ---- speech process and stream; their shared fields are guarded by channel_.processLock ----
     std::atomic<bool> hasShownModelAlert_{false};
+    // What the last choice of microphone found (any thread), and what the panel was last told.
+    std::atomic<bool> preferredIsAirPods_{false};
+    bool microphoneIsAirPods_ = false;
     ColiChannel channel_;
     ColiLocator locator_;
     SpeechProcess process_;

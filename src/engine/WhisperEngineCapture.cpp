@@ -19,7 +19,11 @@ constexpr double kReadyFailsafe = 2.0;
 std::optional<AudioInputDevice> WhisperEngine::preferredMicrophone() {
     if (!capture_) return std::nullopt;
     for (const AudioInputDevice& device : capture_->inputDevices())
-        if (device.connected && device.name.toLower().contains(QStringLiteral("airpods"))) return device;
+        if (device.connected && device.name.toLower().contains(QStringLiteral("airpods"))) {
+            preferredIsAirPods_ = true;
+            return device;
+        }
+    preferredIsAirPods_ = false;
     return capture_->defaultInputDevice();
 }
 

@@ -23,8 +23,28 @@ void WhisperEngine::reportModelUnavailable() {
     runtime_.main.post([&center] { center.post(notifications::vocalynxModelLoadFailed); });
 }
 
+bool WhisperEngine::isSpeechProgramAvailable() {
+    {
+        std::lock_guard lock(channel_.processLock);
+        if (channel_.persistentColiProcess) return true;
+    }
+    return locator_.locateColi().has_value();
+}
+
+void WhisperEngine::reportSpeechProgramTrouble(const SpeechProgramTrouble& trouble) {
+    NotificationCenter& center = runtime_.notifications;
+    runtime_.main.post([&center, trouble] { center.post(notifications::speechProgramUnavailable, trouble); });
+}
+
 void WhisperEngine::startRecording(Completion onComplete) {
     assertOnSequence(runtime_.main, "WhisperEngine::startRecording");
+    // Without the speech program nothing could hear the recording: nothing starts, and the user is
+    // told what is missing and where it was looked for.
+    if (!isSpeechProgramAvailable()) {
+        runtime_.log.line(QStringLiteral("[Vocalynx] coli not found; not recording"));
+        reportSpeechProgramTrouble({SpeechProgramTrouble::Kind::notFound, {}, locator_.searchedPlaces()});
+        return;
+    }
     // Without a voice model nothing starts: the user is told the model is missing.
     if (!isSpeechModelInstalled()) {
         NotificationCenter& center = runtime_.notifications;
@@ -74,6 +94,11 @@ void WhisperEngine::startRecording(Completion onComplete) {
     installCaptureSessionObservers(session);
     captureSession_ = session;
     onComplete_ = std::move(onComplete);
+    // The panel names the microphone it waits for only when it is a pair of AirPods.
+    if (microphoneIsAirPods_ != preferredIsAirPods_.load()) {
+        microphoneIsAirPods_ = preferredIsAirPods_.load();
+        emit microphoneChanged();
+    }
     // Log the armed pipeline and watch for a microphone that never delivers.
     logStateDiagnostics(QStringLiteral("recording pipeline armed preparedSession=") +
                         (reused ? QStringLiteral("reused") : QStringLiteral("fresh")));

@@ -17,12 +17,11 @@ PlayerCommand playerCommandFor(MediaCommand command) {
     return PlayerCommand::toggle;
 }
 
-// The hint shown when supported players run but none can be read.
+// The hint shown when supported players run but none can be read: they did not answer.
 QString automationWarningText(const QSet<QString>& runningPlayers) {
     QStringList names(runningPlayers.begin(), runningPlayers.end());
     names.sort();
-    return QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 ") + names.join(QStringLiteral(" / ")) +
-           QStringLiteral("。");
+    return names.join(QStringLiteral(" / ")) + QStringLiteral(" 没有响应，暂时无法读取或控制播放。");
 }
 
 }  // namespace

@@ -331,7 +331,7 @@ void MediaControlView::paintHint(QPainter& painter, const QRectF& card) {
     y += 14 + 6;
     painter.setFont(titleFont);
     painter.setPen(white(0.9));
-    painter.drawText(QRectF(inner.left(), y, inner.width(), titleHeight), Qt::AlignCenter, QStringLiteral("媒体控制需要授权"));
+    painter.drawText(QRectF(inner.left(), y, inner.width(), titleHeight), Qt::AlignCenter, QStringLiteral("播放器没有响应"));
     y += titleHeight + 6;
     painter.setFont(bodyFont);
     painter.setPen(white(0.58));

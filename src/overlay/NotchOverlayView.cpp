@@ -71,10 +71,14 @@ NotchOverlayView::NotchOverlayView(Runtime& runtime, OverlayPanelState& panelSta
     const QSizeF size = panelSize(metrics_);
     resize(static_cast<int>(std::ceil(size.width())), static_cast<int>(std::ceil(size.height())));
 
-    statusRow_ = new StatusRow(runtime_, this);
-    cardSlot_ = new MediaCardSlot(this);
-    title_ = new VocalynxTitleView(QStringLiteral("VocalynxTitle"), this);
-    gear_ = new SettingsGearButton(runtime_.notifications, this);
+    // The pieces of the panel sit in a frame that clips them to the body while it animates; the
+    // media card in one more that keeps it below the header row (cat and title) meanwhile.
+    pieces_ = new QWidget(this);
+    cardClip_ = new QWidget(pieces_);
+    statusRow_ = new StatusRow(runtime_, pieces_);
+    cardSlot_ = new MediaCardSlot(cardClip_);
+    title_ = new VocalynxTitleView(QStringLiteral("VocalynxTitle"), pieces_);
+    gear_ = new SettingsGearButton(runtime_.notifications, pieces_);
     // The cat is made once and kept across every state change, so its timer and counter carry on.
     cat_ = new PixelCatSprite(catMood(), runtime_.main, this);
 
@@ -92,8 +96,9 @@ QSizeF NotchOverlayView::panelSize(const NotchMetrics& m) {
 
 void NotchOverlayView::observeEngine(WhisperEngine& engine) {
     auto read = [this, &engine] {
-        setEngineValues({engine.state(), engine.previewText(), engine.micReady()});
+        setEngineValues({engine.state(), engine.previewText(), engine.micReady(), engine.microphoneIsAirPods()});
     };
+    connect(&engine, &WhisperEngine::microphoneChanged, this, read);
     connect(&engine, &WhisperEngine::stateChanged, this, read);
     connect(&engine, &WhisperEngine::previewTextChanged, this, read);
     connect(&engine, &WhisperEngine::micReadyChanged, this, read);
@@ -307,6 +312,31 @@ QRectF NotchOverlayView::statusRowRect() const {
     return QRectF(50, metrics_.notchHeight, std::max(0.0, l.width - 50 - 18), StatusRow::kHeight);
 }
 
+QRegion NotchOverlayView::bodyRegion() const {
+    return QRegion(shape().path(bodyRect()).toFillPolygon().toPolygon(), Qt::WindingFill);
+}
+
+void NotchOverlayView::setShapedToBody(bool shaped) {
+    if (shaped == shapedToBody_) return;
+    shapedToBody_ = shaped;
+    updateWindowShape();
+}
+
+void NotchOverlayView::updateWindowShape() {
+    QWidget* panel = window();
+    if (!shapedToBody_) {
+        if (!windowShape_.isEmpty()) panel->clearMask();
+        windowShape_ = QRegion();
+        return;
+    }
+    QRegion shape = bodyRegion().translated(mapTo(panel, QPoint(0, 0)));
+    // An empty mask would mean no shape at all: a body of no size keeps one pixel.
+    if (shape.isEmpty()) shape = QRegion(mapTo(panel, QPoint(0, 0)).x(), 0, 1, 1);
+    if (shape == windowShape_) return;
+    windowShape_ = shape;
+    panel->setMask(shape);
+}
+
 QRectF NotchOverlayView::mediaCardRect() const {
     const Look l = presentedLook();
     return QRectF(24, l.height - 80, std::max(0.0, l.width - 48), 70);
@@ -314,34 +344,52 @@ QRectF NotchOverlayView::mediaCardRect() const {
 
 void NotchOverlayView::layoutChildren() {
     const Look l = presentedLook();
-    const QPointF body = bodyRect().topLeft();
-    auto toView = [&](const QRectF& r) { return r.translated(body); };
+    const QRectF bodyFrame = bodyRect();
     auto whole = [](const QRectF& r) {
         return QRect(static_cast<int>(std::lround(r.x())), static_cast<int>(std::lround(r.y())),
                      static_cast<int>(std::lround(r.width())), static_cast<int>(std::lround(r.height())));
     };
 
-    cat_->placeContent(toView(catRect()));
+    // At rest the frames cover the whole view; while the body animates, the pieces show only
+    // inside it, and the card only from where its shadow begins at rest down (it slides in under
+    // the header row instead of across it).
+    QRect piecesFrame = rect();
+    QRect cardFrame(QPoint(0, 0), size());
+    if (isAnimating()) {
+        piecesFrame = whole(bodyFrame);
+        const int cardTop = static_cast<int>(
+            std::floor(targetLook(VisualState::hover, metrics_).height - 80 - cardSlot_->bleed()));
+        cardFrame = QRect(0, cardTop, piecesFrame.width(), std::max(0, piecesFrame.height() - cardTop));
+    }
+    pieces_->setGeometry(piecesFrame);
+    cardClip_->setGeometry(cardFrame);
+    const QPointF body = bodyFrame.topLeft() - QPointF(piecesFrame.topLeft());
+    auto toPieces = [&](const QRectF& r) { return r.translated(body); };
+
+    cat_->placeContent(catRect().translated(bodyFrame.topLeft()));
     cat_->show();
 
-    title_->placeContent(toView(titleRect()));
+    title_->placeContent(toPieces(titleRect()));
     applyFade(title_, l.titleOpacity);
 
-    gear_->setGeometry(whole(toView(gearRect())));
+    gear_->setGeometry(whole(toPieces(gearRect())));
     applyFade(gear_, l.gearOpacity);
     gear_->setEnabled(l.gearOpacity > 0.5);
 
-    const QRectF row = toView(statusRowRect()).adjusted(-StatusRow::kBleed, 0, 0, 0);
+    const QRectF row = toPieces(statusRowRect()).adjusted(-StatusRow::kBleed, 0, 0, 0);
     statusRow_->setGeometry(whole(row));
     applyFade(statusRow_, statusContent_ == StatusContent::none ? 0 : l.statusOpacity);
 
     const double cardBleed = cardSlot_->bleed();
-    cardSlot_->setGeometry(whole(toView(mediaCardRect()).adjusted(-cardBleed, -cardBleed, cardBleed, cardBleed)));
+    cardSlot_->setGeometry(whole(toPieces(mediaCardRect())
+                                     .translated(-QPointF(cardFrame.topLeft()))
+                                     .adjusted(-cardBleed, -cardBleed, cardBleed, cardBleed)));
     applyFade(cardSlot_, l.cardOpacity);
 
     // The card's room for its shadows reaches under the gear; the gear stays clickable above it.
     gear_->raise();
     cat_->raise();
+    updateWindowShape();
 }
 
 QImage NotchOverlayView::bodyShadow(const QRectF& body, double radius, double ratio) {

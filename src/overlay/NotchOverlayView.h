@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 #include <array>
 
@@ -35,6 +36,7 @@ public:
         RecordingState state = RecordingState::idle;
         QString previewText;
         bool micReady = false;
+        bool airPodsMicrophone = false;  // the recording's microphone is a pair of AirPods
     };
 
     // The animated quantities of one visual state (sizes in points, body coordinates).
@@ -92,6 +94,14 @@ public:
     QRectF gearRect() const;
     QRectF statusRowRect() const;
     QRectF mediaCardRect() const;
+    // The body's outline in this view's coordinates, as whole pixels.
+    QRegion bodyRegion() const;
+
+    // Without a compositing manager the window cannot be translucent: the panel window is then
+    // shaped to the body (following it through every animation), so that nothing but the black
+    // shape hides what lies below. With one, the window keeps its full frame.
+    void setShapedToBody(bool shaped);
+    bool isShapedToBody() const { return shapedToBody_; }
 
     PixelCatSprite& cat() const { return *cat_; }
     VocalynxTitleView& title() const { return *title_; }
@@ -106,6 +116,7 @@ private:
     void rebuildStatusContent();
     void onFrame();
     void layoutChildren();
+    void updateWindowShape();
     QImage bodyShadow(const QRectF& body, double radius, double pixelRatio);
 
     Runtime& runtime_;
@@ -124,8 +135,13 @@ private:
     PixelCatSprite* cat_;
     VocalynxTitleView* title_;
     QAbstractButton* gear_;
+    QWidget* pieces_;
+    QWidget* cardClip_;
     StatusRow* statusRow_;
     MediaCardSlot* cardSlot_;
+
+    bool shapedToBody_ = false;
+    QRegion windowShape_;
 
     QImage shadowCache_;
     std::array<long long, 5> shadowKey_{};  // size, corner radius, blur radius and pixel ratio, in hundredths

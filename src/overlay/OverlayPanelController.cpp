@@ -20,6 +20,7 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
     : deps_(std::move(deps)),
       screenshotMode_(std::move(screenshotMode)),
       hoverPoll_(deps_.runtime.main, [this] { hoverCheck(); }, kHoverPollInterval, TickTiming::coarse),
+      compositorPoll_(deps_.runtime.main, [this] { followCompositor(); }, kCompositorPollInterval, TickTiming::coarse),
       weak_(this, &deps_.runtime.main, "OverlayPanelController") {
     metrics_ = NotchMetrics::measure(targetScreen(deps_.config, deps_.screens, deps_.pointer), deps_.screens);
 
@@ -44,6 +45,8 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
     panel_->winId();  // the native window exists from here on
     if (deps_.workspaces) deps_.workspaces->showOnAllWorkspaces(panel_->winId());
     updatePanelFrame();
+    followCompositor();
+    compositorPoll_.start();
     panel_->show();
     panel_->raise();
     if (deps_.workspaces) deps_.workspaces->showOnAllWorkspaces(panel_->winId());
@@ -69,6 +72,7 @@ OverlayPanelController::OverlayPanelController(Dependencies deps, std::optional<
 OverlayPanelController::~OverlayPanelController() {
     weak_.invalidate();
     hoverPoll_.stop();
+    compositorPoll_.stop();
     deps_.screens.removeChangeHandler(screensToken_);
     deps_.runtime.notifications.removeObserver(preferenceToken_);
     delete panel_;
@@ -123,6 +127,11 @@ void OverlayPanelController::updatePanelFrame() {
     panel_->setGeometry(native);
     view_->setGeometry(QRect(QPoint(0, 0), native.size()));
     deps_.runtime.notifications.post(notifications::overlayPanelFrameDidChange, panelFrame_);
+}
+
+void OverlayPanelController::followCompositor() {
+    if (!view_) return;
+    view_->setShapedToBody(deps_.workspaces && !deps_.workspaces->hasCompositor());
 }
 
 bool OverlayPanelController::ignoresMouseEvents() const {

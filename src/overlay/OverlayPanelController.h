@@ -43,6 +43,8 @@ public:
     };
 
     static constexpr double kHoverPollInterval = 0.05;
+    // How often the panel asks whether a compositing manager has started or stopped.
+    static constexpr double kCompositorPollInterval = 1.0;
 
     // Builds the panel and shows it. In screenshot mode there is no pointer tracking and no media
     // monitoring; a staged hover picture starts expanded and never answers the pointer.
@@ -57,6 +59,9 @@ public:
     void refreshScreen();
     // Places the panel from the metrics and announces its frame.
     void updatePanelFrame();
+    // Shapes the panel to its body while no compositing manager runs, and gives it back its full
+    // frame while one does.
+    void followCompositor();
 
     // The hover zone for the current state and panel frame (global coordinates).
     QRectF hoverZone() const;
@@ -81,6 +86,7 @@ private:
     NotchOverlayView* view_ = nullptr;
     QRectF panelFrame_;
     FrameTicker hoverPoll_;
+    FrameTicker compositorPoll_;
     ScreenList::Token screensToken_ = 0;
     NotificationCenter::Token preferenceToken_ = 0;
     // Work posted to the main queue holds this weakly and does nothing once the controller is gone.

@@ -32,7 +32,7 @@ void StatusRow::build(NotchOverlayView::StatusContent content, const NotchOverla
             break;
         case NotchOverlayView::StatusContent::connecting:
             arc_ = new SpinningArc(runtime_.clock, runtime_.main, this);
-            label_ = new StatusTextLabel(QStringLiteral("连接 AirPods 麦克风..."), QFont::Medium, 0.5,
+            label_ = new StatusTextLabel(connectingText(values.airPodsMicrophone), QFont::Medium, 0.5,
                                          StatusTextLabel::Truncation::none, this);
             break;
     }
@@ -44,6 +44,17 @@ void StatusRow::refresh(const NotchOverlayView::EngineValues& values) {
     if (content_ == NotchOverlayView::StatusContent::transcribing && label_)
         label_->setText(transcribingText(values.previewText));
     if (content_ == NotchOverlayView::StatusContent::listening && stream_) stream_->setText(values.previewText);
+    if (content_ == NotchOverlayView::StatusContent::connecting && label_) {
+        const QString text = connectingText(values.airPodsMicrophone);
+        if (label_->text() != text) {
+            label_->setText(text);
+            layoutContent();
+        }
+    }
+}
+
+QString StatusRow::connectingText(bool airPods) {
+    return airPods ? QStringLiteral("连接 AirPods 麦克风...") : QStringLiteral("连接麦克风...");
 }
 
 void StatusRow::finishFades() {

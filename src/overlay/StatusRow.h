@@ -26,6 +26,8 @@ public:
     void finishFades();
 
     static QString transcribingText(const QString& preview);
+    // What the row says while the microphone starts: AirPods are named only when they record.
+    static QString connectingText(bool airPods);
 
 protected:
     void resizeEvent(QResizeEvent*) override { layoutContent(); }

@@ -1,6 +1,8 @@
 #pragma once
+#include <QRect>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace vocalynx {
 
@@ -9,6 +11,8 @@ struct AlertRequest {
     QString message;          // the bold first line
     QString informativeText;  // the explanation below it
     QStringList buttons;      // the first one is the default button
+    // A window of ours the alert must not cover (desktop coordinates): it opens beside it.
+    std::optional<QRect> besideWindow;
 };
 
 class AlertPresenter {

@@ -35,6 +35,8 @@ inline const QString preferredDisplayDidChange = QStringLiteral("preferredDispla
 inline const QString stopRecordingShortcutDidChange = QStringLiteral("stopRecordingShortcutDidChange");
 inline const QString openSettingsFromPanel = QStringLiteral("openSettingsFromPanel");
 inline const QString vocalynxModelLoadFailed = QStringLiteral("vocalynxModelLoadFailed");
+// The speech program is missing or cannot run; the object says which (SpeechProgramTrouble).
+inline const QString speechProgramUnavailable = QStringLiteral("vocalynxSpeechProgramUnavailable");
 inline const QString vocalynxCheckForUpdates = QStringLiteral("vocalynxCheckForUpdates");
 inline const QString overlayPanelFrameDidChange = QStringLiteral("overlayPanelFrameDidChange");
 }  // namespace notifications

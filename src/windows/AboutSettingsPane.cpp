@@ -61,7 +61,16 @@ AboutSettingsPane::AboutSettingsPane(SettingsEnvironment& environment, QWidget* 
     update->row()->addWidget(rowSymbol(QStringLiteral("arrow.triangle.2.circlepath"), 13, update));
     update->row()->addWidget(rowText(QStringLiteral("检查更新"), update));
     update->row()->addStretch(1);
-    connect(update, &QAbstractButton::clicked, this, [this] { requestUpdateCheck(); });
+    // The distribution's packages bring the updates: a press says so, in the row itself.
+    updateNote_ = makeLabel(QStringLiteral("更新随发行版的软件包提供，请用系统的软件包管理器更新"), ui::bodyFont(),
+                            ui::secondary(), update);
+    updateNote_->setObjectName(QStringLiteral("updateNote"));
+    updateNote_->hide();
+    update->row()->addWidget(updateNote_, 0, Qt::AlignVCenter);
+    connect(update, &QAbstractButton::clicked, this, [this] {
+        updateNote_->show();
+        requestUpdateCheck();
+    });
     updateButton_ = update;
     form->addSection()->addRow(update);
 

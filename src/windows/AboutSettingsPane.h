@@ -44,6 +44,8 @@ public:
     QString versionLabel() const;
 
     QAbstractButton* updateButton() const { return updateButton_; }
+    // Where updates come from, shown in the update row once it is pressed.
+    QLabel* updateNote() const { return updateNote_; }
     QAbstractButton* logsButton() const { return logsButton_; }
     QAbstractButton* licensesButton() const { return licensesButton_; }
     QList<AboutLinkRow*> linkRows() const;
@@ -53,6 +55,7 @@ private:
     bool showingLicenses_ = false;
     QPointer<LicensesSheet> sheet_;
     QAbstractButton* updateButton_;
+    QLabel* updateNote_;
     QAbstractButton* logsButton_;
     QAbstractButton* licensesButton_;
 };

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "windows/SettingsStyle.h"
@@ -86,6 +87,15 @@ AlertDialog::AlertDialog(const AlertRequest& request, QWidget* parent) : QDialog
     if (!buttons_.empty()) buttons_.front()->setFocus();
 }
 
+QPoint AlertDialog::placeBeside(QSize alert, QRect window, QRect screen) {
+    constexpr int gap = 16;
+    const int x = std::clamp(window.x() + (window.width() - alert.width()) / 2, screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - alert.width()));
+    if (window.bottom() + 1 + gap + alert.height() <= screen.bottom() + 1) return {x, window.bottom() + 1 + gap};
+    if (window.top() - gap - alert.height() >= screen.top()) return {x, window.top() - gap - alert.height()};
+    return {x, std::max(screen.top(), screen.bottom() + 1 - alert.height())};
+}
+
 int DialogAlertPresenter::runModal(const AlertRequest& request) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()) ||
         QGuiApplication::platformName() == QLatin1String("offscreen")) {
@@ -94,6 +104,11 @@ int DialogAlertPresenter::runModal(const AlertRequest& request) {
         return -1;
     }
     AlertDialog dialog(request);
+    if (request.besideWindow) {
+        const QScreen* screen = QGuiApplication::screenAt(request.besideWindow->center());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) dialog.move(AlertDialog::placeBeside(dialog.size(), *request.besideWindow, screen->availableGeometry()));
+    }
     dialog.exec();
     return dialog.answer();
 }

@@ -29,6 +29,11 @@ public:
     // Wide enough that a sentence of the informative text wraps onto two or three lines.
     static constexpr int kWidth = 440;
 
+    // Where an alert of the size opens beside the window (all in desktop coordinates): centred
+    // under it when there is room on the screen, else above it, else at the screen's bottom
+    // edge, which leaves the window's top (its heading) in view.
+    static QPoint placeBeside(QSize alert, QRect window, QRect screen);
+
 private:
     QLabel* message_;
     QLabel* informative_;

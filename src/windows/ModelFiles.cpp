@@ -86,4 +86,27 @@ bool SpeechModelFiles::remove() const {
     return ok;
 }
 
+QString speechProgramTroubleTitle(const SpeechProgramTrouble& trouble) {
+    return trouble.kind == SpeechProgramTrouble::Kind::notFound ? QStringLiteral("找不到语音识别程序")
+                                                                : QStringLiteral("语音识别程序无法运行");
+}
+
+QString speechProgramTroubleText(const SpeechProgramTrouble& trouble, const QString& home) {
+    auto shown = [&home](const QString& path) {
+        if (!home.isEmpty() && path.startsWith(home + QLatin1Char('/'))) return QStringLiteral("~") + path.mid(home.size());
+        return path;
+    };
+    if (trouble.kind == SpeechProgramTrouble::Kind::exitsAtOnce)
+        return QStringLiteral("语音识别程序 coli（") + shown(trouble.program) +
+               QStringLiteral("）每次启动后都立即退出。请在终端中运行 coli asr-stream 查看原因，修复后再次开始听写即可。");
+    QStringList places;
+    for (const QString& place : trouble.places)
+        places << (place == QLatin1String("PATH") ? QStringLiteral("PATH 中的目录") : shown(place));
+    const QString where = places.isEmpty()
+                              ? QStringLiteral("但没有找到它")
+                              : QStringLiteral("但在这些位置都没有找到它：") + places.join(QStringLiteral("、"));
+    return QStringLiteral("Vocalynx 需要语音识别程序 coli 才能识别语音，") + where +
+           QStringLiteral("。安装 coli 后再次开始听写即可，无需重启 Vocalynx。");
+}
+
 }  // namespace vocalynx

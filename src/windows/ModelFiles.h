@@ -2,6 +2,7 @@
 #include <QString>
 #include <optional>
 
+#include "engine/ColiCommand.h"
 #include "engine/ModelCheck.h"
 
 namespace vocalynx {
@@ -27,5 +28,10 @@ struct SpeechModelFiles {
     // there could not be removed.
     bool remove() const;
 };
+
+// What the user is told when the speech program cannot be used: the bold line of the alert, and
+// the explanation the alert and the voice-model row both show (places under home as "~/...").
+QString speechProgramTroubleTitle(const SpeechProgramTrouble& trouble);
+QString speechProgramTroubleText(const SpeechProgramTrouble& trouble, const QString& home);
 
 }  // namespace vocalynx

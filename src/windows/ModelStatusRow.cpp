@@ -20,6 +20,7 @@ ModelStatusRow::ModelStatusRow(SettingsEnvironment& environment, QWidget* parent
     column->setSpacing(4);
     column->addWidget(makeLabel(QStringLiteral("SenseVoice（多语言）"), ui::bodyFont(), ui::primary(), this));
     status_ = makeLabel({}, ui::captionFont(), ui::red(), this);
+    status_->setWordWrap(true);  // a missing speech program takes a sentence to explain
     status_->setObjectName(QStringLiteral("modelStatus"));
     column->addWidget(status_);
     row->addLayout(column);
@@ -55,9 +56,13 @@ void ModelStatusRow::showEvent(QShowEvent* event) {
 }
 
 bool ModelStatusRow::isModelReady(const SpeechProgram& program, const SpeechModelFiles& files) {
-    if (!program.locateColi || !program.locateColi()) return false;
+    return readiness(program, files).ready;
+}
+
+ModelStatusRow::Readiness ModelStatusRow::readiness(const SpeechProgram& program, const SpeechModelFiles& files) {
+    if (!program.locateColi || !program.locateColi()) return {false, true};
     const auto size = files.modelFileSize();
-    return size && *size >= kSpeechModelMinimumSize;
+    return {size && *size >= kSpeechModelMinimumSize, false};
 }
 
 void ModelStatusRow::checkModelReady() {
@@ -67,12 +72,13 @@ void ModelStatusRow::checkModelReady() {
     const WeakRef<ModelStatusRow> link = weak_.weak();
     const unsigned fetch = fetchGeneration_;
     env_.runtime.queues.global().post([program, files, &main, link, fetch] {
-        const bool ready = isModelReady(program, files);
-        postToRow(main, link, [ready, fetch](ModelStatusRow& row) {
+        const Readiness found = readiness(program, files);
+        postToRow(main, link, [found, fetch](ModelStatusRow& row) {
             // A fetch started since this check began (or still running) removes and rewrites the
             // model: the answer is stale, and readiness keeps its value until the fetch's own check.
             if (row.isDownloading_ || row.fetchGeneration_ != fetch) return;
-            row.isReady_ = ready;
+            row.isReady_ = found.ready;
+            row.programMissing_ = found.programMissing;
             row.refresh();
         });
     });
@@ -90,9 +96,10 @@ void ModelStatusRow::startModelDownload() {
     const SpeechModelFiles files(env_.runtime.paths.home);
     MainQueue& main = env_.runtime.main;
     const WeakRef<ModelStatusRow> link = weak_.weak();
-    auto fail = [&main, link] {
-        postToRow(main, link, [](ModelStatusRow& row) {
+    auto fail = [&main, link](bool programMissing) {
+        postToRow(main, link, [programMissing](ModelStatusRow& row) {
             row.isDownloading_ = false;
+            row.programMissing_ = programMissing;
             row.downloadError_ = kNotReadyText;
             row.refresh();
         });
@@ -100,7 +107,8 @@ void ModelStatusRow::startModelDownload() {
     env_.runtime.queues.global().post([program, files, &main, link, fail] {
         const std::optional<LaunchCommand> command =
             program.makeColiArguments ? program.makeColiArguments() : std::optional<LaunchCommand>();
-        if (!command || !program.launcher) return fail();
+        if (!command) return fail(true);
+        if (!program.launcher) return fail(false);
         files.remove();
         postToRow(main, link, [](ModelStatusRow& row) {
             row.downloadProgress_ = QStringLiteral("下载语音模型…");
@@ -108,7 +116,7 @@ void ModelStatusRow::startModelDownload() {
         });
         QString error;
         const std::shared_ptr<ChildProcess> child = program.launcher->launch(*command, &error);
-        if (!child) return fail();
+        if (!child) return fail(false);
         // The program sees the end of its input at once and fetches the missing model by itself.
         child->standardInput()->close();
         const PipeReader::Handler parse = [&main, link](const QByteArray& bytes) {
@@ -156,6 +164,12 @@ std::optional<QString> ModelStatusRow::progressText(const QByteArray& chunk) {
 QString ModelStatusRow::statusText() const {
     if (isDownloading_) return downloadProgress_;
     if (isReady_) return QStringLiteral("已就绪");
+    // Without the speech program no download can help: the row says what is missing and where it
+    // was looked for, as the alert at a press does.
+    if (programMissing_) {
+        const QStringList places = env_.speechProgram.searchedPlaces ? env_.speechProgram.searchedPlaces() : QStringList();
+        return speechProgramTroubleText({SpeechProgramTrouble::Kind::notFound, {}, places}, env_.runtime.paths.home);
+    }
     return downloadError_.value_or(kNotReadyText);
 }
 

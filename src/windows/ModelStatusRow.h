@@ -26,6 +26,8 @@ public:
     bool isDownloading() const { return isDownloading_; }
     const QString& downloadProgress() const { return downloadProgress_; }
     const std::optional<QString>& downloadError() const { return downloadError_; }
+    // The last check or fetch found no speech program.
+    bool isProgramMissing() const { return programMissing_; }
 
     // Tests whether the model is installed (in the background) and shows the answer.
     void checkModelReady();
@@ -57,6 +59,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    struct Readiness {
+        bool ready = false;
+        bool programMissing = false;
+    };
+    static Readiness readiness(const SpeechProgram& program, const SpeechModelFiles& files);
     using RowUpdate = std::function<void(ModelStatusRow&)>;
     // Sends one update to the main thread, where it reaches the row if the row still exists.
     static void postToRow(MainQueue& main, const WeakRef<ModelStatusRow>& link, RowUpdate update);
@@ -66,6 +73,7 @@ private:
     NotificationCenter::Token failureObserver_ = 0;
     bool isReady_ = false;
     bool isDownloading_ = false;
+    bool programMissing_ = false;
     unsigned fetchGeneration_ = 0;  // counts fetches, so a check that overlapped one is dropped
     QString downloadProgress_;
     std::optional<QString> downloadError_;

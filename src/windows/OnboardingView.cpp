@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <QtMath>
 
+#include "windows/SettingsStyle.h"
 #include "windows/SymbolImage.h"
 #include "windows/ViewStyle.h"
 
@@ -210,7 +212,10 @@ void ModelDownloadStep::refresh() {
             progress_->setValue(qRound(modelManager_.downloadProgress() * 1000));
             row->addWidget(progress_);
             auto* cancel = style::defaultButton(QStringLiteral("取消"));
-            connect(cancel, &QPushButton::clicked, this, [this] { modelManager_.cancel(); });
+            connect(cancel, &QPushButton::clicked, this, [this] {
+                cancelled_ = true;
+                modelManager_.cancel();
+            });
             row->addWidget(cancel);
             break;
         }
@@ -229,10 +234,28 @@ void ModelDownloadStep::refresh() {
             break;
         }
         case Status::notDownloaded: {
+            if (failed_) {
+                auto* text = new QLabel(QStringLiteral("下载失败，请检查网络连接后重试"));
+                text->setObjectName(QStringLiteral("downloadFailed"));
+                text->setFont(style::systemFont(13));
+                QPalette p = text->palette();
+                p.setColor(QPalette::WindowText, ui::red());
+                text->setPalette(p);
+                row->addWidget(text);
+            }
             auto* download = style::prominentButton(QStringLiteral("下载"));
             connect(download, &QPushButton::clicked, this, [this] {
-                modelManager_.download(*selectedModel_, [next = onNext_](const Result<QString>& result) {
-                    if (result.isOk()) next();
+                failed_ = cancelled_ = false;
+                QPointer<ModelDownloadStep> self(this);
+                modelManager_.download(*selectedModel_, [self, next = onNext_](const Result<QString>& result) {
+                    if (result.isOk()) {
+                        next();
+                        return;
+                    }
+                    if (!self || self->cancelled_) return;
+                    self->failed_ = true;
+                    self->shown_.reset();  // the button's group is drawn again, with the failure
+                    self->refresh();
                 });
             });
             row->addWidget(download);

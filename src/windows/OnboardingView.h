@@ -72,6 +72,9 @@ private:
     QVBoxLayout* statusHolder_;
     std::optional<Status> shown_;
     QProgressBar* progress_ = nullptr;
+    // The last download failed (not cancelled): said beside the download button until the next try.
+    bool failed_ = false;
+    bool cancelled_ = false;
 };
 
 // Step 5: what the headset presses do.

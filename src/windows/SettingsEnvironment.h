@@ -26,6 +26,8 @@ class StopRecordingShortcutManager;
 struct SpeechProgram {
     std::function<std::optional<QString>()> locateColi;
     std::function<std::optional<LaunchCommand>()> makeColiArguments;
+    // Where the program is looked for, to tell the user when it is found nowhere.
+    std::function<QStringList()> searchedPlaces;
     ProcessLauncher* launcher = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include "windows/InputPermissionsHelp.h"
+#include "windows/ModelFiles.h"
 #include "windows/OnboardingView.h"
 #include "windows/ViewStyle.h"
 #include "windows/WhatsNewView.h"
@@ -156,14 +157,36 @@ void WindowManager::settingsWindowWillClose(QWidget* window) {
 
 void WindowManager::checkAccessibilityPermission() {
     if (deps_.keyInjection.canInjectKeys()) return;
-    const int answer = deps_.alerts.runModal(
-        {kAccessibilityAlertMessage, kAccessibilityAlertText, {QStringLiteral("前往系统设置"), QStringLiteral("稍后")}});
+    const int answer =
+        runAlertOnce(kAccessibilityAlertMessage, kAccessibilityAlertText, {QStringLiteral("查看说明"), QStringLiteral("稍后")});
     if (answer == 0) deps_.urls.openUrl(accessibilitySettingsAddress(deps_.runtime.paths));
+}
+
+int WindowManager::runAlertOnce(const QString& message, const QString& text, const QStringList& buttons) {
+    if (openAlerts_.contains(message)) return -1;
+    openAlerts_.append(message);
+    AlertRequest request;
+    request.message = message;
+    request.informativeText = text;
+    request.buttons = buttons;
+    // The onboarding window's heading stays in view: an alert opens beside the window.
+    if (onboardingWindow_ && onboardingWindow_->isVisible()) request.besideWindow = onboardingWindow_->frameGeometry();
+    QPointer<WindowManager> self(this);
+    const int answer = deps_.alerts.runModal(request);
+    if (self) openAlerts_.removeOne(message);
+    return answer;
 }
 
 void WindowManager::showModelUnavailableAlert() {
     const int answer =
-        deps_.alerts.runModal({kModelAlertMessage, kModelAlertText, {QStringLiteral("打开设置"), QStringLiteral("稍后")}});
+        runAlertOnce(kModelAlertMessage, kModelAlertText, {QStringLiteral("打开设置"), QStringLiteral("稍后")});
+    if (answer == 0) showSettingsWindow();
+}
+
+void WindowManager::showSpeechProgramAlert(const SpeechProgramTrouble& trouble) {
+    const int answer = runAlertOnce(speechProgramTroubleTitle(trouble),
+                                    speechProgramTroubleText(trouble, deps_.runtime.paths.home),
+                                    {QStringLiteral("打开设置"), QStringLiteral("稍后")});
     if (answer == 0) showSettingsWindow();
 }
 

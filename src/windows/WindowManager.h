@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/PreferencesDomain.h"
+#include "engine/ColiCommand.h"
 #include "engine/ModelManager.h"
 #include "platform/Alerts.h"
 #include "platform/KeyEventInjection.h"
@@ -93,6 +94,9 @@ public:
     void checkAccessibilityPermission();
     // The voice model cannot be used; its first button opens the settings.
     void showModelUnavailableAlert();
+    // The speech program is missing or cannot run: what is needed and where it was looked for; its
+    // first button opens the settings.
+    void showSpeechProgramAlert(const SpeechProgramTrouble& trouble);
     // Schedules the what's-new window 1.5 s from now when this version has not been seen and
     // onboarding is complete.
     void showWhatsNewIfNeeded();
@@ -111,15 +115,20 @@ public:
     // Where the user learns how to let Vocalynx post key events (a help page of our own).
     static QUrl accessibilitySettingsAddress(const Paths& paths);
 
-    static inline const QString kAccessibilityAlertMessage = QStringLiteral("需要辅助功能权限");
-    static inline const QString kAccessibilityAlertText =
-        QStringLiteral("Vocalynx 需要辅助功能权限才能将语音转写的文字输入到其他应用中。请在系统设置中开启。");
+    // Key events are posted through the X server's XTEST extension: the alert says that it is
+    // missing (or that there is no X server to post to) and what to check.
+    static inline const QString kAccessibilityAlertMessage = QStringLiteral("无法向其他应用输入文字");
+    static inline const QString kAccessibilityAlertText = QStringLiteral(
+        "X 服务器没有提供 XTEST 扩展，Vocalynx 无法把语音转写的文字输入到其他应用中。"
+        "请在启用了 XTEST 的 X11 会话中重新启动 Vocalynx。");
     static inline const QString kModelAlertMessage = QStringLiteral("语音模型不可用");
     static inline const QString kModelAlertText =
         QStringLiteral("语音模型未下载或已损坏，无法进行语音识别。请在设置中重新下载模型。");
 
 private:
     void bringForward(QWidget* window);
+    // Runs the alert unless the same alert is open already (then -1: it is not stacked on itself).
+    int runAlertOnce(const QString& message, const QString& text, const QStringList& buttons);
 
     Dependencies deps_;
     ContentFactory settingsContent_;
@@ -134,6 +143,7 @@ private:
     QPointer<HostWindow> whatsNewWindow_;
     QMetaObject::Connection whatsNewCloseObserver_;
     ActivationPolicy activationPolicy_ = ActivationPolicy::accessory;
+    QStringList openAlerts_;  // the messages of the alerts open now
 };
 
 }  // namespace vocalynx

@@ -107,8 +107,12 @@ struct Collector {
 class AudioCaptureTest : public ::testing::Test {
 protected:
     AudioCaptureTest() { guiApplication(); }
-    // A model file big enough for the engine's check, so that a dictation starts.
-    void installSpeechModel() { ASSERT_TRUE(test::installSpeechModel(rt.runtime().paths.home)); }
+    // A model file big enough for the engine's check and a speech program where it is looked for
+    // (never run: these engines launch nothing), so that a dictation starts.
+    void installSpeechModel() {
+        ASSERT_TRUE(test::installSpeechModel(rt.runtime().paths.home));
+        ASSERT_TRUE(test::installPlaceholderSpeechProgram(rt.runtime().paths.home));
+    }
     LiveRuntime rt;
     QtAudioCapture capture;
 };

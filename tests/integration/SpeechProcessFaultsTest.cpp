@@ -3,6 +3,7 @@
 // behind (threads, descriptors, CPU time), in the engine alone and in the whole application after a
 // run of dictations.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -361,4 +362,57 @@ TEST_F(AppDictationsWithADefaultLatencyTone, ShortDictationsRightAfterTheLaunchH
         ASSERT_TRUE(waitForCount("state collapsing -> idle", n)) << app.output().toStdString();
         ASSERT_TRUE(waitForCount("[Vocalynx] Persistent coli launched", n + 1)) << app.output().toStdString();
     }
+}
+
+// A press with no speech program found starts no recording and opens one alert, however often it
+// is pressed while that alert is open; once the program is installed the next press records,
+// without a restart.
+TEST(SpeechProgramMissing, PressesOpenOneAlertAndRecordNothingUntilTheProgramIsThere) {
+    AppProcess app;
+    app.finishOnboarding();
+    ASSERT_TRUE(installSpeechModel(app.home()));
+    app.environment().insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));  // no coli on it
+    app.start(QStringLiteral(VOCALYNX_APP_BINARY));
+    ASSERT_TRUE(app.waitForLine("Sentry disabled")) << app.output().toStdString();
+    auto press = [] {
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
+            QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlayPause")));
+    };
+    const QString refused = QStringLiteral("[Vocalynx] coli not found; not recording");
+    // The application's player may take a moment to appear on the bus.
+    QDeadlineTimer deadline(15000);
+    while (!app.output().contains(refused) && !deadline.hasExpired()) {
+        press();
+        app.waitForLine(refused, 500);
+    }
+    ASSERT_TRUE(app.output().contains(refused)) << app.output().toStdString();
+    // Two more single presses while the alert is open, each after the press window has closed.
+    for (int n = 2; n <= 3; ++n) {
+        app.waitForLine(QStringLiteral("\x01 never printed"), 1200);
+        press();
+        ASSERT_TRUE(waitFor([&] {
+            app.waitForLine(QStringLiteral("\x01 never printed"), 100);
+            return app.output().count(refused) >= n;
+        })) << app.output().toStdString();
+    }
+    // One alert (alerts are 440 wide) among the application's windows.
+    auto visibleAlerts = [] {
+        QProcess p;
+        p.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                       QStringLiteral("for w in $(xdotool search --onlyvisible --class vocalynx); do "
+                                                      "xwininfo -id $w; done")});
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).count(QStringLiteral("Width: 440\n"));
+    };
+    EXPECT_TRUE(waitFor([&] { return visibleAlerts() == 1; })) << visibleAlerts();
+    QThread::msleep(500);  // no further alert follows
+    EXPECT_EQ(visibleAlerts(), 1);
+    EXPECT_FALSE(app.output().contains(QStringLiteral("[Vocalynx] Recording started")));
+
+    prepareStandInHome(app.home());
+    press();
+    EXPECT_TRUE(app.waitForLine("[Vocalynx] Recording started")) << app.output().toStdString();
+    ::kill(static_cast<pid_t>(app.process().processId()), SIGTERM);
+    EXPECT_TRUE(app.waitForExit());
 }

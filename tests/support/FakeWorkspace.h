@@ -5,6 +5,7 @@
 #include <QList>
 #include <QUrl>
 #include <deque>
+#include <functional>
 
 #include "platform/Alerts.h"
 #include "platform/Workspace.h"
@@ -25,6 +26,7 @@ class FakeAlertPresenter final : public AlertPresenter {
 public:
     int runModal(const AlertRequest& request) override {
         shown.push_back(request);
+        if (whileOpen) whileOpen(request);
         if (answers.empty()) return defaultAnswer;
         const int answer = answers.front();
         answers.pop_front();
@@ -33,6 +35,8 @@ public:
     std::vector<AlertRequest> shown;
     std::deque<int> answers;  // consumed in order; then defaultAnswer
     int defaultAnswer = -1;
+    // What happens while an alert waits for its answer.
+    std::function<void(const AlertRequest&)> whileOpen;
 };
 
 }  // namespace vocalynx::test

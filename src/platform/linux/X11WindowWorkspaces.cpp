@@ -2,6 +2,8 @@
 
 #include "platform/linux/X11Session.h"
 
+#include <QByteArray>
+
 // X headers last: their macros clash with Qt's names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -32,6 +34,16 @@ void X11WindowWorkspaces::showOnAllWorkspaces(quintptr nativeWindow) {
         XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
                    &event);
     });
+}
+
+bool X11WindowWorkspaces::hasCompositor() {
+    Display* display = session_.display();
+    if (!display) return true;
+    if (compositorSelection_ == 0) {
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
+        compositorSelection_ = XInternAtom(display, name.constData(), False);
+    }
+    return XGetSelectionOwner(display, compositorSelection_) != None;
 }
 
 }  // namespace vocalynx

@@ -86,7 +86,7 @@ TEST(LaunchWindows, ThePermissionCheckRunsOnceTwoSecondsAfterLaunch) {
     EXPECT_TRUE(launch.alerts.shown.empty());
     rt.time.advance(0.01);
     ASSERT_EQ(launch.alerts.shown.size(), 1u);
-    EXPECT_EQ(launch.alerts.shown[0].message, QStringLiteral("需要辅助功能权限"));
+    EXPECT_EQ(launch.alerts.shown[0].message, QStringLiteral("无法向其他应用输入文字"));
     rt.time.advance(60.0);
     EXPECT_EQ(launch.alerts.shown.size(), 1u);
 }

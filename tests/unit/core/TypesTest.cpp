@@ -66,12 +66,12 @@ TEST(KeyboardShortcutTest, DisplayPartsInFixedOrder) {
         QStringList parts;
     };
     const Case cases[] = {
-        {K::defaultShortcut(), {QStringLiteral("⌘"), QStringLiteral(";")}},
+        {K::defaultShortcut(), {QStringLiteral("Super"), QStringLiteral(";")}},
         {K{40, K::kCommand | K::kOption | K::kShift},
-         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⇧"), QStringLiteral("K")}},
-        {K{10, K::kControl}, {QStringLiteral("⌃"), QStringLiteral("Key10")}},
+         {QStringLiteral("Super"), QStringLiteral("Alt"), QStringLiteral("Shift"), QStringLiteral("K")}},
+        {K{10, K::kControl}, {QStringLiteral("Ctrl"), QStringLiteral("Key10")}},
         {K{49, K::kShift | K::kControl | K::kOption | K::kCommand},
-         {QStringLiteral("⌘"), QStringLiteral("⌥"), QStringLiteral("⌃"), QStringLiteral("⇧"), QStringLiteral("Space")}},
+         {QStringLiteral("Super"), QStringLiteral("Alt"), QStringLiteral("Ctrl"), QStringLiteral("Shift"), QStringLiteral("Space")}},
         {K{200, 0}, {QStringLiteral("Key200")}},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shortcut.displayString(), c.parts);

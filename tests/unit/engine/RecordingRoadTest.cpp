@@ -243,12 +243,43 @@ TEST_F(RoadTest, OutputAfterTheDrainIsDropped) {
     EXPECT_EQ(engine.previewText(), QStringLiteral("新的"));
 }
 
-TEST_F(RoadTest, WithoutAProgramAudioIsKeptAndTheDrainDoesNotWait) {
-    QFile::remove(rt.paths().home + QStringLiteral("/.local/bin/coli"));
+// Without the speech program a press records nothing that could never be heard: nothing starts,
+// and every press tells what is missing and where it was looked for. Once the program is there the
+// next press records, without a restart.
+TEST_F(RoadTest, WithoutAProgramNothingStartsAndTheUserIsToldWhere) {
+    std::vector<SpeechProgramTrouble> troubles;
+    rt.notifications.addObserver(notifications::speechProgramUnavailable, [&](const std::any& object) {
+        troubles.push_back(std::any_cast<SpeechProgramTrouble>(object));
+    });
+    QFile::remove(speechProgramPath(rt.paths().home));
     engine.warmUpColi();
     EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] coli not found, skipping warm-up")));
+    for (int press = 0; press < 2; ++press) {
+        start();
+        EXPECT_EQ(engine.state(), RecordingState::idle);
+    }
+    ASSERT_EQ(troubles.size(), 2u);
+    EXPECT_EQ(troubles[0].kind, SpeechProgramTrouble::Kind::notFound);
+    EXPECT_TRUE(troubles[0].places.contains(speechProgramPath(rt.paths().home)));
+    EXPECT_EQ(troubles[0].places.last(), QStringLiteral("PATH"));
+    EXPECT_EQ(modelAlerts, 0);
+    EXPECT_TRUE(capture.made().empty());
+    EXPECT_TRUE(players.calls.isEmpty());
+    EXPECT_TRUE(launcher.launched().empty());
+
+    ASSERT_TRUE(installPlaceholderSpeechProgram(rt.paths().home));
     start();
-    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] coli not found in PATH")));
+    EXPECT_EQ(engine.state(), RecordingState::recording);
+    EXPECT_EQ(launcher.launched().size(), 1u);
+    EXPECT_EQ(troubles.size(), 2u);
+}
+
+// A program that is found but cannot be started: the audio is kept while the recording lasts, and
+// the stop does not wait for a drain that cannot come.
+TEST_F(RoadTest, WhenTheProgramCannotStartAudioIsKeptAndTheDrainDoesNotWait) {
+    launcher.launchError = QStringLiteral("Permission denied");
+    start();
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Failed to launch persistent coli: Permission denied")));
     speak(QByteArray(100, 'a'));
     speak(QByteArray(50, 'b'));
     engine.stopRecording();
@@ -604,6 +635,41 @@ TEST_F(RoadTest, AProcessThatDiesAtOnceIsRelaunchedOncePerSecond) {
     EXPECT_EQ(rt.time.pending(), 0u) << "nothing else is queued: no busy loop";
 }
 
+// A program that exits right after every launch is told once for each run of such exits; one that
+// lives on ends the run.
+TEST_F(RoadTest, AProgramThatExitsAtOnceIsToldOnce) {
+    std::vector<SpeechProgramTrouble> troubles;
+    rt.notifications.addObserver(notifications::speechProgramUnavailable, [&](const std::any& object) {
+        troubles.push_back(std::any_cast<SpeechProgramTrouble>(object));
+    });
+    engine.warmUpColi();
+    for (int i = 0; i < 2; ++i) {
+        process()->exit();
+        rt.time.advance(1.0);
+    }
+    EXPECT_TRUE(troubles.empty());
+    for (int i = 0; i < 5; ++i) {
+        process()->exit();
+        rt.time.advance(1.0);
+    }
+    ASSERT_EQ(troubles.size(), 1u);
+    EXPECT_EQ(troubles[0].kind, SpeechProgramTrouble::Kind::exitsAtOnce);
+    EXPECT_EQ(troubles[0].program, speechProgramPath(rt.paths().home));
+    EXPECT_EQ(modelAlerts, 0);
+
+    rt.time.advance(SpeechProcess::quickExitSeconds + 1);  // this one lives
+    process()->exit();
+    rt.time.advance(1.0);
+    for (int i = 0; i < 2; ++i) {
+        process()->exit();
+        rt.time.advance(1.0);
+    }
+    EXPECT_EQ(troubles.size(), 1u);
+    process()->exit();
+    rt.time.advance(1.0);
+    EXPECT_EQ(troubles.size(), 2u);
+}
+
 TEST_F(RoadTest, NoRelaunchDuringShutdown) {
     engine.warmUpColi();
     auto first = process();
@@ -868,7 +934,7 @@ protected:
     SpeechProcess speech{rt.runtime(), channel, locator, &launcher,
                          {{}, {},
                           [this](const std::shared_ptr<ChildProcess>& launched) { stream.processLaunched(launched); },
-                          [this](const ChildProcess* exited) { stream.processExited(exited); }}};
+                          [this](const ChildProcess* exited) { stream.processExited(exited); }, {}}};
     SpeechStream stream{rt.runtime(), channel, speech, locator, {}};
 };
 
@@ -905,4 +971,21 @@ TEST_F(SpeechPartsTest, ASecondFinishReplacesTheFirst) {
     EXPECT_EQ(launcher.launched().size(), 2u) << "one restart";
     rt.time.advance(5);
     EXPECT_EQ(firstRuns, 0);
+}
+
+// The panel is told whether the recording's microphone is a pair of AirPods, as the recording
+// picks it (AirPods when connected, else the desktop's default).
+TEST_F(RoadTest, TellsWhetherTheMicrophoneIsAirPods) {
+    int changes = 0;
+    QObject::connect(&engine, &WhisperEngine::microphoneChanged, [&] { ++changes; });
+    start();
+    EXPECT_FALSE(engine.microphoneIsAirPods());
+    EXPECT_EQ(changes, 0);
+    engine.stopRecording();
+    settle();
+
+    capture.devices.push_back({QStringLiteral("bt-1"), QStringLiteral("Ada's AirPods Pro"), true});
+    start();
+    EXPECT_TRUE(engine.microphoneIsAirPods());
+    EXPECT_EQ(changes, 1);
 }

@@ -55,7 +55,7 @@ TEST_P(SpeechProcessStderr, LogsWithinBounds) {
     ColiChannel channel;
     ColiLocator locator{rt.paths().home, {}, {}, nullptr};
     int alerts = 0;
-    SpeechProcess process{rt, channel, locator, nullptr, {[&] { ++alerts; }, [] { return false; }, {}, {}}};
+    SpeechProcess process{rt, channel, locator, nullptr, {[&] { ++alerts; }, [] { return false; }, {}, {}, {}}};
     for (const Read& read : c.reads) {
         if (read.after > 0) rt.time.advance(read.after);
         process.handleColiStderr(read.bytes);

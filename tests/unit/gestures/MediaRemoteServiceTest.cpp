@@ -13,7 +13,9 @@ using namespace vocalynx::test;
 
 namespace {
 
-const QString kWarningPrefix = QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 ");
+// What the card says when running players do not answer: that they did not, and nothing about
+// settings that do not exist here.
+QString warningFor(const QString& players) { return players + QStringLiteral(" 没有响应，暂时无法读取或控制播放。"); }
 
 PlayerTrack playing(const QString& title, const QString& artist = QStringLiteral("Artist"),
                     const QString& album = QStringLiteral("Album")) {
@@ -102,7 +104,7 @@ TEST_F(MediaServiceTest, StatusRepliesAreReadOrRejected) {
         EXPECT_EQ(service.activePlayer(), c.read ? kMusicPlayer : QString());
         // With Music running and nothing read while no title was shown, the warning appears.
         EXPECT_EQ(service.automationWarning(),
-                  c.read ? std::nullopt : std::optional(kWarningPrefix + QStringLiteral("Music。")));
+                  c.read ? std::nullopt : std::optional(warningFor(QStringLiteral("Music"))));
     }
 }
 
@@ -145,7 +147,7 @@ TEST_F(MediaServiceTest, APlayerThatDoesNotRunIsNeverAsked) {
 
 TEST_F(MediaServiceTest, WarningListsEveryRunningPlayerInOrder) {
     start({kSpotifyPlayer, kMusicPlayer});  // both run, neither can be read
-    EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Music / Spotify。"));
+    EXPECT_EQ(media.automationWarning(), warningFor(QStringLiteral("Music / Spotify")));
     EXPECT_EQ(media.trackTitle(), QStringLiteral(""));
 }
 
@@ -174,7 +176,7 @@ TEST_F(MediaServiceTest, AStoppedPlayerClearsTheTrackAndWarnsOnTheNextPoll) {
     EXPECT_EQ(media.trackTitle(), QStringLiteral(""));
     EXPECT_EQ(media.automationWarning(), std::nullopt) << "a title was still shown";
     poll();
-    EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Music。"));
+    EXPECT_EQ(media.automationWarning(), warningFor(QStringLiteral("Music")));
 
     // A reading again removes the warning.
     musicPlayers.players[kMusicPlayer].status = playing(QStringLiteral("Song"));
@@ -284,7 +286,7 @@ TEST_F(MediaServiceTest, AFailedCommandWarnsAndDoesNotRefresh) {
     start({kMusicPlayer});
     ASSERT_TRUE(media.sendCommand(MediaCommand::next));
     rt.time.runUntilIdle();
-    EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Music。"));
+    EXPECT_EQ(media.automationWarning(), warningFor(QStringLiteral("Music")));
     const int before = musicPlayers.count(QStringLiteral("Music:status"));
     rt.time.advance(1);
     EXPECT_EQ(musicPlayers.count(QStringLiteral("Music:status")), before);
@@ -349,7 +351,7 @@ TEST_F(MediaServiceTest, AFailedResumeWarns) {
     musicPlayers.players[kSpotifyPlayer].commandsSucceed = false;
     media.resumeAfterRecording();
     rt.time.runUntilIdle();
-    EXPECT_EQ(media.automationWarning(), kWarningPrefix + QStringLiteral("Spotify。"));
+    EXPECT_EQ(media.automationWarning(), warningFor(QStringLiteral("Spotify")));
 }
 
 // ---- artwork ----

@@ -110,7 +110,7 @@ TEST_F(MediaCardTest, RendersEachContent) {
     saveArtifact(idle, QStringLiteral("media-card-nothing-playing.png"));
 
     // The permission hint, in the warning colour.
-    media.setAutomationWarning(QStringLiteral("请在系统设置 → 隐私与安全性 → 自动化中允许 Vocalynx 控制 Music。"
+    media.setAutomationWarning(QStringLiteral("Music 没有响应，暂时无法读取或控制播放。"
                                               "这是一段很长的说明文字，用来检查提示最多只显示三行，多余的部分会被省略掉，不会溢出卡片。"));
     const QImage hint = render();
     saveArtifact(hint, QStringLiteral("media-card-permission-hint.png"));

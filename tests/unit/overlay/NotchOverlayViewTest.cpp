@@ -145,7 +145,7 @@ TEST(NotchOverlayView, CatMoodAndStatusRowFollowTheEngine) {
     };
     const std::vector<Case> cases = {
         {RecordingState::recording, false, QStringLiteral(""), PixelCatMood::connecting, StatusContent::connecting,
-         {QStringLiteral("连接 AirPods 麦克风...")}},
+         {QStringLiteral("连接麦克风...")}},
         {RecordingState::recording, true, QStringLiteral(""), PixelCatMood::recording, StatusContent::listening, {}},
         {RecordingState::transcribing, false, QStringLiteral(""), PixelCatMood::recording, StatusContent::transcribing,
          {QStringLiteral("转写中...")}},
@@ -166,6 +166,16 @@ TEST(NotchOverlayView, CatMoodAndStatusRowFollowTheEngine) {
         EXPECT_EQ(f.view.statusRow().findChildren<StreamingTextView*>().size(),
                   c.content == StatusContent::listening ? 1 : 0);
     }
+}
+
+// The row names AirPods while they start only when they are the recording's microphone; learning
+// which microphone records renames the row in place.
+TEST(NotchOverlayView, ConnectingRowNamesAirPodsOnlyWhenTheyRecord) {
+    ViewFixture f;
+    f.stage(RecordingState::recording, false);
+    EXPECT_EQ(f.statusTexts(), QStringList{QStringLiteral("连接麦克风...")});
+    f.view.setEngineValues({RecordingState::recording, {}, false, true});
+    EXPECT_EQ(f.statusTexts(), QStringList{QStringLiteral("连接 AirPods 麦克风...")});
 }
 
 TEST(NotchOverlayView, MicrophoneReadyChangesTheRowWithoutASizeAnimation) {

@@ -11,7 +11,9 @@ namespace {
 class RecordingWorkspaces final : public WindowWorkspaces {
 public:
     void showOnAllWorkspaces(quintptr window) override { windows.push_back(window); }
+    bool hasCompositor() override { return compositor; }
     std::vector<quintptr> windows;
+    bool compositor = true;
 };
 
 struct ControllerFixture : EngineFixture {
@@ -193,4 +195,43 @@ TEST(OverlayPanelController, NothingRunsAfterItIsGone) {
     EXPECT_EQ(f.pointer.reads, reads);
     f.rt.notifications.post(notifications::preferredDisplayDidChange);
     f.rt.time.runUntilIdle();
+}
+
+// Without a compositing manager the window is cut to the body, through the hover animation and
+// back; a compositor starting or stopping is followed within a second.
+TEST(OverlayPanelController, ShapedToTheBodyWhileNoCompositorRuns) {
+    ControllerFixture f;
+    f.workspaces.compositor = false;
+    auto c = f.make();
+    QWidget* panel = c->panel();
+    auto shapeIsBody = [&] {
+        const QRegion body = c->view()->bodyRegion();
+        return !panel->mask().isEmpty() && panel->mask() == body;
+    };
+    // Within the body's frame, all of its height: the idle tab is 188 + 90 wide and 38 high on the
+    // notched screen, the hover card 188 + 280 by 38 + 106.
+    auto fills = [&](const QRect& frame) {
+        const QRect bounds = panel->mask().boundingRect();
+        return frame.contains(bounds) && bounds.top() == 0 && bounds.height() == frame.height() &&
+               bounds.width() >= frame.width() - 2 * 12;
+    };
+    EXPECT_TRUE(shapeIsBody());
+    EXPECT_TRUE(fills(QRect(105, 0, 278, 38))) << panel->mask().boundingRect().x();
+
+    f.pointer.position = belowTopCentre(*c, 0, 10);
+    f.rt.time.advance(0.1);
+    ASSERT_TRUE(c->view()->isAnimating());
+    EXPECT_TRUE(shapeIsBody());
+    const QRect growing = panel->mask().boundingRect();
+    f.rt.time.advance(1.0);
+    EXPECT_TRUE(shapeIsBody());
+    EXPECT_GT(panel->mask().boundingRect().height(), growing.height());
+    EXPECT_TRUE(fills(QRect(10, 0, 468, 144)));
+
+    f.workspaces.compositor = true;
+    f.rt.time.advance(1.0);
+    EXPECT_TRUE(panel->mask().isEmpty());
+    f.workspaces.compositor = false;
+    f.rt.time.advance(1.0);
+    EXPECT_TRUE(shapeIsBody());
 }

@@ -98,3 +98,45 @@ TEST(OverlayRender, EachStateAtScaleTwo) {
         EXPECT_TRUE(hasColourNear(image, cat.adjusted(-6, -6, 6, 6), c.glow));
     }
 }
+
+// Through the first frames of a hover, while the body grows on its spring, the wordmark never
+// shows below the body and the media card never shows over the header row of the cat and the
+// wordmark: the frame with a card has the same header as the frame without one.
+TEST(OverlayRender, HoverPiecesStayInsideTheGrowingBody) {
+    EngineFixture env;
+    OverlayPanelState withState, withoutState;
+    NotchOverlayView withCard(env.rt.runtime(), withState, externalMetrics());
+    NotchOverlayView without(env.rt.runtime(), withoutState, externalMetrics());
+    auto* card = new QWidget;  // a plain white card shows wherever it is drawn
+    card->setAutoFillBackground(true);
+    QPalette palette = card->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    card->setPalette(palette);
+    withCard.setMediaCard(card);
+    withCard.show();
+    without.show();
+    withState.setHovering(true);
+    withoutState.setHovering(true);
+    const double headerBottom = withCard.metrics().notchHeight + 26;  // where the card's top rests
+    double elapsed = 0;
+    for (int ms : {16, 33, 50, 66, 83, 100, 133}) {
+        SCOPED_TRACE(ms);
+        env.rt.time.advance(ms / 1000.0 - elapsed);
+        elapsed = ms / 1000.0;
+        ASSERT_TRUE(withCard.isAnimating());
+        const QImage framed = renderAt2x(withCard);
+        const QImage plain = renderAt2x(without);
+        if (ms == 33 || ms == 66 || ms == 100) save(framed, QStringLiteral("hover-frame-%1ms").arg(ms));
+        const QRectF body = withCard.bodyRect();
+        int lightBelow = 0, headerDiffers = 0;
+        for (int y = 0; y < framed.height(); ++y)
+            for (int x = 0; x < framed.width(); ++x) {
+                const double py = y / 2.0;
+                // The shadow below the body is black: anything light there is a piece of the panel.
+                if (py > body.bottom() + 1 && qRed(plain.pixel(x, y)) > 40) ++lightBelow;
+                if (py < headerBottom && framed.pixel(x, y) != plain.pixel(x, y)) ++headerDiffers;
+            }
+        EXPECT_EQ(lightBelow, 0);
+        EXPECT_EQ(headerDiffers, 0);
+    }
+}

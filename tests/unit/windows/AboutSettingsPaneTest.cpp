@@ -16,10 +16,16 @@ TEST_F(SettingsFixture, EachUpdateCheckPressPostsOneNotification) {
         EXPECT_FALSE(object.has_value());
     });
     AboutSettingsPane pane(env);
+    EXPECT_TRUE(pane.updateNote()->isHidden());
     pane.updateButton()->click();
     EXPECT_EQ(posted, 1);
+    // The press says where updates come from here.
+    EXPECT_FALSE(pane.updateNote()->isHidden());
+    EXPECT_EQ(pane.updateNote()->text(), QStringLiteral("更新随发行版的软件包提供，请用系统的软件包管理器更新"));
     pane.updateButton()->click();
     EXPECT_EQ(posted, 2);
+    pane.resize(560, 380);
+    renderArtifact(pane, QStringLiteral("settings-about-after-update-press"));
 }
 
 TEST_F(SettingsFixture, LogsFolderIsCreatedOffTheMainThreadAndThenRevealed) {

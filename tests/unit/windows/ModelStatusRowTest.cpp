@@ -50,7 +50,14 @@ protected:
             if (!coliFound) return std::nullopt;
             return LaunchCommand{QStringLiteral("/usr/local/bin/coli"), {QStringLiteral("asr-stream")}, {}};
         };
+        env.speechProgram.searchedPlaces = [] { return QStringList{QStringLiteral("/usr/local/bin/coli"), QStringLiteral("PATH")}; };
         env.speechProgram.launcher = &launcher;
+    }
+    // What the row says when the speech program is found nowhere: what is needed and where it
+    // was looked for, as the alert at a press says.
+    static QString missingProgramText() {
+        return QStringLiteral("Vocalynx 需要语音识别程序 coli 才能识别语音，但在这些位置都没有找到它：/usr/local/bin/coli、"
+                              "PATH 中的目录。安装 coli 后再次开始听写即可，无需重启 Vocalynx。");
     }
     void writeModel(long long size) {
         QDir().mkpath(files.modelDir);
@@ -93,7 +100,9 @@ TEST_F(ModelStatusRowTest, ReadinessNeedsTheProgramAndAFullSizedModel) {
         EXPECT_EQ(row.statusText(), QStringLiteral("未就绪，请重新下载")) << "until the first check is back";
         show(row);
         EXPECT_EQ(row.isReady(), c.ready);
-        EXPECT_EQ(row.statusText(), c.ready ? QStringLiteral("已就绪") : QStringLiteral("未就绪，请重新下载"));
+        EXPECT_EQ(row.statusText(), c.ready  ? QStringLiteral("已就绪")
+                                    : c.coli ? QStringLiteral("未就绪，请重新下载")
+                                             : missingProgramText());
         EXPECT_EQ(row.statusColor(), c.ready ? ui::green() : ui::red());
         EXPECT_EQ(row.buttonText(), c.ready ? QStringLiteral("重新下载") : QStringLiteral("下载"));
         EXPECT_EQ(row.buttonProminent(), !c.ready);
@@ -174,7 +183,7 @@ TEST_F(ModelStatusRowTest, EveryFailedFetchEndsWithTheErrorText) {
         EXPECT_FALSE(row.isDownloading());
         EXPECT_FALSE(row.isReady());
         EXPECT_EQ(row.downloadError(), QStringLiteral("未就绪，请重新下载"));
-        EXPECT_EQ(row.statusText(), QStringLiteral("未就绪，请重新下载"));
+        EXPECT_EQ(row.statusText(), c.coli ? QStringLiteral("未就绪，请重新下载") : missingProgramText());
         EXPECT_EQ(row.statusColor(), ui::red());
         EXPECT_EQ(row.buttonText(), QStringLiteral("下载"));
         EXPECT_TRUE(row.buttonEnabled());

@@ -236,17 +236,28 @@ TEST(OnboardingDownload, ProgressCancelFailureAndSuccess) {
     f.manager->progress(0.25);
     EXPECT_EQ(double(bar->value()) / bar->maximum(), 0.25);
 
-    // A failure stays on the step and offers the download again.
+    // A failure (offline) stays on the step, says that it failed and offers the download again.
+    auto failureShown = [&] {
+        const QStringList texts = visibleTexts(f.view->currentStepView());
+        return texts.contains(QStringLiteral("下载失败，请检查网络连接后重试"));
+    };
+    EXPECT_FALSE(failureShown());
     f.manager->finish(false);
     f.settle();
     EXPECT_EQ(f.view->step(), OnboardingStep::modelDownload);
     EXPECT_TRUE(f.shows("下载"));
+    EXPECT_TRUE(failureShown());
+    saveArtifact(*f.view, QStringLiteral("onboarding-4-model-download-failed"));
 
-    // Cancel goes through the manager.
+    // Cancel goes through the manager; the cancelled transfer's end is no failure to report.
     f.press("下载");
+    EXPECT_FALSE(failureShown()) << "a new try clears the failure";
     f.press("取消");
+    f.manager->finish(false);
+    f.settle();
     EXPECT_EQ(f.manager->cancels, 1);
     EXPECT_TRUE(f.shows("下载"));
+    EXPECT_FALSE(failureShown());
 
     // A success moves on without a further click.
     f.press("下载");

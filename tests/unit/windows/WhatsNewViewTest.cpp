@@ -30,7 +30,7 @@ TEST(WhatsNewView, ShowsBothSectionsWithTheirItemsInOrder) {
     ASSERT_EQ(sections.size(), 2);
     EXPECT_EQ(sections[0]->title(), QStringLiteral("新增"));
     EXPECT_EQ(sections[0]->items(),
-              (QStringList{QStringLiteral("内置语音运行时：随 App 打包 Node.js 与 coli，用户不再需要手动安装 npm、Node 或 coli"),
+              (QStringList{QStringLiteral("语音识别程序检查：找不到 coli 或它无法运行时，会说明缺少什么以及在哪些位置查找"),
                            QStringLiteral("更稳的模型检查：自动检测 SenseVoice 模型是否缺失或损坏，并支持在设置中一键重新下载"),
                            QStringLiteral("自动更新改进：启动后主动进行后台更新检查，并保留“关于”页里的手动检查更新入口")}));
     EXPECT_EQ(sections[1]->title(), QStringLiteral("优化"));

@@ -105,10 +105,12 @@ TEST(PermissionAlert, AppearsOnlyWhenUntrustedAndItsFirstButtonOpensTheHelpPage)
         EXPECT_EQ(f.urls.opened.size(), c.opened) << "answer " << c.answer;
         if (c.alerts) {
             const AlertRequest& alert = f.alerts.shown.front();
-            EXPECT_EQ(alert.message, QStringLiteral("需要辅助功能权限"));
-            EXPECT_EQ(alert.informativeText,
-                      QStringLiteral("Vocalynx 需要辅助功能权限才能将语音转写的文字输入到其他应用中。请在系统设置中开启。"));
-            EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("前往系统设置"), QStringLiteral("稍后")}));
+            // It names what is missing here, and no settings that do not exist.
+            EXPECT_EQ(alert.message, QStringLiteral("无法向其他应用输入文字"));
+            EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("XTEST")));
+            EXPECT_FALSE(alert.informativeText.contains(QStringLiteral("系统设置")));
+            EXPECT_FALSE(alert.informativeText.contains(QStringLiteral("辅助功能")));
+            EXPECT_EQ(alert.buttons, (QStringList{QStringLiteral("查看说明"), QStringLiteral("稍后")}));
         }
         if (c.opened) {
             const QUrl url = f.urls.opened.front();
@@ -130,6 +132,88 @@ TEST(ModelAlert, FirstButtonOpensSettingsAndTheOtherDoesNothing) {
         EXPECT_EQ(f.alerts.shown[0].informativeText, QStringLiteral("语音模型未下载或已损坏，无法进行语音识别。请在设置中重新下载模型。"));
         EXPECT_EQ(f.alerts.shown[0].buttons, (QStringList{QStringLiteral("打开设置"), QStringLiteral("稍后")}));
         EXPECT_EQ(f.windows.settingsWindow() != nullptr, answer == 0);
+    }
+}
+
+// Presses while an alert waits for its answer do not stack the same alert on top of it; once it
+// is answered, the next report opens it again.
+TEST(ModelAlert, IsNotOpenedAgainOnTopOfItself) {
+    WindowsFixture f;
+    const SpeechProgramTrouble missing{SpeechProgramTrouble::Kind::notFound, {}, {QStringLiteral("PATH")}};
+    f.alerts.whileOpen = [&](const AlertRequest& open) {
+        for (int press = 0; press < 3; ++press) f.windows.showModelUnavailableAlert();
+        if (open.message == QStringLiteral("语音模型不可用")) {
+            f.windows.showSpeechProgramAlert(missing);  // another alert may open meanwhile
+        } else {
+            for (int press = 0; press < 3; ++press) f.windows.showSpeechProgramAlert(missing);
+        }
+    };
+    f.windows.showModelUnavailableAlert();
+    ASSERT_EQ(f.alerts.shown.size(), 2u);
+    EXPECT_EQ(f.alerts.shown[0].message, QStringLiteral("语音模型不可用"));
+    EXPECT_EQ(f.alerts.shown[1].message, QStringLiteral("找不到语音识别程序"));
+    f.alerts.whileOpen = nullptr;
+    f.windows.showModelUnavailableAlert();
+    EXPECT_EQ(f.alerts.shown.size(), 3u);
+}
+
+// The speech program's alert names the program, where it was looked for (home as "~") or which
+// program exits, and opens the settings with its first button.
+TEST(SpeechProgramAlert, SaysWhatIsMissingAndWhere) {
+    WindowsFixture f;
+    const QString home = f.rt.paths().home;
+    f.alerts.answers = {0, 1};
+    f.windows.showSpeechProgramAlert(
+        {SpeechProgramTrouble::Kind::notFound, {}, {QStringLiteral("/usr/local/bin/coli"), home + QStringLiteral("/.local/bin/coli"), QStringLiteral("PATH")}});
+    f.windows.showSpeechProgramAlert({SpeechProgramTrouble::Kind::exitsAtOnce, home + QStringLiteral("/.local/bin/coli"), {}});
+    ASSERT_EQ(f.alerts.shown.size(), 2u);
+    const AlertRequest& missing = f.alerts.shown[0];
+    EXPECT_EQ(missing.message, QStringLiteral("找不到语音识别程序"));
+    EXPECT_EQ(missing.informativeText,
+              QStringLiteral("Vocalynx 需要语音识别程序 coli 才能识别语音，但在这些位置都没有找到它：/usr/local/bin/coli、"
+                             "~/.local/bin/coli、PATH 中的目录。安装 coli 后再次开始听写即可，无需重启 Vocalynx。"));
+    EXPECT_EQ(missing.buttons, (QStringList{QStringLiteral("打开设置"), QStringLiteral("稍后")}));
+    EXPECT_TRUE(f.windows.settingsWindow());
+    const AlertRequest& exits = f.alerts.shown[1];
+    EXPECT_EQ(exits.message, QStringLiteral("语音识别程序无法运行"));
+    EXPECT_TRUE(exits.informativeText.contains(QStringLiteral("coli（~/.local/bin/coli）每次启动后都立即退出")));
+
+    for (size_t n = 0; n < 2; ++n) {
+        AlertDialog dialog(f.alerts.shown[n]);
+        dialog.show();
+        QCoreApplication::processEvents();
+        saveArtifact(dialog, QString::fromUtf8(n == 0 ? "alert-speech-program-missing" : "alert-speech-program-exits"));
+        const QRect textBox(dialog.informativeLabel()->mapTo(&dialog, QPoint()), dialog.informativeLabel()->size());
+        EXPECT_LE(textBox.bottom(), dialog.height()) << "the whole explanation shows";
+    }
+}
+
+// An alert that opens while the onboarding window is up opens beside it, leaving its heading in
+// view: below the window, else above it, else at the bottom of the screen.
+TEST(AlertPlacement, BesideTheOnboardingWindow) {
+    WindowsFixture f;
+    f.keys.trusted = false;
+    f.windows.showOnboardingWindow();
+    f.windows.checkAccessibilityPermission();
+    ASSERT_EQ(f.alerts.shown.size(), 1u);
+    EXPECT_EQ(f.alerts.shown[0].besideWindow, f.windows.onboardingWindow()->frameGeometry());
+
+    const QSize alert(440, 170);
+    const QRect screen(0, 0, 1920, 1080);
+    struct Case {
+        QRect window;
+        QPoint at;
+    };
+    const Case cases[] = {
+        {QRect(720, 360, 480, 360), QPoint(740, 736)},  // below
+        {QRect(720, 700, 480, 360), QPoint(740, 514)},  // above
+        {QRect(720, 100, 480, 900), QPoint(740, 910)},  // neither: the screen's bottom edge
+    };
+    for (const Case& c : cases) {
+        const QPoint at = AlertDialog::placeBeside(alert, c.window, screen);
+        EXPECT_EQ(at, c.at) << c.window.y();
+        const QRect heading(c.window.x(), c.window.y(), c.window.width(), 80);
+        EXPECT_FALSE(QRect(at, alert).intersects(heading));
     }
 }
 
@@ -337,7 +421,7 @@ TEST(AccentColour, ProminentButtonsOfEveryWindowShareOneAccent) {
     f.windows.showOnboardingWindow();
     f.windows.showWhatsNewWindow(QStringLiteral("1.0.0"));
     AlertDialog alert(
-        {QStringLiteral("message"), QStringLiteral("text"), {QStringLiteral("OK"), QStringLiteral("Cancel")}});
+        {QStringLiteral("message"), QStringLiteral("text"), {QStringLiteral("OK"), QStringLiteral("Cancel")}, std::nullopt});
     PushButton settingsButton(QStringLiteral("下载"), true);
     settingsButton.resize(settingsButton.sizeHint());
     const std::pair<const char*, QAbstractButton*> buttons[] = {
