@@ -124,8 +124,18 @@ void VocalynxTitleView::paintEvent(QPaintEvent*) {
 
 // ---- breathing indicator ----
 
+namespace {
+// Frames come with the main queue's 50 ms steps, together with the cat's and the pointer check's,
+// rather than on wake-ups of their own.
+constexpr double kBreathingFrameInterval = 0.05;
+// The swing is drawn in steps of a 32nd of its way (under a sixth of a point of the halo's size):
+// each step's picture is blurred once and drawn again from then on.
+constexpr int kBreathingSteps = 32;
+}  // namespace
+
 BreathingIndicator::BreathingIndicator(QColor color, Clock& clock, MainQueue& main, QWidget* parent)
-    : OverlayItem(8, parent), color_(color), clock_(clock), ticker_(main, [this] { update(); }, 1.0 / 30.0) {
+    : OverlayItem(8, parent), color_(color), clock_(clock),
+      ticker_(main, [this] { update(); }, kBreathingFrameInterval, TickTiming::coarse) {
     placeContent(QRectF(8, 8, 14, 14));
 }
 
@@ -138,10 +148,7 @@ double BreathingIndicator::phase() const {
     return cycle % 2 == 0 ? eased : 1 - eased;
 }
 
-void BreathingIndicator::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const double ratio = p.device()->devicePixelRatioF();
-    const double t = phase();
+QImage BreathingIndicator::frame(double t, double ratio) const {
     const QSizeF canvas(width(), height());
     const QPointF centre = contentOrigin() + QPointF(7, 7);
     auto circle = [&](double diameter) {
@@ -153,6 +160,8 @@ void BreathingIndicator::paintEvent(QPaintEvent*) {
         q.drawEllipse(centre, diameter / 2, diameter / 2);
         return image;
     };
+    QImage out = transparentImage(canvas, ratio);
+    QPainter p(&out);
     // Halo: 10 points, scaled 1 -> 1.5 and blurred 1.5 -> 2.5 as it breathes.
     const double haloScale = 1.0 + 0.5 * t;
     p.drawImage(QPointF(0, 0),
@@ -161,6 +170,18 @@ void BreathingIndicator::paintEvent(QPaintEvent*) {
     QImage dot = circle(6);
     dot = shadowImage(dot, color_, 0, {});
     p.drawImage(QPointF(0, 0), withShadow(dot, withOpacity(color_, 0.85), 2 + 2 * t, {}));
+    return out;
+}
+
+void BreathingIndicator::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const double ratio = p.device()->devicePixelRatioF();
+    const long long step = std::llround(phase() * kBreathingSteps);
+    const long long key = std::llround(ratio * 100) * (kBreathingSteps + 1) + step;
+    auto cached = frames_.constFind(key);
+    if (cached == frames_.constEnd())
+        cached = frames_.insert(key, frame(static_cast<double>(step) / kBreathingSteps, ratio));
+    p.drawImage(QPointF(0, 0), *cached);
 }
 
 void BreathingIndicator::showEvent(QShowEvent*) {

@@ -54,11 +54,14 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The whole picture at a phase, at a device pixel ratio.
+    QImage frame(double phase, double pixelRatio) const;
     QColor color_;
     Clock& clock_;
     MonoTime shownAt_{};
     bool shown_ = false;
     FrameTicker ticker_;
+    QHash<long long, QImage> frames_;  // by pixel ratio in hundredths and step of the swing
 };
 
 // An open ring that turns clockwise once every 0.9 s while shown.
