@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStaticText>
 #include <QTextBoundaryFinder>
 #include <cmath>
 
@@ -19,6 +20,9 @@ namespace {
 double secondsSince(const Clock& clock, MonoTime since) { return secondsBetween(since, clock.now()); }
 
 constexpr double kTitleHeight = 16;
+// A word's fade in or out takes 0.15 s: five frames of 30 a second carry it smoothly, and each
+// costs a repaint of the whole row.
+constexpr double kFadeFrameInterval = 1.0 / 30.0;
 constexpr double kTitleBleed = 10;
 
 }  // namespace
@@ -273,10 +277,16 @@ StreamingTextModel::Change StreamingTextModel::setText(const QString& text) {
 }
 
 StreamingTextView::StreamingTextView(QString text, Clock& clock, MainQueue& main, QWidget* parent)
-    : QWidget(parent), text_(std::move(text)), clock_(clock), ticker_(main, [this] {
-          update();
-          if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
-      }) {
+    : QWidget(parent),
+      text_(std::move(text)),
+      clock_(clock),
+      ticker_(
+          main,
+          [this] {
+              update();
+              if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
+          },
+          kFadeFrameInterval) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
@@ -323,39 +333,76 @@ void StreamingTextView::setText(const QString& text) {
     update();
 }
 
-void StreamingTextView::paintEvent(QPaintEvent*) {
-    // Finished fades are dropped here, so a settled view paints like a plain label.
-    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
-    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+namespace {
+QStaticText plainStaticText(const QString& text, const QFont& font) {
+    QStaticText out(text);
+    out.setTextFormat(Qt::PlainText);
+    out.prepare(QTransform(), font);
+    return out;
+}
+}  // namespace
 
-    QPainter p(this);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const QFont font = textFont();
-    p.setFont(font);
+void StreamingTextView::layOut() {
+    Layout& l = layout_;
+    if (l.valid && l.text == text_ && l.stableText == model_.stableText && l.newText == model_.newText &&
+        l.outgoing == outgoing_ && l.width == width() && l.height == height())
+        return;
+    l = Layout{};
+    l.valid = true;
+    l.text = text_;
+    l.stableText = model_.stableText;
+    l.newText = model_.newText;
+    l.outgoing = outgoing_;
+    l.width = width();
+    l.height = height();
+    l.font = textFont();
+    const QFont& font = l.font;
     const QFontMetricsF metrics(font);
     const double available = width();
-    const double baseline = (height() - metrics.height()) / 2 + metrics.ascent();
+    // Static texts are placed by their top: the line's baseline less the font's ascent.
+    l.top = (height() - metrics.height()) / 2;
     if (text_.isEmpty()) {
-        p.setPen(withOpacity(Qt::white, 0.3));
-        p.drawText(QPointF(0, baseline), metrics.elidedText(kPlaceholder, Qt::ElideLeft, available));
+        l.stable = plainStaticText(metrics.elidedText(kPlaceholder, Qt::ElideLeft, available), font);
         return;
     }
     // The newest piece keeps its whole width when it can; the stable part takes what is left and
     // loses its head first.
     const double newWidth = std::min(metrics.horizontalAdvance(model_.newText), available);
     const QString stable = metrics.elidedText(model_.stableText, Qt::ElideLeft, available - newWidth);
-    const double stableWidth = metrics.horizontalAdvance(stable);
+    l.stableWidth = metrics.horizontalAdvance(stable);
+    l.stable = plainStaticText(stable, font);
+    if (!model_.newText.isEmpty())
+        l.fresh = plainStaticText(metrics.elidedText(model_.newText, Qt::ElideRight, available - l.stableWidth), font);
+    if (!outgoing_.isEmpty() && l.stableWidth < available)
+        l.outgoingText = plainStaticText(metrics.elidedText(outgoing_, Qt::ElideRight, available - l.stableWidth), font);
+}
+
+void StreamingTextView::paintEvent(QPaintEvent*) {
+    // Finished fades are dropped here, so a settled view paints like a plain label.
+    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
+    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+    // Laid out again only when the text or the size changed: between the frames of a fade only
+    // the opacities do.
+    layOut();
+    const Layout& l = layout_;
+
+    QPainter p(this);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setFont(l.font);
+    if (text_.isEmpty()) {
+        p.setPen(withOpacity(Qt::white, 0.3));
+        p.drawStaticText(QPointF(0, l.top), l.stable);
+        return;
+    }
     p.setPen(withOpacity(Qt::white, 0.9));
-    p.drawText(QPointF(0, baseline), stable);
+    p.drawStaticText(QPointF(0, l.top), l.stable);
     if (!model_.newText.isEmpty()) {
         p.setOpacity(newPieceOpacity());
-        p.drawText(QPointF(stableWidth, baseline),
-                   metrics.elidedText(model_.newText, Qt::ElideRight, available - stableWidth));
+        p.drawStaticText(QPointF(l.stableWidth, l.top), l.fresh);
     }
-    if (!outgoing_.isEmpty() && stableWidth < available) {
+    if (!outgoing_.isEmpty() && l.stableWidth < width()) {
         p.setOpacity(outgoingOpacity());
-        p.drawText(QPointF(stableWidth, baseline),
-                   metrics.elidedText(outgoing_, Qt::ElideRight, available - stableWidth));
+        p.drawStaticText(QPointF(l.stableWidth, l.top), l.outgoingText);
     }
 }
 
