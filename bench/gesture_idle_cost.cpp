@@ -7,8 +7,9 @@
 // By default it runs the gesture engine alone in this process, on the real adapters, and measures
 // this process. With --app it starts the whole application instead and measures that process
 // (every other subsystem's idle work included). After 5 s to settle, it reads user and system
-// CPU time from /proc/<pid>/stat at the start and at the end of the window, and prints the figure;
-// it judges nothing. With --after-dictations it starts the whole application with the test suite's
+// CPU time from /proc/<pid>/stat at the start and at the end of the window, and each thread's
+// wake-ups and run time, counting only what happened inside the window (a thread that ends in it
+// keeps what it did until then), and prints the figures; it judges nothing. With --after-dictations it starts the whole application with the test suite's
 // stand-in speech program and a tone at the test microphone, drives that many dictations through
 // presses of the application's own media player, and measures once they are over (the application
 // replaces its speech process after every dictation), printing the threads and descriptors it
@@ -17,30 +18,19 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <thread>
 #include <time.h>
 
-#include "AppProcess.h"
-#include "RecordingLogger.h"
-#include "ToneAnalysis.h"
-#include "core/PreferencesDomain.h"
-#include "engine/ModelCheck.h"
+#include "DictationRig.h"
+#include "ProcessSampling.h"
 #include "gestures/GestureEngine.h"
 #include "platform/linux/MprisPlayerService.h"
 #include "platform/linux/PulseAudioPlayback.h"
@@ -52,83 +42,13 @@ using namespace vocalynx;
 
 namespace {
 
-// utime + stime of a process, in clock ticks; -1 when it cannot be read.
-long long cpuTicks(qint64 pid) {
-    QFile f(pid > 0 ? QStringLiteral("/proc/%1/stat").arg(pid) : QStringLiteral("/proc/self/stat"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name (which may hold spaces) start after the last ')'.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) return -1;
-    return fields[11].toLongLong() + fields[12].toLongLong();  // fields 14 and 15 of stat
-}
-
-// Voluntary context switches of all the process's threads: how often its threads went to sleep
-// and were woken again, which on a virtual machine costs far more than the work they then do.
-long long wakeUps(qint64 pid) {
-    const QString root = pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid) : QStringLiteral("/proc/self/task");
-    long long total = 0;
-    for (const QString& task : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(root + QLatin1Char('/') + task + QStringLiteral("/status"));
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (line.startsWith("voluntary_ctxt_switches:")) total += line.mid(24).trimmed().toLongLong();
-    }
-    return total;
-}
-
 void report(const char* what, long long ticks, double wallSeconds) {
-    const double cpuSeconds = double(ticks) / double(sysconf(_SC_CLK_TCK));
+    const double cpuSeconds = bench::ticksToSeconds(ticks);
     std::printf("%-34s cpu %.3f s over %.1f s wall = %.3f %% of one core\n", what, cpuSeconds, wallSeconds,
                 100.0 * cpuSeconds / wallSeconds);
 }
 
-// ---- per-thread breakdown and the bare 20 Hz loop (reference in the same window) ----
-
-struct ThreadSample {
-    QString name;
-    long long wakeUps = 0;  // voluntary context switches
-    long long runNs = 0;    // time on a CPU (schedstat)
-};
-
-// Every thread of pid (0: this process) by thread id.
-std::map<qint64, ThreadSample> threadSamples(qint64 pid) {
-    const QString root = pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid) : QStringLiteral("/proc/self/task");
-    std::map<qint64, ThreadSample> out;
-    for (const QString& task : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        ThreadSample sample;
-        QFile status(root + QLatin1Char('/') + task + QStringLiteral("/status"));
-        if (!status.open(QIODevice::ReadOnly)) continue;
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("Name:")) sample.name = QString::fromUtf8(line.mid(5).trimmed());
-            if (line.startsWith("voluntary_ctxt_switches:")) sample.wakeUps = line.mid(24).trimmed().toLongLong();
-        }
-        QFile schedstat(root + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (schedstat.open(QIODevice::ReadOnly)) sample.runNs = schedstat.readAll().split(' ').value(0).toLongLong();
-        out[task.toLongLong()] = sample;
-    }
-    return out;
-}
-
-// Prints, per thread, the wake-ups per second and the share of one core over the window.
-void printThreadBreakdown(const std::map<qint64, ThreadSample>& before, const std::map<qint64, ThreadSample>& after,
-                          double seconds) {
-    std::printf("  per thread (wake-ups/s, %% of one core):\n");
-    long long totalNs = 0;
-    for (const auto& [tid, end] : after) {
-        const auto it = before.find(tid);
-        const ThreadSample start = it != before.end() ? it->second : ThreadSample{end.name, 0, 0};
-        const double wakes = double(end.wakeUps - start.wakeUps) / seconds;
-        const double share = 100.0 * double(end.runNs - start.runNs) / 1e9 / seconds;
-        totalNs += end.runNs - start.runNs;
-        std::printf("    %-7lld %-16s %6.1f /s %7.3f %%%s\n", static_cast<long long>(tid), qPrintable(end.name), wakes,
-                    share, it == before.end() ? "  (started in the window)" : "");
-    }
-    for (const auto& [tid, start] : before)
-        if (!after.count(tid)) std::printf("    %-7lld %-16s ended in the window\n", static_cast<long long>(tid), qPrintable(start.name));
-    // The threads' run time to the nanosecond (the figure above counts whole clock ticks).
-    std::printf("  all threads: %.3f %% of one core by their run time\n", 100.0 * double(totalNs) / 1e9 / seconds);
-}
+// ---- the bare 20 Hz loop (reference in the same window) ----
 
 // A thread that does nothing but wake up 20 times a second: the floor that any program with a
 // 0.05 s poll pays on this machine, measured alongside in the same window.
@@ -141,7 +61,7 @@ public:
         stop_ = true;
         thread_.join();
     }
-    ThreadSample sample() const { return threadSamples(0)[tid_.load()]; }
+    bench::ThreadSample sample() const { return bench::threadSamples(0)[tid_.load()]; }
 
 private:
     void run() {
@@ -159,7 +79,7 @@ private:
     std::thread thread_;
 };
 
-void reportBareLoop(const ThreadSample& start, const ThreadSample& end, double seconds) {
+void reportBareLoop(const bench::ThreadSample& start, const bench::ThreadSample& end, double seconds) {
     std::printf("%-34s %.3f %% of one core, %.1f wake-ups per second\n", "bare 20 Hz loop (same window)",
                 100.0 * double(end.runNs - start.runNs) / 1e9 / seconds, double(end.wakeUps - start.wakeUps) / seconds);
 }
@@ -172,33 +92,38 @@ void runFor(double seconds) {
 }
 
 // Measures pid (0: this process) over the window while the event loop runs, with the sound
-// server alongside for reference.
+// server alongside for reference. The wake-ups and the per-thread figures count only what happened
+// in the window: the threads are looked at again after every pump, so that one that ends in the
+// window (a replaced speech process's readers) keeps what it did until then, and no more.
 int measure(const char* what, qint64 pid, int window, const std::function<void()>& pump) {
     const qint64 pulse = qEnvironmentVariableIntValue("VOCALYNX_PULSE_PID");
     // Only beside another process: in this one the loop would count towards the figure.
     std::optional<BareLoop> bare;
     if (pid > 0) bare.emplace();
-    const ThreadSample bareStart = bare ? bare->sample() : ThreadSample{};
-    const std::map<qint64, ThreadSample> threadsStart = threadSamples(pid);
-    const long long start = cpuTicks(pid);
-    const long long wakeStart = wakeUps(pid);
-    const long long pulseStart = pulse > 0 ? cpuTicks(pulse) : -1;
+    const bench::ThreadSample bareStart = bare ? bare->sample() : bench::ThreadSample{};
+    bench::ThreadWindow threads(pid);
+    const long long start = bench::cpuTicks(pid);
+    const long long pulseStart = pulse > 0 ? bench::cpuTicks(pulse) : -1;
     QElapsedTimer wall;
     wall.start();
-    while (wall.elapsed() < window * 1000LL) pump();
-    const long long end = cpuTicks(pid);
-    const long long wakeEnd = wakeUps(pid);
-    const long long pulseEnd = pulse > 0 ? cpuTicks(pulse) : -1;
-    const std::map<qint64, ThreadSample> threadsEnd = threadSamples(pid);
-    const ThreadSample bareEnd = bare ? bare->sample() : ThreadSample{};
+    while (wall.elapsed() < window * 1000LL) {
+        pump();
+        threads.sample();
+    }
+    const long long end = bench::cpuTicks(pid);
+    const long long pulseEnd = pulse > 0 ? bench::cpuTicks(pulse) : -1;
+    threads.finish();
+    const bench::ThreadSample bareEnd = bare ? bare->sample() : bench::ThreadSample{};
     const double seconds = wall.elapsed() / 1000.0;
     if (start < 0 || end < 0) {
         std::fprintf(stderr, "the measured process ended during the window\n");
         return 1;
     }
     report(what, end - start, seconds);
-    std::printf("%-34s %.1f per second (all threads)\n", "wake-ups", double(wakeEnd - wakeStart) / seconds);
-    printThreadBreakdown(threadsStart, threadsEnd, seconds);
+    std::printf("%-34s %.1f per second (all threads)\n", "wake-ups", double(threads.wakeUps()) / seconds);
+    threads.print(seconds);
+    // The threads' run time to the nanosecond (the figure above counts whole clock ticks).
+    std::printf("  all threads: %.3f %% of one core by their run time\n", 100.0 * double(threads.runNs()) / 1e9 / seconds);
     if (bare) reportBareLoop(bareStart, bareEnd, seconds);
     if (pulseStart >= 0 && pulseEnd >= 0) report("sound server (for reference)", pulseEnd - pulseStart, seconds);
     return 0;
@@ -224,29 +149,12 @@ int measureGestureEngine(int window) {
     return measure("gesture engine alone (idle)", 0, window, [] { runFor(1); });
 }
 
-// A home of its own, with neither the first-run guide nor the what's-new window opening, so that
-// what is measured is the idle application.
-void prepareQuietLaunch(test::AppProcess& app) {
-    app.environment().insert(QStringLiteral("TMPDIR"), app.home());
-    app.finishOnboarding();
-    test::RecordingLogger quiet;
-    StandardDefaults(app.home() + QStringLiteral("/.config/vocalynx"), quiet)
-        .setLastSeenWhatsNew(InfoDictionary::fromBuild().string(InfoDictionary::kShortVersion));
-}
-
 int measureApplication(int window, const QString& binary) {
-    test::AppProcess app;
-    prepareQuietLaunch(app);
-    app.start(binary);
-    if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
-        std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));
-        return 1;
-    }
+    bench::DictationRig rig;
+    if (!rig.start(binary)) return 1;
     QThread::sleep(5);  // let the launch settle
-    // The application's output is drained now and then so that its pipe never fills.
-    const int status = measure("whole application (idle)", app.process().processId(), window,
-                               [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
-    std::printf("%s\n", qPrintable(app.output().trimmed()));
+    const int status = measure("whole application (idle)", rig.pid(), window, [&rig] { rig.drain(1000); });
+    std::printf("%s\n", qPrintable(rig.app.output().trimmed()));
     return status;
 }
 
@@ -260,81 +168,32 @@ QString holdingsText(qint64 pid) {
 }
 
 int measureAfterDictations(int window, int dictations, const QString& binary) {
-    test::AppProcess app;
-    prepareQuietLaunch(app);
-    // The stand-in speech program where the application looks for it, and a model file it accepts.
-    const QString home = app.home();
-    QDir().mkpath(home + QStringLiteral("/.local/bin"));
-    QFile::link(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/coli_standin"), home + QStringLiteral("/.local/bin/coli"));
-    const QString model = speechModelPath(home);
-    QDir().mkpath(QFileInfo(model).path());
-    {
-        QFile f(model);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(200'000'000)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(model));
-            return 1;
-        }
-        QFile script(home + QStringLiteral("/script.txt"));
-        if (!script.open(QIODevice::WriteOnly)) return 1;
-        script.write("hello\nhello world\n");
-    }
-    app.environment().insert(QStringLiteral("COLI_STANDIN_SCRIPT"), home + QStringLiteral("/script.txt"));
+    bench::DictationRig rig;
     // A tone at the test microphone for as long as the dictations may take.
-    QProcess tone;
-    tone.start(QStringLiteral("pacat"),
-               {QStringLiteral("--playback"), QStringLiteral("--device=vocalynx_sink"),
-                QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
-    if (!tone.waitForStarted(5000)) {
-        std::fprintf(stderr, "pacat did not start: are the test services running?\n");
+    if (!rig.prepareSpeech("hello\nhello world\n") || !rig.playTone(20 + 8 * dictations) || !rig.start(binary))
         return 1;
-    }
-    tone.write(test::toneBuffer(440, 48000 * (20 + 8 * dictations), 48000, 2, SampleFormat::float32, 0, 0.5).bytes);
-    tone.closeWriteChannel();
-
-    app.start(binary);
-    if (!app.waitForLine(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: "))) {
-        std::fprintf(stderr, "the application did not start:\n%s\n", qPrintable(app.output()));
-        return 1;
-    }
-    const auto waitForCount = [&app](const QString& part, int n) {
-        QDeadlineTimer deadline(20000);
-        while (app.output().count(part) < n) {
-            if (deadline.hasExpired() || app.process().state() == QProcess::NotRunning) return false;
-            app.waitForLine(QStringLiteral("\x01 never printed"), 100);
-        }
-        return true;
-    };
-    const auto press = [] {
-        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            QStringLiteral("org.mpris.MediaPlayer2.vocalynx"), QStringLiteral("/org/mpris/MediaPlayer2"),
-            QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlayPause")));
-    };
-    const qint64 pid = app.process().processId();
+    const qint64 pid = rig.pid();
     QString afterFirst;
     for (int n = 1; n <= dictations; ++n) {
-        press();
-        const bool ok = waitForCount(QStringLiteral("micReady"), n);
+        rig.press();
+        const bool ok = rig.waitForCount(QStringLiteral("micReady"), n);
         QThread::msleep(300);
-        press();
-        if (!ok || !waitForCount(QStringLiteral("state collapsing -> idle"), n) ||
-            !waitForCount(QStringLiteral("[Vocalynx] Persistent coli launched"), n + 1)) {
-            std::fprintf(stderr, "dictation %d did not finish:\n%s\n", n, qPrintable(app.output()));
+        rig.press();
+        if (!ok || !rig.waitForCount(QStringLiteral("state collapsing -> idle"), n) ||
+            !rig.waitForCount(QStringLiteral("[Vocalynx] Persistent coli launched"), n + 1)) {
+            std::fprintf(stderr, "dictation %d did not finish:\n%s\n", n, qPrintable(rig.app.output()));
             return 1;
         }
-        app.waitForLine(QStringLiteral("\x01 never printed"), 1500);  // the replaced process ends
+        rig.drain(1500);  // the replaced process ends
         if (n == 1) afterFirst = holdingsText(pid);
     }
     QThread::sleep(3);  // let the last one settle
     const QString afterLast = holdingsText(pid);
     char what[64];
     std::snprintf(what, sizeof what, "application after %d dictation(s)", dictations);
-    const int status =
-        measure(what, pid, window, [&app] { app.waitForLine(QStringLiteral("\x01 never printed"), 1000); });
+    const int status = measure(what, pid, window, [&rig] { rig.drain(1000); });
     std::printf("%-34s %s\n", "held after the first dictation", qPrintable(afterFirst));
     std::printf("%-34s %s\n", "held after the last dictation", qPrintable(afterLast));
-    tone.kill();
-    tone.waitForFinished(5000);
     return status;
 }
 

@@ -183,10 +183,11 @@ void WhisperEngine::attachSampleBufferHandler(CaptureSession& session) {
 
 void WhisperEngine::handleSampleBuffer(const SampleBuffer& buffer) {
     if (state() != RecordingState::recording || isStoppingRecording_.load()) return;
-    const float level = sampleBufferRMS(buffer);
     {
         std::lock_guard lock(levelLock_);
         if (!micReadyAt_) {
+            // Measured here only while readiness is undecided; the level evaluation measures again.
+            const float level = sampleBufferRMS(buffer);
             const MonoTime now = runtime_.clock.now();
             if (!firstAudioTime_) firstAudioTime_ = now;
             const double elapsed = secondsBetween(*firstAudioTime_, now);

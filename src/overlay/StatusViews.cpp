@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStaticText>
 #include <QTextBoundaryFinder>
 #include <cmath>
 
@@ -19,6 +20,9 @@ namespace {
 double secondsSince(const Clock& clock, MonoTime since) { return secondsBetween(since, clock.now()); }
 
 constexpr double kTitleHeight = 16;
+// A word's fade in or out takes 0.15 s: five frames of 30 a second carry it smoothly, and each
+// costs a repaint of the whole row.
+constexpr double kFadeFrameInterval = 1.0 / 30.0;
 constexpr double kTitleBleed = 10;
 
 }  // namespace
@@ -124,8 +128,18 @@ void VocalynxTitleView::paintEvent(QPaintEvent*) {
 
 // ---- breathing indicator ----
 
+namespace {
+// Frames come with the main queue's 50 ms steps, together with the cat's and the pointer check's,
+// rather than on wake-ups of their own.
+constexpr double kBreathingFrameInterval = 0.05;
+// The swing is drawn in steps of a 32nd of its way (under a sixth of a point of the halo's size):
+// each step's picture is blurred once and drawn again from then on.
+constexpr int kBreathingSteps = 32;
+}  // namespace
+
 BreathingIndicator::BreathingIndicator(QColor color, Clock& clock, MainQueue& main, QWidget* parent)
-    : OverlayItem(8, parent), color_(color), clock_(clock), ticker_(main, [this] { update(); }, 1.0 / 30.0) {
+    : OverlayItem(8, parent), color_(color), clock_(clock),
+      ticker_(main, [this] { update(); }, kBreathingFrameInterval, TickTiming::coarse) {
     placeContent(QRectF(8, 8, 14, 14));
 }
 
@@ -138,10 +152,7 @@ double BreathingIndicator::phase() const {
     return cycle % 2 == 0 ? eased : 1 - eased;
 }
 
-void BreathingIndicator::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const double ratio = p.device()->devicePixelRatioF();
-    const double t = phase();
+QImage BreathingIndicator::frame(double t, double ratio) const {
     const QSizeF canvas(width(), height());
     const QPointF centre = contentOrigin() + QPointF(7, 7);
     auto circle = [&](double diameter) {
@@ -153,6 +164,8 @@ void BreathingIndicator::paintEvent(QPaintEvent*) {
         q.drawEllipse(centre, diameter / 2, diameter / 2);
         return image;
     };
+    QImage out = transparentImage(canvas, ratio);
+    QPainter p(&out);
     // Halo: 10 points, scaled 1 -> 1.5 and blurred 1.5 -> 2.5 as it breathes.
     const double haloScale = 1.0 + 0.5 * t;
     p.drawImage(QPointF(0, 0),
@@ -161,6 +174,18 @@ void BreathingIndicator::paintEvent(QPaintEvent*) {
     QImage dot = circle(6);
     dot = shadowImage(dot, color_, 0, {});
     p.drawImage(QPointF(0, 0), withShadow(dot, withOpacity(color_, 0.85), 2 + 2 * t, {}));
+    return out;
+}
+
+void BreathingIndicator::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const double ratio = p.device()->devicePixelRatioF();
+    const long long step = std::llround(phase() * kBreathingSteps);
+    const long long key = std::llround(ratio * 100) * (kBreathingSteps + 1) + step;
+    auto cached = frames_.constFind(key);
+    if (cached == frames_.constEnd())
+        cached = frames_.insert(key, frame(static_cast<double>(step) / kBreathingSteps, ratio));
+    p.drawImage(QPointF(0, 0), *cached);
 }
 
 void BreathingIndicator::showEvent(QShowEvent*) {
@@ -252,10 +277,16 @@ StreamingTextModel::Change StreamingTextModel::setText(const QString& text) {
 }
 
 StreamingTextView::StreamingTextView(QString text, Clock& clock, MainQueue& main, QWidget* parent)
-    : QWidget(parent), text_(std::move(text)), clock_(clock), ticker_(main, [this] {
-          update();
-          if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
-      }) {
+    : QWidget(parent),
+      text_(std::move(text)),
+      clock_(clock),
+      ticker_(
+          main,
+          [this] {
+              update();
+              if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
+          },
+          kFadeFrameInterval) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
@@ -302,39 +333,76 @@ void StreamingTextView::setText(const QString& text) {
     update();
 }
 
-void StreamingTextView::paintEvent(QPaintEvent*) {
-    // Finished fades are dropped here, so a settled view paints like a plain label.
-    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
-    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+namespace {
+QStaticText plainStaticText(const QString& text, const QFont& font) {
+    QStaticText out(text);
+    out.setTextFormat(Qt::PlainText);
+    out.prepare(QTransform(), font);
+    return out;
+}
+}  // namespace
 
-    QPainter p(this);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const QFont font = textFont();
-    p.setFont(font);
+void StreamingTextView::layOut() {
+    Layout& l = layout_;
+    if (l.valid && l.text == text_ && l.stableText == model_.stableText && l.newText == model_.newText &&
+        l.outgoing == outgoing_ && l.width == width() && l.height == height())
+        return;
+    l = Layout{};
+    l.valid = true;
+    l.text = text_;
+    l.stableText = model_.stableText;
+    l.newText = model_.newText;
+    l.outgoing = outgoing_;
+    l.width = width();
+    l.height = height();
+    l.font = textFont();
+    const QFont& font = l.font;
     const QFontMetricsF metrics(font);
     const double available = width();
-    const double baseline = (height() - metrics.height()) / 2 + metrics.ascent();
+    // Static texts are placed by their top: the line's baseline less the font's ascent.
+    l.top = (height() - metrics.height()) / 2;
     if (text_.isEmpty()) {
-        p.setPen(withOpacity(Qt::white, 0.3));
-        p.drawText(QPointF(0, baseline), metrics.elidedText(kPlaceholder, Qt::ElideLeft, available));
+        l.stable = plainStaticText(metrics.elidedText(kPlaceholder, Qt::ElideLeft, available), font);
         return;
     }
     // The newest piece keeps its whole width when it can; the stable part takes what is left and
     // loses its head first.
     const double newWidth = std::min(metrics.horizontalAdvance(model_.newText), available);
     const QString stable = metrics.elidedText(model_.stableText, Qt::ElideLeft, available - newWidth);
-    const double stableWidth = metrics.horizontalAdvance(stable);
+    l.stableWidth = metrics.horizontalAdvance(stable);
+    l.stable = plainStaticText(stable, font);
+    if (!model_.newText.isEmpty())
+        l.fresh = plainStaticText(metrics.elidedText(model_.newText, Qt::ElideRight, available - l.stableWidth), font);
+    if (!outgoing_.isEmpty() && l.stableWidth < available)
+        l.outgoingText = plainStaticText(metrics.elidedText(outgoing_, Qt::ElideRight, available - l.stableWidth), font);
+}
+
+void StreamingTextView::paintEvent(QPaintEvent*) {
+    // Finished fades are dropped here, so a settled view paints like a plain label.
+    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
+    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+    // Laid out again only when the text or the size changed: between the frames of a fade only
+    // the opacities do.
+    layOut();
+    const Layout& l = layout_;
+
+    QPainter p(this);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setFont(l.font);
+    if (text_.isEmpty()) {
+        p.setPen(withOpacity(Qt::white, 0.3));
+        p.drawStaticText(QPointF(0, l.top), l.stable);
+        return;
+    }
     p.setPen(withOpacity(Qt::white, 0.9));
-    p.drawText(QPointF(0, baseline), stable);
+    p.drawStaticText(QPointF(0, l.top), l.stable);
     if (!model_.newText.isEmpty()) {
         p.setOpacity(newPieceOpacity());
-        p.drawText(QPointF(stableWidth, baseline),
-                   metrics.elidedText(model_.newText, Qt::ElideRight, available - stableWidth));
+        p.drawStaticText(QPointF(l.stableWidth, l.top), l.fresh);
     }
-    if (!outgoing_.isEmpty() && stableWidth < available) {
+    if (!outgoing_.isEmpty() && l.stableWidth < width()) {
         p.setOpacity(outgoingOpacity());
-        p.drawText(QPointF(stableWidth, baseline),
-                   metrics.elidedText(outgoing_, Qt::ElideRight, available - stableWidth));
+        p.drawStaticText(QPointF(l.stableWidth, l.top), l.outgoingText);
     }
 }
 

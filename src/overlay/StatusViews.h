@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QHash>
 #include <QImage>
+#include <QStaticText>
 #include <QUuid>
 #include <QWidget>
 
@@ -54,11 +55,14 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The whole picture at a phase, at a device pixel ratio.
+    QImage frame(double phase, double pixelRatio) const;
     QColor color_;
     Clock& clock_;
     MonoTime shownAt_{};
     bool shown_ = false;
     FrameTicker ticker_;
+    QHash<long long, QImage> frames_;  // by pixel ratio in hundredths and step of the swing
 };
 
 // An open ring that turns clockwise once every 0.9 s while shown.
@@ -120,7 +124,19 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The row's texts elided and shaped for what it shows and its size.
+    struct Layout {
+        bool valid = false;
+        QString text, stableText, newText, outgoing;
+        int width = 0, height = 0;
+        QFont font;
+        double top = 0;  // of the line
+        double stableWidth = 0;
+        QStaticText stable, fresh, outgoingText;  // stable: the placeholder when there is no text
+    };
+    void layOut();
     double fade(MonoTime since) const;
+    Layout layout_;
     QString text_;
     StreamingTextModel model_;
     Clock& clock_;

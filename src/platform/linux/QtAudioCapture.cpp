@@ -5,11 +5,13 @@
 
 #include <QAudioDevice>
 #include <QAudioSource>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <cstring>
 #include <mutex>
 
 namespace vocalynx {
@@ -17,8 +19,13 @@ namespace vocalynx {
 namespace {
 
 constexpr int kDevicePollMs = 250;
-constexpr int kReadIntervalMs = 10;
 constexpr qint64 kFragmentMicroseconds = 20'000;
+// The audio source announces data once per record fragment it settled on. A read of our own comes
+// only when that announcement is half a fragment late, as it is for sources whose fragment the
+// server makes far longer than asked.
+constexpr int kLateReadMs = 30;
+// What one read of the stream asks for at most (more is read in further reads of the same turn).
+constexpr qsizetype kReadChunkBytes = 64 * 1024;
 
 AudioInputDevice describe(const QAudioDevice& device) {
     return {QString::fromUtf8(device.id()), device.description(), true};
@@ -59,25 +66,35 @@ struct SessionShared {
 };
 
 // Turns what the audio source delivers into sample buffers of whole frames (a partial frame waits
-// for the rest) and hands them to the session's handler.
+// for the rest) and hands them to the session's handler. The stream is read into one buffer kept
+// for the whole session; each handed-over buffer is the consumer's own copy of the whole frames.
 class BufferAssembler {
 public:
     BufferAssembler(std::shared_ptr<SessionShared> shared, SampleFormat format, int rate, int channels)
         : shared_(std::move(shared)), format_(format), rate_(rate), channels_(channels),
           frameBytes_(channels * (format == SampleFormat::float32 ? 4 : 2)) {}
 
-    void append(const QByteArray& data) {
-        if (data.isEmpty()) return;
-        pending_.append(data);
-        const qsizetype whole = pending_.size() - pending_.size() % frameBytes_;
+    // Reads all the stream holds and hands it over as one buffer.
+    void readFrom(QIODevice& stream) {
+        qsizetype filled = pending_.size();  // a partial frame from the last read
+        for (;;) {
+            if (pending_.size() - filled < kReadChunkBytes) pending_.resize(filled + kReadChunkBytes);
+            const qint64 got = stream.read(pending_.data() + filled, pending_.size() - filled);
+            if (got <= 0) break;
+            filled += static_cast<qsizetype>(got);
+            if (filled < pending_.size()) break;  // drained
+        }
+        pending_.resize(filled);  // keeps the storage for the next read
+        const qsizetype whole = filled - filled % frameBytes_;
         if (whole == 0) return;
         SampleBuffer buffer;
         buffer.format = format_;
         buffer.sampleRate = rate_;
         buffer.channelCount = channels_;
         buffer.frameCount = static_cast<int>(whole / frameBytes_);
-        buffer.bytes = pending_.left(whole);
-        pending_.remove(0, whole);
+        buffer.bytes = QByteArray(pending_.constData(), whole);
+        std::memmove(pending_.data(), pending_.constData() + whole, static_cast<size_t>(filled - whole));
+        pending_.resize(filled - whole);
         std::function<void(const SampleBuffer&)> handler;
         Executor* queue;
         {
@@ -124,18 +141,13 @@ public:
         });
         devices_ = new QMediaDevices(this);
         connect(devices_, &QMediaDevices::audioInputsChanged, this, [this] { devicesChanged(); });
-        // The PulseAudio backend updates its device list without always announcing it, and the sound
-        // server moves the stream of a vanished source to another one instead of ending it: the
-        // list is therefore also looked at while the session runs.
-        poll_ = new QTimer(this);
-        poll_->setInterval(kDevicePollMs);
-        connect(poll_, &QTimer::timeout, this, [this] { devicesChanged(); });
-        // The stream is read on a short timer of our own: the audio source's own pacing follows the
-        // fragment the server settled on, which for some sources is two seconds whatever was asked.
+        // The stream is read when the audio source announces data, once per fragment; a timer of
+        // our own reads it when that announcement is late: the source's pacing follows the fragment
+        // the server settled on, which for some sources is two seconds whatever was asked.
         read_ = new QTimer(this);
-        read_->setTimerType(Qt::PreciseTimer);
-        read_->setInterval(kReadIntervalMs);
-        connect(read_, &QTimer::timeout, this, [this] { readAvailable(); });
+        read_->setSingleShot(true);
+        read_->setInterval(kLateReadMs);
+        connect(read_, &QTimer::timeout, this, [this] { readTurn(); });
     }
 
     void start() {
@@ -144,25 +156,38 @@ public:
         stream_ = source_->start();
         running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
         if (!running_) return;
-        connect(stream_, &QIODevice::readyRead, this, [this] { readAvailable(); });
-        poll_->start();
-        read_->start();
-        readAvailable();
+        connect(stream_, &QIODevice::readyRead, this, [this] { readTurn(); });
+        devicesCheckedAt_.start();
+        readTurn();
     }
     bool running() const { return running_; }
     void stop() {
         stopRequested_ = true;
         running_ = false;
-        poll_->stop();
         read_->stop();
         source_->stop();
         stream_ = nullptr;
     }
 
 private:
+    // One turn of reading, on the audio source's announcement or on our late timer, which starts
+    // over. The PulseAudio backend updates its device list without always announcing it, and the
+    // sound server moves the stream of a vanished source to another one instead of ending it: the
+    // list is therefore also looked at every 250 ms while the session runs, in these turns rather
+    // than on a wake-up of its own.
+    void readTurn() {
+        if (!running_) return;
+        read_->start();
+        readAvailable();
+        if (devicesCheckedAt_.hasExpired(kDevicePollMs)) {
+            devicesCheckedAt_.start();
+            devicesChanged();
+        }
+    }
+
     void readAvailable() {
         if (!running_ || !stream_) return;
-        assembler_.append(stream_->readAll());
+        assembler_.readFrom(*stream_);
     }
 
     void devicesChanged() {
@@ -185,9 +210,9 @@ private:
     QAudioSource* source_;
     QIODevice* stream_ = nullptr;  // owned by source_, valid while it runs
     BufferAssembler assembler_;
-    QTimer* read_ = nullptr;
+    QTimer* read_ = nullptr;  // the late read
+    QElapsedTimer devicesCheckedAt_;
     QMediaDevices* devices_ = nullptr;
-    QTimer* poll_ = nullptr;
     bool running_ = false;
     bool stopRequested_ = false;
     bool lost_ = false;

@@ -5,7 +5,7 @@
 // (name = description, connected = still listed); the default is the sound server's default source
 // when Qt lists it, else Qt's own default. A session is a QAudioSource in the device's preferred
 // layout as 32-bit float (signed 16-bit when float is refused), with a 20 ms record fragment, read
-// every 10 ms while it runs. Device loss becomes an interruption, a stream that stops with an error
+// as the source announces each fragment (or by a timer of our own when it is late). Device loss becomes an interruption, a stream that stops with an error
 // becomes a runtime error. When the microphone records a sink's sound (a monitor or a virtual
 // microphone remapped from one), that sink is held at a short latency, so that a recording hears
 // it from its start.

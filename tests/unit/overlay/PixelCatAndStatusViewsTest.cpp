@@ -281,6 +281,59 @@ TEST(StreamingText, CreatedWithWordsShowsAnEmptyRowUntilTheTextChanges) {
     EXPECT_EQ(view.model().newText, QStringLiteral("已有的字和新的"));
 }
 
+// The row keeps its texts laid out, and the dot its frames drawn, between paints: a view painted at
+// every step of a change shows the same picture as one painted only at its end.
+TEST(StatusViewCaches, PaintingInBetweenNeverLeavesAStalePicture) {
+    CatFixture f;
+    struct Step {
+        QString text;
+        int width;
+    };
+    const std::vector<Step> steps = {
+        {QStringLiteral("你好"), 200},
+        {QStringLiteral("你好世界"), 200},
+        {QStringLiteral("你好地球"), 200},  // revised: the old piece fades out
+        {QStringLiteral("你好地球"), 60},   // narrower: the head is cut
+        {QStringLiteral("你好地球，今天天气很好"), 60},
+        {QString(), 60},  // the placeholder
+        {QStringLiteral("再见"), 120},
+    };
+    StreamingTextView painted(QString(), f.rt.time, f.rt.time.main());
+    std::vector<std::pair<QString, int>> applied;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.text.toStdString() + " at " + std::to_string(s.width));
+        painted.resize(s.width, 28);
+        painted.setText(s.text);
+        applied.emplace_back(s.text, s.width);
+        painted.grab();  // at the start of the fade
+        f.rt.time.advance(0.05);
+        painted.grab();  // under way
+        // A fresh view given the same changes, painted for the first time now.
+        StreamingTextView fresh(QString(), f.rt.time, f.rt.time.main());
+        for (const auto& [text, width] : applied) {
+            fresh.resize(width, 28);
+            fresh.setText(text);
+        }
+        painted.finishFades();
+        fresh.finishFades();
+        EXPECT_EQ(painted.grab().toImage(), fresh.grab().toImage());
+    }
+
+    BreathingIndicator dot(OverlayPalette::recording(), f.rt.time, f.rt.time.main());
+    dot.show();
+    for (int i = 0; i < 30; ++i) {
+        f.rt.time.advance(0.05);
+        dot.grab();
+    }
+    const QImage afterSwings = dot.grab().toImage();
+    BreathingIndicator second(OverlayPalette::recording(), f.rt.time, f.rt.time.main());
+    second.show();
+    f.rt.time.advance(30 * 0.05);  // the same phase, reached without a paint
+    EXPECT_EQ(second.grab().toImage(), afterSwings);
+    EXPECT_NE(afterSwings, BreathingIndicator(OverlayPalette::recording(), f.rt.time, f.rt.time.main()).grab().toImage())
+        << "a swollen dot differs from one at rest";
+}
+
 // ---- curves ----
 
 TEST(AnimationCurves, SpringAndEaseReachTheirTargets) {
