@@ -123,7 +123,7 @@ void WhisperEngine::armMicStartupWatchdog() {
     }));
 }
 
-void WhisperEngine::endCapture() {
+void WhisperEngine::endCapture(ConverterTail tail) {
     recordingTimeoutTimer_.cancel();
     recordingTimeoutTimer_ = {};
     micStartupWatchdog_.cancel();
@@ -135,6 +135,7 @@ void WhisperEngine::endCapture() {
         session->setSampleBufferHandler(nullptr, nullptr);
         tearDownCaptureSession(std::move(session));
     }
+    if (tail == ConverterTail::send) flushAudioConverter();
     resetAudioConverter();
 }
 
@@ -144,8 +145,7 @@ void WhisperEngine::stopRecording() {
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
     // Capture ends; the converter's last samples still go to the speech process.
-    endCapture();
-    flushAudioConverter();
+    endCapture(ConverterTail::send);
     // The preview stays: the post-recording step reads it.
     {
         std::lock_guard lock(levelLock_);
@@ -216,7 +216,7 @@ void WhisperEngine::cancelRecording() {
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
     // Capture ends; the converter's leftover samples are dropped.
-    endCapture();
+    endCapture(ConverterTail::drop);
     // The session and its audio are dropped, and the process that heard it is replaced, as after
     // a stop: nothing of this recording reaches the next one.
     stream_.abandonSession();
