@@ -26,18 +26,18 @@ void StopRecordingShortcutManager::registerShortcut() {
     }
     const KeyboardShortcut shortcut = config_.stopRecordingShortcut();
     hotKeyRef_ = hotKeys_.registerHotKey(shortcut.keyCode, shortcut.modifiers, hotKeyID_);
-    // A refused key stays registered (it fires once released elsewhere and registered again), but
-    // the user must learn that it does nothing now.
+    // The user must learn of a shortcut that cannot stop a dictation. A refused key keeps its
+    // reference: registering again once the other program has let go takes the key.
     const QString keys = QStringLiteral("keyCode=") + QString::number(shortcut.keyCode) + QStringLiteral(" modifiers=") +
                          QString::number(shortcut.modifiers);
     if (!hotKeyRef_) {
         status_ = KeyState::unavailable;
         log_.line(QStringLiteral("[Vocalynx] Stop shortcut ") + keys +
-                    QStringLiteral(" could not be registered: no such key on this keyboard or no window system"));
+                  QStringLiteral(" could not be registered: no such key on this keyboard or no window system"));
     } else if (!hotKeys_.isHeld(*hotKeyRef_)) {
         status_ = KeyState::taken;
         log_.line(QStringLiteral("[Vocalynx] Stop shortcut ") + keys +
-                    QStringLiteral(" is held by another program; it will not stop a dictation"));
+                  QStringLiteral(" is held by another program; it will not stop a dictation"));
     } else {
         status_ = KeyState::active;
     }

@@ -32,7 +32,8 @@ public:
     // when the key code has no key at all.
     virtual std::optional<Ref> registerHotKey(uint32_t keyCode, uint32_t modifiers, HotKeyID id) = 0;
     virtual void unregisterHotKey(Ref ref) = 0;
-    // Whether the system gave us the registered key, so that its presses reach the handler.
+    // Whether the system gave us the registered key, so that its presses reach the handler (a
+    // system that cannot tell says yes).
     virtual bool isHeld(Ref) const { return true; }
 };
 

@@ -17,8 +17,8 @@ namespace vocalynx {
 
 namespace {
 
-// At most this much of another process's environment is read: the variables we look for come
-// early, and a process must not make us read without end.
+// At most this much of another process's environment is read (the kernel caps an environment
+// far below it), so that no process can make us read without end.
 constexpr std::streamsize kEnvironmentLimit = 1 << 20;
 
 std::optional<std::string> readEnvironment(const std::string& path) {
@@ -42,13 +42,13 @@ std::string withoutScreenNumber(std::string display) {
 
 }  // namespace
 
-ProcProcessTable::Session ProcProcessTable::sessionFromEnvironment(const std::string& environ) {
+ProcProcessTable::Session ProcProcessTable::sessionFromEnvironment(const std::string& environment) {
     Session session;
     size_t start = 0;
-    while (start < environ.size()) {
-        size_t end = environ.find('\0', start);
-        if (end == std::string::npos) end = environ.size();
-        const std::string_view entry(environ.data() + start, end - start);
+    while (start < environment.size()) {
+        size_t end = environment.find('\0', start);
+        if (end == std::string::npos) end = environment.size();
+        const std::string_view entry(environment.data() + start, end - start);
         if (entry.starts_with("DISPLAY="))
             session.display = withoutScreenNumber(std::string(entry.substr(8)));
         else if (entry.starts_with("DBUS_SESSION_BUS_ADDRESS="))

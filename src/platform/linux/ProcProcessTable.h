@@ -21,7 +21,7 @@ public:
         bool operator==(const Session&) const = default;
     };
     // From an environment block as /proc/PID/environ holds it (NUL-separated NAME=value entries).
-    static Session sessionFromEnvironment(const std::string& environ);
+    static Session sessionFromEnvironment(const std::string& environment);
     // Whether two processes share a session: a display or a session bus both have and agree on.
     // Two processes that name neither count as one session, since nothing tells them apart.
     static bool sameSession(const Session& a, const Session& b);
