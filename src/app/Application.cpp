@@ -109,7 +109,7 @@ struct Services {
     QtClipboard clipboard;
     TextInjector textInjector{runtime, keyInjection, clipboard};
     X11GlobalHotKeys hotKeys{x11};
-    StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys, main};
+    StopRecordingShortcutManager stopRecordingShortcut{config, engine, hotKeys, main, log};
     // Headset gestures: our MPRIS player on the session bus carries the remote commands and the
     // now-playing information; the silent player is a PulseAudio stream.
     ActionExecutor actions{config, engine, textInjector, keyInjection, sounds, runtime};

@@ -41,12 +41,23 @@ InjectionMode ConfigStore::injectionMode() const {
                                                                                        : InjectionMode::keyboard;
 }
 
-KeyboardShortcut ConfigStore::stopRecordingShortcut() const {
+KeyboardShortcut ConfigStore::stopRecordingShortcut() {
     std::lock_guard lock(lock_);
     const QByteArray data = dataValue(defaults_.value(stopRecordingShortcutKey));
     if (data.isEmpty()) return KeyboardShortcut::defaultShortcut();
     const auto decoded = KeyboardShortcut::fromJsonData(data);
-    return decoded ? decoded.value() : KeyboardShortcut::defaultShortcut();
+    if (decoded && decoded.value().isSafe()) return decoded.value();
+    // A shortcut without Ctrl, Alt or Super would take its key from every application, and one
+    // with an unknown key would leave no shortcut at all: the default takes its place for good.
+    const KeyboardShortcut fallback = KeyboardShortcut::defaultShortcut();
+    runtime_.log.line(QStringLiteral("[Vocalynx] Stored stop shortcut ") +
+                      (decoded ? QStringLiteral("keyCode=") + QString::number(decoded.value().keyCode) +
+                                     QStringLiteral(" modifiers=") + QString::number(decoded.value().modifiers) +
+                                     QStringLiteral(" is not usable")
+                               : QStringLiteral("cannot be read")) +
+                      QStringLiteral(", replaced by the default"));
+    defaults_.setValue(stopRecordingShortcutKey, fallback.toJsonData());
+    return fallback;
 }
 
 void ConfigStore::setStopRecordingShortcut(const KeyboardShortcut& shortcut) {

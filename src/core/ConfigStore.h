@@ -17,7 +17,9 @@ public:
 
     Action action(GestureType gesture) const;
     InjectionMode injectionMode() const;
-    KeyboardShortcut stopRecordingShortcut() const;
+    // The stored stop shortcut; a stored value that is unreadable or not safe to hold for the
+    // whole desktop (see KeyboardShortcut::isSafe) is replaced by the default, with a log line.
+    KeyboardShortcut stopRecordingShortcut();
     void setStopRecordingShortcut(const KeyboardShortcut& shortcut);
     QString stopRecordingVoicePhrase() const;
     void setStopRecordingVoicePhrase(const QString& phrase);

@@ -3,11 +3,12 @@
 namespace vocalynx {
 
 StopRecordingShortcutManager::StopRecordingShortcutManager(ConfigStore& config, DictationControl& whisperEngine,
-                                                           GlobalHotKeys& hotKeys, MainQueue& main)
+                                                           GlobalHotKeys& hotKeys, MainQueue& main, Logger& log)
     : config_(config),
       whisperEngine_(whisperEngine),
       hotKeys_(hotKeys),
       main_(main),
+      log_(log),
       weak_(this, &main, "StopRecordingShortcutManager") {}
 
 StopRecordingShortcutManager::~StopRecordingShortcutManager() { weak_.invalidate(); }
@@ -24,8 +25,22 @@ void StopRecordingShortcutManager::registerShortcut() {
         hotKeyRef_.reset();
     }
     const KeyboardShortcut shortcut = config_.stopRecordingShortcut();
-    // A refused key is not an error here: it simply never fires.
     hotKeyRef_ = hotKeys_.registerHotKey(shortcut.keyCode, shortcut.modifiers, hotKeyID_);
+    // The user must learn of a shortcut that cannot stop a dictation. A refused key keeps its
+    // reference: registering again once the other program has let go takes the key.
+    const QString keys = QStringLiteral("keyCode=") + QString::number(shortcut.keyCode) + QStringLiteral(" modifiers=") +
+                         QString::number(shortcut.modifiers);
+    if (!hotKeyRef_) {
+        status_ = KeyState::unavailable;
+        log_.line(QStringLiteral("[Vocalynx] Stop shortcut ") + keys +
+                  QStringLiteral(" could not be registered: no such key on this keyboard or no window system"));
+    } else if (!hotKeys_.isHeld(*hotKeyRef_)) {
+        status_ = KeyState::taken;
+        log_.line(QStringLiteral("[Vocalynx] Stop shortcut ") + keys +
+                  QStringLiteral(" is held by another program; it will not stop a dictation"));
+    } else {
+        status_ = KeyState::active;
+    }
 }
 
 int StopRecordingShortcutManager::stopRecordingHotKeyHandler(const HotKeyID* event,

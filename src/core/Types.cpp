@@ -207,6 +207,23 @@ QStringList KeyboardShortcut::displayString() const {
     return parts;
 }
 
+bool KeyboardShortcut::isFunctionKey(uint32_t code) {
+    switch (code) {
+        case 96: case 97: case 98: case 99: case 100: case 101:  // F5 F6 F7 F3 F8 F9
+        case 103: case 109: case 111:                            // F11 F10 F12
+        case 118: case 120: case 122:                            // F4 F2 F1
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool KeyboardShortcut::isSafe() const {
+    if (!isNamedKey(keyCode)) return false;
+    if (modifiers & ~(kCommand | kShift | kOption | kControl)) return false;
+    return (modifiers & (kCommand | kOption | kControl)) != 0 || isFunctionKey(keyCode);
+}
+
 QByteArray KeyboardShortcut::toJsonData() const {
     QJsonObject o;
     o.insert(QStringLiteral("keyCode"), static_cast<qint64>(keyCode));
@@ -227,30 +244,35 @@ Result<KeyboardShortcut> KeyboardShortcut::fromJsonData(const QByteArray& data) 
     return R::ok(KeyboardShortcut{static_cast<uint32_t>(*key), static_cast<uint32_t>(*mods)});
 }
 
+namespace {
+const char* const kKeyNames[127] = {
+    "A", "S", "D", "F", "H", "G", "Z", "X", "C", "V",                               // 0-9
+    nullptr,                                                                        // 10
+    "B", "Q", "W", "E", "R", "Y", "T",                                              // 11-17
+    "1", "2", "3", "4", "6", "5", "=", "9", "7", "-", "8", "0",                     // 18-29
+    "]", "O", "U", "[", "I", "P",                                                   // 30-35
+    "↩",                                                                            // 36
+    "L", "J", "'", "K", ";", "\\", ",", "/", "N", "M", ".",                         // 37-47
+    "⇥", "Space", "`", "⌫", nullptr, "⎋",                                           // 48-53
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 54-63
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 64-73
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 74-83
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 84-93
+    nullptr, nullptr,                                                               // 94-95
+    "F5", "F6", "F7", "F3", "F8", "F9",                                             // 96-101
+    nullptr, "F11", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // 102-109 (109 below)
+    nullptr, "F12", nullptr, nullptr, nullptr,                                      // 110-114
+    "↖", "⇞", "⌦", "F4", "↘", "F2", "⇟", "F1",                                      // 115-122
+    "←", "→", "↓", "↑",                                                             // 123-126
+};
+}  // namespace
+
 QString keyName(uint32_t code) {
-    static const char* const kNames[127] = {
-        "A", "S", "D", "F", "H", "G", "Z", "X", "C", "V",                               // 0-9
-        nullptr,                                                                        // 10
-        "B", "Q", "W", "E", "R", "Y", "T",                                              // 11-17
-        "1", "2", "3", "4", "6", "5", "=", "9", "7", "-", "8", "0",                     // 18-29
-        "]", "O", "U", "[", "I", "P",                                                   // 30-35
-        "↩",                                                                            // 36
-        "L", "J", "'", "K", ";", "\\", ",", "/", "N", "M", ".",                         // 37-47
-        "⇥", "Space", "`", "⌫", nullptr, "⎋",                                           // 48-53
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 54-63
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 64-73
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 74-83
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 84-93
-        nullptr, nullptr,                                                               // 94-95
-        "F5", "F6", "F7", "F3", "F8", "F9",                                             // 96-101
-        nullptr, "F11", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,           // 102-109 (109 below)
-        nullptr, "F12", nullptr, nullptr, nullptr,                                      // 110-114
-        "↖", "⇞", "⌦", "F4", "↘", "F2", "⇟", "F1",                                      // 115-122
-        "←", "→", "↓", "↑",                                                             // 123-126
-    };
     if (code == 109) return QStringLiteral("F10");
-    if (code < 127 && kNames[code]) return QString::fromUtf8(kNames[code]);
+    if (code < 127 && kKeyNames[code]) return QString::fromUtf8(kKeyNames[code]);
     return QStringLiteral("Key") + QString::number(code);
 }
+
+bool isNamedKey(uint32_t code) { return code == 109 || (code < 127 && kKeyNames[code]); }
 
 }  // namespace vocalynx

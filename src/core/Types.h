@@ -118,6 +118,11 @@ struct KeyboardShortcut {
 
     // "Super", "Alt", "Ctrl", "Shift" for the bits that are set, then the key name.
     QStringList displayString() const;
+    // Whether the shortcut may be held for the whole desktop: a key of the key-name table, no
+    // modifier bits but the four, and Command, Option or Control with it, unless the key is an F-key.
+    // Shift alone is not enough: Shift+1 would take every "!" typed anywhere.
+    bool isSafe() const;
+    static bool isFunctionKey(uint32_t keyCode);
     static uint32_t carbonModifiers(uint64_t eventFlags) { return keymods::carbonModifiers(eventFlags); }
 
     QByteArray toJsonData() const;
@@ -126,5 +131,7 @@ struct KeyboardShortcut {
 
 // The name shown for a virtual key code ("A", "↩", "F5", ... or "Key" + code).
 QString keyName(uint32_t keyCode);
+// Whether the key code has a name of its own (not the "Key" + code form).
+bool isNamedKey(uint32_t keyCode);
 
 }  // namespace vocalynx

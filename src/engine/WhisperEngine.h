@@ -132,8 +132,9 @@ private:
     // Drops the converter (start, stop, cancel): done on the audio queue, after any buffer still in
     // hand there, so that a buffer in flight never sees the converter go away under it.
     void resetAudioConverter();
-    // Main thread, at stop, after the capture ended and before the stream stops writing: sends
-    // what the converter's filter still holds, so that the last syllable reaches the recogniser.
+    // Main thread, at stop, after the stop flag is set and before the converter's reset is queued:
+    // sends what the converter's filter still holds, so that the last syllable reaches the
+    // recogniser. A reset queued earlier could run first and take the tail with it.
     void flushAudioConverter();
     void markMicReady(float rms, double elapsed);  // main
     void markMicReadyFailsafe(double elapsed);     // main
@@ -180,8 +181,10 @@ private:
 
     void resumePlayers();
     // Ends the recording's capture: cancels the 60 s limit and the microphone watchdog, drops the
-    // session observers, detaches and tears down the capture session and drops the converter.
-    void endCapture();
+    // session observers, detaches and tears down the capture session and drops the converter. A
+    // stop keeps the converter's tail: it is sent before the converter's reset is queued.
+    enum class ConverterTail { send, drop };
+    void endCapture(ConverterTail tail);
 
     // Wraps work for the main queue so that it runs only while the engine still exists.
     template <typename F>

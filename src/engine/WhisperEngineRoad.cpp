@@ -148,7 +148,7 @@ void WhisperEngine::armMicStartupWatchdog() {
     }));
 }
 
-void WhisperEngine::endCapture() {
+void WhisperEngine::endCapture(ConverterTail tail) {
     recordingTimeoutTimer_.cancel();
     recordingTimeoutTimer_ = {};
     micStartupWatchdog_.cancel();
@@ -160,6 +160,7 @@ void WhisperEngine::endCapture() {
         session->setSampleBufferHandler(nullptr, nullptr);
         tearDownCaptureSession(std::move(session));
     }
+    if (tail == ConverterTail::send) flushAudioConverter();
     resetAudioConverter();
 }
 
@@ -169,8 +170,7 @@ void WhisperEngine::stopRecording() {
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
     // Capture ends; the converter's last samples still go to the speech process.
-    endCapture();
-    flushAudioConverter();
+    endCapture(ConverterTail::send);
     // The preview stays: the post-recording step reads it.
     {
         std::lock_guard lock(levelLock_);
@@ -241,7 +241,7 @@ void WhisperEngine::cancelRecording() {
     if (state() != RecordingState::recording || isStoppingRecording_) return;
     isStoppingRecording_ = true;
     // Capture ends; the converter's leftover samples are dropped.
-    endCapture();
+    endCapture(ConverterTail::drop);
     // The session and its audio are dropped, and the process that heard it is replaced, as after
     // a stop: nothing of this recording reaches the next one.
     stream_.abandonSession();

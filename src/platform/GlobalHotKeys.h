@@ -28,10 +28,13 @@ public:
     virtual bool installHandler(Handler handler) = 0;
     // Registers the platform key code with the Carbon modifier mask (command 0x100, shift 0x200,
     // option 0x800, control 0x1000). A key that the system refuses (already taken by another
-    // client) still yields a reference; it simply never fires. Nothing when the key code has no
-    // key at all.
+    // client) still yields a reference, which never fires and for which isHeld is false. Nothing
+    // when the key code has no key at all.
     virtual std::optional<Ref> registerHotKey(uint32_t keyCode, uint32_t modifiers, HotKeyID id) = 0;
     virtual void unregisterHotKey(Ref ref) = 0;
+    // Whether the system gave us the registered key, so that its presses reach the handler (a
+    // system that cannot tell says yes).
+    virtual bool isHeld(Ref) const { return true; }
 };
 
 }  // namespace vocalynx

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QVBoxLayout>
 
 #include "core/StopRecordingShortcutManager.h"
 #include "overlay/NotchGeometry.h"
@@ -95,7 +96,16 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsEnvironment& environment, QWidg
     recorder_ = new ShortcutRecorderButton(
         &stopShortcut_, [this](const KeyboardShortcut& shortcut) { applyStopShortcut(shortcut); }, env_.keyCodes);
     shortcutRow->addWidget(recorder_, 0, Qt::AlignVCenter);
-    recording->addRow(shortcutRow);
+    // Under it, only while the shortcut does not work: why.
+    auto* shortcutBlock = new QVBoxLayout;
+    shortcutBlock->setSpacing(4);
+    shortcutBlock->addLayout(shortcutRow);
+    shortcutProblem_ = makeLabel(QString(), ui::footnoteFont(), ui::red());
+    shortcutProblem_->setObjectName(QStringLiteral("shortcutProblem"));
+    shortcutProblem_->setWordWrap(true);
+    shortcutProblem_->hide();
+    shortcutBlock->addWidget(shortcutProblem_);
+    recording->addRow(shortcutBlock);
 
     auto* phraseRow = new QHBoxLayout;
     phraseRow->addWidget(makeLabel(QStringLiteral("语音结束口令"), ui::bodyFont(), ui::primary()), 0, Qt::AlignVCenter);
@@ -173,12 +183,26 @@ void GeneralSettingsPane::loadGeneralSettings() {
     stopShortcut_ = env_.config.stopRecordingShortcut();
     recorder_->updateGeometry();
     recorder_->update();
+    showShortcutStatus();
     phraseField_->setText(env_.config.stopRecordingVoicePhrase());
 }
 
 void GeneralSettingsPane::applyStopShortcut(const KeyboardShortcut& shortcut) {
     env_.config.setStopRecordingShortcut(shortcut);
     if (env_.stopRecordingShortcut) env_.stopRecordingShortcut->registerShortcut();
+    showShortcutStatus();
+}
+
+void GeneralSettingsPane::showShortcutStatus() {
+    using KeyState = StopRecordingShortcutManager::KeyState;
+    const KeyState status = env_.stopRecordingShortcut ? env_.stopRecordingShortcut->status() : KeyState::none;
+    QString problem;
+    if (status == KeyState::taken)
+        problem = QStringLiteral("此快捷键已被其他程序占用，请换一个");
+    else if (status == KeyState::unavailable)
+        problem = QStringLiteral("此快捷键当前无法使用");
+    shortcutProblem_->setText(problem);
+    shortcutProblem_->setVisible(!problem.isEmpty());
 }
 
 }  // namespace vocalynx

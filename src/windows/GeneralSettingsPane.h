@@ -6,6 +6,7 @@
 #include "windows/SettingsEnvironment.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 
 namespace vocalynx {
@@ -50,6 +51,9 @@ public:
 
     const KeyboardShortcut& stopShortcut() const { return stopShortcut_; }
     ShortcutRecorderButton* shortcutRecorder() const { return recorder_; }
+    // The line under the shortcut, shown only while the shortcut cannot stop a dictation (another
+    // program holds the key, or it has no key here).
+    QLabel* shortcutProblem() const { return shortcutProblem_; }
     QLineEdit* phraseField() const { return phraseField_; }
     QComboBox* displayPicker() const { return displayPicker_; }
     const PreferredDisplay& preferredDisplay() const { return preferredDisplay_; }
@@ -64,12 +68,14 @@ protected:
 private:
     SettingsEnvironment& env_;
     void rebuildDisplayPicker();
+    void showShortcutStatus();
 
     PreferredDisplay preferredDisplay_ = PreferredDisplay::automatic();
     std::vector<DisplayOption> displayOptions_;
     QComboBox* displayPicker_;
     KeyboardShortcut stopShortcut_ = KeyboardShortcut::defaultShortcut();
     ShortcutRecorderButton* recorder_;
+    QLabel* shortcutProblem_;
     QLineEdit* phraseField_;
     ModelStatusRow* modelRow_;
 };

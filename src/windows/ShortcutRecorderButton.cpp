@@ -62,6 +62,7 @@ ShortcutRecorderButton::~ShortcutRecorderButton() { stopRecording(); }
 void ShortcutRecorderButton::startRecording() {
     stopRecording();
     isRecording_ = true;
+    refused_ = false;
     localMonitor_ = std::make_unique<KeyDownMonitor>(*this);
     updateGeometry();
     update();
@@ -71,6 +72,7 @@ void ShortcutRecorderButton::stopRecording() {
     localMonitor_.reset();
     if (!isRecording_) return;
     isRecording_ = false;
+    refused_ = false;
     updateGeometry();
     update();
 }
@@ -82,10 +84,20 @@ void ShortcutRecorderButton::handleRecordedKey(std::optional<uint32_t> keyCode, 
         return;
     }
     const uint32_t mask = KeyboardShortcut::carbonModifiers(modifierFlags);
-    // A key without a counted modifier, or a key we have no code for (a modifier key on its own),
+    // A key we have no code for (a modifier key on its own, while the user builds the chord)
     // keeps recording.
-    if (mask == 0 || !keyCode) return;
+    if (!keyCode) return;
+    // A plain key or Shift+key would take that character from every application: refused, and
+    // the control says which modifier is missing.
     const KeyboardShortcut captured{*keyCode, mask};
+    if (!captured.isSafe()) {
+        if (!refused_) {
+            refused_ = true;
+            updateGeometry();
+            update();
+        }
+        return;
+    }
     *shortcut_ = captured;
     if (onUpdate_) onUpdate_(captured);
     stopRecording();
@@ -131,12 +143,17 @@ const QString& recordingText() {
 }
 }  // namespace
 
+const QString& ShortcutRecorderButton::refusalText() {
+    static const QString text = QStringLiteral("需同时按下 Ctrl、Alt 或 Super");
+    return text;
+}
+
 QSize ShortcutRecorderButton::sizeHint() const {
     int contentWidth = 0;
     int contentHeight = 0;
     if (isRecording_) {
         const QFontMetrics fm(recordingFont());
-        contentWidth = fm.horizontalAdvance(recordingText());
+        contentWidth = fm.horizontalAdvance(refused_ ? refusalText() : recordingText());
         contentHeight = fm.height();
     } else {
         const QFontMetrics fm(capFont());
@@ -165,7 +182,7 @@ void ShortcutRecorderButton::paintEvent(QPaintEvent*) {
         p.drawPath(border);
         p.setFont(recordingFont());
         p.setPen(ui::secondary());
-        p.drawText(outer.adjusted(8, 4, -8, -4), Qt::AlignCenter, recordingText());
+        p.drawText(outer.adjusted(8, 4, -8, -4), Qt::AlignCenter, refused_ ? refusalText() : recordingText());
         return;
     }
     if (isHovering_) p.fillPath(background, ui::primary(0.04 / 0.85));

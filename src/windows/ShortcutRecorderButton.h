@@ -10,9 +10,11 @@
 namespace vocalynx {
 
 // The control that sets the stop-recording shortcut. At rest it shows the bound shortcut as key
-// caps; a click starts recording, and the next key press in this application that carries
-// Command, Option, Control or Shift becomes the new shortcut. While recording every key press of
-// the application is consumed. Storing and registering the shortcut is the host's callback.
+// caps; a click starts recording, and the next key press in this application that is safe to hold
+// for the whole desktop (with Command, Option or Control, or an F-key) becomes the new shortcut.
+// Any other key press keeps recording and the control says what is missing. While recording every
+// key press of the application is consumed. Storing and registering the shortcut is the host's
+// callback.
 class ShortcutRecorderButton : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +28,9 @@ public:
     // Safe when not recording.
     void stopRecording();
     bool isRecording() const { return isRecording_; }
+    // True while recording after a key press was refused: the control shows refusalText().
+    bool showsRefusal() const { return refused_; }
+    static const QString& refusalText();
     bool isHovering() const { return isHovering_; }
     // True while the application-wide key monitor is installed.
     bool hasMonitor() const { return localMonitor_ != nullptr; }
@@ -55,6 +60,7 @@ private:
     std::function<void(const KeyboardShortcut&)> onUpdate_;
     const KeyCodeReader* keyCodes_;
     bool isRecording_ = false;
+    bool refused_ = false;
     bool isHovering_ = false;
     std::unique_ptr<KeyDownMonitor> localMonitor_;
 };

@@ -75,6 +75,19 @@ TEST_F(ShortcutRecorderX11, RecordsRealKeyPressesWithTheirUnshiftedKey) {
     EXPECT_EQ(field->text(), QString()) << "no recorded key reached the text field";
 }
 
+// Shift+1 as the user presses it: refused and said, so that no "!" is ever taken from the desktop.
+TEST_F(ShortcutRecorderX11, ShiftWithAKeyIsRefused) {
+    recorder->startRecording();
+    ASSERT_TRUE(keys.postKey(18, KeyboardShortcut::kFlagShift));
+    ASSERT_TRUE(processEventsUntil([this] { return recorder->showsRefusal(); })) << "the refusal is shown";
+    EXPECT_TRUE(recorder->isRecording());
+    EXPECT_TRUE(updates.empty());
+    EXPECT_EQ(shortcut, KeyboardShortcut::defaultShortcut());
+    ASSERT_TRUE(keys.postKey(53, 0));  // Escape
+    ASSERT_TRUE(processEventsUntil([this] { return !recorder->isRecording(); }));
+    EXPECT_EQ(field->text(), QString());
+}
+
 TEST_F(ShortcutRecorderX11, PlainKeysAreSwallowedAndEscapeEnds) {
     recorder->startRecording();
     ASSERT_TRUE(keys.postKey(0, 0));  // A

@@ -150,7 +150,7 @@ protected:
     }
 
     X11GlobalHotKeys hotKeys{session};
-    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main, rt.log};
     static constexpr uint64_t kCommandFlag = 0x100000;
     static constexpr uint64_t kOptionFlag = 0x80000;
 };
@@ -225,7 +225,7 @@ TEST(X11WithoutDisplay, FallsBackAndSurvives) {
     EXPECT_FALSE(rt.log.containsPart(QStringLiteral("Key posted")));
 
     X11GlobalHotKeys hotKeys{session};
-    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main, rt.log};
     manager.registerShortcut();
     manager.registerShortcut();
     EXPECT_EQ(engine.stopShortcuts, 0);

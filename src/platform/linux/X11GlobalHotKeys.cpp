@@ -51,6 +51,8 @@ std::optional<GlobalHotKeys::Ref> X11GlobalHotKeys::registerHotKey(uint32_t keyC
             XGrabKey(d, keycode, grab.modifiers | extra, root, False, GrabModeAsync, GrabModeAsync);
     });
     grab.accepted = error == 0;
+    // Half a key (some lock states ours, the others another client's) is no use to anyone.
+    if (!grab.accepted) ungrab(grab);
     const Ref ref = nextRef_++;
     grabs_[ref] = grab;
     return ref;
@@ -75,7 +77,7 @@ void X11GlobalHotKeys::unregisterHotKey(Ref ref) {
     grabs_.erase(it);
 }
 
-bool X11GlobalHotKeys::isGrabbed(Ref ref) const {
+bool X11GlobalHotKeys::isHeld(Ref ref) const {
     const auto it = grabs_.find(ref);
     return it != grabs_.end() && it->second.accepted;
 }

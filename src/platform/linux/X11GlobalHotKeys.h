@@ -7,9 +7,9 @@
 namespace vocalynx {
 
 // Global hot keys as passive grabs (XGrabKey) on the root window of our own X connection. Each
-// key is grabbed four times, so that it also fires with Caps Lock and/or Num Lock on. A grab that
-// the server refuses (another client holds the key) is survived and simply never fires. Presses
-// are read on the main thread and handed to the handler.
+// key is grabbed four times, so that it also fires with Caps Lock and/or Num Lock on. A key that
+// the server refuses (another client holds it) is survived: none of its grabs is kept, it never
+// fires and isHeld reports it. Presses are read on the main thread and handed to the handler.
 class X11GlobalHotKeys final : public GlobalHotKeys {
 public:
     explicit X11GlobalHotKeys(X11Session& session);
@@ -18,9 +18,8 @@ public:
     bool installHandler(Handler handler) override;
     std::optional<Ref> registerHotKey(uint32_t keyCode, uint32_t modifiers, HotKeyID id) override;
     void unregisterHotKey(Ref ref) override;
-
     // Whether the server accepted every grab of the hot key (false for a refused key).
-    bool isGrabbed(Ref ref) const;
+    bool isHeld(Ref ref) const override;
 
 private:
     struct Grab {

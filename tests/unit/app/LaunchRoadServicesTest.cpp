@@ -145,7 +145,7 @@ struct ServicesFixture {
     ActionExecutor executor{config, watchedEngine, injector, keys, sounds, rt.runtime()};
     GestureRouter router{config, executor};
     LoggingHotKeys hotKeys{rt.log};
-    StopRecordingShortcutManager stopShortcut{config, watchedEngine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager stopShortcut{config, watchedEngine, hotKeys, rt.runtime().main, rt.log};
     int userChecks = 0;
 };
 

@@ -84,6 +84,41 @@ TEST_F(ConfigStoreTest, ShortcutWritePostsAndUndecodableReadsDefault) {
     EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
 }
 
+// A stored shortcut that would swallow a typed key everywhere, or that names no key, gives way to
+// the default for good, and the log says so once.
+TEST_F(ConfigStoreTest, AnUnusableStoredShortcutIsReplacedByTheDefault) {
+    struct Case {
+        const char* stored;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {R"({"keyCode": 18, "modifiers": 512})",
+         "[Vocalynx] Stored stop shortcut keyCode=18 modifiers=512 is not usable, replaced by the default"},
+        {R"({"keyCode": 0, "modifiers": 0})",
+         "[Vocalynx] Stored stop shortcut keyCode=0 modifiers=0 is not usable, replaced by the default"},
+        {R"({"keyCode": 300, "modifiers": 256})",
+         "[Vocalynx] Stored stop shortcut keyCode=300 modifiers=256 is not usable, replaced by the default"},
+        {"not json", "[Vocalynx] Stored stop shortcut cannot be read, replaced by the default"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        rt.log.clear();
+        storeRaw(store.stopRecordingShortcutKey, QByteArray(c.stored));
+        EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
+        EXPECT_EQ(rt.log.lines(), QStringList{QString::fromUtf8(c.logLine)});
+        EXPECT_EQ(QSettings(store.filePath(), QSettings::IniFormat).value(store.stopRecordingShortcutKey).toByteArray(),
+                  KeyboardShortcut::defaultShortcut().toJsonData());
+        EXPECT_EQ(store.stopRecordingShortcut(), KeyboardShortcut::defaultShortcut());
+        EXPECT_EQ(rt.log.lines().size(), 1) << "replaced once";
+    }
+    // A usable shortcut without Super, and an F-key alone, stay as stored.
+    for (const KeyboardShortcut kept : {KeyboardShortcut{18, KeyboardShortcut::kControl | KeyboardShortcut::kShift},
+                                        KeyboardShortcut{96, 0}}) {
+        store.setStopRecordingShortcut(kept);
+        EXPECT_EQ(store.stopRecordingShortcut(), kept);
+    }
+}
+
 TEST_F(ConfigStoreTest, VoicePhraseIsTrimmedAndNeverEmpty) {
     storeRaw(store.stopRecordingVoicePhraseKey, QStringLiteral("   "));
     EXPECT_EQ(store.stopRecordingVoicePhrase(), QStringLiteral("就这样喵"));

@@ -37,7 +37,7 @@ struct CoreParts {
     FakeDictationControl engine;
     ActionExecutor executor{config, engine, injector, keys, sounds, rt};
     FakeGlobalHotKeys hotKeys;
-    StopRecordingShortcutManager stopShortcut{config, engine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager stopShortcut{config, engine, hotKeys, rt.runtime().main, rt.log};
     NoCenter center;
     AgentMonitor monitor{rt, center, sounds};
     MainThreadWatchdog watchdog{rt, engine};

@@ -17,7 +17,7 @@ protected:
     ConfigStore config{rt};
     FakeDictationControl engine;
     FakeGlobalHotKeys hotKeys;
-    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager manager{config, engine, hotKeys, rt.runtime().main, rt.log};
 };
 
 TEST_F(StopRecordingShortcutManagerTest, RegistersTheStoredShortcutWithOurIdentifier) {
@@ -41,6 +41,32 @@ TEST_F(StopRecordingShortcutManagerTest, ReRegistrationReplacesTheKeyAndInstalls
     EXPECT_EQ(engine.stops, 1);
 }
 
+// A shortcut that cannot stop a dictation is logged and kept as the status the settings show; the
+// next registration that works clears it.
+TEST_F(StopRecordingShortcutManagerTest, AKeyHeldElsewhereOrMissingIsLoggedAndReported) {
+    using KeyState = StopRecordingShortcutManager::KeyState;
+    EXPECT_EQ(manager.status(), KeyState::none);
+    hotKeys.takenElsewhere.insert({41, 256});
+    manager.registerShortcut();
+    EXPECT_EQ(manager.status(), KeyState::taken);
+    EXPECT_TRUE(rt.log.contains(
+        "[Vocalynx] Stop shortcut keyCode=41 modifiers=256 is held by another program; it will not stop a dictation"));
+
+    config.setStopRecordingShortcut({40, KeyboardShortcut::kControl});
+    hotKeys.missingKeys.insert(40);
+    manager.registerShortcut();
+    EXPECT_EQ(manager.status(), KeyState::unavailable);
+    EXPECT_FALSE(manager.hasHotKey());
+    EXPECT_TRUE(rt.log.contains("[Vocalynx] Stop shortcut keyCode=40 modifiers=4096 could not be registered: no such "
+                                "key on this keyboard or no window system"));
+
+    const qsizetype lines = rt.log.lines().size();
+    config.setStopRecordingShortcut({41, KeyboardShortcut::kControl});
+    manager.registerShortcut();
+    EXPECT_EQ(manager.status(), KeyState::active);
+    EXPECT_EQ(rt.log.lines().size(), lines) << "a working shortcut needs no line";
+}
+
 TEST_F(StopRecordingShortcutManagerTest, PressReachesTheEngineWhichStopsOnlyARecording) {
     manager.registerShortcut();
     EXPECT_TRUE(hotKeys.press(41, 256));
@@ -54,7 +80,7 @@ TEST_F(StopRecordingShortcutManagerTest, PressReachesTheEngineWhichStopsOnlyARec
 // The hot keys outlive the manager (a settings window's manager, a test's): a press after the
 // manager is gone must not reach into it.
 TEST_F(StopRecordingShortcutManagerTest, APressAfterTheManagerIsGoneReachesNothing) {
-    auto shortLived = std::make_unique<StopRecordingShortcutManager>(config, engine, hotKeys, rt.runtime().main);
+    auto shortLived = std::make_unique<StopRecordingShortcutManager>(config, engine, hotKeys, rt.runtime().main, rt.log);
     shortLived->registerShortcut();
     shortLived.reset();
     engine.currentState = RecordingState::recording;

@@ -102,6 +102,31 @@ TEST(KeyboardShortcutTest, ConvertsEventFlagsToHotKeyBits) {
     EXPECT_EQ(K::carbonModifiers(0x10000 /* caps lock */ | 0x800000 /* function */), 0u);
 }
 
+// A shortcut is held for the whole desktop: one that any application's typing can produce would
+// swallow that key everywhere.
+TEST(KeyboardShortcutTest, OnlyShortcutsThatTypingCannotProduceAreSafe) {
+    using K = KeyboardShortcut;
+    struct Case {
+        const char* name;
+        K shortcut;
+        bool safe;
+    };
+    const Case cases[] = {
+        {"the default super-semicolon", K::defaultShortcut(), true},
+        {"control-shift-1", {18, K::kControl | K::kShift}, true},
+        {"alt-K", {40, K::kOption}, true},
+        {"shift-1 types an exclamation mark", {18, K::kShift}, false},
+        {"a plain letter", {0, 0}, false},
+        {"shift-return", {36, K::kShift}, false},
+        {"F5 alone", {96, 0}, true},
+        {"shift-F10", {109, K::kShift}, true},
+        {"a key code without a key", {10, K::kCommand}, false},
+        {"a key code past the table", {300, K::kControl}, false},
+        {"a modifier bit we do not know", {41, K::kCommand | 0x1}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.shortcut.isSafe(), c.safe) << c.name;
+}
+
 TEST(KeyboardShortcutTest, JsonFormRequiresBothKeys) {
     const auto good = KeyboardShortcut::fromJsonData(R"({"keyCode": 41, "modifiers": 256})");
     ASSERT_TRUE(good.isOk());

@@ -86,7 +86,7 @@ protected:
     SoundFeedback sounds{config, soundOutput};
     FakeDictationControl engine;
     FakeGlobalHotKeys hotKeys;
-    StopRecordingShortcutManager stopShortcut{config, engine, hotKeys, rt.runtime().main};
+    StopRecordingShortcutManager stopShortcut{config, engine, hotKeys, rt.runtime().main, rt.log};
     HookInstaller hooks{rt.paths().home, rt.log};
     X11KeyCodeReader keyCodes;  // no X connection: keys are read from the symbols they produced
     std::vector<QUrl> opened;

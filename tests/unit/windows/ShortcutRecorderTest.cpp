@@ -61,13 +61,17 @@ TEST_F(ShortcutRecorderTest, KeyPressesAreTestedInOrder) {
         uint64_t flags;
         bool stillRecording;
         std::optional<KeyboardShortcut> recorded;
+        bool refused = false;  // the control says a modifier is missing
     };
     const Case cases[] = {
         {"command-K", 40, cmd, false, KeyboardShortcut{40, 0x100}},
-        {"shift alone counts", 0, shift, false, KeyboardShortcut{0, 0x200}},
+        {"shift alone would take the key from every application", 18, shift, true, std::nullopt, true},
+        {"control-shift-1", 18, ctrl | shift, false, KeyboardShortcut{18, 0x1200}},
         {"every modifier", 41, cmd | opt | ctrl | shift, false, KeyboardShortcut{41, 0x1B00}},
-        {"no modifier keeps recording", 0, 0, true, std::nullopt},
-        {"caps lock and function do not count", 0, capsLock | function, true, std::nullopt},
+        {"no modifier keeps recording", 0, 0, true, std::nullopt, true},
+        {"caps lock and function do not count", 0, capsLock | function, true, std::nullopt, true},
+        {"an F-key needs no modifier", 96, 0, false, KeyboardShortcut{96, 0}},
+        {"shift-F-key", 122, shift, false, KeyboardShortcut{122, 0x200}},
         {"escape ends without recording", 53, 0, false, std::nullopt},
         {"escape with command is still escape", 53, cmd, false, std::nullopt},
         {"a key without a code keeps recording", std::nullopt, cmd, true, std::nullopt},
@@ -77,9 +81,14 @@ TEST_F(ShortcutRecorderTest, KeyPressesAreTestedInOrder) {
         hostShortcut = KeyboardShortcut::defaultShortcut();
         updates.clear();
         recorder->startRecording();
+        const QSize recordingSize = recorder->sizeHint();
         recorder->handleRecordedKey(c.keyCode, c.flags);
         EXPECT_EQ(recorder->isRecording(), c.stillRecording);
         EXPECT_EQ(recorder->hasMonitor(), c.stillRecording);
+        EXPECT_EQ(recorder->showsRefusal(), c.refused);
+        if (c.refused) {
+            EXPECT_GT(recorder->sizeHint().width(), recordingSize.width()) << "the whole text has room";
+        }
         if (c.recorded) {
             ASSERT_EQ(updates.size(), 1u);
             EXPECT_EQ(updates[0], *c.recorded);
@@ -100,7 +109,7 @@ TEST_F(ShortcutRecorderTest, ReadsXKeyEventsIntoPlatformCodesAndCarbonModifiers)
     };
     const Case cases[] = {
         {"super-k", XK_k, Mod4Mask, {40, 0x100}},
-        {"shift-A arrives as the capital letter", XK_A, ShiftMask, {0, 0x200}},
+        {"control-shift-A arrives as the capital letter", XK_A, ShiftMask | ControlMask, {0, 0x1200}},
         {"super-alt-shift-K", XK_K, Mod4Mask | Mod1Mask | ShiftMask, {40, 0x100 | 0x800 | 0x200}},
         {"control-F5", XK_F5, ControlMask, {96, 0x1000}},
         {"caps lock and num lock dropped", XK_semicolon, Mod4Mask | LockMask | Mod2Mask, {41, 0x100}},
@@ -160,6 +169,21 @@ TEST_F(ShortcutRecorderTest, ClickingTwiceOrDisappearingRemovesTheMonitor) {
     EXPECT_TRUE(updates.empty());
 }
 
+TEST_F(ShortcutRecorderTest, ARefusedKeyIsSaidUntilAUsableOneIsRecorded) {
+    recorder->startRecording();
+    sendKeyPress(field, XK_1, ShiftMask, QStringLiteral("!"));
+    EXPECT_TRUE(recorder->showsRefusal());
+    const QImage refused = renderArtifact(*recorder, QStringLiteral("shortcut-recorder-refused"));
+    EXPECT_EQ(refused.size(), recorder->sizeHint() * 2);
+    EXPECT_EQ(field->text(), QString()) << "the refused key reaches no widget";
+    sendKeyPress(field, XK_1, ShiftMask | ControlMask);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0], (KeyboardShortcut{18, KeyboardShortcut::kControl | KeyboardShortcut::kShift}));
+    EXPECT_FALSE(recorder->showsRefusal());
+    recorder->startRecording();
+    EXPECT_FALSE(recorder->showsRefusal()) << "each recording starts without the message";
+}
+
 TEST_F(ShortcutRecorderTest, ShowsKeyCapsAtRestAndTheRecordingTextWhileRecording) {
     hostShortcut = {40, KeyboardShortcut::kCommand | KeyboardShortcut::kOption | KeyboardShortcut::kShift};
     recorder->updateGeometry();
@@ -194,6 +218,24 @@ TEST_F(SettingsFixture, RecordingInTheGeneralPaneStoresThenRegistersTheShortcut)
     EXPECT_FALSE(hotKeys.press(41, 256)) << "the old hot key is gone";
     EXPECT_TRUE(hotKeys.press(40, 768));
     EXPECT_EQ(pane.stopShortcut(), (KeyboardShortcut{40, 768}));
+}
+
+// Where the shortcut is set, the pane says when it cannot stop a dictation, and stops saying so
+// once a shortcut that works is recorded.
+TEST_F(SettingsFixture, TheGeneralPaneSaysWhenTheShortcutIsHeldElsewhere) {
+    hotKeys.takenElsewhere.insert({41, 256});
+    stopShortcut.registerShortcut();
+    GeneralSettingsPane pane(env);
+    pane.show();
+    EXPECT_TRUE(pane.shortcutProblem()->isVisible());
+    EXPECT_EQ(pane.shortcutProblem()->text(), QStringLiteral("此快捷键已被其他程序占用，请换一个"));
+    renderArtifact(pane, QStringLiteral("general-pane-shortcut-taken"));
+
+    pane.shortcutRecorder()->startRecording();
+    QKeyEvent event(QEvent::KeyPress, Qt::Key_K, Qt::MetaModifier, 0, XK_k, Mod4Mask);
+    QApplication::sendEvent(&pane, &event);
+    EXPECT_EQ(config.stopRecordingShortcut(), (KeyboardShortcut{40, 256}));
+    EXPECT_FALSE(pane.shortcutProblem()->isVisible());
 }
 
 }  // namespace
