@@ -17,6 +17,9 @@
 #include <QThread>
 #include <functional>
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "AppProcess.h"
 #include "SpeechHome.h"
@@ -186,7 +189,7 @@ TEST(SessionServices, AnythingPlantedAtTheSilentClipsPlaceNeitherFreezesNorSilen
     const QByteArray clip = SilentPlayerKeeper::silentClipWav();
     enum class Where { privateFolder, sharedFolder, privateFolderWithoutRuntimeFolder };
     struct Case {
-        const char* name;
+        std::string name;
         Where where;
         // Plants something at the path; the folder for anything it needs besides.
         std::function<void(const QString& path, const QString& aside)> plant;
@@ -214,23 +217,17 @@ TEST(SessionServices, AnythingPlantedAtTheSilentClipsPlaceNeitherFreezesNorSilen
         DictatingApp::write(path, clip);
         ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
     };
-    const Case cases[] = {
-        {"pipe in the private folder", Where::privateFolder, fifo},
-        {"1 GiB file in the private folder", Where::privateFolder, huge},
-        {"empty file in the private folder", Where::privateFolder, empty},
-        {"folder in the private folder", Where::privateFolder, folder},
-        {"link to a pipe in the private folder", Where::privateFolder, linkToPipe},
-        {"clip of another mode in the private folder", Where::privateFolder, otherMode},
-        {"pipe at the shared path", Where::sharedFolder, fifo},
-        {"1 GiB file at the shared path", Where::sharedFolder, huge},
-        {"empty file at the shared path", Where::sharedFolder, empty},
-        {"folder at the shared path", Where::sharedFolder, folder},
-        {"link to a pipe at the shared path", Where::sharedFolder, linkToPipe},
-        {"clip of another mode at the shared path", Where::sharedFolder, otherMode},
-        // Without a runtime folder the private folder is made in the shared one; a pipe already
-        // holding its name makes it choose another.
-        {"pipe holding the private folder's name", Where::privateFolderWithoutRuntimeFolder, fifo},
+    const std::pair<const char*, std::function<void(const QString&, const QString&)>> plants[] = {
+        {"pipe", fifo},   {"1 GiB file", huge},          {"empty file", empty},
+        {"folder", folder}, {"link to a pipe", linkToPipe}, {"clip of another mode", otherMode},
     };
+    std::vector<Case> cases;
+    for (const auto& [where, place] : {std::pair{Where::privateFolder, " in the private folder"},
+                                       std::pair{Where::sharedFolder, " at the shared path"}})
+        for (const auto& [what, plant] : plants) cases.push_back({what + std::string(place), where, plant});
+    // Without a runtime folder the private folder is made in the shared one; a pipe already holding
+    // its name makes it choose another.
+    cases.push_back({"pipe holding the private folder's name", Where::privateFolderWithoutRuntimeFolder, fifo});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
