@@ -56,10 +56,14 @@ public slots:
 void setOrderlyShutdown(std::function<void()> shutdown) { shutdownStep() = std::move(shutdown); }
 
 void endForLostService(const QString& line, int code) {
+    static std::atomic<Qt::HANDLE> endingThread{nullptr};
     if (ending.exchange(true)) {
-        // A second loss while the first one is being handled: the first one ends the process.
+        // A second loss while the first one is being handled: from within the shutdown step it
+        // ends the process at once; on another thread it waits for the first one to end it.
+        if (endingThread.load() == QThread::currentThreadId()) ::_exit(code);
         for (;;) ::pause();
     }
+    endingThread.store(QThread::currentThreadId());
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
     const QCoreApplication* app = QCoreApplication::instance();
