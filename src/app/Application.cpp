@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/AppDelegate.h"
+#include "app/SessionLoss.h"
 #include "core/ActionExecutor.h"
 #include "core/ConfigStore.h"
 #include "core/HookInstaller.h"
@@ -203,6 +204,11 @@ int runApplication(QApplication& app) {
     AppDelegate delegate(std::move(components), screenshotMode);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    // The X server or the session bus going away (a logout, a crash, a restart) ends the program
+    // the same way: the speech process ended first, then the process, with a line that says why.
+    setOrderlyShutdown([&delegate] { delegate.applicationWillTerminate(); });
+    if (!noDisplay) watchDisplayConnection();
+    watchSessionBus(&delegate);
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int code = app.exec();
     // The shared components live until the process ends; skip their teardown on the way out.

@@ -1,13 +1,12 @@
 #include "gestures/SilentPlayerKeeper.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
 
 #include "core/Text.h"
+#include "platform/PrivateFiles.h"
 
 namespace vocalynx {
 
@@ -89,20 +88,24 @@ void SilentPlayerKeeper::publishNowPlayingInfo(NowPlayingCenter& center) {
     center.setPlaybackState(NowPlayingPlaybackState::playing);
 }
 
+bool SilentPlayerKeeper::ensureSilentClip(QString* error) {
+    // Whatever is at the path and is not exactly the clip we write (another file, a pipe, a link, a
+    // folder, a clip changed since) is replaced, so that the player only ever opens our own clip.
+    if (runtime_.paths.temp.isEmpty()) {
+        if (error) *error = QStringLiteral("no private temporary folder");
+        return false;
+    }
+    static const QByteArray clip = silentClipWav();
+    const QString path = silentClipPath();
+    return holdsPrivateFile(path, clip) || writePrivateFile(path, clip, error);
+}
+
 void SilentPlayerKeeper::makeSilentPlayer() {
     assertOnSequence(runtime_.main, "SilentPlayerKeeper::makeSilentPlayer");
     const QString path = silentClipPath();
-    if (!QFileInfo::exists(path)) {
-        // Written through a temporary file and renamed into place, so that a failed write never
-        // leaves a partial clip behind (the clip is only ever written when it is missing).
-        QSaveFile file(path);
-        bool ok = file.open(QIODevice::WriteOnly);
-        if (ok) ok = file.write(silentClipWav()) >= 0;
-        if (ok) ok = file.commit();
-        if (!ok) {
-            log(QStringLiteral("[Vocalynx] Failed to create silent file: ") + file.errorString());
-            return;
-        }
+    if (QString writeError; !ensureSilentClip(&writeError)) {
+        log(QStringLiteral("[Vocalynx] Failed to create silent file: ") + writeError);
+        return;
     }
     QString error;
     auto player = audio_.openPlayer(path, &error);
@@ -178,7 +181,8 @@ void SilentPlayerKeeper::rebuildSilentPlayer(int attempt, std::optional<int64_t>
     audioPlayer_.reset();
 
     QString error;
-    auto player = audio_.openPlayer(silentClipPath(), &error);
+    std::shared_ptr<AudioPlayer> player;
+    if (ensureSilentClip(&error)) player = audio_.openPlayer(silentClipPath(), &error);
     if (!player) {
         log(QStringLiteral("[Vocalynx] Rebuild attempt ") + QString::number(attempt) + QStringLiteral(" error: ") + error);
         scheduleRebuildRetry(attempt, generation);

@@ -41,6 +41,8 @@ public:
     // One second of mono 32-bit float silence as a WAV image.
     static QByteArray silentClipWav();
     QString silentClipPath() const;
+    // Writes the clip again unless the path holds exactly it; false with the reason in *error.
+    bool ensureSilentClip(QString* error);
 
     // ---- the now-playing information ----
     static NowPlayingInfo nowPlayingInfo();

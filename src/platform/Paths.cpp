@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "BuildInfo.h"
+#include "platform/PrivateFiles.h"
 
 namespace vocalynx {
 
@@ -21,7 +22,7 @@ Paths Paths::fromEnvironment() {
     p.config = xdg("XDG_CONFIG_HOME", p.home, QStringLiteral(".config")) + QStringLiteral("/vocalynx");
     p.appSupport = xdg("XDG_DATA_HOME", p.home, QStringLiteral(".local/share")) + QStringLiteral("/Vocalynx");
     p.logs = xdg("XDG_STATE_HOME", p.home, QStringLiteral(".local/state")) + QStringLiteral("/vocalynx/logs");
-    p.temp = QDir::tempPath();
+    p.temp = privateTemporaryFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath());
     const QString dataOverride = qEnvironmentVariable("VOCALYNX_DATA_DIR");
     p.resources = dataOverride.isEmpty() ? QStringLiteral(VOCALYNX_DATA_DIR) : dataOverride;
     return p;

@@ -10,7 +10,7 @@ struct Paths {
     QString config;        // settings files ($XDG_CONFIG_HOME/vocalynx)
     QString appSupport;    // application-support folder ($XDG_DATA_HOME/Vocalynx)
     QString logs;          // logs folder ($XDG_STATE_HOME/vocalynx/logs)
-    QString temp;          // temporary folder
+    QString temp;          // files written and read back, in a folder only this user can write
     QString resources;     // installed data folder (<prefix>/share/vocalynx)
 
     static Paths fromEnvironment();

@@ -6,13 +6,13 @@
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "platform/PrivateFiles.h"
 #include "platform/linux/QtSoundOutput.h"
 
 namespace vocalynx {
@@ -23,9 +23,10 @@ std::shared_ptr<AudioPlayer> PulseAudioPlayback::openPlayer(const QString& path,
                             QStringLiteral("\u201d couldn\u2019t be opened: ") + reason;
         return nullptr;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
-    const auto wav = parseWav(file.readAll());
+    QString reason;
+    const auto bytes = readRegularFile(path, kMaxFileBytes, &reason);
+    if (!bytes) return fail(reason);
+    const auto wav = parseWav(*bytes);
     if (!wav) return fail(QStringLiteral("not a supported WAV file"));
     if (wav->data.isEmpty()) return fail(QStringLiteral("the file holds no samples"));
     return std::make_shared<PulseLoopingPlayer>(wav->sampleRate, wav->channels, wav->floatSamples, wav->data);

@@ -28,7 +28,9 @@ namespace vocalynx {
 
 class PulseAudioPlayback final : public AudioPlayback {
 public:
-    // Opens 16-bit PCM and 32-bit float WAV files.
+    // Opens 16-bit PCM and 32-bit float WAV files: regular files of up to kMaxFileBytes, opened
+    // without following a link or waiting on a pipe.
+    static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
     std::shared_ptr<AudioPlayer> openPlayer(const QString& path, QString* error) override;
     bool hasOutputDevice() const override;
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -66,10 +67,23 @@ TEST_F(SilentPlayerKeeperTest, WritesTheOneSecondClipOnceAndStartsASilentEndless
     EXPECT_EQ(u32(data + 4), 44100u * 4) << "44 100 frames of 4 bytes";
     EXPECT_EQ(wav.mid(data + 8), QByteArray(44100 * 4, '\0'));
 
-    // Made again (the file exists): it is not rewritten.
-    ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));  // truncates: a rewrite would restore it
+    EXPECT_EQ(QFile(path).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+              QFile::ReadOwner | QFile::WriteOwner)
+        << "readable and writable by this user alone";
+
+    // Made again: the clip is left as it is, and anything else at its place is replaced by it.
+    // (A rewrite renames a new file into place: another inode.)
+    const auto inode = [&] {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_ino;
+    };
+    const auto written = inode();
     keeper.makeSilentPlayer();
-    EXPECT_EQ(QFile(path).size(), 0);
+    EXPECT_EQ(inode(), written);
+    ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));  // truncated
+    keeper.makeSilentPlayer();
+    EXPECT_EQ(QFile(path).size(), wav.size());
 }
 
 TEST_F(SilentPlayerKeeperTest, TheFirstPlayerFailsQuietlyWithItsReason) {

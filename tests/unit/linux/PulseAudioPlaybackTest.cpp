@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,6 +27,13 @@ TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("not a wave");
     f.close();
+    // A pipe would hold an open that waits for a writer; a file past the bound is never read.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString huge = dir.filePath(QStringLiteral("huge.wav"));
+    QFile h(huge);
+    ASSERT_TRUE(h.open(QIODevice::WriteOnly) && h.resize(PulseAudioPlayback::kMaxFileBytes + 1));
+    h.close();
     PulseAudioPlayback playback;
     struct Case {
         QString path;
@@ -33,7 +41,9 @@ TEST(PulseAudioPlayback, OpeningFailsWithAReasonForWhatItCannotPlay) {
     };
     const Case cases[] = {
         {dir.filePath(QStringLiteral("missing.wav")), "\u201cmissing.wav\u201d couldn\u2019t be opened"},
-        {garbage, "not a supported WAV file"}};
+        {garbage, "not a supported WAV file"},
+        {pipe, "not a regular file"},
+        {huge, "larger than"}};
     for (const auto& c : cases) {
         QString error;
         EXPECT_EQ(playback.openPlayer(c.path, &error), nullptr);
