@@ -19,6 +19,9 @@ namespace {
 constexpr int kDevicePollMs = 250;
 constexpr int kReadIntervalMs = 10;
 constexpr qint64 kFragmentMicroseconds = 20'000;
+// A lapsed latency hold is tried again this often, for up to a minute.
+constexpr int kHoldRenewalMs = 250;
+constexpr int kHoldRenewalAttempts = 240;
 
 AudioInputDevice describe(const QAudioDevice& device) {
     return {QString::fromUtf8(device.id()), device.description(), true};
@@ -257,14 +260,57 @@ void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
     const std::optional<QString> sink = pulseSinkFeedingSource(sourceId);
     std::unique_ptr<PulseSinkLatencyHold> released;
     std::lock_guard lock(holdMutex_);
+    heldSource_ = sourceId;
     // A lapsed hold (its sink or the server went away since) is made again, even for a sink of
     // the same name.
     if (sink && latencyHold_ && latencyHold_->sinkName() == *sink && !latencyHold_->lapsed()) return;
     released = std::move(latencyHold_);
-    if (sink) latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink);
+    if (!sink) return;
+    // A hold that lapses is made again from the capture thread, where nothing waits on it.
+    QObject* context = context_;
+    latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink, [this, context] {
+        QMetaObject::invokeMethod(
+            context,
+            [this] {
+                if (renewalPending_) return;
+                renewalPending_ = true;
+                QTimer::singleShot(kHoldRenewalMs, context_, [this] { renewLapsedHold(kHoldRenewalAttempts); });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void QtAudioCapture::renewLapsedHold(int attemptsLeft) {
+    QString source;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (latencyHold_ && !latencyHold_->lapsed()) {
+            renewalPending_ = false;
+            return;
+        }
+        source = heldSource_;
+    }
+    holdLatencyOfSinkFeeding(source);
+    bool held = false;
+    {
+        std::lock_guard lock(holdMutex_);
+        held = latencyHold_ && !latencyHold_->lapsed();
+    }
+    // Not yet: the server is not back, or the sink not set up again. A new hold that lapses later
+    // asks for its own renewal.
+    if (held || attemptsLeft <= 1) {
+        renewalPending_ = false;
+        return;
+    }
+    QTimer::singleShot(kHoldRenewalMs, context_, [this, attemptsLeft] { renewLapsedHold(attemptsLeft - 1); });
 }
 
 QtAudioCapture::~QtAudioCapture() {
+    // The hold first: once it is gone it hands no news to the capture thread.
+    {
+        std::lock_guard lock(holdMutex_);
+        latencyHold_.reset();
+    }
     QObject* context = context_;
     runOnCaptureThread([context] { delete context; });
     thread_.quit();

@@ -8,7 +8,8 @@
 // every 10 ms while it runs. Device loss becomes an interruption, a stream that stops with an error
 // becomes a runtime error. When the microphone records a sink's sound (a monitor or a virtual
 // microphone remapped from one), that sink is held at a short latency, so that a recording hears
-// it from its start.
+// it from its start; a hold that lapses (the sound server restarted, the sink was set up again) is
+// made again as soon as the server answers, before the next recording needs it.
 
 #include <QThread>
 #include <memory>
@@ -37,11 +38,16 @@ public:
 private:
     // Holds the sink that feeds the source at a short latency, or lets go of a held one.
     void holdLatencyOfSinkFeeding(const QString& sourceId);
+    // Capture thread: after a hold lapsed, makes it again once the server answers, trying for a
+    // bounded time.
+    void renewLapsedHold(int attemptsLeft);
 
     QThread thread_;
     QObject* context_ = nullptr;  // lives on thread_; deleted there
     std::mutex holdMutex_;
     std::unique_ptr<PulseSinkLatencyHold> latencyHold_;
+    QString heldSource_;          // the source whose sink is (or was last) held; under holdMutex_
+    bool renewalPending_ = false;  // capture thread
 };
 
 }  // namespace vocalynx
