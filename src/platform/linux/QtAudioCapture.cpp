@@ -19,6 +19,11 @@ namespace {
 constexpr int kDevicePollMs = 250;
 constexpr int kReadIntervalMs = 10;
 constexpr qint64 kFragmentMicroseconds = 20'000;
+// After the sound server restarted, Qt Multimedia connects to it again on a timer of its own (every
+// 3 s after it lost the server); until then no stream opens. A start then tries again this often,
+// for a little longer than one such period.
+constexpr int kStartRetryMs = 100;
+constexpr int kStartAttempts = 35;
 // A lapsed latency hold is tried again this often, for up to a minute.
 constexpr int kHoldRenewalMs = 250;
 constexpr int kHoldRenewalAttempts = 240;
@@ -139,23 +144,24 @@ public:
         read_->setTimerType(Qt::PreciseTimer);
         read_->setInterval(kReadIntervalMs);
         connect(read_, &QTimer::timeout, this, [this] { readAvailable(); });
+        retry_ = new QTimer(this);
+        retry_->setSingleShot(true);
+        retry_->setInterval(kStartRetryMs);
+        connect(retry_, &QTimer::timeout, this, [this] { tryStart(); });
     }
 
     void start() {
         stopRequested_ = false;
         assembler_.clear();
-        stream_ = source_->start();
-        running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
-        if (!running_) return;
-        connect(stream_, &QIODevice::readyRead, this, [this] { readAvailable(); });
-        poll_->start();
-        read_->start();
-        readAvailable();
+        attemptsLeft_ = kStartAttempts;
+        tryStart();
     }
-    bool running() const { return running_; }
+    // A start that waits for Qt Multimedia's connection to the sound server counts as running.
+    bool running() const { return running_ || retry_->isActive(); }
     void stop() {
         stopRequested_ = true;
         running_ = false;
+        retry_->stop();
         poll_->stop();
         read_->stop();
         source_->stop();
@@ -163,6 +169,26 @@ public:
     }
 
 private:
+    void tryStart() {
+        stream_ = source_->start();
+        running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
+        if (!running_) {
+            // A fatal error at the start: Qt Multimedia has no connection to the sound server (yet).
+            const bool waiting = source_->error() == QAudio::FatalError;
+            if (waiting && --attemptsLeft_ > 0) {
+                retry_->start();
+            } else if (waiting) {
+                // It was waited for, and counted as running: its end is an error.
+                shared_->raise({CaptureSessionEvent::Kind::runtimeError, errorText(QAudio::FatalError), std::nullopt});
+            }
+            return;
+        }
+        connect(stream_, &QIODevice::readyRead, this, [this] { readAvailable(); });
+        poll_->start();
+        read_->start();
+        readAvailable();
+    }
+
     void readAvailable() {
         if (!running_ || !stream_) return;
         assembler_.append(stream_->readAll());
@@ -191,6 +217,8 @@ private:
     QTimer* read_ = nullptr;
     QMediaDevices* devices_ = nullptr;
     QTimer* poll_ = nullptr;
+    QTimer* retry_ = nullptr;
+    int attemptsLeft_ = 0;
     bool running_ = false;
     bool stopRequested_ = false;
     bool lost_ = false;

@@ -5,8 +5,10 @@
 // (name = description, connected = still listed); the default is the sound server's default source
 // when Qt lists it, else Qt's own default. A session is a QAudioSource in the device's preferred
 // layout as 32-bit float (signed 16-bit when float is refused), with a 20 ms record fragment, read
-// every 10 ms while it runs. Device loss becomes an interruption, a stream that stops with an error
-// becomes a runtime error. When the microphone records a sink's sound (a monitor or a virtual
+// every 10 ms while it runs. A start while Qt Multimedia is connecting to a restarted sound server
+// again waits for it (counted as running) and records from then on. Device loss becomes an
+// interruption, a stream that stops with an error (or a start that waited in vain) becomes a
+// runtime error. When the microphone records a sink's sound (a monitor or a virtual
 // microphone remapped from one), that sink is held at a short latency, so that a recording hears
 // it from its start; a hold that lapses (the sound server restarted, the sink was set up again) is
 // made again as soon as the server answers, before the next recording needs it.
