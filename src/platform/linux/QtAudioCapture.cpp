@@ -293,7 +293,7 @@ void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
     // the same name.
     if (sink && latencyHold_ && latencyHold_->sinkName() == *sink && !latencyHold_->lapsed()) return;
     released = std::move(latencyHold_);
-    if (!sink) return;
+    if (!sink || closing_) return;
     // A hold that lapses is made again from the capture thread, where nothing waits on it.
     QObject* context = context_;
     latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink, [this, context] {
@@ -334,9 +334,11 @@ void QtAudioCapture::renewLapsedHold(int attemptsLeft) {
 }
 
 QtAudioCapture::~QtAudioCapture() {
-    // The hold first: once it is gone it hands no news to the capture thread.
+    // The hold first, and no new one after it (a renewal may be under way on the capture thread):
+    // once it is gone it hands no news to the capture thread.
     {
         std::lock_guard lock(holdMutex_);
+        closing_ = true;
         latencyHold_.reset();
     }
     QObject* context = context_;

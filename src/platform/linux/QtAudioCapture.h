@@ -49,6 +49,7 @@ private:
     std::mutex holdMutex_;
     std::unique_ptr<PulseSinkLatencyHold> latencyHold_;
     QString heldSource_;          // the source whose sink is (or was last) held; under holdMutex_
+    bool closing_ = false;        // under holdMutex_: no hold is made any more
     bool renewalPending_ = false;  // capture thread
 };
 
