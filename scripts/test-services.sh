@@ -30,11 +30,20 @@ start_test_services() {
   # microphone away unload that module and load it again with the same arguments.
   export VOCALYNX_TEST_AUDIO_FORMAT="format=float32le rate=48000 channels=2"
   export VOCALYNX_TEST_MIC_ARGS="source_name=vocalynx_mic master=vocalynx_sink.monitor $VOCALYNX_TEST_AUDIO_FORMAT source_properties=device.description=VocalynxTestMic"
-  HOME="$VOCALYNX_SERVICES_DIR/home" pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \
-    --load="module-native-protocol-unix socket=$sock auth-anonymous=1" \
-    --load="module-null-sink sink_name=vocalynx_sink $VOCALYNX_TEST_AUDIO_FORMAT sink_properties=device.description=VocalynxTestSpeaker" \
-    --load="module-remap-source $VOCALYNX_TEST_MIC_ARGS" \
-    >"$VOCALYNX_SERVICES_DIR/pulse.log" 2>&1 &
+  # The server runs from a script of its own, which tests that take the whole server away run again
+  # to bring it back at the same socket; the running server's process id is in pulse.pid.
+  export VOCALYNX_PULSE_START="$VOCALYNX_SERVICES_DIR/start-pulse.sh"
+  cat >"$VOCALYNX_PULSE_START" <<SCRIPT
+#!/bin/sh
+echo \$\$ >"$VOCALYNX_SERVICES_DIR/pulse.pid"
+HOME="$VOCALYNX_SERVICES_DIR/home" exec pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \\
+  --load="module-native-protocol-unix socket=$sock auth-anonymous=1" \\
+  --load="module-null-sink sink_name=vocalynx_sink $VOCALYNX_TEST_AUDIO_FORMAT sink_properties=device.description=VocalynxTestSpeaker" \\
+  --load="module-remap-source $VOCALYNX_TEST_MIC_ARGS" \\
+  >>"$VOCALYNX_SERVICES_DIR/pulse.log" 2>&1
+SCRIPT
+  chmod +x "$VOCALYNX_PULSE_START"
+  "$VOCALYNX_PULSE_START" &
   VOCALYNX_PULSE_PID=$!
   export PULSE_SERVER="unix:$sock"
   for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
@@ -45,6 +54,12 @@ start_test_services() {
 }
 
 stop_test_services() {
+  # A server a test started again runs under another process id.
+  local restarted=""
+  [ -n "${VOCALYNX_SERVICES_DIR:-}" ] && restarted="$(cat "$VOCALYNX_SERVICES_DIR/pulse.pid" 2>/dev/null || true)"
+  if [ -n "$restarted" ] && [ "$restarted" != "${VOCALYNX_PULSE_PID:-}" ] && kill "$restarted" 2>/dev/null; then
+    for _ in $(seq 1 50); do kill -0 "$restarted" 2>/dev/null || break; sleep 0.1; done
+  fi
   for pid in "${VOCALYNX_PULSE_PID:-}" "${VOCALYNX_DBUS_PID:-}" "${VOCALYNX_XVFB_PID:-}"; do
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
   done

@@ -122,8 +122,10 @@ private:
     // are handled on the main queue.
     void installCaptureSessionObservers(const std::shared_ptr<CaptureSession>& session);
     void removeCaptureSessionObservers();
-    // Main thread: a runtime error or an interruption cancels a recording; every event is logged.
+    // Main thread: a runtime error or an interruption (the microphone went away) stops a recording,
+    // so that what was recognised is still typed; every event is logged.
     void handleCaptureSessionEvent(const CaptureSessionEvent& event);
+    void stopForLostMicrophone(const QString& cause);
     // The sample-buffer callback; attach it to a session's output with attachSampleBufferHandler.
     void handleSampleBuffer(const SampleBuffer& buffer);
     void attachSampleBufferHandler(CaptureSession& session);  // main

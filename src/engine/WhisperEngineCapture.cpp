@@ -133,11 +133,7 @@ void WhisperEngine::handleCaptureSessionEvent(const CaptureSessionEvent& event) 
             const QString text = event.error.isEmpty() ? QStringLiteral("unknown") : event.error;
             logStateDiagnostics(QStringLiteral("captureSession runtimeError error=") + text);
             autoDump(QStringLiteral("capture-runtime-error"), QStringLiteral("error=") + text);
-            if (state() == RecordingState::recording) {
-                runtime_.log.line(
-                    QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling..."));
-                requestCancelRecording();
-            }
+            stopForLostMicrophone(text);
             break;
         }
         case CaptureSessionEvent::Kind::interrupted: {
@@ -149,17 +145,21 @@ void WhisperEngine::handleCaptureSessionEvent(const CaptureSessionEvent& event) 
             }
             logStateDiagnostics(QStringLiteral("captureSession interrupted details=") + details);
             autoDump(QStringLiteral("capture-interrupted"), QStringLiteral("details=") + details);
-            if (state() == RecordingState::recording) {
-                runtime_.log.line(
-                    QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling..."));
-                requestCancelRecording();
-            }
+            stopForLostMicrophone(details);
             break;
         }
         case CaptureSessionEvent::Kind::interruptionEnded:
             logStateDiagnostics(QStringLiteral("captureSession interruptionEnded"));
             break;
     }
+}
+
+void WhisperEngine::stopForLostMicrophone(const QString& cause) {
+    // The microphone (or the sound server behind it) went away: what was heard so far is still
+    // recognised and typed, as at a stop. A cancel would throw the recognised words away.
+    if (state() != RecordingState::recording || isStoppingRecording_) return;
+    runtime_.log.line(QStringLiteral("[Vocalynx] Microphone went away during recording, stopping: ") + cause);
+    stopRecording();
 }
 
 void WhisperEngine::removeCaptureSessionObservers() {

@@ -10,10 +10,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QAudioDevice>
+#include <QAudioSource>
+#include <QMediaDevices>
 #include <QProcess>
 #include <QRegularExpression>
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 #include "FakeSoundOutput.h"
 #include "LiveRuntime.h"
@@ -105,14 +109,17 @@ private:
     const char* name_;
 };
 
-// Plays a tone (or digital silence, at frequency 0) into the null sink as 48 kHz stereo float.
+// Plays a tone (or digital silence, at frequency 0) into the null sink as 48 kHz stereo float, at a
+// short latency, or at the server's default one (about two seconds, as a music player asks for).
 class TonePlayer {
 public:
-    void play(double frequency, double secondsValue, const QString& sink = QStringLiteral("vocalynx_sink")) {
-        process_.start(QStringLiteral("pacat"),
-                       {QStringLiteral("--playback"), QStringLiteral("--device=") + sink,
-                        QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
-                        QStringLiteral("--channels=2"), QStringLiteral("--raw"), QStringLiteral("--latency-msec=50")});
+    void play(double frequency, double secondsValue, const QString& sink = QStringLiteral("vocalynx_sink"),
+              bool shortLatency = true) {
+        QStringList args{QStringLiteral("--playback"), QStringLiteral("--device=") + sink,
+                         QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                         QStringLiteral("--channels=2"), QStringLiteral("--raw")};
+        if (shortLatency) args << QStringLiteral("--latency-msec=50");
+        process_.start(QStringLiteral("pacat"), args);
         ASSERT_TRUE(process_.waitForStarted(5000));
         const double amplitude = frequency > 0 ? 0.5 : 0.0;
         process_.write(toneBuffer(frequency, static_cast<int>(48000 * secondsValue), 48000, 2, SampleFormat::float32,
@@ -326,36 +333,135 @@ TEST_F(CaptureEndToEnd, DigitalSilenceIsReadyByTheFailsafeAndCancelledForNoSpeec
     EXPECT_FALSE(rt.log.containsPart("Mic startup watchdog fired")) << "readiness cancelled the watchdog";
 }
 
-TEST_F(CaptureEndToEnd, LosingTheMicrophoneCancelsTheRecordingAndNoMicrophoneFailsTheStart) {
+// The microphone, or the whole sound server, goes away in the middle of a dictation after words were
+// recognised: the dictation ends as a stop, what was recognised is typed, and the log says that the
+// microphone went away. While the microphone is gone, a start fails at once.
+TEST_F(CaptureEndToEnd, AMicrophoneLostMidDictationEndsItAsAStopThatTypesTheWords) {
+    qunsetenv("COLI_STANDIN_FREQUENCY");
+    const QString scriptPath = rt.root() + QStringLiteral("/script.txt");
+    {
+        QFile script(scriptPath);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("x0001y\n");
+    }
+    ScopedEnv scriptVar{"COLI_STANDIN_SCRIPT", scriptPath.toUtf8()};
+    struct Loss {
+        const char* name;
+        bool wholeServer;  // else the microphone's source alone is unloaded
+    };
+    const Loss losses[] = {{"the microphone's source unloaded", false}, {"the sound server killed", true}};
     startEngine();
-    engine->startRecording([](const QString&) {});
-    ASSERT_TRUE(processEventsUntil([&] { return rt.log.contains("[Vocalynx] Recording started"); }));
+    for (const Loss& loss : losses) {
+        SCOPED_TRACE(loss.name);
+        std::optional<TonePlayer> player(std::in_place);
+        player->play(440, 60.0);
+        rt.log.clear();
+        std::optional<QString> typed;
+        engine->startRecording([&typed](const QString& text) { typed = text; });
+        ASSERT_TRUE(processEventsUntil([&] { return engine->previewText().contains(QStringLiteral("x0001y")); }, 15000))
+            << rt.log.lines().join(u'\n').toStdString();
 
+        // Whatever fails below, the microphone and the server are back for what follows.
+        struct Restore {
+            bool wholeServer;
+            QtAudioCapture& capture;
+            ~Restore() {
+                if (wholeServer) {
+                    if (!soundServerAnswers()) startSoundServer();
+                } else if (!listed(capture, "VocalynxTestMic")) {
+                    const QStringList args =
+                        QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(u' ', Qt::SkipEmptyParts);
+                    pactl(QStringList{QStringLiteral("load-module"), QStringLiteral("module-remap-source")} + args);
+                    pactl({"set-default-source", "vocalynx_mic"});
+                }
+                processEventsUntil([&] { return listed(capture, "VocalynxTestMic"); }, 30000);
+            }
+        } restore{loss.wholeServer, capture};
+        if (loss.wholeServer) {
+            ASSERT_TRUE(killSoundServer());
+        } else {
+            unloadSource("vocalynx_mic");
+        }
+        ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 15000))
+            << rt.log.lines().join(u'\n').toStdString();
+        ASSERT_TRUE(typed.has_value()) << rt.log.lines().join(u'\n').toStdString();
+        EXPECT_EQ(typed->toStdString(), "x0001y");
+        EXPECT_TRUE(rt.log.containsPart("[Vocalynx] Microphone went away during recording, stopping: "))
+            << rt.log.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(rt.log.containsPart("state recording -> transcribing reason=stopRecording"));
+        EXPECT_FALSE(rt.log.containsPart("Cancelling recording"));
+        EXPECT_FALSE(rt.log.containsPart("Recording cancelled"));
+
+        if (!loss.wholeServer) {
+            // No microphone at all: the start fails at once and leaves the engine idle.
+            ASSERT_TRUE(processEventsUntil([&] { return !listed(capture, "VocalynxTestMic"); }));
+            rt.log.clear();
+            engine->startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
+            EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
+            EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to get microphone input"));
+            EXPECT_EQ(engine->state(), RecordingState::idle);
+            EXPECT_TRUE(rt.log.containsPart("state recording -> idle reason=startRecordingFailed"));
+        }
+        player.reset();  // its server may be gone
+    }
+}
+
+// Whether Qt Multimedia records from the test microphone again: a plain audio source on it starts.
+bool qtMultimediaRecords() {
+    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
+        if (device.description() != QStringLiteral("VocalynxTestMic")) continue;
+        QAudioSource source(device, device.preferredFormat());
+        const QIODevice* stream = source.start();
+        const bool running = stream && source.state() != QAudio::StoppedState && source.error() == QAudio::NoError;
+        source.stop();
+        return running;
+    }
+    return false;
+}
+
+// After the sound server restarts (a crash, an update of the desktop's audio service), a dictation
+// started before Qt Multimedia is connected again records once it is, and one started a second
+// after it is connected again hears the microphone from its start, and so do the next ones, while a music player plays into the sink at the server's default
+// latency (the sink then mixes seconds ahead unless it is held at a short latency again).
+TEST_F(CaptureEndToEnd, DictationsSoonAfterTheSoundServerRestartsHearTheWholeOfIt) {
+    constexpr long long kMinimumBytes = 27200;  // 0.85 s of 16 kHz 16-bit mono
     struct Restore {
         ~Restore() {
-            const QStringList args =
-                QString::fromLocal8Bit(qgetenv("VOCALYNX_TEST_MIC_ARGS")).split(u' ', Qt::SkipEmptyParts);
-            pactl(QStringList{QStringLiteral("load-module"), QStringLiteral("module-remap-source")} + args);
-            pactl({"set-default-source", "vocalynx_mic"});
-            QtAudioCapture capture;
-            processEventsUntil([&] { return listed(capture, "VocalynxTestMic"); });
+            if (!soundServerAnswers()) startSoundServer();
         }
     } restore;
-    unloadSource("vocalynx_mic");
-    ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::collapsing; }, 10000))
-        << rt.log.lines().join(u'\n').toStdString();
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Capture session interrupted during recording, cancelling..."));
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Recording cancelled (no speech)"));
-    ASSERT_TRUE(processEventsUntil([&] { return engine->state() == RecordingState::idle; }, 5000));
-
-    // No microphone at all: the start fails at once and leaves the engine idle.
-    ASSERT_TRUE(processEventsUntil([&] { return !listed(capture, "VocalynxTestMic"); }));
-    rt.log.clear();
-    engine->startRecording([](const QString&) { ADD_FAILURE() << "a failed start calls no completion"; });
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] No microphone available"));
-    EXPECT_TRUE(rt.log.contains("[Vocalynx] Failed to get microphone input"));
-    EXPECT_EQ(engine->state(), RecordingState::idle);
-    EXPECT_TRUE(rt.log.containsPart("state recording -> idle reason=startRecordingFailed"));
+    {
+        TonePlayer player;
+        player.play(440, 30.0);
+        ASSERT_TRUE(waitUntilHeard("VocalynxTestMic"));
+        startEngine();
+        EXPECT_GE(dictate(1.0).bytesSent, kMinimumBytes) << "before the restart";
+        ASSERT_TRUE(killSoundServer());
+    }
+    ASSERT_TRUE(startSoundServer());
+    TonePlayer player;
+    player.play(440, 60.0, QStringLiteral("vocalynx_sink"), false);
+    // The sink is held at a short latency again as soon as the server is back, before any
+    // recording asks for it.
+    EXPECT_TRUE(processEventsUntil([] { return latencyHoldsOn(QStringLiteral("vocalynx_sink")) == 1; }, 5000));
+    // A press before Qt Multimedia has its connection back (it tries again every 3 s): the
+    // dictation waits for it and records from then on.
+    const bool qtBackEarly = qtMultimediaRecords();
+    const Dictation early = dictate(4.0);
+    std::printf("a dictation started %s Qt Multimedia was back: %lld bytes\n", qtBackEarly ? "after" : "before",
+                early.bytesSent);
+    EXPECT_FALSE(rt.log.contains("[Vocalynx] Capture session failed to start"));
+    EXPECT_GT(early.bytesSent, 0) << rt.log.lines().join(u'\n').toStdString();
+    ASSERT_TRUE(processEventsUntil(qtMultimediaRecords, 15000));
+    QElapsedTimer sinceBack;
+    sinceBack.start();
+    processEventsUntil([&] { return sinceBack.elapsed() >= 1000; }, 2000);
+    for (int n = 1; n <= 3; ++n) {
+        const Dictation d = dictate(1.0);
+        std::printf("dictation %d after the restart: %lld bytes, microphone ready %.3f s after the start\n", n,
+                    d.bytesSent, d.firstAudioAfter);
+        EXPECT_GE(d.bytesSent, kMinimumBytes) << "dictation " << n << "\n" << rt.log.lines().join(u'\n').toStdString();
+    }
 }
 
 namespace {

@@ -45,29 +45,6 @@ public:
     }
 };
 
-// The server's index of the named sink, or empty when it has none by that name.
-QString sinkIndex(const QString& name) {
-    for (const QString& line : pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
-                                   .split(QLatin1Char('\n')))
-        if (line.section(QLatin1Char('\t'), 1, 1) == name) return line.section(QLatin1Char('\t'), 0, 0);
-    return {};
-}
-
-// How many of our latency streams play into the named sink, as the server lists its inputs.
-int latencyHoldsOn(const QString& sink) {
-    const QString index = sinkIndex(sink);
-    if (index.isEmpty()) return 0;
-    int holds = 0;
-    bool onSink = false;
-    for (const QString& raw : pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}).split(QLatin1Char('\n'))) {
-        const QString line = raw.trimmed();
-        if (line.startsWith(QStringLiteral("Sink Input #"))) onSink = false;
-        if (line.startsWith(QStringLiteral("Sink: "))) onSink = line.mid(6) == index;
-        if (onSink && line == QStringLiteral("media.name = \"Vocalynx microphone latency\"")) ++holds;
-    }
-    return holds;
-}
-
 std::optional<AudioInputDevice> findMic(QtAudioCapture& capture) {
     for (const auto& d : capture.inputDevices())
         if (d.name == kMicDescription) return d;

@@ -28,6 +28,9 @@ struct WhisperEngine::TestProbe {
     // Two automatic stop requests at once (level and transcript decide on different threads): the
     // level evaluation asks for at most one stop per buffer.
     void requestStopRecording(const QString& reason) { engine.requestStopRecording(reason); }
+    // A cancel (the no-speech rule and the startup watchdog ask for it), asked for once or twice
+    // before it runs, without staging seconds of silence.
+    void requestCancelRecording() { engine.requestCancelRecording(); }
 
     // ---- speech process and transcripts ----
     // A process that arrives while a recording keeps audio for it: the entry points launch one

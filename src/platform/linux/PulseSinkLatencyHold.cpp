@@ -4,7 +4,8 @@
 
 namespace vocalynx {
 
-PulseSinkLatencyHold::PulseSinkLatencyHold(const QString& sinkName) : sinkName_(sinkName) {
+PulseSinkLatencyHold::PulseSinkLatencyHold(const QString& sinkName, std::function<void()> onLapsed)
+    : sinkName_(sinkName), onLapsed_(std::move(onLapsed)) {
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) return;
     pa_threaded_mainloop_set_name(loop_, "pulse-latency");
@@ -42,7 +43,7 @@ PulseSinkLatencyHold::~PulseSinkLatencyHold() {
 void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
     auto* hold = static_cast<PulseSinkLatencyHold*>(self);
     const pa_context_state_t state = pa_context_get_state(context);
-    if (!PA_CONTEXT_IS_GOOD(state)) hold->lapsed_ = true;
+    if (!PA_CONTEXT_IS_GOOD(state)) hold->lapse();
     if (state != PA_CONTEXT_READY || hold->stream_) return;
     // The format matters little (the stream never plays); a common one spares the server a
     // conversion set-up.
@@ -52,7 +53,7 @@ void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
     spec.channels = 2;
     hold->stream_ = pa_stream_new(context, "Vocalynx microphone latency", &spec, nullptr);
     if (!hold->stream_) {
-        hold->lapsed_ = true;
+        hold->lapse();
         return;
     }
     // The stream fails when its sink goes away (it is never moved to another one).
@@ -68,12 +69,17 @@ void PulseSinkLatencyHold::onContextState(pa_context* context, void* self) {
                                    pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED |
                                                      PA_STREAM_DONT_MOVE),
                                    nullptr, nullptr) < 0)
-        hold->lapsed_ = true;
+        hold->lapse();
 }
 
 // Connection thread, lock held.
 void PulseSinkLatencyHold::onStreamState(pa_stream* stream, void* self) {
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) static_cast<PulseSinkLatencyHold*>(self)->lapsed_ = true;
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) static_cast<PulseSinkLatencyHold*>(self)->lapse();
+}
+
+// Connection thread, lock held.
+void PulseSinkLatencyHold::lapse() {
+    if (!lapsed_.exchange(true) && onLapsed_) onLapsed_();
 }
 
 }  // namespace vocalynx

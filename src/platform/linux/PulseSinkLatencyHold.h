@@ -11,10 +11,12 @@
 //
 // The stream lives on a connection and thread of its own; making and dropping a hold never waits for
 // the server. A server that refuses or goes away, or a sink that goes away, leaves the hold without
-// effect for good: it then counts as lapsed, and its owner makes a new one.
+// effect for good: it then counts as lapsed, its owner is told (when it asked to be), and makes a
+// new one.
 
 #include <QString>
 #include <atomic>
+#include <functional>
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -24,7 +26,9 @@ namespace vocalynx {
 
 class PulseSinkLatencyHold {
 public:
-    explicit PulseSinkLatencyHold(const QString& sinkName);
+    // onLapsed, when given, is called once when a hold that was under way lapses, on the
+    // connection's thread: it must only hand the news on, never wait or drop the hold there.
+    explicit PulseSinkLatencyHold(const QString& sinkName, std::function<void()> onLapsed = {});
     ~PulseSinkLatencyHold();
     PulseSinkLatencyHold(const PulseSinkLatencyHold&) = delete;
     PulseSinkLatencyHold& operator=(const PulseSinkLatencyHold&) = delete;
@@ -40,8 +44,10 @@ public:
 private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
+    void lapse();
 
     QString sinkName_;
+    std::function<void()> onLapsed_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;  // made on the connection's thread, under its lock

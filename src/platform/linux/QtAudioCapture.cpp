@@ -26,6 +26,14 @@ constexpr qint64 kFragmentMicroseconds = 20'000;
 constexpr int kLateReadMs = 30;
 // What one read of the stream asks for at most (more is read in further reads of the same turn).
 constexpr qsizetype kReadChunkBytes = 64 * 1024;
+// After the sound server restarted, Qt Multimedia connects to it again on a timer of its own (every
+// 3 s after it lost the server); until then no stream opens. A start then tries again this often,
+// for a little longer than one such period.
+constexpr int kStartRetryMs = 100;
+constexpr int kStartAttempts = 35;
+// A lapsed latency hold is tried again this often, for up to a minute.
+constexpr int kHoldRenewalMs = 250;
+constexpr int kHoldRenewalAttempts = 240;
 
 AudioInputDevice describe(const QAudioDevice& device) {
     return {QString::fromUtf8(device.id()), device.description(), true};
@@ -148,22 +156,24 @@ public:
         read_->setSingleShot(true);
         read_->setInterval(kLateReadMs);
         connect(read_, &QTimer::timeout, this, [this] { readTurn(); });
+        retry_ = new QTimer(this);
+        retry_->setSingleShot(true);
+        retry_->setInterval(kStartRetryMs);
+        connect(retry_, &QTimer::timeout, this, [this] { tryStart(); });
     }
 
     void start() {
         stopRequested_ = false;
         assembler_.clear();
-        stream_ = source_->start();
-        running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
-        if (!running_) return;
-        connect(stream_, &QIODevice::readyRead, this, [this] { readTurn(); });
-        devicesCheckedAt_.start();
-        readTurn();
+        attemptsLeft_ = kStartAttempts;
+        tryStart();
     }
-    bool running() const { return running_; }
+    // A start that waits for Qt Multimedia's connection to the sound server counts as running.
+    bool running() const { return running_ || retry_->isActive(); }
     void stop() {
         stopRequested_ = true;
         running_ = false;
+        retry_->stop();
         read_->stop();
         source_->stop();
         stream_ = nullptr;
@@ -183,6 +193,25 @@ private:
             devicesCheckedAt_.start();
             devicesChanged();
         }
+    }
+
+    void tryStart() {
+        stream_ = source_->start();
+        running_ = stream_ && source_->state() != QAudio::StoppedState && source_->error() == QAudio::NoError;
+        if (!running_) {
+            // A fatal error at the start: Qt Multimedia has no connection to the sound server (yet).
+            const bool waiting = source_->error() == QAudio::FatalError;
+            if (waiting && --attemptsLeft_ > 0) {
+                retry_->start();
+            } else if (waiting) {
+                // It was waited for, and counted as running: its end is an error.
+                shared_->raise({CaptureSessionEvent::Kind::runtimeError, errorText(QAudio::FatalError), std::nullopt});
+            }
+            return;
+        }
+        connect(stream_, &QIODevice::readyRead, this, [this] { readTurn(); });
+        devicesCheckedAt_.start();
+        readTurn();
     }
 
     void readAvailable() {
@@ -213,6 +242,8 @@ private:
     QTimer* read_ = nullptr;  // the late read
     QElapsedTimer devicesCheckedAt_;
     QMediaDevices* devices_ = nullptr;
+    QTimer* retry_ = nullptr;
+    int attemptsLeft_ = 0;
     bool running_ = false;
     bool stopRequested_ = false;
     bool lost_ = false;
@@ -282,14 +313,59 @@ void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
     const std::optional<QString> sink = pulseSinkFeedingSource(sourceId);
     std::unique_ptr<PulseSinkLatencyHold> released;
     std::lock_guard lock(holdMutex_);
+    heldSource_ = sourceId;
     // A lapsed hold (its sink or the server went away since) is made again, even for a sink of
     // the same name.
     if (sink && latencyHold_ && latencyHold_->sinkName() == *sink && !latencyHold_->lapsed()) return;
     released = std::move(latencyHold_);
-    if (sink) latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink);
+    if (!sink || closing_) return;
+    // A hold that lapses is made again from the capture thread, where nothing waits on it.
+    QObject* context = context_;
+    latencyHold_ = std::make_unique<PulseSinkLatencyHold>(*sink, [this, context] {
+        QMetaObject::invokeMethod(
+            context,
+            [this] {
+                if (renewalPending_) return;
+                renewalPending_ = true;
+                QTimer::singleShot(kHoldRenewalMs, context_, [this] { renewLapsedHold(kHoldRenewalAttempts); });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void QtAudioCapture::renewLapsedHold(int attemptsLeft) {
+    QString source;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (latencyHold_ && !latencyHold_->lapsed()) {
+            renewalPending_ = false;
+            return;
+        }
+        source = heldSource_;
+    }
+    holdLatencyOfSinkFeeding(source);
+    bool held = false;
+    {
+        std::lock_guard lock(holdMutex_);
+        held = latencyHold_ && !latencyHold_->lapsed();
+    }
+    // Not yet: the server is not back, or the sink not set up again. A new hold that lapses later
+    // asks for its own renewal.
+    if (held || attemptsLeft <= 1) {
+        renewalPending_ = false;
+        return;
+    }
+    QTimer::singleShot(kHoldRenewalMs, context_, [this, attemptsLeft] { renewLapsedHold(attemptsLeft - 1); });
 }
 
 QtAudioCapture::~QtAudioCapture() {
+    // The hold first, and no new one after it (a renewal may be under way on the capture thread):
+    // once it is gone it hands no news to the capture thread.
+    {
+        std::lock_guard lock(holdMutex_);
+        closing_ = true;
+        latencyHold_.reset();
+    }
     QObject* context = context_;
     runOnCaptureThread([context] { delete context; });
     thread_.quit();

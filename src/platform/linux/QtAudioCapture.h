@@ -5,10 +5,14 @@
 // (name = description, connected = still listed); the default is the sound server's default source
 // when Qt lists it, else Qt's own default. A session is a QAudioSource in the device's preferred
 // layout as 32-bit float (signed 16-bit when float is refused), with a 20 ms record fragment, read
-// as the source announces each fragment (or by a timer of our own when it is late). Device loss becomes an interruption, a stream that stops with an error
-// becomes a runtime error. When the microphone records a sink's sound (a monitor or a virtual
+// as the source announces each fragment (or by a timer of our own when it is late). A start while
+// Qt Multimedia is connecting to a restarted sound server again waits for it (counted as running)
+// and records from then on. Device loss becomes an interruption, a stream that stops with an error
+// (or a start that waited in vain) becomes a runtime error. When the microphone records a sink's
+// sound (a monitor or a virtual
 // microphone remapped from one), that sink is held at a short latency, so that a recording hears
-// it from its start.
+// it from its start; a hold that lapses (the sound server restarted, the sink was set up again) is
+// made again as soon as the server answers, before the next recording needs it.
 
 #include <QThread>
 #include <memory>
@@ -37,11 +41,17 @@ public:
 private:
     // Holds the sink that feeds the source at a short latency, or lets go of a held one.
     void holdLatencyOfSinkFeeding(const QString& sourceId);
+    // Capture thread: after a hold lapsed, makes it again once the server answers, trying for a
+    // bounded time.
+    void renewLapsedHold(int attemptsLeft);
 
     QThread thread_;
     QObject* context_ = nullptr;  // lives on thread_; deleted there
     std::mutex holdMutex_;
     std::unique_ptr<PulseSinkLatencyHold> latencyHold_;
+    QString heldSource_;          // the source whose sink is (or was last) held; under holdMutex_
+    bool closing_ = false;        // under holdMutex_: no hold is made any more
+    bool renewalPending_ = false;  // capture thread
 };
 
 }  // namespace vocalynx

@@ -18,6 +18,7 @@
 #include "FakeSoundOutput.h"
 #include "SpeechHome.h"
 #include "TestRuntime.h"
+#include "WhisperEngineProbe.h"
 #include "engine/ColiPid.h"
 #include "engine/WhisperEngine.h"
 #include "platform/linux/SampleRateConverter.h"
@@ -281,34 +282,35 @@ TEST(CapturePreparedDeviceTest, APreparedSessionIsOnlyUsedForTheMicrophoneToUseN
 
 // ---------------------------------------------------------------- session events
 
-TEST_F(CaptureTest, SessionEventsAreLoggedAndAFailureCancelsOnlyARecording) {
+TEST_F(CaptureTest, SessionEventsAreLoggedAndAFailureStopsOnlyARecording) {
     using Kind = CaptureSessionEvent::Kind;
     struct Case {
         CaptureSessionEvent event;
-        QString diagnostics, dump, cancelLine;  // dump and cancelLine empty: none
+        QString diagnostics, dump, stopLine;  // dump and stopLine empty: none
     } cases[] = {
         {{Kind::runtimeError, QStringLiteral("Device busy"), {}},
          QStringLiteral("captureSession runtimeError error=Device busy"),
          QStringLiteral("AUTO_DUMP trigger=capture-runtime-error error=Device busy"),
-         QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling...")},
+         QStringLiteral("[Vocalynx] Microphone went away during recording, stopping: Device busy")},
         {{Kind::runtimeError, QString(), {}},
          QStringLiteral("captureSession runtimeError error=unknown"),
          QStringLiteral("AUTO_DUMP trigger=capture-runtime-error error=unknown"),
-         QStringLiteral("[Vocalynx] Capture session runtime error during recording, cancelling...")},
+         QStringLiteral("[Vocalynx] Microphone went away during recording, stopping: unknown")},
         {{Kind::interrupted, QString(), std::nullopt},
          QStringLiteral("captureSession interrupted details=no-userInfo"),
          QStringLiteral("AUTO_DUMP trigger=capture-interrupted details=no-userInfo"),
-         QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling...")},
+         QStringLiteral("[Vocalynx] Microphone went away during recording, stopping: no-userInfo")},
         {{Kind::interrupted, QString(),
           std::vector<std::pair<QString, QString>>{{QStringLiteral("reason"), QStringLiteral("device-removed")},
                                                    {QStringLiteral("device"), QStringLiteral("Mic")}}},
          QStringLiteral("captureSession interrupted details=reason=device-removed, device=Mic"),
          QStringLiteral("AUTO_DUMP trigger=capture-interrupted details=reason=device-removed, device=Mic"),
-         QStringLiteral("[Vocalynx] Capture session interrupted during recording, cancelling...")},
+         QStringLiteral("[Vocalynx] Microphone went away during recording, stopping: reason=device-removed, device=Mic")},
         {{Kind::interruptionEnded, QString(), {}}, QStringLiteral("captureSession interruptionEnded"), QString(), QString()},
     };
     // While it records, and as it stops: the event reaches the main queue after the stop, and is
-    // still logged, but a dictation that is transcribing is not cancelled.
+    // still logged, but a dictation that is transcribing is not stopped again. A failure ends the
+    // recording as a stop, never as a cancel: what was recognised is still typed.
     for (const bool stopsMeanwhile : {false, true}) {
         for (const Case& c : cases) {
             const std::string what = c.diagnostics.toStdString() + (stopsMeanwhile ? " (stopping)" : "");
@@ -327,12 +329,13 @@ TEST_F(CaptureTest, SessionEventsAreLoggedAndAFailureCancelsOnlyARecording) {
                 EXPECT_TRUE(lines.value(at + 1).startsWith(c.dump + QStringLiteral(" state=") + recordingStateName(state)))
                     << lines.value(at + 1).toStdString();
             }
-            const bool cancels = !stopsMeanwhile && !c.cancelLine.isEmpty();
-            EXPECT_EQ(rt.log.contains(c.cancelLine), cancels) << what;
-            EXPECT_EQ(logged("[Vocalynx] Recording cancelled (no speech)"), cancels) << what;
-            EXPECT_EQ(engine.state(), cancels ? RecordingState::collapsing
-                                              : stopsMeanwhile ? RecordingState::transcribing
-                                                               : RecordingState::recording)
+            const bool stops = !stopsMeanwhile && !c.stopLine.isEmpty();
+            EXPECT_EQ(rt.log.contains(c.stopLine), stops) << what;
+            EXPECT_EQ(rt.log.lines().filter(QStringLiteral("[Vocalynx] Recording stopped. Total PCM sent: ")).size(),
+                      stops || stopsMeanwhile ? 1 : 0)
+                << what;
+            EXPECT_FALSE(logged("[Vocalynx] Recording cancelled (no speech)")) << what;
+            EXPECT_EQ(engine.state(), stops || stopsMeanwhile ? RecordingState::transcribing : RecordingState::recording)
                 << what;
             finish();
             // A session the engine let go of no longer reaches it.
@@ -504,10 +507,10 @@ TEST_F(CaptureTest, AStopSendsWhatTheConverterHoldsAndNothingOfItReachesTheNextD
     EXPECT_EQ(converters.converted.size(), 100u);
     finish();
 
-    // A loud dictation that the microphone's failure cancels, then a quiet one.
+    // A loud dictation that is cancelled, then a quiet one.
     session = start();
     deliverEvery10ms(*session, 50, constantBuffer(0.5f));
-    session->raise({CaptureSessionEvent::Kind::runtimeError, QStringLiteral("gone"), {}});
+    WhisperEngine::TestProbe{engine}.requestCancelRecording();
     rt.time.advance(1);
     ASSERT_EQ(engine.state(), RecordingState::idle);
     const size_t convertersBefore = converters.made.size();

@@ -80,10 +80,8 @@ protected:
         rt.time.runUntilIdle();
     }
     // The microphone fails (a device error): the engine cancels the recording.
-    void microphoneFails() {
-        if (auto session = recordingSession())
-            session->raise({CaptureSessionEvent::Kind::runtimeError, QStringLiteral("gone"), std::nullopt});
-    }
+    // The recording is cancelled as the no-speech rule cancels it.
+    void cancelForNoSpeech() { probe.requestCancelRecording(); }
     // The microphone delivers the bytes as audio (after readying it, when it is not yet ready).
     void speak(const QByteArray& pcm) {
         if (!engine.micReady()) micReady();
@@ -338,7 +336,7 @@ TEST_P(NextDictationTest, HearsAndTypesOnlyItsOwnWords) {
             start();
             speak("甲乙丙");
             recogniseHeardAudio();
-            microphoneFails();
+            cancelForNoSpeech();
             break;
         case FirstEnding::diedThenStoppedBeforeTheRelaunch:
             engine.warmUpColi();
@@ -399,8 +397,8 @@ TEST_F(RoadTest, CancelDropsTheSessionAndReplacesItsProcess) {
     const auto lateRead = heard->out->handler();
     output("{\"text\":\"你好\"}\n");
     players.calls.clear();
-    microphoneFails();
-    microphoneFails();  // the second reaches the engine before the cancel has run
+    cancelForNoSpeech();
+    cancelForNoSpeech();  // the second comes before the cancel has run
     rt.time.runUntilIdle();
     EXPECT_EQ(rt.log.countPart("[Vocalynx] Cancelling recording as no-speech timeout fired (preview='你好')"), 1);
     EXPECT_EQ(engine.state(), RecordingState::collapsing);
@@ -853,7 +851,7 @@ TEST_F(RoadTest, AStaleDelayedStepLeavesTheNextDictationAlone) {
             engine.stopRecording();
             rt.time.advance(0.8);  // post-recording ran: the collapse is 1.5 s away
         } else {
-            microphoneFails();
+            cancelForNoSpeech();
             rt.time.runUntilIdle();  // collapsing: idle is 0.5 s away
         }
         engine.recoverFromStalledState(engine.state(), QStringLiteral("test"));
