@@ -38,7 +38,7 @@ void TextInjector::pasteViaClipboard(const QString& text) {
 void TextInjector::postCommandV() {
     assertOnSequence(runtime_.main, "TextInjector::postCommandV");
     if (!keys_.canCreateEvents()) return;
-    if (!keys_.postKey(kKeyInsert, KeyboardShortcut::kFlagShift)) {
+    if (!keys_.postPasteChord()) {
         diagnostics(QStringLiteral("Cmd+V failed"));
         runtime_.log.line(QStringLiteral("[Vocalynx] Cmd+V failed: the paste keys could not be posted; the text is on the clipboard"));
         return;

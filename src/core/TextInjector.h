@@ -22,17 +22,13 @@ public:
     // Types the text as key events, after any text still being typed; falls back to the clipboard
     // when keys cannot be posted or the text is longer than maxTypedUnits.
     void typeViaKeyEvents(const QString& text);
-    // The paste chord: Shift+Insert, which text fields of every toolkit and terminals (which take
-    // Ctrl+V as a literal control character) all paste on.
+    // The paste chord of the platform (Command-V's counterpart).
     void postCommandV();
 
     static constexpr double pasteDelaySeconds = 0.15;
     // The longest text typed key by key; a longer one is pasted, since posting its keys would hold
     // the main thread for seconds.
     static constexpr qsizetype maxTypedUnits = 10'000;
-    // Key code of Insert, pressed with Shift to paste.
-    static constexpr uint16_t kKeyInsert = 114;
-
 private:
     void diagnostics(const QString& rest);
     void typed(qsizetype units, bool complete);

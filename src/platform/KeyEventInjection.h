@@ -19,6 +19,9 @@ public:
     // mask held (0: no modifier), after every key and text posted before it. False when the events
     // cannot be created; nothing is posted then.
     virtual bool postKey(uint16_t keyCode, uint64_t flags) = 0;
+    // Posts the chord that pastes the clipboard in the focused application, terminals included,
+    // after every key and text posted before it. False when it cannot be posted.
+    virtual bool postPasteChord() = 0;
     // Types the text as key events, after every key and text posted before it; the call returns at
     // once. `done` runs on the main thread when the last key went out, with false when some
     // character could not be typed.

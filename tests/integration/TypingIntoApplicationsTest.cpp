@@ -12,32 +12,23 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
 
-#include "LiveRuntime.h"
-#include "core/TextInjector.h"
-#include "platform/linux/QtClipboard.h"
-#include "platform/linux/X11Session.h"
-#include "platform/linux/XTestKeyInjection.h"
+#include "LiveInjection.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-// Xlib names that collide with Qt's.
-#undef KeyPress
-#undef KeyRelease
-#undef FocusIn
-#undef FocusOut
-#undef None
-#undef Bool
-#undef Status
+#include "XlibQtNames.h"
 
 namespace vocalynx::test {
 namespace {
 
 enum class App { xterm, gtk, qt };
+constexpr App kApps[] = {App::xterm, App::gtk, App::qt};
 
 const char* appName(App app) {
     switch (app) {
@@ -157,7 +148,7 @@ class TypingIntoApplications : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(display, nullptr) << "the tests need the private X server (DISPLAY)";
-        ASSERT_TRUE(keys.canInjectKeys());
+        ASSERT_TRUE(live.ready());
         emptyCodes = unmappedCodes();
         ASSERT_FALSE(emptyCodes.empty());
     }
@@ -199,17 +190,25 @@ protected:
             << "key codes left bound after typing";
     }
 
+    // Runs the body with each application started and focused in turn, under the layout.
+    void forEachApp(const char* layout, int group, const std::function<void(Receiver&)>& body) {
+        setLayout(QString::fromLatin1(layout), group);
+        for (App app : kApps) {
+            SCOPED_TRACE(std::string(appName(app)) + " under " + layout);
+            Receiver receiver(app, display, dir.path());
+            ASSERT_TRUE(receiver.start());
+            body(receiver);
+        }
+    }
+
     LiveRuntime rt;
     Display* display = XOpenDisplay(nullptr);
-    X11Session session;
-    XTestKeyInjection keys{session};
-    QtClipboard clipboard;
-    TextInjector injector{rt, keys, clipboard};
+    LiveInjection live{rt};
+    XTestKeyInjection& keys = live.keys;
+    TextInjector& injector = live.injector;
     QTemporaryDir dir;
     std::vector<int> emptyCodes;
 };
-
-constexpr App kApps[] = {App::xterm, App::gtk, App::qt};
 
 TEST_F(TypingIntoApplications, EveryKindOfTextArrivesExactlyUnderEveryLayout) {
     struct Layout {
@@ -219,16 +218,12 @@ TEST_F(TypingIntoApplications, EveryKindOfTextArrivesExactlyUnderEveryLayout) {
     const Layout layouts[] = {{"us", 0}, {"de", 0}, {"ru", 0}, {"us,ru", 1}};
     const QString text = everyKindOfText();
     for (const Layout& layout : layouts) {
-        setLayout(QString::fromLatin1(layout.layouts), layout.group);
-        for (App app : kApps) {
-            SCOPED_TRACE(std::string(appName(app)) + " under " + layout.layouts);
-            Receiver receiver(app, display, dir.path());
-            ASSERT_TRUE(receiver.start());
+        forEachApp(layout.layouts, layout.group, [&](Receiver& receiver) {
             injector.injectText(text, InjectionMode::keyboard);
             EXPECT_TRUE(receiver.received(text)) << "received: " << receiver.text().toStdString();
             expectMappingRestored();
             EXPECT_EQ(state().group, layout.group) << "the active layout group changed";
-        }
+        });
     }
 }
 
@@ -271,10 +266,8 @@ TEST_F(TypingIntoApplications, KeysTheUserHoldsOrLocksNeitherChangeTheTextNorSta
     PhysicalKeyboard keyboard(display);
     ASSERT_TRUE(keyboard.found());
     for (const Held& held : helds) {
-        for (App app : kApps) {
-            SCOPED_TRACE(std::string(appName(app)) + " with " + held.name);
-            Receiver receiver(app, display, dir.path());
-            ASSERT_TRUE(receiver.start());
+        SCOPED_TRACE(held.name);
+        forEachApp("us", 0, [&](Receiver& receiver) {
             if (held.key != NoSymbol)
                 keyboard.set(held.key, true);
             else
@@ -293,28 +286,19 @@ TEST_F(TypingIntoApplications, KeysTheUserHoldsOrLocksNeitherChangeTheTextNorSta
                 XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
             XSync(display, False);
             EXPECT_TRUE(processEventsUntil([&] { return state().mods == 0; }, 5000)) << "modifiers left: " << state().mods;
-        }
+        });
     }
 }
 
 TEST_F(TypingIntoApplications, PasteReachesTerminalsAndFieldsUnderLatinAndCyrillicLayouts) {
     const QString text = QStringLiteral("Paste 粘贴 ✓ Привет, \"quoted\" $HOME");
-    struct Layout {
-        const char* layouts;
-        int group;
-    };
-    const Layout layouts[] = {{"us", 0}, {"ru", 0}};
-    for (const Layout& layout : layouts) {
-        setLayout(QString::fromLatin1(layout.layouts), layout.group);
-        for (App app : kApps) {
-            SCOPED_TRACE(std::string(appName(app)) + " under " + layout.layouts);
-            Receiver receiver(app, display, dir.path());
-            ASSERT_TRUE(receiver.start());
+    for (const char* layout : {"us", "ru"}) {
+        forEachApp(layout, 0, [&](Receiver& receiver) {
             rt.log.clear();
             injector.injectText(text, InjectionMode::clipboard);
             EXPECT_TRUE(receiver.received(text)) << "received: " << receiver.text().toStdString();
             EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Cmd+V posted")));
-        }
+        });
     }
 }
 

@@ -22,6 +22,11 @@ public:
         journal->append(QStringLiteral("key %1 flags 0x%2").arg(keyCode).arg(flags, 0, 16));
         return true;
     }
+    bool postPasteChord() override {
+        if (!keyPostSucceeds) return false;
+        journal->append(QStringLiteral("paste chord"));
+        return true;
+    }
     void typeText(const QString& text, std::function<void(bool)> done) override {
         for (const QChar unit : text) {
             units.append(unit);
@@ -29,7 +34,10 @@ public:
         }
         if (done) done(typingSucceeds);
     }
-    int keyCount() const { return int(journal->filter(QStringLiteral("key ")).size()); }
+    // Keys and paste chords posted.
+    int keyCount() const {
+        return int(journal->filter(QStringLiteral("key ")).size() + journal->filter(QStringLiteral("paste chord")).size());
+    }
 
     bool trusted = true;
     bool eventsAvailable = true;

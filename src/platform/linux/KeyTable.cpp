@@ -29,7 +29,7 @@ constexpr KeyEntry kKeys[] = {
     {46, XK_m},         {47, XK_period},    {48, XK_Tab},      {49, XK_space},    {50, XK_grave},
     {51, XK_BackSpace}, {53, XK_Escape},    {96, XK_F5},       {97, XK_F6},       {98, XK_F7},
     {99, XK_F3},        {100, XK_F8},       {101, XK_F9},      {103, XK_F11},     {109, XK_F10},
-    {111, XK_F12},      {114, XK_Insert},   {115, XK_Home},     {116, XK_Prior},   {117, XK_Delete},  {118, XK_F4},
+    {111, XK_F12},      {115, XK_Home},     {116, XK_Prior},   {117, XK_Delete},  {118, XK_F4},
     {119, XK_End},      {120, XK_F2},       {121, XK_Next},    {122, XK_F1},      {123, XK_Left},
     {124, XK_Right},    {125, XK_Down},     {126, XK_Up},
 };

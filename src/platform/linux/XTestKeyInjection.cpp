@@ -164,6 +164,12 @@ XTestKeyInjection::~XTestKeyInjection() {
     if (!display_) return;
     if (sessionOpen_) closeSession();
     restoreSpares();
+    // Keys pressed again for the user and since let go on the keyboard are let go on the XTest
+    // device too, which outlives this connection.
+    const std::vector<int> stillHeld = physicallyHeld(heldByUs_);
+    for (int code : heldByUs_)
+        if (std::find(stillHeld.begin(), stillHeld.end(), code) == stillHeld.end())
+            XTestFakeKeyEvent(display_, static_cast<unsigned>(code), False, CurrentTime);
     if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
     XSync(display_, False);
     quietDisplays.erase(std::remove(quietDisplays.begin(), quietDisplays.end(), display_), quietDisplays.end());
@@ -178,14 +184,25 @@ bool XTestKeyInjection::postKey(uint16_t keyCode, uint64_t flags) {
     if (!canInjectKeys()) return false;
     const auto keysym = KeyTable::keysymForKeyCode(keyCode);
     if (!keysym) return false;
-    Job job;
-    job.keycode = XKeysymToKeycode(display_, *keysym);
-    if (job.keycode == 0) return false;
     const unsigned int mods = KeyTable::xModifiersForEventFlags(flags);
+    std::vector<unsigned long> modifiers;
     const std::pair<unsigned int, unsigned long> modifierSyms[] = {
         {ControlMask, XK_Control_L}, {Mod1Mask, XK_Alt_L}, {ShiftMask, XK_Shift_L}, {Mod4Mask, XK_Super_L}};
-    for (const auto& [mask, sym] : modifierSyms) {
-        if (!(mods & mask)) continue;
+    for (const auto& [mask, sym] : modifierSyms)
+        if (mods & mask) modifiers.push_back(sym);
+    return queueChord(*keysym, modifiers);
+}
+
+bool XTestKeyInjection::postPasteChord() {
+    if (!canInjectKeys()) return false;
+    return queueChord(XK_Insert, {XK_Shift_L});
+}
+
+bool XTestKeyInjection::queueChord(unsigned long keysym, const std::vector<unsigned long>& modifiers) {
+    Job job;
+    job.keycode = XKeysymToKeycode(display_, keysym);
+    if (job.keycode == 0) return false;
+    for (unsigned long sym : modifiers) {
         const int code = XKeysymToKeycode(display_, sym);
         if (code == 0) return false;
         job.chordModifiers.push_back(code);

@@ -44,6 +44,10 @@ public:
     bool canInjectKeys() override;
     bool canCreateEvents() override;
     bool postKey(uint16_t keyCode, uint64_t flags) override;
+    // Shift+Insert: text fields of every toolkit paste the clipboard on it, and terminals, which
+    // take Ctrl+V as a literal control character, paste the primary selection (the clipboard
+    // adapter sets both). Insert is the same key in every layout.
+    bool postPasteChord() override;
     void typeText(const QString& text, std::function<void(bool)> done) override;
 
     // Nothing queued, no spare code bound, the user's keys as they were.
@@ -85,6 +89,7 @@ private:
         bool ok = true;
     };
     enum class Bind { bound, wait, impossible };
+    bool queueChord(unsigned long keysym, const std::vector<unsigned long>& modifiers);
 
     void pump();
     void schedule(int ms);
