@@ -616,16 +616,17 @@ void XTestKeyInjection::publishEmergency(bool relockCaps) {
     size_t length = 0;
     if (anyBound) {
         for (const Spare& spare : spares_) {
+            // The same request as the ordinary restore: two NoSymbol entries for the code.
             xChangeKeyboardMappingReq request{};
-            const CARD32 noSymbol = 0;
+            const CARD32 noSymbol[2] = {0, 0};
             if (length + sz_xChangeKeyboardMappingReq + sizeof noSymbol > sizeof buffer.bytes) break;
             request.reqType = X_ChangeKeyboardMapping;
             request.keyCodes = 1;
             request.length = (sz_xChangeKeyboardMappingReq + sizeof noSymbol) / 4;
             request.firstKeyCode = static_cast<KeyCode>(spare.keycode);
-            request.keySymsPerKeyCode = 1;
+            request.keySymsPerKeyCode = 2;
             std::memcpy(buffer.bytes + length, &request, sz_xChangeKeyboardMappingReq);
-            std::memcpy(buffer.bytes + length + sz_xChangeKeyboardMappingReq, &noSymbol, sizeof noSymbol);
+            std::memcpy(buffer.bytes + length + sz_xChangeKeyboardMappingReq, noSymbol, sizeof noSymbol);
             length += sz_xChangeKeyboardMappingReq + sizeof noSymbol;
         }
     }
