@@ -8,11 +8,7 @@
 #include <QLineEdit>
 #include <cstdio>
 
-#include "LiveRuntime.h"
-#include "core/TextInjector.h"
-#include "platform/linux/QtClipboard.h"
-#include "platform/linux/X11Session.h"
-#include "platform/linux/XTestKeyInjection.h"
+#include "LiveInjection.h"
 
 using namespace vocalynx;
 
@@ -42,14 +38,9 @@ double measure(TextInjector& injector, QLineEdit& field, const QString& text, In
 int main() {
     test::guiApplication();
     test::LiveRuntime rt;
-    X11Session session;
-    if (!session.display() || !session.hasXTest()) {
-        std::fprintf(stderr, "needs an X server with XTest (DISPLAY)\n");
-        return 1;
-    }
-    XTestKeyInjection keys{session};
-    QtClipboard clipboard;
-    TextInjector injector{rt, keys, clipboard};
+    test::LiveInjection live{rt};
+    if (!live.ready()) return 1;
+    TextInjector& injector = live.injector;
     QLineEdit field;
     field.setMaxLength(100000);
     field.resize(600, 40);

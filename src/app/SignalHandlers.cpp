@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "engine/ColiPid.h"
+#include "platform/linux/XTestKeyInjection.h"
 
 namespace vocalynx {
 
@@ -83,6 +84,8 @@ extern "C" void handleFatalSignal(int signal, siginfo_t* info, void* context) {
     // The speech process first, so that it never outlives us, whatever the next handler does.
     const int pid = persistentColiPid.load(std::memory_order_relaxed);
     if (pid > 0) ::kill(pid, SIGTERM);
+    // Key codes bound for typing go back to unmapped, a Caps Lock unlocked for typing is locked again.
+    XTestKeyInjection::restoreOnSignal();
     // Then whoever was there before us (the crash reporter writes its report here).
     if (const struct sigaction* before = previousFor(signal)) runPrevious(*before, signal, info, context);
     // Then end the way the signal says: default disposition, unblocked, raised again. A fault

@@ -38,8 +38,11 @@ void TextInjector::pasteViaClipboard(const QString& text) {
 void TextInjector::postCommandV() {
     assertOnSequence(runtime_.main, "TextInjector::postCommandV");
     if (!keys_.canCreateEvents()) return;
-    // Linux applications paste on Ctrl+V.
-    keys_.postKey(kKeyV, KeyboardShortcut::kFlagControl);
+    if (!keys_.postPasteChord()) {
+        diagnostics(QStringLiteral("Cmd+V failed"));
+        runtime_.log.line(QStringLiteral("[Vocalynx] Cmd+V failed: the paste keys could not be posted; the text is on the clipboard"));
+        return;
+    }
     diagnostics(QStringLiteral("Cmd+V posted"));
     runtime_.log.line(QStringLiteral("[Vocalynx] Cmd+V posted"));
 }
@@ -66,8 +69,17 @@ void TextInjector::typeViaKeyEvents(const QString& text) {
         pasteViaClipboard(text);
         return;
     }
-    for (const QChar unit : text) keys_.postUnicodeUnit(unit.unicode());
-    const QString count = QString::number(text.size());
+    keys_.typeText(text, [ref = weak_.weak(), units = text.size()](bool complete) {
+        if (TextInjector* self = ref.get()) self->typed(units, complete);
+    });
+}
+
+void TextInjector::typed(qsizetype units, bool complete) {
+    const QString count = QString::number(units);
+    if (!complete) {
+        diagnostics(QStringLiteral("keyboard injection incomplete chars=") + count);
+        runtime_.log.line(QStringLiteral("[Vocalynx] Some characters could not be typed"));
+    }
     diagnostics(QStringLiteral("keyboard injection done chars=") + count);
     runtime_.log.line(QStringLiteral("[Vocalynx] Keyboard injection done (") + count + QStringLiteral(" chars)"));
 }

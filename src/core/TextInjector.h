@@ -19,21 +19,19 @@ public:
     void injectText(const QString& text, InjectionMode mode);
     // Puts the text on the clipboard and posts the paste chord 0.15 s later.
     void pasteViaClipboard(const QString& text);
-    // One key event pair per UTF-16 unit; falls back to the clipboard when keys cannot be posted
-    // or the text is longer than maxTypedUnits.
+    // Types the text as key events, after any text still being typed; falls back to the clipboard
+    // when keys cannot be posted or the text is longer than maxTypedUnits.
     void typeViaKeyEvents(const QString& text);
-    // The paste chord (Ctrl+V on Linux).
+    // The paste chord of the platform (Command-V's counterpart).
     void postCommandV();
 
     static constexpr double pasteDelaySeconds = 0.15;
     // The longest text typed key by key; a longer one is pasted, since posting its keys would hold
     // the main thread for seconds.
     static constexpr qsizetype maxTypedUnits = 10'000;
-    // Key code of V and the Linux paste modifier (control).
-    static constexpr uint16_t kKeyV = 9;
-
 private:
     void diagnostics(const QString& rest);
+    void typed(qsizetype units, bool complete);
 
     Runtime& runtime_;
     KeyEventInjection& keys_;

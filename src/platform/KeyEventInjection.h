@@ -1,5 +1,7 @@
 #pragma once
+#include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace vocalynx {
 
@@ -14,11 +16,16 @@ public:
     // True when key events can be created at all (an event source exists).
     virtual bool canCreateEvents() = 0;
     // Posts one press of the platform key code (down, then up) with the platform's key-event flag
-    // mask held (0: no modifier). False when the events cannot be created; nothing is posted then.
+    // mask held (0: no modifier), after every key and text posted before it. False when the events
+    // cannot be created; nothing is posted then.
     virtual bool postKey(uint16_t keyCode, uint64_t flags) = 0;
-    // Posts one down/up pair that carries a single UTF-16 code unit. A high surrogate is completed
-    // by the low surrogate that follows it, so a character outside the basic plane arrives whole.
-    virtual void postUnicodeUnit(char16_t unit) = 0;
+    // Posts the chord that pastes the clipboard in the focused application, terminals included,
+    // after every key and text posted before it. False when it cannot be posted.
+    virtual bool postPasteChord() = 0;
+    // Types the text as key events, after every key and text posted before it; the call returns at
+    // once. `done` runs on the main thread when the last key went out, with false when some
+    // character could not be typed.
+    virtual void typeText(const QString& text, std::function<void(bool typed)> done) = 0;
 };
 
 }  // namespace vocalynx

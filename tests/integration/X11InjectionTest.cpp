@@ -27,14 +27,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-// Xlib names that collide with Qt's.
-#undef KeyPress
-#undef KeyRelease
-#undef FocusIn
-#undef FocusOut
-#undef None
-#undef Bool
-#undef Status
+#include "XlibQtNames.h"
 
 namespace vocalynx::test {
 namespace {

@@ -22,15 +22,27 @@ public:
         journal->append(QStringLiteral("key %1 flags 0x%2").arg(keyCode).arg(flags, 0, 16));
         return true;
     }
-    void postUnicodeUnit(char16_t unit) override {
-        units.append(QChar(unit));
-        journal->append(QStringLiteral("unit %1").arg(int(unit), 4, 16, QLatin1Char('0')));
+    bool postPasteChord() override {
+        if (!keyPostSucceeds) return false;
+        journal->append(QStringLiteral("paste chord"));
+        return true;
     }
-    int keyCount() const { return int(journal->filter(QStringLiteral("key ")).size()); }
+    void typeText(const QString& text, std::function<void(bool)> done) override {
+        for (const QChar unit : text) {
+            units.append(unit);
+            journal->append(QStringLiteral("unit %1").arg(int(unit.unicode()), 4, 16, QLatin1Char('0')));
+        }
+        if (done) done(typingSucceeds);
+    }
+    // Keys and paste chords posted.
+    int keyCount() const {
+        return int(journal->filter(QStringLiteral("key ")).size() + journal->filter(QStringLiteral("paste chord")).size());
+    }
 
     bool trusted = true;
     bool eventsAvailable = true;
     bool keyPostSucceeds = true;
+    bool typingSucceeds = true;
     QString units;  // every unit posted, joined
     std::shared_ptr<QStringList> journal;
 };

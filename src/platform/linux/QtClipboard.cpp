@@ -11,6 +11,8 @@ bool QtClipboard::setText(const QString& text) {
     if (!clipboard) return false;
     clipboard->clear(QClipboard::Clipboard);
     clipboard->setText(text, QClipboard::Clipboard);
+    // Terminals paste the primary selection on Shift+Insert: it carries the text too.
+    if (clipboard->supportsSelection()) clipboard->setText(text, QClipboard::Selection);
     // While we own the selection this reads our own data back, without a round trip.
     return clipboard->text(QClipboard::Clipboard) == text;
 }

@@ -51,7 +51,7 @@ TEST_F(TextInjectorTest, ClipboardModeWritesThenPastesAfterTheDelayAndKeepsTheTe
     rt.time.advance(0.149);
     EXPECT_EQ(keys.keyCount(), 0) << "the paste waits 0.15 s";
     rt.time.advance(0.001);
-    EXPECT_EQ(*journal, QStringList{QStringLiteral("key 9 flags 0x40000")}) << "Ctrl+V";
+    EXPECT_EQ(*journal, QStringList{QStringLiteral("paste chord")});
     EXPECT_EQ(clipboard.content, text) << "the earlier contents are not restored";
 
     const QStringList lines = injectionLines();
@@ -83,6 +83,26 @@ TEST_F(TextInjectorTest, PasteWithoutAnEventSourceStopsSilently) {
     injector.postCommandV();
     EXPECT_EQ(keys.keyCount(), 0);
     EXPECT_TRUE(rt.log.lines().isEmpty());
+}
+
+TEST_F(TextInjectorTest, AFailedPastePostIsReportedAsAFailure) {
+    keys.keyPostSucceeds = false;
+    injector.pasteViaClipboard(QStringLiteral("x"));
+    rt.time.advance(0.2);
+    EXPECT_TRUE(rt.log.contains(
+        QStringLiteral("[Vocalynx] Cmd+V failed: the paste keys could not be posted; the text is on the clipboard")));
+    EXPECT_TRUE(rt.log.containsPart(QStringLiteral(" Cmd+V failed")));
+    EXPECT_FALSE(rt.log.containsPart(QStringLiteral("Cmd+V posted")));
+    EXPECT_EQ(clipboard.content, QStringLiteral("x")) << "left there for the user to paste";
+}
+
+TEST_F(TextInjectorTest, CharactersThatCouldNotBeTypedAreReported) {
+    keys.typingSucceeds = false;
+    injector.typeViaKeyEvents(QStringLiteral("a\u4e00"));
+    const QStringList lines = injectionLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" keyboard injection incomplete chars=2")));
+    EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Some characters could not be typed")));
 }
 
 TEST_F(TextInjectorTest, PasteScheduledByADestroyedInjectorIsDropped) {
