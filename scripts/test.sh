@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds three trees (plain, AddressSanitizer + UndefinedBehavior-
 # Sanitizer, ThreadSanitizer), starts the private X server, session bus and sound server, and runs
-# every test with CTest: all tests in the plain tree, the unit tests in the sanitizer trees.
+# every test with CTest: all tests in the plain tree; the unit tests and the integration tests that
+# run real threads (the only ones the sanitizer trees build) in the sanitizer trees.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-packages.sh"
@@ -32,8 +33,14 @@ mkdir -p "$root/build/artifacts"
 status=0
 echo "== all tests (plain build) =="
 ctest --test-dir "$root/build/tests" --output-on-failure -j "$jobs" || status=1
-echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
-ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" -L unit || status=1
-echo "== unit tests under ThreadSanitizer =="
-ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -L unit || status=1
+# Not yet under the sanitizers: the microphone tests (Qt Multimedia's capture thread is reached
+# through Qt's blocking queued calls, whose wait the thread sanitizer does not see), the dictations
+# that expect a second of audio within real-time limits, and the ones that launch the whole
+# program (libdbus's connection checks, unseen locks again).
+not_under_sanitizers='^integration\.(AudioCaptureTest|CaptureEndToEnd|AppDictations|AppDictationsWithADefaultLatencyTone)\.'
+not_under_sanitizers+='|^integration\.SpeechPipeline\.(AWholeDictationThroughTheStandIn|TheProgramHearsTheMicrophonesPitch|TheSpeechProcessEndsWithTheApplication)$'
+echo "== unit and threaded integration tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
+ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" -E "$not_under_sanitizers" || status=1
+echo "== unit and threaded integration tests under ThreadSanitizer =="
+ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -E "$not_under_sanitizers" || status=1
 exit $status

@@ -41,14 +41,15 @@ QString shortestWithFraction(double value) {
 }  // namespace
 
 struct MainThreadWatchdog::Core {
-    Core(Runtime& rt, DictationControl& e)
+    Core(Runtime& rt, DictationControl& e, Timing t)
         : runtime(rt),
           engine(e),
+          timing(t),
           queue(rt.queues.makeSerialQueue(queueLabel)),
           weak(this, &rt.main, "MainThreadWatchdog") {}
 
     void scheduleNextPing() {
-        queue->postAfter(Duration(pingInterval), [ref = weak.weak()] { ping(ref); });
+        queue->postAfter(Duration(timing.pingInterval), [ref = weak.weak()] { ping(ref); });
     }
 
     // On the watchdog queue. The runtime and the engine are reached only inside `run`, never while
@@ -57,14 +58,16 @@ struct MainThreadWatchdog::Core {
         auto semaphore = std::make_shared<Semaphore>();
         MonoTime start{};
         bool running = false;
+        double threshold = 0;
         ref.run([&](Core& core) {
             running = core.isRunning.load();
             if (!running) return;
+            threshold = core.timing.hangThreshold;
             start = core.runtime.clock.now();
             core.runtime.main.post([semaphore] { semaphore->signal(); });
         });
         if (!running) return;
-        const bool answered = semaphore->waitFor(Duration(hangThreshold));
+        const bool answered = semaphore->waitFor(Duration(threshold));
         ref.run([&](Core& core) { core.pingEnded(start, answered); });
     }
 
@@ -111,6 +114,7 @@ struct MainThreadWatchdog::Core {
 
     Runtime& runtime;
     DictationControl& engine;
+    const Timing timing;
     std::shared_ptr<SerialQueue> queue;
     std::atomic<bool> isRunning{false};
     int consecutiveHangs = 0;  // touched only on the watchdog queue once running
@@ -119,7 +123,10 @@ struct MainThreadWatchdog::Core {
 };
 
 MainThreadWatchdog::MainThreadWatchdog(Runtime& runtime, DictationControl& engine)
-    : core_(std::make_unique<Core>(runtime, engine)) {}
+    : MainThreadWatchdog(runtime, engine, Timing{}) {}
+
+MainThreadWatchdog::MainThreadWatchdog(Runtime& runtime, DictationControl& engine, Timing timing)
+    : core_(std::make_unique<Core>(runtime, engine, timing)) {}
 
 MainThreadWatchdog::~MainThreadWatchdog() {
     core_->weak.invalidate();
@@ -135,8 +142,8 @@ void MainThreadWatchdog::start() {
     core_->consecutiveHangs = 0;
     core_->isRunning.store(true);
     core_->runtime.log.line(QStringLiteral("[Vocalynx][Watchdog] Started (interval=") +
-                            shortestWithFraction(pingInterval) + QStringLiteral("s threshold=") +
-                            shortestWithFraction(hangThreshold) + QStringLiteral("s)"));
+                            shortestWithFraction(core_->timing.pingInterval) + QStringLiteral("s threshold=") +
+                            shortestWithFraction(core_->timing.hangThreshold) + QStringLiteral("s)"));
     core_->scheduleNextPing();
 }
 

@@ -15,7 +15,13 @@ namespace vocalynx {
 // a dictation stuck in transcribing or collapsing. Started once, never stopped.
 class MainThreadWatchdog {
 public:
+    // The program pings every 5 s and waits 5 s; tests on real time give shorter ones.
+    struct Timing {
+        double pingInterval = 5.0;   // seconds from the end of one ping to the start of the next
+        double hangThreshold = 5.0;  // seconds a ping waits for the main thread
+    };
     MainThreadWatchdog(Runtime& runtime, DictationControl& engine);
+    MainThreadWatchdog(Runtime& runtime, DictationControl& engine, Timing timing);
     // Later pings find the watchdog gone and do nothing. A ping still waiting for the main thread
     // then ends without touching the runtime or the engine, so neither needs to outlive the
     // watchdog's queue.
@@ -24,9 +30,6 @@ public:
     // A second call does nothing.
     void start();
     bool isRunning() const;
-
-    static constexpr double pingInterval = 5.0;   // from the end of one ping to the start of the next
-    static constexpr double hangThreshold = 5.0;  // how long a ping waits for the main thread
 
     static inline const std::string queueLabel = "com.vocalynx.watchdog";
 

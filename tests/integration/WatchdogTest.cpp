@@ -1,10 +1,9 @@
 // The watchdog against a really blocked main thread: the real watchdog queue pings the Qt main
-// loop of this test program while a main-loop task sleeps.
+// loop of this test program while the test holds that loop.
 
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
-#include <QTimer>
 #include <thread>
 
 #include "LiveRuntime.h"
@@ -35,12 +34,20 @@ public:
     QStringList recoveries;  // main thread only
 };
 
-// Blocks the main thread for `stall` seconds, starting `after` seconds from now (the first ping
-// starts 5 s after start(), so a block from 4.5 s on holds that ping's whole wait).
-void blockMainThread(double after, double stall) {
-    QTimer::singleShot(static_cast<int>(after * 1000), [stall] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(stall * 1000)));
-    });
+// Short pings, so that the tests spend little real time waiting; the program's are 5 s each.
+constexpr MainThreadWatchdog::Timing kTiming{.pingInterval = 0.5, .hangThreshold = 1.0};
+
+// Holds the main thread, as a stuck task would, until the watchdog has logged the line (at most
+// 30 s).
+void holdMainThreadUntil(const RecordingLogger& log, const char* part) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!log.containsPart(part)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "never logged: " << part;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 QStringList watchdogLines(const RecordingLogger& log) {
@@ -50,7 +57,7 @@ QStringList watchdogLines(const RecordingLogger& log) {
 struct WatchdogFixture {
     StuckEngine engine;
     LiveRuntime rt;
-    MainThreadWatchdog watchdog{rt, engine};
+    MainThreadWatchdog watchdog{rt, engine, kTiming};
 };
 
 }  // namespace
@@ -59,16 +66,17 @@ TEST(MainThreadWatchdog, OneShortStallIsLoggedAndRecoveredFromWithoutForcing) {
     WatchdogFixture f;
     f.watchdog.start();
     f.watchdog.start();  // a second start adds no second ping chain (that would log two hangs)
-    blockMainThread(4.5, 6.0);
+    // The first ping finds the main thread held; once that is logged the thread is free again.
+    holdMainThreadUntil(f.rt.log, "consecutive=1");
     ASSERT_TRUE(
         processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
         << f.rt.log.lines().join(u'\n').toStdString();
 
     const QStringList lines = watchdogLines(f.rt.log);
     ASSERT_EQ(lines.size(), 3) << lines.join(u'\n').toStdString();
-    EXPECT_EQ(lines[0], QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)"));
+    EXPECT_EQ(lines[0], QStringLiteral("[Vocalynx][Watchdog] Started (interval=0.5s threshold=1.0s)"));
     EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^\\[Vocalynx\\]\\[Watchdog\\] HANG DETECTED main thread blocked ≥5\\.\\ds "
+        QRegularExpression(QStringLiteral("^\\[Vocalynx\\]\\[Watchdog\\] HANG DETECTED main thread blocked ≥1\\.\\ds "
                                           "consecutive=1 engineState=idle$"))
             .match(lines[1])
             .hasMatch())
@@ -86,18 +94,18 @@ TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
     WatchdogFixture f;
     f.engine.current = RecordingState::transcribing;
     f.watchdog.start();
-    // Pings start at 5, 15, 25 and 35 s and each waits 5 s: four unanswered pings, the last two
-    // each queueing a forced recovery; the main thread is free again at 40.5 s.
-    blockMainThread(4.5, 36.0);
+    // Four unanswered pings, the last two each queueing a forced recovery; then the main thread is
+    // free again.
+    holdMainThreadUntil(f.rt.log, "Persistent hang (4x)");
     ASSERT_TRUE(
-        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 80000))
+        processEventsUntil([&] { return f.rt.log.containsPart("Main thread recovered"); }, 30000))
         << f.rt.log.lines().join(u'\n').toStdString();
 
     QStringList lines = watchdogLines(f.rt.log);
     ASSERT_EQ(lines.size(), 11) << lines.join(u'\n').toStdString();
     for (int hang : {1, 2, 3, 4}) {
         const QString line = lines[hang + (hang == 4 ? 1 : 0)];
-        EXPECT_TRUE(line.startsWith(QStringLiteral("[Vocalynx][Watchdog] HANG DETECTED main thread blocked ≥5.")))
+        EXPECT_TRUE(line.startsWith(QStringLiteral("[Vocalynx][Watchdog] HANG DETECTED main thread blocked ≥1.")))
             << line.toStdString();
         EXPECT_TRUE(line.endsWith(QStringLiteral(" consecutive=%1 engineState=transcribing").arg(hang)))
             << line.toStdString();
@@ -121,21 +129,17 @@ TEST(MainThreadWatchdog, LongStallWhileTranscribingQueuesForcedRecoveries) {
 TEST(MainThreadWatchdog, APingThatOutlivesItsWatchdogTouchesNothing) {
     StuckEngine engine;
     LiveRuntime rt;
-    auto watchdog = std::make_unique<MainThreadWatchdog>(rt, engine);
+    auto watchdog =
+        std::make_unique<MainThreadWatchdog>(rt, engine, MainThreadWatchdog::Timing{.pingInterval = 0.5, .hangThreshold = 3.0});
     watchdog->start();
-    QStringList linesAtEnd;
-    bool blocked = false;
-    // The main thread is held from 4.5 s to 11.5 s; the first ping starts at 5 s, unanswered, and
-    // the watchdog goes at 6 s, while that ping waits until 10 s.
-    QTimer::singleShot(4500, [&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        watchdog.reset();
-        linesAtEnd = watchdogLines(rt.log);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5500));
-        blocked = true;
-    });
-    ASSERT_TRUE(processEventsUntil([&] { return blocked; }, 30000));
-    EXPECT_EQ(linesAtEnd, QStringList{QStringLiteral("[Vocalynx][Watchdog] Started (interval=5.0s threshold=5.0s)")});
+    // The main thread is held from the start to 5 s; the first ping starts at 0.5 s, unanswered, and
+    // the watchdog goes at 1.5 s, while that ping waits until 3.5 s.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    watchdog.reset();
+    const QStringList linesAtEnd = watchdogLines(rt.log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    processEventsUntil([] { return false; }, 200);  // the ping's late answer runs
+    EXPECT_EQ(linesAtEnd, QStringList{QStringLiteral("[Vocalynx][Watchdog] Started (interval=0.5s threshold=3.0s)")});
     EXPECT_EQ(watchdogLines(rt.log).join(u'\n').toStdString(), linesAtEnd.join(u'\n').toStdString())
         << "no line after the watchdog is gone";
     EXPECT_EQ(engine.stateReads.load(), 0);

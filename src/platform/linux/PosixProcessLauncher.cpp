@@ -73,7 +73,7 @@ struct WriterState : PolledPipe {
 // Writes the backlog as the reader takes it, and ends when it is empty, the pipe breaks or the
 // writer is closed.
 void flusherLoop(std::shared_ptr<WriterState> state) {
-    pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    pthread_setname_np(pthread_self(), "vocalynx.flush");
     std::unique_lock lock(state->mutex);
     for (;;) {
         if (state->closing || !state->fd) {
@@ -193,7 +193,7 @@ struct ReaderState : PolledPipe {
 constexpr qsizetype leftoverLimit = 1024 * 1024;
 
 void readerLoop(std::shared_ptr<ReaderState> state) {
-    pthread_setname_np(pthread_self(), "vocalynx.pipe");
+    pthread_setname_np(pthread_self(), "vocalynx.read");
     std::vector<char> buffer(64 * 1024);
     // The thread ends at the end of the pipe, whatever handler is set, and gives back both
     // descriptors: a process that has ended holds no thread and no descriptor, even while someone

@@ -1,9 +1,15 @@
 #include "platform/linux/QtSoundOutput.h"
 
 #include <QMediaDevices>
+#include <QTimer>
 #include <QtEndian>
 
 namespace vocalynx {
+
+namespace {
+// How long after the buffered sound should have played its stream is released.
+constexpr int kReleaseMarginMs = 250;
+}  // namespace
 
 std::optional<ParsedWav> parseWav(const QByteArray& wav) {
     if (wav.size() < 12 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE") return std::nullopt;
@@ -40,8 +46,7 @@ std::optional<ParsedWav> parseWav(const QByteArray& wav) {
 QtSoundOutput::QtSoundOutput() = default;
 
 QtSoundOutput::~QtSoundOutput() {
-    for (auto& [id, sound] : sounds_)
-        if (sound.sink) sound.sink->stop();
+    for (auto& [id, sound] : sounds_) releaseStream(sound);
 }
 
 std::optional<SoundOutput::SoundId> QtSoundOutput::prepare(const QByteArray& wav) {
@@ -57,10 +62,19 @@ std::optional<SoundOutput::SoundId> QtSoundOutput::prepare(const QByteArray& wav
     return id;
 }
 
+void QtSoundOutput::releaseStream(Sound& sound) {
+    if (sound.sink) {
+        sound.sink->disconnect();
+        sound.sink->stop();
+    }
+    sound.sink.reset();
+    sound.buffer.reset();
+}
+
 void QtSoundOutput::stop(SoundId id) {
     auto it = sounds_.find(id);
-    if (it == sounds_.end() || !it->second.sink) return;
-    it->second.sink->stop();
+    if (it == sounds_.end()) return;
+    releaseStream(it->second);
 }
 
 void QtSoundOutput::play(SoundId id) {
@@ -69,11 +83,22 @@ void QtSoundOutput::play(SoundId id) {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) return;
     Sound& sound = it->second;
-    if (sound.sink) sound.sink->stop();
+    releaseStream(sound);
     sound.sink = std::make_unique<QAudioSink>(device, sound.format);
     sound.buffer = std::make_unique<QBuffer>();
     sound.buffer->setData(sound.pcm);
     sound.buffer->open(QIODevice::ReadOnly);
+    // Idle: every sample has been handed to the sound server, whose buffer (at most the sink's
+    // buffer size) still has to play. The stream goes once that time and a margin have passed;
+    // it is never stopped from inside its own signal.
+    QAudioSink* sink = sound.sink.get();
+    QObject::connect(sink, &QAudioSink::stateChanged, sink, [&sound, sink](QAudio::State state) {
+        if (state != QAudio::IdleState || sound.sink.get() != sink || sound.buffer->bytesAvailable() > 0) return;
+        const qint64 bufferedUs = sound.format.durationForBytes(static_cast<qint32>(sink->bufferSize()));
+        QTimer::singleShot(static_cast<int>(bufferedUs / 1000) + kReleaseMarginMs, sink, [&sound, sink] {
+            if (sound.sink.get() == sink) releaseStream(sound);
+        });
+    });
     sound.sink->start(sound.buffer.get());
 }
 

@@ -10,7 +10,9 @@
 namespace vocalynx {
 
 // Plays 16-bit PCM WAV images through Qt Multimedia on the default output device.
-// Main thread only. Without an output device playing does nothing.
+// Main thread only. Without an output device playing does nothing. A sound's playback stream lives
+// only while it plays: it is made at each play and released once the sound has played out, so no
+// stream (and no wake-ups of the sound server's connection for it) is left between cues.
 class QtSoundOutput final : public SoundOutput {
 public:
     QtSoundOutput();
@@ -26,6 +28,7 @@ private:
         std::unique_ptr<QAudioSink> sink;
         std::unique_ptr<QBuffer> buffer;
     };
+    static void releaseStream(Sound& sound);
     std::map<SoundId, Sound> sounds_;
     SoundId next_ = 1;
 };
