@@ -7,6 +7,10 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-packages.sh"
 jobs="$(nproc)"
+# A compiler cache makes a second run's builds (another clone of the same sources too) quick.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root"
+fi
 
 # Warnings are errors here (with -Wshadow and -Wsign-conversion), never in a plain build of the
 # application.
@@ -39,8 +43,12 @@ ctest --test-dir "$root/build/tests" --output-on-failure -j "$jobs" || status=1
 # program (libdbus's connection checks, unseen locks again).
 not_under_sanitizers='^integration\.(AudioCaptureTest|CaptureEndToEnd|AppDictations|AppDictationsWithADefaultLatencyTone)\.'
 not_under_sanitizers+='|^integration\.SpeechPipeline\.(AWholeDictationThroughTheStandIn|TheProgramHearsTheMicrophonesPitch|TheSpeechProcessEndsWithTheApplication)$'
+# The undefined-behaviour sanitizer checks an object's dynamic type by probing its memory through a
+# pipe of its own; the launcher test that lowers the descriptor limit to the last free numbers leaves
+# it none, so that one test runs in the plain and thread-sanitizer trees only.
+not_under_asan="$not_under_sanitizers"'|^integration\.ProcessLauncher\.RunningOutOfDescriptorsAtAnyPipeClosesTheOnesBefore$'
 echo "== unit and threaded integration tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
-ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" -E "$not_under_sanitizers" || status=1
+ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" -E "$not_under_asan" || status=1
 echo "== unit and threaded integration tests under ThreadSanitizer =="
 ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -E "$not_under_sanitizers" || status=1
 exit $status
