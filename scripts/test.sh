@@ -43,6 +43,7 @@ ctest --test-dir "$root/build/tests" --output-on-failure -j "$jobs" || status=1
 # program (libdbus's connection checks, unseen locks again).
 not_under_sanitizers='^integration\.(AudioCaptureTest|CaptureEndToEnd|AppDictations|AppDictationsWithADefaultLatencyTone)\.'
 not_under_sanitizers+='|^integration\.SpeechPipeline\.(AWholeDictationThroughTheStandIn|TheProgramHearsTheMicrophonesPitch|TheSpeechProcessEndsWithTheApplication)$'
+not_under_sanitizers+='|^integration\.SpeechProgramMissing\.'
 # The undefined-behaviour sanitizer checks an object's dynamic type by probing its memory through a
 # pipe of its own; the launcher test that lowers the descriptor limit to the last free numbers leaves
 # it none, so that one test runs in the plain and thread-sanitizer trees only.

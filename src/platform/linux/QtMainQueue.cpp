@@ -1,6 +1,7 @@
 #include "platform/linux/QtMainQueue.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimer>
 #include <QTimerEvent>
 #include <chrono>
@@ -68,16 +69,42 @@ private:
     bool running_ = false;
 };
 
-QtMainQueue::QtMainQueue() : context_(new QObject), steps_(new StepTimer) {}
+// A posted task travels as an event of its own that the receiver runs and Qt then deletes, both on
+// the main thread. (A queued functor call instead drops its last reference on whichever thread
+// finishes last, so a task could be destroyed on the posting thread while the main thread had
+// just run it, ordered only by Qt's internal reference count.)
+namespace {
+const QEvent::Type kTaskEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class TaskEvent final : public QEvent {
+public:
+    explicit TaskEvent(Task task) : QEvent(kTaskEvent), task_(std::move(task)) {}
+    void run() { task_(); }
+
+private:
+    Task task_;
+};
+}  // namespace
+
+class QtMainQueue::Receiver final : public QObject {
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != kTaskEvent) return QObject::event(event);
+        static_cast<TaskEvent*>(event)->run();
+        return true;
+    }
+};
+
+QtMainQueue::QtMainQueue() : context_(new Receiver), steps_(new StepTimer) {}
 
 QtMainQueue::~QtMainQueue() {
     delete steps_;
     delete context_;
 }
 
-void QtMainQueue::post(Task task) {
-    QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
-}
+void QtMainQueue::post(Task task) { hop(std::move(task)); }
+
+void QtMainQueue::hop(Task task) { QCoreApplication::postEvent(context_, new TaskEvent(std::move(task))); }
 
 TaskHandle QtMainQueue::postAfter(Duration delay, Task task) {
     return startTimer(delay, Qt::PreciseTimer, std::move(task));
@@ -100,7 +127,7 @@ TaskHandle QtMainQueue::postEveryCoarseStep(Task task) {
     if (isCurrent())
         add();
     else
-        QMetaObject::invokeMethod(steps_, std::move(add), Qt::QueuedConnection);
+        hop(std::move(add));
     return handle;
 }
 
@@ -115,7 +142,7 @@ TaskHandle QtMainQueue::startTimer(Duration delay, Qt::TimerType type, Task task
     if (isCurrent())
         start();
     else
-        QMetaObject::invokeMethod(context_, std::move(start), Qt::QueuedConnection);
+        hop(std::move(start));
     return handle;
 }
 

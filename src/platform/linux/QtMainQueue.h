@@ -23,8 +23,11 @@ private:
     // The coarse timers' step, and the shared step timer's.
     static constexpr std::chrono::milliseconds kCoarseStep{50};
     class StepTimer;
+    class Receiver;
     TaskHandle startTimer(Duration delay, Qt::TimerType type, Task task);
-    QObject* context_;   // lives on the main thread; queued calls and timers target it
+    // Hands a task to the main thread's event loop from any thread.
+    void hop(Task task);
+    Receiver* context_;  // lives on the main thread; posted tasks and timers target it
     StepTimer* steps_;   // the coarse steps' shared timer, on the main thread too
 };
 
