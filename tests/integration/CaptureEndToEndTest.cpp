@@ -258,7 +258,9 @@ TEST_F(CaptureEndToEnd, AToneAtTheMicrophoneReachesTheSpeechProgramAsSixteenKilo
     TonePlayer player;
     player.play(1000, 3.0);
     ASSERT_TRUE(processEventsUntil([&] { return windowsNear(reportedFrequencies(), 1000) >= 5; }, 15000))
-        << testing::PrintToString(reportedFrequencies());
+        << testing::PrintToString(reportedFrequencies()) << "\n"
+        << rt.log.lines().join(u'\n').toStdString() << "\n"
+        << standInLog().join(u'\n').toStdString();
     EXPECT_TRUE(engine->micReady());
     ASSERT_TRUE(processEventsUntil([&] { return player.finished(); }, 10000));
     // A little of the silence after the tone, so that its last window is complete.

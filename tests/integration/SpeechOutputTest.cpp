@@ -19,11 +19,16 @@ using vocalynx::test::AppProcess;
 
 namespace {
 
-void playPause() {
+// A press of the headset's play/pause key; false, with what playerctl said, when it did not reach
+// the application.
+testing::AssertionResult playPause() {
     QProcess p;
     p.start(QStringLiteral("playerctl"),
             {QStringLiteral("-p"), QStringLiteral("vocalynx"), QStringLiteral("play-pause")});
-    p.waitForFinished(15000);
+    if (!p.waitForFinished(15000)) return testing::AssertionFailure() << "playerctl did not finish";
+    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "playerctl exited " << p.exitCode() << ": "
+                                       << p.readAllStandardError().toStdString();
 }
 
 int standInLines(const QString& log) {
@@ -89,13 +94,13 @@ struct SpeechApp {
         ASSERT_TRUE(app.waitForLine("[Vocalynx] Persistent coli launched"))
             << app.output().toStdString();
         Tone tone(8.0);
-        playPause();
+        ASSERT_TRUE(playPause());
         ASSERT_TRUE(app.waitForLine("state idle -> recording")) << app.output().toStdString();
         QDeadlineTimer printed(15000);
         while (standInLines(log) < lineCount && !printed.hasExpired()) QThread::msleep(20);
         ASSERT_EQ(standInLines(log), lineCount) << app.output().toStdString();
         QThread::msleep(200);  // a moment for the last line to reach the transcript
-        playPause();
+        ASSERT_TRUE(playPause()) << app.output().right(3000).toStdString();
         ASSERT_TRUE(app.waitForLine("state recording -> transcribing")) << app.output().toStdString();
         ASSERT_TRUE(app.waitForLine("-> idle")) << app.output().toStdString();
     }
