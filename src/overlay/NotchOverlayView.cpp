@@ -3,6 +3,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
@@ -270,9 +271,11 @@ void NotchOverlayView::inputsChanged() {
         animating_ = true;
         shownState_ = state;
         ticker_.start();
+        update();
     }
+    // The body and its shadow change only with the visual state (above) or the screen; a new
+    // preview text or a new cat mood repaints only the pieces that show it.
     layoutChildren();
-    update();
 }
 
 void NotchOverlayView::onFrame() {
@@ -409,10 +412,30 @@ QImage NotchOverlayView::bodyShadow(const QRectF& body, double radius, double ra
     return shadowCache_;
 }
 
-void NotchOverlayView::paintEvent(QPaintEvent*) {
+QRect NotchOverlayView::bodyInterior(const QRectF& body) const {
+    // Between the bottom corners the body is black from its top edge to its bottom edge: the
+    // concave ears and the rounded corners lie outside these columns.
+    const NotchPanelShape s = shape();
+    const double side = s.effectiveConcaveRadius(body) + s.effectiveBottomRadius(body);
+    const int left = static_cast<int>(std::ceil(body.left() + side));
+    const int right = static_cast<int>(std::floor(body.right() - side));
+    const int top = static_cast<int>(std::ceil(body.top()));
+    const int bottom = static_cast<int>(std::floor(body.bottom()));
+    if (right <= left || bottom <= top) return {};
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
+void NotchOverlayView::paintEvent(QPaintEvent* event) {
     const Look l = presentedLook();
     const QRectF body = bodyRect();
     QPainter p(this);
+    // A repaint inside the body's plain black middle (the status row's dot and text, 20 times a
+    // second while dictating) needs no shadow and no edges: what lies there is black whatever
+    // was drawn below it.
+    if (bodyInterior(body).contains(event->rect())) {
+        p.fillRect(event->rect(), Qt::black);
+        return;
+    }
     p.setRenderHint(QPainter::Antialiasing);
     if (l.shadowOpacity > 0.001 && l.shadowRadius > 0.01) {
         // The shadow is soft, so it is computed at one pixel per point and scaled.

@@ -110,6 +110,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The part of the body that is black from edge to edge, in whole pixels.
+    QRect bodyInterior(const QRectF& body) const;
 
 private:
     void inputsChanged();

@@ -140,3 +140,49 @@ TEST(OverlayRender, HoverPiecesStayInsideTheGrowingBody) {
         EXPECT_EQ(headerDiffers, 0);
     }
 }
+
+// A repaint of a part of the panel (the status row's dot, 20 times a second) shows there exactly
+// what a repaint of the whole panel shows: inside the body's black middle, at its rounded bottom
+// corners, across the flared top corners and along the bottom edge.
+TEST(OverlayRender, APartRepaintedAloneMatchesTheWholePicture) {
+    EngineFixture env;
+    OverlayPanelState panelState;
+    NotchOverlayView view(env.rt.runtime(), panelState, notchedMetrics());
+    view.setEngineValues({RecordingState::recording, {}, true});
+    view.setEngineValues({RecordingState::recording, QStringLiteral("今天下午三点开会"), true});
+    view.show();
+    env.rt.time.advance(0.6);
+    const QImage whole = renderAt2x(view);
+    const QRectF body = view.bodyRect();
+    const QRectF row = view.statusRowRect().translated(body.topLeft());
+    const double r = view.shape().effectiveBottomRadius(body);
+    const double c12 = view.shape().effectiveConcaveRadius(body);
+    struct Part {
+        const char* name;
+        QRectF points;
+    };
+    const std::vector<Part> parts = {
+        {"the dot", QRectF(row.left() - 8, row.top(), 30, 28)},
+        {"the middle, down to the bottom edge", QRectF(body.center().x() - 20, body.top(), 40, body.height())},
+        {"the bottom left corner", QRectF(body.left() + c12, body.bottom() - r, r, r)},
+        {"the bottom right corner", QRectF(body.right() - c12 - r, body.bottom() - r, r, r)},
+        {"the left flare", QRectF(body.left() - 4, body.top(), c12 + 8, c12 + 4)},
+        {"just below the body", QRectF(body.center().x() - 20, body.bottom() - 1, 40, 4)},
+    };
+    for (const Part& part : parts) {
+        SCOPED_TRACE(part.name);
+        const QRect region = part.points.toAlignedRect().intersected(view.rect());
+        QImage image(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
+        image.fill(Qt::transparent);
+        view.render(&image, region.topLeft(), QRegion(region), QWidget::DrawChildren);
+        const QImage alone = image.convertToFormat(QImage::Format_ARGB32);
+        int differ = 0;
+        for (int y = 0; y < region.height() * 2; ++y)
+            for (int x = 0; x < region.width() * 2; ++x)
+                if (alone.pixel(region.x() * 2 + x, region.y() * 2 + y) !=
+                    whole.pixel(region.x() * 2 + x, region.y() * 2 + y))
+                    ++differ;
+        EXPECT_EQ(differ, 0);
+    }
+}
