@@ -283,7 +283,7 @@ StreamingTextView::StreamingTextView(QString text, Clock& clock, MainQueue& main
       ticker_(
           main,
           [this] {
-              update();
+              updateFadingPiece();
               if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
           },
           kFadeFrameInterval) {
@@ -333,6 +333,19 @@ void StreamingTextView::setText(const QString& text) {
     update();
 }
 
+void StreamingTextView::updateFadingPiece() {
+    // Between the frames of a fade only the newest or the outgoing piece changes, right of the
+    // stable text; a layout not yet made for the current text repaints the whole row.
+    const Layout& l = layout_;
+    if (!layoutIsCurrent()) {
+        update();
+        return;
+    }
+    // Two pixels to the left for a first glyph that reaches back over its origin.
+    const int left = std::max(0, static_cast<int>(std::floor(l.stableWidth)) - 2);
+    update(QRect(left, 0, width() - left, height()));
+}
+
 namespace {
 QStaticText plainStaticText(const QString& text, const QFont& font) {
     QStaticText out(text);
@@ -342,11 +355,15 @@ QStaticText plainStaticText(const QString& text, const QFont& font) {
 }
 }  // namespace
 
+bool StreamingTextView::layoutIsCurrent() const {
+    const Layout& l = layout_;
+    return l.valid && l.text == text_ && l.stableText == model_.stableText && l.newText == model_.newText &&
+           l.outgoing == outgoing_ && l.width == width() && l.height == height();
+}
+
 void StreamingTextView::layOut() {
+    if (layoutIsCurrent()) return;
     Layout& l = layout_;
-    if (l.valid && l.text == text_ && l.stableText == model_.stableText && l.newText == model_.newText &&
-        l.outgoing == outgoing_ && l.width == width() && l.height == height())
-        return;
     l = Layout{};
     l.valid = true;
     l.text = text_;

@@ -135,6 +135,8 @@ private:
         QStaticText stable, fresh, outgoingText;  // stable: the placeholder when there is no text
     };
     void layOut();
+    bool layoutIsCurrent() const;
+    void updateFadingPiece();
     double fade(MonoTime since) const;
     Layout layout_;
     QString text_;
