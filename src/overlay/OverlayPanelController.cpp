@@ -99,9 +99,13 @@ QRectF OverlayPanelController::hoverZone() const {
 
 void OverlayPanelController::hoverCheck() {
     if (!panel_) return;
-    const QPointF pointer = deps_.pointer.location();
-    const bool inside = rectContains(hoverZone(), pointer);
-    handleHover(deps_.engine.state() == RecordingState::idle && inside);
+    // Only an idle panel opens on hover: while a dictation runs the pointer is not asked for (a
+    // round trip to the X server 20 times a second).
+    if (deps_.engine.state() != RecordingState::idle) {
+        handleHover(false);
+        return;
+    }
+    handleHover(rectContains(hoverZone(), deps_.pointer.location()));
 }
 
 void OverlayPanelController::handleHover(bool hovering) {

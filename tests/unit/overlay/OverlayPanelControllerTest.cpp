@@ -134,6 +134,23 @@ TEST(OverlayPanelController, PollsTwentyTimesASecond) {
     EXPECT_FALSE(c->view()->isAnimating());
 }
 
+TEST(OverlayPanelController, WhileDictatingThePollAsksNoPointer) {
+    ControllerFixture f;
+    auto c = f.make();
+    f.pointer.position = belowTopCentre(*c, 0, 10);
+    for (const RecordingState state : {RecordingState::recording, RecordingState::transcribing}) {
+        f.engine.setState(state, QStringLiteral("test"));
+        const int before = f.pointer.reads;
+        f.rt.time.advance(1.0);
+        EXPECT_EQ(f.pointer.reads, before);
+        EXPECT_FALSE(c->panelState().isHovering());
+    }
+    // Back to idle, the pointer over the tab opens the panel at the next poll.
+    f.engine.setState(RecordingState::idle, QStringLiteral("test"));
+    f.rt.time.advance(0.05);
+    EXPECT_TRUE(c->panelState().isHovering());
+}
+
 TEST(OverlayPanelController, RecordingCollapsesTheCardAtOnce) {
     ControllerFixture f;
     auto c = f.make();
