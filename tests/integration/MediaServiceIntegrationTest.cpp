@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "FakeCapture.h"
@@ -479,6 +480,57 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     ASSERT_TRUE(spotify.waitForLine("call PlayPause"));
     EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"),
                                             QStringLiteral("call PlayPause")}));
+    engine.shutdown();
+}
+
+// "Music" is the first other player by name, so by the time a dictation ends it may stand for
+// another player than the one the dictation paused. The resume reaches the paused player, and no
+// player at all once that one has gone: a player that came up meanwhile is never started.
+TEST_F(MediaServiceIntegration, TheResumeReachesOnlyThePlayerTheDictationPaused) {
+    const QString home = live.runtime().paths.home;
+    prepareStandInHome(home);
+    ConfigStore config{live.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    PosixProcessLauncher launcher;
+    WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
+    const struct {
+        const char* name;
+        bool pausedQuits;
+    } cases[] = {
+        {"another player comes up meanwhile", false},
+        {"the paused player quits meanwhile", true},
+    };
+    media.startMonitoring();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto paused = std::make_unique<StandInPlayer>(QStringList{
+            QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.zz"), QStringLiteral("--title"),
+            QStringLiteral("Song")});
+        ASSERT_TRUE(paused->waitForLine("ready"));
+        ASSERT_TRUE(processEventsUntil([&] {
+            media.pollNowPlaying();
+            return media.isPlaying() && media.trackTitle() == QStringLiteral("Song");
+        }));
+        engine.startRecording([](const QString&) {});
+        ASSERT_TRUE(paused->waitForLine("call Pause"));
+        ASSERT_TRUE(processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); }));
+        StandInPlayer newcomer({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.aa"),
+                                QStringLiteral("--title"), QStringLiteral("Other"), QStringLiteral("--status"),
+                                QStringLiteral("Paused")});
+        ASSERT_TRUE(newcomer.waitForLine("ready"));
+        if (c.pausedQuits) paused.reset();
+        engine.stopRecording();
+        ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
+        if (paused) {
+            ASSERT_TRUE(paused->waitForLine("call Play"));
+            EXPECT_EQ(newcomer.calls(), QStringList());
+        } else {
+            EXPECT_FALSE(newcomer.waitForLine("call Play", 3000)) << newcomer.calls().join(QLatin1Char(' ')).toStdString();
+        }
+        EXPECT_EQ(media.automationWarning(), std::nullopt);
+    }
     engine.shutdown();
 }
 
