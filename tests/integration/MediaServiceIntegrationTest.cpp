@@ -532,6 +532,13 @@ TEST_F(MediaServiceIntegration, TheResumeReachesOnlyThePlayerTheDictationPaused)
         EXPECT_EQ(media.automationWarning(), std::nullopt);
     }
     engine.shutdown();
+    // With no pause of ours before it, a play goes to the player that stands for "Music".
+    StandInPlayer player({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.zz"),
+                          QStringLiteral("--status"), QStringLiteral("Paused")});
+    ASSERT_TRUE(player.waitForLine("ready"));
+    EXPECT_TRUE(musicPlayers.command(kMusicPlayer, PlayerCommand::play));
+    ASSERT_TRUE(player.waitForLine("call Play"));
+    EXPECT_EQ(player.calls(), QStringList({QStringLiteral("call Play")}));
 }
 
 // A player whose artwork never arrives (a server that sends one byte every 2 s without end, or a

@@ -116,14 +116,19 @@ bool MprisMusicPlayers::command(const QString& player, PlayerCommand command) {
     std::optional<Target> paused;
     if (command == PlayerCommand::pause || command == PlayerCommand::play) {
         std::lock_guard lock(pausedMutex_);
-        paused = pausedTargets_.take(player);
+        if (const auto found = pausedTargets_.constFind(player); found != pausedTargets_.constEnd()) {
+            paused = found.value();
+            pausedTargets_.erase(found);
+        }
     }
     // The play that follows our pause goes to the very player the pause reached, and to none once
     // that player has gone: "Music" may by then stand for a player that came up meanwhile, which
-    // is not ours to start. With the paused player gone there is nothing to resume, which is no
-    // failure of a player.
+    // is not ours to start. With the paused player gone, or found since to be a relay that passed
+    // the pause back to us, there is nothing to resume, which is no failure of a player.
     if (command == PlayerCommand::play && paused) {
-        if (askBus(QStringLiteral("GetNameOwner"), {paused->busName}).toString() != paused->owner) return true;
+        if (relays_.isRelay(paused->owner) ||
+            askBus(QStringLiteral("GetNameOwner"), {paused->busName}).toString() != paused->owner)
+            return true;
         relays_.sending(paused->owner);
         return call(paused->busName, methodFor(command));
     }
