@@ -283,6 +283,8 @@ StreamingTextView::StreamingTextView(QString text, Clock& clock, MainQueue& main
       ticker_(
           main,
           [this] {
+              // Finished fades end here too, not only when painted: a hidden row is never painted.
+              dropFinishedFades();
               updateFadingPiece();
               if (!newFading_ && outgoing_.isEmpty()) ticker_.stop();
           },
@@ -299,6 +301,13 @@ double StreamingTextView::fade(MonoTime since) const {
 double StreamingTextView::newPieceOpacity() const { return newFading_ ? fade(newSince_) : 1.0; }
 
 double StreamingTextView::outgoingOpacity() const { return outgoing_.isEmpty() ? 0.0 : 1.0 - fade(outgoingSince_); }
+
+void StreamingTextView::dropFinishedFades() {
+    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
+    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+}
+
+void StreamingTextView::hideEvent(QHideEvent*) { finishFades(); }
 
 void StreamingTextView::finishFades() {
     newFading_ = false;
@@ -396,8 +405,7 @@ void StreamingTextView::layOut() {
 
 void StreamingTextView::paintEvent(QPaintEvent*) {
     // Finished fades are dropped here, so a settled view paints like a plain label.
-    if (newFading_ && fade(newSince_) >= 1) newFading_ = false;
-    if (!outgoing_.isEmpty() && fade(outgoingSince_) >= 1) outgoing_.clear();
+    dropFinishedFades();
     // Laid out again only when the text or the size changed: between the frames of a fade only
     // the opacities do.
     layOut();

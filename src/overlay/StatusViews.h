@@ -122,8 +122,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // A hidden row shows its text as it stands when shown again; no fade runs meanwhile.
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void dropFinishedFades();
     // The row's texts elided and shaped for what it shows and its size.
     struct Layout {
         bool valid = false;

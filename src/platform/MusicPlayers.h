@@ -14,7 +14,7 @@ inline const QString kMusicPlayer = QStringLiteral("Music");
 inline const QString kSpotifyPlayer = QStringLiteral("Spotify");
 
 enum class PlayerCommand {
-    play,
+    play,   // after a pause: the very player that pause reached; nothing (and true) once it has gone
     pause,
     toggle,    // play or pause
     next,      // the next track, playing

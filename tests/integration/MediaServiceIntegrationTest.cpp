@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "FakeCapture.h"
@@ -42,15 +43,21 @@
 namespace vocalynx::test {
 namespace {
 
-QByteArray solidPng(int size, QRgb color) {
-    QImage image(size, size, QImage::Format_ARGB32);
-    image.fill(color);
+QByteArray pngOf(const QImage& image) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return png;
 }
+
+QByteArray solidPng(int width, int height, QRgb color, QImage::Format format = QImage::Format_ARGB32) {
+    QImage image(width, height, format);
+    image.fill(color);
+    return pngOf(image);
+}
+
+QByteArray solidPng(int size, QRgb color) { return solidPng(size, size, color); }
 
 // Once started, opens the FIFO for writing now and then until it is destroyed. That lets a reader
 // waiting in open() go on (to an empty read), so that a fault leaves a failed test, not a hung one.
@@ -238,6 +245,44 @@ TEST_F(MediaServiceIntegration, ArtworkIsSearchedWhenThePlayerHasNone) {
     EXPECT_EQ(media.artworkAccentColor(), (AccentColor{0, 1, 0, 1}));
     EXPECT_EQ(web.requests(), QStringList({QStringLiteral("/search?term=Song%20Singer%20Record&media=music&limit=10"),
                                            QStringLiteral("/cover/600x600bb.png")}));
+}
+
+// The artwork address is the player's to choose, and a small file may hold a picture of any size:
+// what the card keeps is cut down to a bounded size, and a file that claims a huge picture is
+// never decoded at all (it would be decoded, converted and copied in full, on the main thread).
+TEST_F(MediaServiceIntegration, ArtworkOfAnySizeIsHeldBounded) {
+    const int side = 640;  // the longest side kept
+    const struct {
+        const char* name;
+        QString target;
+        QByteArray png;
+        std::optional<QSize> shown;
+    } cases[] = {
+        {"a cover within the bound", QStringLiteral("/art/cover.png"), solidPng(300, qRgb(0, 0, 255)), QSize(300, 300)},
+        {"a wide picture over the bound", QStringLiteral("/art/wide.png"), solidPng(4 * side, 2 * side, qRgb(255, 0, 0)),
+         QSize(side, side / 2)},
+        {"a small file that holds 25 megapixels", QStringLiteral("/art/huge.png"),
+         solidPng(5000, 5000, qRgb(0, 0, 0), QImage::Format_Grayscale8), std::nullopt},
+    };
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--artist"),
+                           QStringLiteral("Singer"), QStringLiteral("--album"), QStringLiteral("Record")});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LT(c.png.size(), 1024 * 1024);
+        web.serve(c.target, c.png);
+        const QString address = web.base() + c.target;
+        spotify.send(QStringLiteral("art-url ") + address);
+        ASSERT_TRUE(processEventsUntil([&] {
+            media.pollNowPlaying();
+            return media.bookkeeping().artworkVersion.endsWith(address);
+        }));
+        ASSERT_EQ(media.artwork().has_value(), c.shown.has_value());
+        if (c.shown) {
+            EXPECT_EQ(QSize(media.artwork()->width, media.artwork()->height), *c.shown);
+        }
+    }
 }
 
 // Two tracks of one album share the artwork the search finds. The second track's search asks for
@@ -436,6 +481,64 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     EXPECT_EQ(spotify.calls(), QStringList({QStringLiteral("call Pause"), QStringLiteral("call Play"),
                                             QStringLiteral("call PlayPause")}));
     engine.shutdown();
+}
+
+// "Music" is the first other player by name, so by the time a dictation ends it may stand for
+// another player than the one the dictation paused. The resume reaches the paused player, and no
+// player at all once that one has gone: a player that came up meanwhile is never started.
+TEST_F(MediaServiceIntegration, TheResumeReachesOnlyThePlayerTheDictationPaused) {
+    const QString home = live.runtime().paths.home;
+    prepareStandInHome(home);
+    ConfigStore config{live.runtime()};
+    FakeSoundOutput soundOutput;
+    SoundFeedback sounds{config, soundOutput};
+    FakeCaptureSystem capture;
+    PosixProcessLauncher launcher;
+    WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
+    const struct {
+        const char* name;
+        bool pausedQuits;
+    } cases[] = {
+        {"another player comes up meanwhile", false},
+        {"the paused player quits meanwhile", true},
+    };
+    media.startMonitoring();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto paused = std::make_unique<StandInPlayer>(QStringList{
+            QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.zz"), QStringLiteral("--title"),
+            QStringLiteral("Song")});
+        ASSERT_TRUE(paused->waitForLine("ready"));
+        ASSERT_TRUE(processEventsUntil([&] {
+            media.pollNowPlaying();
+            return media.isPlaying() && media.trackTitle() == QStringLiteral("Song");
+        }));
+        engine.startRecording([](const QString&) {});
+        ASSERT_TRUE(paused->waitForLine("call Pause"));
+        ASSERT_TRUE(processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); }));
+        StandInPlayer newcomer({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.aa"),
+                                QStringLiteral("--title"), QStringLiteral("Other"), QStringLiteral("--status"),
+                                QStringLiteral("Paused")});
+        ASSERT_TRUE(newcomer.waitForLine("ready"));
+        if (c.pausedQuits) paused.reset();
+        engine.stopRecording();
+        ASSERT_TRUE(processEventsUntil([&] { return engine.state() == RecordingState::idle; }));
+        if (paused) {
+            ASSERT_TRUE(paused->waitForLine("call Play"));
+            EXPECT_EQ(newcomer.calls(), QStringList());
+        } else {
+            EXPECT_FALSE(newcomer.waitForLine("call Play", 3000)) << newcomer.calls().join(QLatin1Char(' ')).toStdString();
+        }
+        EXPECT_EQ(media.automationWarning(), std::nullopt);
+    }
+    engine.shutdown();
+    // With no pause of ours before it, a play goes to the player that stands for "Music".
+    StandInPlayer player({QStringLiteral("--name"), QStringLiteral("org.mpris.MediaPlayer2.zz"),
+                          QStringLiteral("--status"), QStringLiteral("Paused")});
+    ASSERT_TRUE(player.waitForLine("ready"));
+    EXPECT_TRUE(musicPlayers.command(kMusicPlayer, PlayerCommand::play));
+    ASSERT_TRUE(player.waitForLine("call Play"));
+    EXPECT_EQ(player.calls(), QStringList({QStringLiteral("call Play")}));
 }
 
 // A player whose artwork never arrives (a server that sends one byte every 2 s without end, or a

@@ -45,18 +45,19 @@ QString methodFor(PlayerCommand command) {
 MprisMusicPlayers::MprisMusicPlayers(HttpClient& http, MprisRelays& relays, QDBusConnection connection, int timeoutMs)
     : http_(http), relays_(relays), connection_(std::move(connection)), timeoutMs_(timeoutMs) {}
 
+QVariant MprisMusicPlayers::askBus(const QString& method, const QVariantList& arguments) const {
+    QDBusMessage msg =
+        QDBusMessage::createMethodCall(kDBusService, QStringLiteral("/org/freedesktop/DBus"), kDBusService, method);
+    msg.setArguments(arguments);
+    const QDBusMessage reply = connection_.call(msg, QDBus::Block, timeoutMs_);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() ? reply.arguments().first()
+                                                                                       : QVariant();
+}
+
 MprisMusicPlayers::Target MprisMusicPlayers::resolve(const QString& player) const {
-    auto ask = [this](const QString& method, const QVariantList& arguments) {
-        QDBusMessage msg = QDBusMessage::createMethodCall(kDBusService, QStringLiteral("/org/freedesktop/DBus"),
-                                                          kDBusService, method);
-        msg.setArguments(arguments);
-        const QDBusMessage reply = connection_.call(msg, QDBus::Block, timeoutMs_);
-        return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() ? reply.arguments().first()
-                                                                                           : QVariant();
-    };
-    const QStringList names = ask(QStringLiteral("ListNames"), {}).toStringList();
+    const QStringList names = askBus(QStringLiteral("ListNames"), {}).toStringList();
     for (const QString& name : mpris::busNamesForPlayer(player, names)) {
-        const QString owner = ask(QStringLiteral("GetNameOwner"), {name}).toString();
+        const QString owner = askBus(QStringLiteral("GetNameOwner"), {name}).toString();
         if (owner.isEmpty() || relays_.isRelay(owner)) continue;
         return {name, owner};
     }
@@ -112,6 +113,25 @@ std::optional<PlayerTrack> MprisMusicPlayers::status(const QString& player) {
 }
 
 bool MprisMusicPlayers::command(const QString& player, PlayerCommand command) {
+    std::optional<Target> paused;
+    if (command == PlayerCommand::pause || command == PlayerCommand::play) {
+        std::lock_guard lock(pausedMutex_);
+        if (const auto found = pausedTargets_.constFind(player); found != pausedTargets_.constEnd()) {
+            paused = found.value();
+            pausedTargets_.erase(found);
+        }
+    }
+    // The play that follows our pause goes to the very player the pause reached, and to none once
+    // that player has gone: "Music" may by then stand for a player that came up meanwhile, which
+    // is not ours to start. With the paused player gone, or found since to be a relay that passed
+    // the pause back to us, there is nothing to resume, which is no failure of a player.
+    if (command == PlayerCommand::play && paused) {
+        if (relays_.isRelay(paused->owner) ||
+            askBus(QStringLiteral("GetNameOwner"), {paused->busName}).toString() != paused->owner)
+            return true;
+        relays_.sending(paused->owner);
+        return call(paused->busName, methodFor(command));
+    }
     // A player that passes the command back to ours is found out while it is sent; the next
     // player of that name gets it then. Each round drops one player, and the players are few.
     for (int round = 0; round < 4; ++round) {
@@ -121,7 +141,13 @@ bool MprisMusicPlayers::command(const QString& player, PlayerCommand command) {
         bool ok = call(target.busName, methodFor(command));
         if (ok && (command == PlayerCommand::next || command == PlayerCommand::previous))
             ok = call(target.busName, QStringLiteral("Play"));
-        if (!relays_.isRelay(target.owner)) return ok;
+        if (!relays_.isRelay(target.owner)) {
+            if (ok && command == PlayerCommand::pause) {
+                std::lock_guard lock(pausedMutex_);
+                pausedTargets_.insert(player, target);
+            }
+            return ok;
+        }
     }
     return false;
 }

@@ -5,7 +5,9 @@
 // calls block the calling (background) thread only, each bus call for at most the timeout.
 
 #include <QDBusConnection>
+#include <QHash>
 #include <QVariantMap>
+#include <mutex>
 
 #include "platform/HttpClient.h"
 #include "platform/MusicPlayers.h"
@@ -29,6 +31,8 @@ private:
         QString busName;
         QString owner;  // the unique name of the connection that holds it
     };
+    // The first argument of the bus's answer to a call of its own; invalid on failure.
+    QVariant askBus(const QString& method, const QVariantList& arguments) const;
     // The bus name that stands for the player now, skipping relays; empty when none runs.
     Target resolve(const QString& player) const;
     bool call(const QString& busName, const QString& method) const;
@@ -39,6 +43,9 @@ private:
     MprisRelays& relays_;
     QDBusConnection connection_;
     int timeoutMs_;
+    // Per player name, the player our last pause reached: the play after it resumes that one.
+    std::mutex pausedMutex_;
+    QHash<QString, Target> pausedTargets_;
 };
 
 }  // namespace vocalynx

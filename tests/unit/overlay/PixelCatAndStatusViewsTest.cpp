@@ -272,6 +272,32 @@ TEST(StreamingText, NewPieceFadesInAndARevisedPieceFadesOut) {
     EXPECT_DOUBLE_EQ(view.outgoingOpacity(), 0);
 }
 
+// A fade's frames stop once the fade is over, whether or not the row was painted meanwhile: a
+// panel hidden in the middle of a fade (or a row given words while hidden) leaves no timer behind.
+TEST(StreamingText, NoFrameTimerOutlivesAFadeWhileHidden) {
+    CatFixture f;
+    const struct {
+        const char* name;
+        bool shownFirst;
+        QStringList texts;
+    } cases[] = {
+        {"hidden while the new piece fades in", true, {QStringLiteral("A")}},
+        {"hidden while a revised piece fades out", true, {QStringLiteral("AB"), QStringLiteral("AC")}},
+        {"words given while never shown", false, {QStringLiteral("你好"), QStringLiteral("你好世界")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StreamingTextView view(QString(), f.rt.time, f.rt.time.main());
+        view.resize(200, 28);
+        if (c.shownFirst) view.show();
+        for (const QString& text : c.texts) view.setText(text);
+        view.hide();
+        f.rt.time.advance(1.0);
+        EXPECT_EQ(f.rt.time.pending(), 0u);
+        EXPECT_EQ(view.text(), c.texts.last());
+    }
+}
+
 TEST(StreamingText, CreatedWithWordsShowsAnEmptyRowUntilTheTextChanges) {
     CatFixture f;
     StreamingTextView view(QStringLiteral("已有的字"), f.rt.time, f.rt.time.main());
