@@ -28,11 +28,13 @@ SilentPlayerKeeper::SilentPlayerKeeper(Dependencies deps)
       nowPlaying_(deps.nowPlaying),
       audio_(deps.audio),
       weak_(this, &deps.runtime.main, "SilentPlayerKeeper"),
-      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying")) {}
+      nowPlayingQueue_(deps.runtime.queues.makeSerialQueue("com.vocalynx.nowplaying")),
+      clipQueue_(deps.runtime.queues.makeSerialQueue("vocalynx.clip")) {}
 
 SilentPlayerKeeper::~SilentPlayerKeeper() {
-    // Waits for a refresh running on the now-playing queue; a queued one then finds no keeper and
-    // leaves the now-playing centre alone (it may be gone with the keeper).
+    // Waits for a refresh running on the now-playing queue and for clip work running on the clip
+    // queue; queued ones then find no keeper and leave the now-playing centre and the playback
+    // alone (they may be gone with the keeper).
     weak_.invalidate();
     remoteCommandHeartbeat_.cancel();
     outputDeviceWait_.cancel();
@@ -100,24 +102,42 @@ bool SilentPlayerKeeper::ensureSilentClip(QString* error) {
     return holdsPrivateFile(path, clip) || writePrivateFile(path, clip, error);
 }
 
+void SilentPlayerKeeper::openClipPlayer(ClipOpened opened) {
+    clipQueue_->post([ref = weak_.weak(), opened = std::move(opened)] {
+        // Under `run`: the keeper, and with it the playback it was given, cannot go away while the
+        // clip is checked and opened. The outcome goes back to the main queue, where the player
+        // belongs; if the keeper is gone by then, the player is dropped there unplayed.
+        ref.run([&opened](SilentPlayerKeeper& keeper) {
+            ClipOpening result;
+            result.clipReady = keeper.ensureSilentClip(&result.error);
+            if (result.clipReady) result.player = keeper.audio_.openPlayer(keeper.silentClipPath(), &result.error);
+            keeper.runtime_.main.post(keeper.weakTask(
+                [opened, result = std::move(result)](SilentPlayerKeeper& k) mutable { opened(k, std::move(result)); }));
+        });
+    });
+}
+
 void SilentPlayerKeeper::makeSilentPlayer() {
     assertOnSequence(runtime_.main, "SilentPlayerKeeper::makeSilentPlayer");
-    const QString path = silentClipPath();
-    if (QString writeError; !ensureSilentClip(&writeError)) {
-        log(QStringLiteral("[Vocalynx] Failed to create silent file: ") + writeError);
-        return;
-    }
-    QString error;
-    auto player = audio_.openPlayer(path, &error);
-    if (!player) {
-        log(QStringLiteral("[Vocalynx] Failed to start silent player: ") + error);
-        return;
-    }
-    audioPlayer_ = std::move(player);
-    audioPlayer_->setNumberOfLoops(-1);
-    audioPlayer_->setVolume(0.0f);
-    audioPlayer_->play();
-    log(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: ") + boolText(audioPlayer_->isPlaying()));
+    ++startsOut_;
+    openClipPlayer([generation = silentPlayerGeneration_](SilentPlayerKeeper& k, ClipOpening opened) {
+        --k.startsOut_;
+        if (!opened.clipReady) {
+            k.log(QStringLiteral("[Vocalynx] Failed to create silent file: ") + opened.error);
+            return;
+        }
+        if (!opened.player) {
+            k.log(QStringLiteral("[Vocalynx] Failed to start silent player: ") + opened.error);
+            return;
+        }
+        // A recording that began meanwhile keeps the output to itself; its end rebuilds the player.
+        if (k.isStale(generation)) return;
+        k.audioPlayer_ = std::move(opened.player);
+        k.audioPlayer_->setNumberOfLoops(-1);
+        k.audioPlayer_->setVolume(0.0f);
+        k.audioPlayer_->play();
+        k.log(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: ") + boolText(k.audioPlayer_->isPlaying()));
+    });
 }
 
 void SilentPlayerKeeper::startHeartbeat() {
@@ -156,9 +176,9 @@ void SilentPlayerKeeper::heartbeatTick() {
 
     if (silentPlayerSuspended_) return;
     if (audioPlayer_ && audioPlayer_->isPlaying()) return;
-    // No rebuild while a back-off or an output-device wait is pending: each of them ends in a
-    // rebuild of its own.
-    if (backoffRound_ != 0 || waitingForOutputDevice()) return;
+    // No rebuild while the start's clip work, a back-off or an output-device wait is pending: each
+    // of them ends in a player or a rebuild of its own.
+    if (startPending() || backoffRound_ != 0 || waitingForOutputDevice()) return;
     if (lastRebuildAt_ && secondsBetween(*lastRebuildAt_, runtime_.clock.now()) < kRebuildMinimumSpacing) return;
     rebuildSilentPlayer(0, silentPlayerGeneration_);
 }
@@ -180,20 +200,23 @@ void SilentPlayerKeeper::rebuildSilentPlayer(int attempt, std::optional<int64_t>
     if (audioPlayer_) audioPlayer_->stop();
     audioPlayer_.reset();
 
-    QString error;
-    std::shared_ptr<AudioPlayer> player;
-    if (ensureSilentClip(&error)) player = audio_.openPlayer(silentClipPath(), &error);
-    if (!player) {
-        log(QStringLiteral("[Vocalynx] Rebuild attempt ") + QString::number(attempt) + QStringLiteral(" error: ") + error);
-        scheduleRebuildRetry(attempt, generation);
-        return;
-    }
-    player->setNumberOfLoops(-1);
-    player->setVolume(0.0f);
-    player->play();
-    runtime_.main.postAfter(seconds(kConfirmDelay), weakTask([generation, player, attempt](SilentPlayerKeeper& k) {
-        k.confirmSilentPlayer(generation, player, attempt);
-    }));
+    openClipPlayer([generation, attempt](SilentPlayerKeeper& k, ClipOpening opened) {
+        // Suspended meanwhile: the player opened is dropped unplayed, and the series ends here.
+        if (k.isStale(generation)) return;
+        if (!opened.player) {
+            k.log(QStringLiteral("[Vocalynx] Rebuild attempt ") + QString::number(attempt) + QStringLiteral(" error: ") +
+                  opened.error);
+            k.scheduleRebuildRetry(attempt, generation);
+            return;
+        }
+        std::shared_ptr<AudioPlayer> player = std::move(opened.player);
+        player->setNumberOfLoops(-1);
+        player->setVolume(0.0f);
+        player->play();
+        k.runtime_.main.postAfter(seconds(kConfirmDelay), k.weakTask([generation, player, attempt](SilentPlayerKeeper& keeper) {
+            keeper.confirmSilentPlayer(generation, player, attempt);
+        }));
+    });
 }
 
 void SilentPlayerKeeper::confirmSilentPlayer(int64_t generation, std::shared_ptr<AudioPlayer> player, int attempt) {

@@ -5,12 +5,15 @@
 // The speech engine suspends it for the length of a recording.
 //
 // Everything runs on the main queue (the entry points check it in debug builds) except the
-// per-second now-playing refresh, which runs on the serial queue "com.vocalynx.nowplaying".
+// per-second now-playing refresh, which runs on the serial queue "com.vocalynx.nowplaying", and the
+// clip's file work (the check that the clip is ours, its rewrite, the player's read of it), which
+// runs on the serial queue "vocalynx.clip" and hands its outcome back to the main queue.
 
 #include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -42,6 +45,7 @@ public:
     static QByteArray silentClipWav();
     QString silentClipPath() const;
     // Writes the clip again unless the path holds exactly it; false with the reason in *error.
+    // File work: runs on the clip queue.
     bool ensureSilentClip(QString* error);
 
     // ---- the now-playing information ----
@@ -51,6 +55,8 @@ public:
     void publishNowPlayingInfo() { publishNowPlayingInfo(nowPlaying_); }
 
     // ---- the player and its rebuild loop ----
+    // Both start with the clip's file work on the clip queue and go on on the main queue once it
+    // is done; a suspend meanwhile drops the player it opened.
     void makeSilentPlayer();
     void startHeartbeat();
     void heartbeatTick();
@@ -85,6 +91,8 @@ public:
         if (nowPlayingBusy_ && refreshDone_->load()) nowPlayingBusy_ = false;
         return nowPlayingBusy_;
     }
+    // Whether the start's clip work is still out (the heartbeat starts no rebuild meanwhile).
+    bool startPending() const { return startsOut_ > 0; }
     bool waitingForOutputDevice() const { return outputDeviceWait_.isValid() && !outputDeviceWait_.isCancelled(); }
     int64_t heartbeatCount() const { return heartbeatCount_; }
     int64_t rebuildCount() const { return rebuildCount_; }
@@ -100,6 +108,16 @@ private:
         return silentPlayerSuspended_ || generation != silentPlayerGeneration_;
     }
     void scheduleNextHeartbeat();
+    // What the clip queue found: the clip was (made) ours, and the player opened on it or why not.
+    struct ClipOpening {
+        bool clipReady = false;
+        std::shared_ptr<AudioPlayer> player;
+        QString error;
+    };
+    using ClipOpened = std::function<void(SilentPlayerKeeper&, ClipOpening)>;
+    // Checks (and if need be writes) the clip and opens a player on it on the clip queue, then runs
+    // `opened` on the main queue while the keeper exists.
+    void openClipPlayer(ClipOpened opened);
     void log(const QString& text) { runtime_.log.line(text); }
 
     Runtime& runtime_;
@@ -119,6 +137,9 @@ private:
     std::optional<WallTime> lastHeartbeatAt_;
     std::optional<MonoTime> lastRebuildAt_;
     std::shared_ptr<SerialQueue> nowPlayingQueue_;
+    // One clip job at a time, in the order they were asked for.
+    std::shared_ptr<SerialQueue> clipQueue_;
+    int startsOut_ = 0;
     bool nowPlayingBusy_ = false;
     // Set by the refresh on the now-playing queue when it has run; shared with the queued work so
     // that it outlives the keeper.

@@ -6,7 +6,8 @@
 
 namespace vocalynx {
 
-// One player opened on one file. Main thread only. Destroying a player stops it.
+// One player opened on one file. Used on the main thread only, whichever thread opened it.
+// Destroying a player stops it.
 class AudioPlayer {
 public:
     virtual ~AudioPlayer() = default;
@@ -26,7 +27,9 @@ public:
 class AudioPlayback {
 public:
     virtual ~AudioPlayback() = default;
-    // Opens a player on the file; null with the reason in *error when it cannot be opened.
+    // Opens a player on the file; null with the reason in *error when it cannot be opened. It reads
+    // the file, so it may run on any thread (and belongs off the main thread); it does not yet talk
+    // to the sound server.
     virtual std::shared_ptr<AudioPlayer> openPlayer(const QString& path, QString* error) = 0;
     // Whether the system has a default output device. Main thread.
     virtual bool hasOutputDevice() const = 0;

@@ -3,6 +3,7 @@
 // reads back what was published, in order.
 
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -14,6 +15,7 @@ namespace vocalynx::test {
 class FakeRemoteCommands final : public RemoteCommandCenter, public NowPlayingCenter {
 public:
     void addHandler(RemoteCommand command, Handler handler) override {
+        if (onAdd) onAdd(command);
         order.push_back(command);
         handlers[command].push_back(std::move(handler));
     }
@@ -37,6 +39,8 @@ public:
     }
 
     std::vector<RemoteCommand> order;
+    // Called as each handler is added, before it is.
+    std::function<void(RemoteCommand)> onAdd;
     std::map<RemoteCommand, std::vector<Handler>> handlers;
     NowPlayingInfo lastInfo;
     QStringList published;  // "info", "playing", "paused" in publishing order

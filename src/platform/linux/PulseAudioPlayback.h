@@ -29,7 +29,8 @@ namespace vocalynx {
 class PulseAudioPlayback final : public AudioPlayback {
 public:
     // Opens 16-bit PCM and 32-bit float WAV files: regular files of up to kMaxFileBytes, opened
-    // without following a link or waiting on a pipe.
+    // without following a link or waiting on a pipe. Any thread: the player it makes only holds
+    // the samples until its first play() on the main thread.
     static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
     std::shared_ptr<AudioPlayer> openPlayer(const QString& path, QString* error) override;
     bool hasOutputDevice() const override;

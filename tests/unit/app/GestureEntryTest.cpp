@@ -71,6 +71,7 @@ TEST(GestureEntry, LaunchStartsTheEngineAndRoutesEachGestureToItsAction) {
     auto delegate = f.makeDelegate();
     delegate.applicationDidFinishLaunching();
     ASSERT_EQ(f.commands.order.size(), 5u) << "the engine listens for the five commands";
+    f.rt.time.runUntilIdle();  // the silent player starts once its clip is checked and opened
     EXPECT_TRUE(f.rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
 
     // A single press starts a dictation, the next one stops it.

@@ -54,11 +54,12 @@ TEST_F(GestureEngineTest, StartListeningInstallsTheFiveCommandsInOrderAndHoldsTh
     EXPECT_EQ(commands.order, (std::vector<RemoteCommand>{RemoteCommand::togglePlayPause, RemoteCommand::nextTrack,
                                                           RemoteCommand::previousTrack, RemoteCommand::play,
                                                           RemoteCommand::pause}));
+    // The player starts once its clip is checked and opened off the main thread; the launch
+    // publish comes first, then the first heartbeat refresh (paused, then the information again).
+    rt.time.runUntilIdle();
     EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
     ASSERT_TRUE(audio.last());
     EXPECT_TRUE(audio.last()->playing);
-    // The launch publish, then the first heartbeat refresh (paused, then the information again).
-    rt.time.runUntilIdle();
     EXPECT_EQ(commands.publishedSoFar(),
               (QStringList{QStringLiteral("info"), QStringLiteral("playing"), QStringLiteral("paused"),
                            QStringLiteral("info"), QStringLiteral("playing")}));

@@ -42,6 +42,7 @@ protected:
 TEST_F(SilentPlayerKeeperTest, WritesTheOneSecondClipOnceAndStartsASilentEndlessPlayer) {
     const QString path = QDir(rt.paths().temp).filePath(QStringLiteral("vocalynx_silence.wav"));
     keeper.makeSilentPlayer();
+    rt.time.runUntilIdle();  // the clip's work, then the player's start
     EXPECT_TRUE(rt.log.contains(QStringLiteral("[Vocalynx] Silent AVAudioPlayer running: true")));
     ASSERT_EQ(audio.openedPaths, std::vector<QString>{path});
     auto player = audio.last();
@@ -80,9 +81,11 @@ TEST_F(SilentPlayerKeeperTest, WritesTheOneSecondClipOnceAndStartsASilentEndless
     };
     const auto written = inode();
     keeper.makeSilentPlayer();
+    rt.time.runUntilIdle();
     EXPECT_EQ(inode(), written);
     ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));  // truncated
     keeper.makeSilentPlayer();
+    rt.time.runUntilIdle();
     EXPECT_EQ(QFile(path).size(), wav.size());
 }
 
@@ -110,6 +113,7 @@ TEST_F(SilentPlayerKeeperTest, TheFirstPlayerFailsQuietlyWithItsReason) {
         localAudio.playersStartPlaying = c.startsPlaying;
         SilentPlayerKeeper k{{local, nowPlaying, localAudio}};
         k.makeSilentPlayer();
+        local.time.runUntilIdle();
         EXPECT_EQ(local.log.countPart(QString::fromUtf8(c.line)), 1) << local.log.lines().join(u'\n').toStdString();
         EXPECT_EQ(local.log.lines().size(), 1);
         EXPECT_EQ(k.audioPlayer() != nullptr, c.playerStored);
@@ -297,6 +301,7 @@ TEST_F(SilentPlayerKeeperTest, SuspendStopsEverythingAndResumeStartsTwoRebuildsA
     rt.log.clear();
     const size_t opened = audio.openedPaths.size();
     keeper.resumeSilentPlayer();
+    rt.time.runUntilIdle();
     EXPECT_TRUE(keeper.heartbeatRunning());
     EXPECT_EQ(audio.openedPaths.size(), opened + 2) << "one from the immediate tick, one from resume";
     std::weak_ptr<FakeAudioPlayer> fromTick = audio.players[opened];
@@ -315,6 +320,7 @@ TEST_F(SilentPlayerKeeperTest, AResumeSoonAfterTheLastRebuildStartsOneRebuild) {
     rt.time.advance(2);
     const size_t opened = audio.openedPaths.size();
     keeper.resumeSilentPlayer();
+    rt.time.runUntilIdle();
     EXPECT_EQ(audio.openedPaths.size(), opened + 1);
 }
 
