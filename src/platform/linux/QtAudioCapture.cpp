@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -377,7 +378,32 @@ void QtAudioCapture::runOnCaptureThread(const std::function<void()>& work) {
         work();
         return;
     }
-    QMetaObject::invokeMethod(context_, work, Qt::BlockingQueuedConnection);
+    // The caller waits on a condition of its own rather than in a blocking queued call: Qt's wait
+    // is a bare futex, so a thread sanitizer would not see that the work, and what it wrote, came
+    // before the caller goes on. The call counts as finished when the queued function is gone,
+    // whether it ran or was dropped unrun with its receiver.
+    struct Call {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+    } call;
+    // Held by the queued function and its copies; the last one gone finishes the call. It notifies
+    // with the lock held, since the caller's Call is gone once the caller sees it done.
+    struct Finish {
+        Call* call;
+        explicit Finish(Call* c) : call(c) {}
+        Finish(const Finish&) = delete;
+        Finish& operator=(const Finish&) = delete;
+        ~Finish() {
+            std::lock_guard lock(call->mutex);
+            call->done = true;
+            call->finished.notify_all();
+        }
+    };
+    QMetaObject::invokeMethod(context_, [&work, finish = std::make_shared<Finish>(&call)] { work(); },
+                              Qt::QueuedConnection);
+    std::unique_lock lock(call.mutex);
+    call.finished.wait(lock, [&call] { return call.done; });
 }
 
 std::vector<AudioInputDevice> QtAudioCapture::inputDevices() {
