@@ -37,9 +37,9 @@ mkdir -p "$root/build/artifacts"
 status=0
 echo "== all tests (plain build) =="
 ctest --test-dir "$root/build/tests" --output-on-failure -j "$jobs" || status=1
-# Not under the thread sanitizer: the tests that start helper programs or the whole program with
-# QProcess (the microphone tests play and reroute sound with pacat and pactl; the whole-program
-# launches). Qt 6.4 starts a child with clone(CLONE_VM|CLONE_VFORK): until its exec the child runs on
+# Not under the thread sanitizer: the microphone tests and the whole-program launches, which start
+# helper programs (pacat, pactl) or the whole program with QProcess and then hand work between
+# threads. Qt 6.4 starts a child with clone(CLONE_VM|CLONE_VFORK): until its exec the child runs on
 # the parent thread's memory, sanitizer state included, and leaves that state no longer recording
 # the parent thread's locking, so every later hand-over from that thread is reported as a race (a
 # mutex-and-condition hand-over in a dozen lines shows it after one QProcess start).
