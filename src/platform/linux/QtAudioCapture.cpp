@@ -5,13 +5,16 @@
 
 #include <QAudioDevice>
 #include <QAudioSource>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 namespace vocalynx {
@@ -302,11 +305,57 @@ private:
 
 }  // namespace
 
-QtAudioCapture::QtAudioCapture() {
+// Carries calls from other threads to the capture thread and lets each caller wait for its own.
+// The hand-over is a queue under a mutex of ours and a bare event that only says "look at it"; the
+// caller waits on a condition of ours. (Qt's blocking queued call waits on a futex and passes the
+// work inside Qt's own event queue, so a thread sanitizer would see neither that the caller's data
+// came before the work nor that the work came before the caller goes on.) Made before the capture
+// thread starts, and deleted once it has ended.
+class CaptureCalls final : public QObject {
+public:
+    void carryOut(const std::function<void()>& work) {
+        auto call = std::make_shared<Call>(Call{work, false});
+        {
+            std::lock_guard lock(mutex_);
+            pending_.push_back(call);
+        }
+        QCoreApplication::postEvent(this, new QEvent(kLookEvent));
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [&call] { return call->done; });
+    }
+
+protected:
+    // Only the events posted above reach here; the event itself is not looked at.
+    void customEvent(QEvent*) override {
+        std::unique_lock lock(mutex_);
+        while (!pending_.empty()) {
+            std::shared_ptr<Call> call = std::move(pending_.front());
+            pending_.pop_front();
+            lock.unlock();
+            call->work();
+            lock.lock();
+            call->done = true;
+            finished_.notify_all();
+        }
+    }
+
+private:
+    struct Call {
+        std::function<void()> work;  // the caller's own, copied
+        bool done;                   // under mutex_
+    };
+    static inline const QEvent::Type kLookEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::deque<std::shared_ptr<Call>> pending_;
+};
+
+QtAudioCapture::QtAudioCapture() : calls_(std::make_unique<CaptureCalls>()) {
     thread_.setObjectName(QStringLiteral("capture-io"));
-    thread_.start();
+    calls_->moveToThread(&thread_);
     context_ = new QObject;
     context_->moveToThread(&thread_);
+    thread_.start();
 }
 
 void QtAudioCapture::holdLatencyOfSinkFeeding(const QString& sourceId) {
@@ -370,14 +419,14 @@ QtAudioCapture::~QtAudioCapture() {
     runOnCaptureThread([context] { delete context; });
     thread_.quit();
     thread_.wait();
+    calls_.reset();
 }
 
 void QtAudioCapture::runOnCaptureThread(const std::function<void()>& work) {
-    if (QThread::currentThread() == &thread_) {
+    if (QThread::currentThread() == &thread_)
         work();
-        return;
-    }
-    QMetaObject::invokeMethod(context_, work, Qt::BlockingQueuedConnection);
+    else
+        calls_->carryOut(work);
 }
 
 std::vector<AudioInputDevice> QtAudioCapture::inputDevices() {

@@ -24,6 +24,7 @@ class QObject;
 
 namespace vocalynx {
 
+class CaptureCalls;
 class PulseSinkLatencyHold;
 
 class QtAudioCapture final : public AudioCaptureSystem {
@@ -45,6 +46,7 @@ private:
     // bounded time.
     void renewLapsedHold(int attemptsLeft);
 
+    std::unique_ptr<CaptureCalls> calls_;  // on thread_; outlives it
     QThread thread_;
     QObject* context_ = nullptr;  // lives on thread_; deleted there
     std::mutex holdMutex_;
