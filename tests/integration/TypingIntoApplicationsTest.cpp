@@ -1,5 +1,5 @@
 // Typing and pasting into applications that run in processes of their own (xterm, a GTK 3 text
-// view, a Qt text field) through the private X server, under the layouts us, de, ru and us,ru with
+// view, a Qt text field, a text area in Chromium) through the private X server, under the layouts us, de, ru and us,ru with
 // the Russian group active, and with keys the user holds or locks when typing starts. Each case
 // starts the application, gives it the keyboard focus, types, and reads back what the application
 // received.
@@ -10,15 +10,18 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <memory>
 
 #include "LiveInjection.h"
+#include "LoopbackHttpServer.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -27,20 +30,50 @@
 namespace vocalynx::test {
 namespace {
 
-enum class App { xterm, gtk, qt };
-constexpr App kApps[] = {App::xterm, App::gtk, App::qt};
+enum class App { xterm, gtk, qt, chromium };
+constexpr App kApps[] = {App::xterm, App::gtk, App::qt, App::chromium};
 
 const char* appName(App app) {
     switch (app) {
     case App::xterm: return "xterm";
     case App::gtk: return "GTK";
     case App::qt: return "Qt";
+    case App::chromium: return "Chromium";
     }
     return "";
 }
 
+// The page Chromium shows: a focused text area that sends its whole value, numbered, to the test's
+// loopback server whenever it changes. Tab keeps the focus and inserts a tab, as an editor's text
+// area does, so that a typed tab stays part of the text.
+const char kChromiumPage[] = R"(<!doctype html><meta charset="utf-8"><title>%1</title>
+<textarea id="text" autofocus style="width: 95vw; height: 90vh"></textarea>
+<script>
+const text = document.getElementById('text');
+let sent = 0, pending = null;
+function send() {
+  pending = null;
+  fetch('/value?' + (++sent) + '&' + encodeURIComponent(text.value));
+}
+text.addEventListener('input', () => { if (!pending) pending = setTimeout(send, 50); });
+text.addEventListener('keydown', (event) => {
+  if (event.key !== 'Tab') return;
+  event.preventDefault();
+  text.setRangeText('\t', text.selectionStart, text.selectionEnd, 'end');
+  text.dispatchEvent(new Event('input'));
+});
+// Ready once the window has the keyboard focus and the text area takes the keys.
+const waiting = setInterval(() => {
+  if (!document.hasFocus() || document.activeElement !== text) return;
+  clearInterval(waiting);
+  fetch('/ready');
+}, 20);
+</script>
+)";
+
 // A receiving application in a process of its own; what it received is read back from a file it
-// writes (the text fields write their whole text, the terminal runs `cat` in a raw-ish mode).
+// writes (the text fields write their whole text, the terminal runs `cat` in a raw-ish mode), or,
+// for Chromium, from what its page sends to a loopback server.
 class Receiver {
 public:
     Receiver(App app, Display* display, const QString& dir) : app_(app), display_(display) {
@@ -50,9 +83,15 @@ public:
     }
     ~Receiver() {
         if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
+            // Chromium ends its helper processes itself when asked to end.
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(5000);
+            }
         }
+        // Chromium's helper processes may still write into the profile for a moment.
+        if (profile_.isValid()) processEventsUntil([&] { return profile_.remove(); }, 5000);
     }
 
     // Starts the application and gives its window the keyboard focus.
@@ -76,11 +115,28 @@ public:
         case App::qt:
             process_.start(QStringLiteral(VOCALYNX_TEST_TOOLS_DIR "/text_receiver"), {file_});
             break;
+        case App::chromium:
+            if (!profile_.isValid()) return false;
+            title_ = QStringLiteral("vocalynx-receiver-%1").arg(QString(server_.base()).section(QLatin1Char(':'), -1));
+            server_.serve(QStringLiteral("/page"), QString::fromLatin1(kChromiumPage).arg(title_).toUtf8());
+            process_.setStandardOutputFile(QProcess::nullDevice());
+            process_.setStandardErrorFile(QProcess::nullDevice());
+            process_.start(QStringLiteral("chromium"),
+                           {QStringLiteral("--no-sandbox"), QStringLiteral("--no-first-run"),
+                            QStringLiteral("--disable-gpu"), QStringLiteral("--disable-background-networking"),
+                            QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                            QStringLiteral("--user-data-dir=") + profile_.path(),
+                            QStringLiteral("--app=") + server_.base() + QStringLiteral("/page")});
+            break;
         }
         if (!process_.waitForStarted(10000)) return false;
         const bool gotId = processEventsUntil(
             [&] {
                 QByteArray id;
+                if (app_ == App::chromium) {
+                    window_ = windowNamed(title_);
+                    return window_ != 0;
+                }
                 if (app_ == App::xterm) {
                     QFile idFile(file_ + QStringLiteral(".id"));
                     if (idFile.open(QIODevice::ReadOnly)) id = idFile.readAll();
@@ -104,10 +160,13 @@ public:
         if (!viewable) return false;
         XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
         XSync(display_, False);
+        if (app_ == App::chromium)
+            return processEventsUntil([&] { return server_.requests().contains(QStringLiteral("/ready")); }, 20000);
         return true;
     }
 
     QString text() const {
+        if (app_ == App::chromium) return chromiumText();
         QFile file(file_);
         if (!file.open(QIODevice::ReadOnly)) return {};
         return QString::fromUtf8(file.readAll());
@@ -117,12 +176,50 @@ public:
     }
 
 private:
+    // The latest value the page sent; the requests may arrive out of order.
+    QString chromiumText() const {
+        long latest = 0;
+        QString value;
+        for (const QString& target : server_.requests()) {
+            if (!target.startsWith(QStringLiteral("/value?"))) continue;
+            const qsizetype amp = target.indexOf(QLatin1Char('&'));
+            const long number = target.mid(7, amp - 7).toLong();
+            if (amp < 0 || number <= latest) continue;
+            latest = number;
+            value = QUrl::fromPercentEncoding(target.mid(amp + 1).toLatin1());
+        }
+        return value;
+    }
+    // A top-level window by its title (there is no window manager to reparent it).
+    unsigned long windowNamed(const QString& name) const {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        unsigned long found = 0;
+        if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) return 0;
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            // Chromium names its window in UTF8_STRING, which XFetchName does not return.
+            XTextProperty property{};
+            if (XGetWMName(display_, children[i], &property) && property.value) {
+                if (QString::fromUtf8(reinterpret_cast<const char*>(property.value), static_cast<qsizetype>(property.nitems)) ==
+                    name)
+                    found = children[i];
+                XFree(property.value);
+            }
+        }
+        if (children) XFree(children);
+        return found;
+    }
+
     App app_;
     Display* display_;
     QString file_;
     QProcess process_;
     QByteArray idLine_;
     unsigned long window_ = 0;
+    LoopbackHttpServer server_;
+    QTemporaryDir profile_;
+    QString title_;
 };
 
 // A text with 220 distinct Chinese characters and full-width punctuation, then every other kind of

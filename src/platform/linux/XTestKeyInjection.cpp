@@ -260,7 +260,7 @@ void XTestKeyInjection::pump() {
                 const char32_t cp = job.text[job.pos];
                 std::optional<Key> key = keyFor(cp);
                 if (!key) {
-                    const Bind bound = bindSpare(cp, job);
+                    const Bind bound = bindRound(job);
                     if (bound == Bind::wait) {
                         waitForReuse();
                         return;
@@ -270,12 +270,13 @@ void XTestKeyInjection::pump() {
                         ++job.pos;
                         continue;
                     }
-                    key = keyFor(cp);
-                    if (!key) {
-                        job.ok = false;
-                        ++job.pos;
-                        continue;
+                    if (pingTarget_) {
+                        // The new binding must be in effect in the application before the first
+                        // press of it (see waitForMapping).
+                        waitForMapping();
+                        return;
                     }
+                    continue;
                 }
                 tap(*key);
                 ++job.pos;
@@ -398,7 +399,7 @@ void XTestKeyInjection::readLayout() {
         const int groups = XkbKeyNumGroups(xkb_, code);
         auto ours = std::find_if(spares_.begin(), spares_.end(), [code](const Spare& s) { return s.keycode == code; });
         if (groups == 0) {
-            Spare spare = ours != spares_.end() ? *ours : Spare{code, {0, 0}, -1, 0};
+            Spare spare = ours != spares_.end() ? *ours : Spare{code, {0, 0}, -1};
             spare.syms[0] = spare.syms[1] = 0;
             spares.push_back(spare);
         } else if (ours != spares_.end() && ours->syms[0] != 0 && XkbKeySymEntry(xkb_, code, 0, 0) == ours->syms[0]) {
@@ -452,35 +453,57 @@ bool XTestKeyInjection::settled(const Spare& spare) const {
     return pingTarget_ == 0 && clock_.elapsed() - spare.lastPress >= unconfirmedReuseMs;
 }
 
-XTestKeyInjection::Bind XTestKeyInjection::bindSpare(char32_t cp, const Job& job) {
+XTestKeyInjection::Bind XTestKeyInjection::bindRound(const Job& job) {
     if (spares_.empty()) return Bind::impossible;
-    // Only a code the application has surely read since its last press may be bound again; among
-    // those the one bound longest ago.
-    Spare* chosen = nullptr;
+    // Only codes the application has surely read since their last press may be bound again. The
+    // characters of the text ahead that need a spare code are bound to all of them at once, in one
+    // request, so that the application re-reads the mapping once a round rather than once a
+    // character.
+    std::vector<Spare*> free;
     for (Spare& spare : spares_)
-        if (settled(spare) && (!chosen || spare.lastBind < chosen->lastBind)) chosen = &spare;
-    if (!chosen) return Bind::wait;
-    const unsigned long sym = keysymForCodePoint(cp);
-    // The shifted level takes the next character of the text that needs a spare code too.
-    unsigned long second = 0;
-    if (shiftKey_) {
-        const auto previous = std::make_pair(chosen->syms[0], chosen->syms[1]);
-        chosen->syms[0] = chosen->syms[1] = 0;  // going away: not a key for what follows
-        for (size_t i = job.pos + 1; i < job.text.size() && i < job.pos + 256; ++i) {
-            const char32_t next = job.text[i];
-            if (next == cp || keyFor(next)) continue;
-            second = keysymForCodePoint(next);
-            break;
-        }
-        chosen->syms[0] = previous.first;
-        chosen->syms[1] = previous.second;
+        if (settled(spare)) free.push_back(&spare);
+    if (free.empty()) return Bind::wait;
+    const size_t perCode = shiftKey_ ? 2 : 1;
+    const size_t capacity = free.size() * perCode;
+    std::vector<Spare> before;
+    for (Spare* spare : free) {
+        before.push_back(*spare);
+        spare->syms[0] = spare->syms[1] = 0;  // going away: not a key for what follows
     }
-    KeySym syms[2] = {sym, second ? second : sym};
-    XChangeKeyboardMapping(display_, chosen->keycode, 2, syms, 1);
-    chosen->syms[0] = sym;
-    chosen->syms[1] = second;
-    chosen->lastBind = clock_.nsecsElapsed();
+    std::vector<unsigned long> wanted;
+    for (size_t i = job.pos; i < job.text.size() && i < job.pos + lookAhead && wanted.size() < capacity; ++i) {
+        if (keyFor(job.text[i])) continue;
+        const unsigned long sym = keysymForCodePoint(job.text[i]);
+        if (std::find(wanted.begin(), wanted.end(), sym) == wanted.end()) wanted.push_back(sym);
+    }
+    for (size_t i = 0; i < free.size(); ++i) {
+        const size_t first = i * perCode;
+        free[i]->syms[0] = first < wanted.size() ? wanted[first] : 0;
+        free[i]->syms[1] = perCode == 2 && first + 1 < wanted.size() ? wanted[first + 1] : 0;
+    }
+    std::vector<Spare*> changed;
+    for (size_t i = 0; i < free.size(); ++i)
+        if (free[i]->syms[0] != before[i].syms[0] || free[i]->syms[1] != before[i].syms[1]) changed.push_back(free[i]);
+    writeSpares(changed);
     return Bind::bound;
+}
+
+void XTestKeyInjection::writeSpares(std::vector<Spare*> changed) {
+    // One request for each run of neighbouring codes, so that a round costs the applications a
+    // few re-readings of the mapping rather than one a character. Only spare codes are written.
+    std::sort(changed.begin(), changed.end(), [](const Spare* a, const Spare* b) { return a->keycode < b->keycode; });
+    for (size_t first = 0; first < changed.size();) {
+        size_t end = first + 1;
+        while (end < changed.size() && changed[end]->keycode == changed[end - 1]->keycode + 1) ++end;
+        std::vector<KeySym> syms;
+        for (size_t i = first; i < end; ++i) {
+            const Spare* spare = changed[i];
+            syms.push_back(spare->syms[0]);
+            syms.push_back(spare->syms[1] ? spare->syms[1] : spare->syms[0]);
+        }
+        XChangeKeyboardMapping(display_, changed[first]->keycode, 2, syms.data(), static_cast<int>(end - first));
+        first = end;
+    }
 }
 
 void XTestKeyInjection::tap(const Key& key) {
@@ -525,43 +548,62 @@ unsigned long XTestKeyInjection::findPingTarget() {
     return 0;
 }
 
+void XTestKeyInjection::sendPing() {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = pingTarget_;
+    event.xclient.message_type = wmProtocols_;
+    event.xclient.format = 32;
+    pingToken_ = 0x56000000L | ((pingToken_ + 1) & 0xffffffL);
+    event.xclient.data.l[0] = static_cast<long>(netWmPing_);
+    event.xclient.data.l[1] = pingToken_;
+    event.xclient.data.l[2] = static_cast<long>(pingTarget_);
+    XSendEvent(display_, pingTarget_, False, NoEventMask, &event);
+    XFlush(display_);
+    pinging_ = true;
+    schedule(pingTimeoutMs);
+    readEvents();  // an answer Xlib already read off the socket
+}
+
 void XTestKeyInjection::waitForReuse() {
     waiting_ = true;
     if (pingTarget_) {
         // The application answers after it has handled every key sent before the ping.
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = pingTarget_;
-        event.xclient.message_type = wmProtocols_;
-        event.xclient.format = 32;
-        pingToken_ = 0x56000000L | ((pingToken_ + 1) & 0xffffffL);
-        event.xclient.data.l[0] = static_cast<long>(netWmPing_);
-        event.xclient.data.l[1] = pingToken_;
-        event.xclient.data.l[2] = static_cast<long>(pingTarget_);
-        XSendEvent(display_, pingTarget_, False, NoEventMask, &event);
-        XFlush(display_);
-        pinging_ = true;
-        schedule(pingTimeoutMs);
-        readEvents();  // an answer Xlib already read off the socket
+        pingsLeft_ = 1;
+        sendPing();
         return;
     }
-    // Without pings: the server has passed the keys on once it answers; then wait out the pause.
+    // Without pings: the server has passed the keys on once it answers; then wait out the pause
+    // after the round's last press, so that every code of the round is free again at once.
     XSync(display_, False);
-    qint64 earliest = -1;
-    for (const Spare& spare : spares_) {
-        if (spare.lastPress < 0) continue;
-        const qint64 reusable = spare.lastPress + unconfirmedReuseMs - clock_.elapsed();
-        if (earliest < 0 || reusable < earliest) earliest = reusable;
-    }
-    schedule(static_cast<int>(std::max<qint64>(1, earliest)));
+    qint64 latest = 0;
+    for (const Spare& spare : spares_)
+        if (spare.lastPress >= 0) latest = std::max(latest, spare.lastPress + unconfirmedReuseMs - clock_.elapsed());
+    schedule(static_cast<int>(std::max<qint64>(1, latest)));
     readEvents();
 }
 
+void XTestKeyInjection::waitForMapping() {
+    // Some applications (Chromium through its GTK input method) translate key codes with a copy of
+    // the mapping that another X connection of theirs keeps, refreshed when that connection's
+    // events are handled, which is not ordered with the keys on the connection that receives them.
+    // An answer to a ping proves that the application went around its event loop once after the
+    // change reached it; the second, that it went around again, with the other connection's
+    // events, which were already waiting the first time, handled in between.
+    waiting_ = true;
+    pingsLeft_ = mappingRoundTrips;
+    sendPing();
+}
+
 void XTestKeyInjection::confirmed() {
+    for (Spare& spare : spares_) spare.lastPress = -1;
+    if (--pingsLeft_ > 0) {
+        sendPing();
+        return;
+    }
     pinging_ = false;
     waiting_ = false;
     if (timer_) timer_->stop();
-    for (Spare& spare : spares_) spare.lastPress = -1;
     pump();
 }
 
@@ -594,16 +636,17 @@ void XTestKeyInjection::readEvents() {
 void XTestKeyInjection::restoreSpares() {
     restorePending_ = false;
     if (!display_) return;
-    bool changed = false;
+    std::vector<Spare*> changed;
     for (Spare& spare : spares_) {
         if (spare.syms[0] == 0) continue;
-        KeySym none[2] = {NoSymbol, NoSymbol};
-        XChangeKeyboardMapping(display_, spare.keycode, 2, none, 1);
         spare.syms[0] = spare.syms[1] = 0;
         spare.lastPress = -1;
-        changed = true;
+        changed.push_back(&spare);
     }
-    if (changed) XFlush(display_);
+    if (!changed.empty()) {
+        writeSpares(changed);
+        XFlush(display_);
+    }
     publishEmergency(false);
     drainEmergencyConnection();
 }

@@ -66,6 +66,10 @@ public:
     static constexpr int pingTimeoutMs = 2000;
     // The longest stretch of work on the main thread before typing yields to the event loop.
     static constexpr int sliceMs = 8;
+    // Ping round trips through the application after spare codes are bound, before they are pressed.
+    static constexpr int mappingRoundTrips = 2;
+    // How far ahead in the text the characters of a round of spare codes are gathered.
+    static constexpr size_t lookAhead = 4096;
 
 private:
     struct Key {
@@ -77,7 +81,6 @@ private:
         int keycode = 0;
         unsigned long syms[2] = {0, 0};  // plain and shifted; 0: unbound
         qint64 lastPress = -1;           // on clock_; -1: not pressed since the last confirmation
-        qint64 lastBind = 0;
     };
     struct Job {
         std::u32string text;
@@ -97,10 +100,14 @@ private:
     void closeSession();
     void readLayout();
     std::optional<Key> keyFor(char32_t cp) const;
-    Bind bindSpare(char32_t cp, const Job& job);
+    Bind bindRound(const Job& job);
+    // Binds each spare code to its syms (none: unmapped).
+    void writeSpares(std::vector<Spare*> changed);
     void tap(const Key& key);
     bool settled(const Spare& spare) const;
+    void sendPing();
     void waitForReuse();
+    void waitForMapping();
     void confirmed();
     void onTimer();
     void readEvents();
@@ -122,6 +129,7 @@ private:
     bool restorePending_ = false;    // spare codes to put back once the last press is confirmed
     unsigned long pingTarget_ = 0;   // the focused client window that answers pings, 0: none
     long pingToken_ = 0;
+    int pingsLeft_ = 0;              // answers still awaited in this wait
     unsigned long wmProtocols_ = 0;
     unsigned long netWmPing_ = 0;
 
