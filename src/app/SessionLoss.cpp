@@ -13,6 +13,7 @@
 // After Qt's headers: Xlib defines macros (Status, Bool) that clash with them.
 #include <X11/Xlib.h>
 
+#include "app/SignalHandlers.h"
 #include "engine/ColiPid.h"
 
 namespace vocalynx {
@@ -57,6 +58,10 @@ void setOrderlyShutdown(std::function<void()> shutdown) { shutdownStep() = std::
 
 void endForLostService(const QString& line, int code) {
     static std::atomic<Qt::HANDLE> endingThread{nullptr};
+    // A fatal-signal handler on another thread puts the keyboard back by ending our typing
+    // connection on the server; that loss is its doing, and it ends the process itself.
+    if (fatalSignalBeingHandled())
+        for (;;) ::pause();
     if (ending.exchange(true)) {
         // A second loss while the first one is being handled: from within the shutdown step it
         // ends the process at once; on another thread it waits for the first one to end it.

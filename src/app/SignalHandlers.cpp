@@ -13,6 +13,7 @@
 namespace vocalynx {
 
 namespace {
+std::atomic<bool> handlingFatalSignal{false};
 
 constexpr int kFatalSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGABRT, SIGSEGV, SIGILL, SIGBUS};
 constexpr int kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
@@ -80,6 +81,7 @@ void logSender(int signal, const siginfo_t* info) {
 extern "C" void handleFatalSignal(int signal, siginfo_t* info, void* context) {
     // Signal context: only async-signal-safe calls from here on.
     const int savedErrno = errno;
+    handlingFatalSignal.store(true);
     logSender(signal, info);
     // The speech process first, so that it never outlives us, whatever the next handler does.
     const int pid = persistentColiPid.load(std::memory_order_relaxed);
@@ -126,5 +128,7 @@ bool installFatalSignalHandlers() {
 }
 
 bool fatalSignalHandlersInstalled() { return installed.load(); }
+
+bool fatalSignalBeingHandled() { return handlingFatalSignal.load(); }
 
 }  // namespace vocalynx

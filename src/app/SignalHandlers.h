@@ -13,4 +13,7 @@ bool installFatalSignalHandlers();
 
 bool fatalSignalHandlersInstalled();
 
+// True from the moment a fatal-signal handler starts: the process is on its way out through it.
+bool fatalSignalBeingHandled();
+
 }  // namespace vocalynx

@@ -109,6 +109,10 @@ std::atomic<int> emergencyActive{-1};
 int emergencyFd = -1;
 int emergencyXkbOpcode = 0;
 Display* emergencyDisplay = nullptr;
+// A window of the typing connection's own, named in the emergency KillClient request: ending that
+// connection on the server drops whatever of its requests the server has not carried out yet, so
+// a binding or an unlock still queued there can never land after the put-back.
+std::atomic<unsigned long> typingConnectionResource{0};
 
 void openEmergencyConnection(const char* name) {
     if (emergencyDisplay) return;
@@ -150,6 +154,9 @@ XTestKeyInjection::XTestKeyInjection(X11Session& session) : session_(session) {
     netWmPing_ = XInternAtom(display_, "_NET_WM_PING", False);
     // Ping answers go to the root window (toolkits send them with either structure mask).
     XSelectInput(display_, DefaultRootWindow(display_), StructureNotifyMask | SubstructureNotifyMask);
+    XSetWindowAttributes none{};
+    typingConnectionResource.store(XCreateWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, InputOnly,
+                                                 CopyFromParent, 0, &none));
     XFlush(display_);
     timer_ = std::make_unique<QTimer>();
     timer_->setSingleShot(true);
@@ -171,6 +178,7 @@ XTestKeyInjection::~XTestKeyInjection() {
         if (std::find(stillHeld.begin(), stillHeld.end(), code) == stillHeld.end())
             XTestFakeKeyEvent(display_, static_cast<unsigned>(code), False, CurrentTime);
     if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
+    typingConnectionResource.store(0);
     XSync(display_, False);
     quietDisplays.erase(std::remove(quietDisplays.begin(), quietDisplays.end(), display_), quietDisplays.end());
     XCloseDisplay(display_);
@@ -657,12 +665,23 @@ void XTestKeyInjection::publishEmergency(bool relockCaps) {
     const int next = emergencyActive.load() == 0 ? 1 : 0;
     EmergencyBuffer& buffer = emergencyBuffers[next];
     size_t length = 0;
+    const unsigned long victim = typingConnectionResource.load();
+    if ((anyBound || relockCaps) && victim) {
+        xResourceReq kill{};
+        kill.reqType = X_KillClient;
+        kill.length = sz_xResourceReq / 4;
+        kill.id = static_cast<CARD32>(victim);
+        std::memcpy(buffer.bytes + length, &kill, sz_xResourceReq);
+        length += sz_xResourceReq;
+    }
     if (anyBound) {
         for (const Spare& spare : spares_) {
             // The same request as the ordinary restore: two NoSymbol entries for the code.
             xChangeKeyboardMappingReq request{};
             const CARD32 noSymbol[2] = {0, 0};
-            if (length + sz_xChangeKeyboardMappingReq + sizeof noSymbol > sizeof buffer.bytes) break;
+            if (length + sz_xChangeKeyboardMappingReq + sizeof noSymbol + sz_xkbLatchLockStateReq + sz_xReq >
+                sizeof buffer.bytes)
+                break;
             request.reqType = X_ChangeKeyboardMapping;
             request.keyCodes = 1;
             request.length = (sz_xChangeKeyboardMappingReq + sizeof noSymbol) / 4;
@@ -683,6 +702,15 @@ void XTestKeyInjection::publishEmergency(bool relockCaps) {
         request.modLocks = LockMask;
         std::memcpy(buffer.bytes + length, &request, sz_xkbLatchLockStateReq);
         length += sz_xkbLatchLockStateReq;
+    }
+    if (length > 0) {
+        // A round trip at the end: the handler waits for its reply, so the put-back has been
+        // carried out before the process goes.
+        xReq ask{};
+        ask.reqType = X_GetInputFocus;
+        ask.length = sz_xReq / 4;
+        std::memcpy(buffer.bytes + length, &ask, sz_xReq);
+        length += sz_xReq;
     }
     buffer.length = length;
     emergencyActive.store(length > 0 ? next : -1);
@@ -709,6 +737,26 @@ void XTestKeyInjection::restoreOnSignal() {
             continue;
         }
         break;
+    }
+    if (left > 0) return;
+    // Wait (bounded) for the reply that ends the requests. What else arrives here is 32-byte events
+    // (every mapping change is announced to every client) and errors; the one reply is ours.
+    char unit[32];
+    size_t have = 0;
+    for (int waits = 0; waits < 40;) {
+        const ssize_t got = ::read(emergencyFd, unit + have, sizeof unit - have);
+        if (got > 0) {
+            have += static_cast<size_t>(got);
+            if (have < sizeof unit) continue;
+            if (unit[0] == X_Reply) return;
+            have = 0;
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return;
+        pollfd in{emergencyFd, POLLIN, 0};
+        ::poll(&in, 1, 50);
+        ++waits;
     }
 }
 
