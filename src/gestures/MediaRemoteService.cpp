@@ -30,12 +30,14 @@ MediaRemoteService::MediaRemoteService(Dependencies deps)
     : runtime_(deps.runtime),
       players_(deps.players),
       work_(runtime_.queues.makeWorkerPool("vocalynx.media", workerThreads)),
+      commands_(runtime_.queues.makeSerialQueue("vocalynx.media.commands")),
       reader_(std::make_shared<PlayerReader>(deps.musicPlayers, deps.http, deps.images, deps.searchBaseUrl)),
       weak_(this, &deps.runtime.main, "MediaRemoteService") {}
 
 MediaRemoteService::~MediaRemoteService() {
     weak_.invalidate();
-    // The pool outlives the service: what it has not started yet must not call the ports.
+    // The pool and the command queue outlive the service: what they have not started yet must not
+    // call the ports.
     reader_->close();
     pollTimer_.cancel();
 }
@@ -208,7 +210,9 @@ bool MediaRemoteService::sendCommand(MediaCommand command) {
 }
 
 void MediaRemoteService::runCommandThenRefresh(const QString& player, PlayerCommand command) {
-    work_->post([reader = reader_, player, command, main = &runtime_.main, ref = weak_.weak()] {
+    // Each call waits at most for the players' timeout, so a slow player delays the commands after
+    // it by that much at most, and never reorders them.
+    commands_->post([reader = reader_, player, command, main = &runtime_.main, ref = weak_.weak()] {
         const bool ok = reader->runCommand(player, command);
         postToMain(*main, ref, [ok](MediaRemoteService& self) {
             if (ok) {

@@ -4,10 +4,12 @@
 // length of a recording.
 //
 // Threads: everything public runs on the main thread (checked in debug builds).
-// Player calls, artwork downloads, the artwork search and the accent colour run on a small
+// Player readings, artwork downloads, the artwork search and the accent colour run on a small
 // worker pool of the service's own: a player or a server that answers slowly (or never) can hold
-// its threads, but never a thread of the shared pool, where the dictation's work runs. Their
-// results come back on the main queue. The published fields change only on the main
+// its threads, but never a thread of the shared pool, where the dictation's work runs. Commands to
+// the players run one at a time, in the order they were given, on a serial queue of their own: a
+// dictation's resume never reaches a player before its pause, however slowly the player answers.
+// Their results come back on the main queue. The published fields change only on the main
 // thread, and each change is announced by its signal (and by changed()) right after it.
 
 #include <QByteArray>
@@ -136,7 +138,7 @@ private:
     void applyPlayerInfo(const PlayerReader::Reading& info, const QString& player);
     void clearNowPlaying();
     QString targetPlayer() const;
-    // Sends a command on the pool; success clears the warning and refreshes soon, failure shows
+    // Sends a command on the command queue; success clears the warning and refreshes soon, failure shows
     // the warning.
     void runCommandThenRefresh(const QString& player, PlayerCommand command);
     void scheduleRefreshPolls();
@@ -155,6 +157,7 @@ private:
     Runtime& runtime_;
     RunningPlayerSource& players_;
     std::shared_ptr<Executor> work_;
+    std::shared_ptr<SerialQueue> commands_;
     // The players' ports and the state the pool's work shares with the main thread; the pool's
     // work holds it, never the service.
     std::shared_ptr<PlayerReader> reader_;

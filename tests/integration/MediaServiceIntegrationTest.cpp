@@ -130,14 +130,18 @@ private:
 
 class MediaServiceIntegration : public ::testing::Test {
 protected:
+    // Player calls give up after half a second unless told otherwise, so that tests of players that
+    // hang end soon.
+    explicit MediaServiceIntegration(int playerTimeoutMs = 500) : playerTimeoutMs_(playerTimeoutMs) {}
     void SetUp() override { ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "needs the private session bus"; }
 
     // Declared in this order so that the runtime's worker threads end before the ports they use.
+    int playerTimeoutMs_;
     QApplication& app = guiApplication();
     LoopbackHttpServer web;
     QtHttpClient http{5000};
     MprisRelays relays;
-    MprisMusicPlayers musicPlayers{http, relays, QDBusConnection::sessionBus(), 500};
+    MprisMusicPlayers musicPlayers{http, relays, QDBusConnection::sessionBus(), playerTimeoutMs_};
     MprisRunningPlayers players;
     QtImageDecoder images;
     LiveRuntime live;
@@ -436,17 +440,28 @@ TEST_F(MediaServiceIntegration, MetadataInAnotherShapeReadsAsNone) {
     EXPECT_EQ(musicPlayers.artworkAddress(kSpotifyPlayer), QStringLiteral("https://art.test/a"));
 }
 
-// A dictation through the speech engine: it pauses the player that plays and resumes it once the
-// recording is over; a dictation while nothing plays sends the player nothing.
-TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
-    const QString home = live.runtime().paths.home;
-    prepareStandInHome(home);
-    ConfigStore config{live.runtime()};
+// The speech engine with the stand-in speech program and a fake microphone, pausing the media
+// service's player for its recordings.
+struct Dictations {
+    Dictations(Runtime& runtime, MediaRemoteService& media)
+        : config((prepareStandInHome(runtime.paths.home), runtime)),
+          engine({runtime, config, sounds, nullptr, &media, &capture, nullptr, &launcher}) {}
+    ~Dictations() { engine.shutdown(); }
+
+    ConfigStore config;
     FakeSoundOutput soundOutput;
     SoundFeedback sounds{config, soundOutput};
     FakeCaptureSystem capture;
     PosixProcessLauncher launcher;
-    WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
+    WhisperEngine engine;
+};
+
+// A dictation through the speech engine: it pauses the player that plays and resumes it once the
+// recording is over; a dictation while nothing plays sends the player nothing.
+TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfterwards) {
+    Dictations rig{live.runtime(), media};
+    FakeCaptureSystem& capture = rig.capture;
+    WhisperEngine& engine = rig.engine;
     auto dictate = [&] {
         engine.startRecording([](const QString&) {});
         if (!processEventsUntil([&] { return !capture.made().empty() && capture.made().back()->isRunning(); })) return false;
@@ -483,18 +498,46 @@ TEST_F(MediaServiceIntegration, ADictationPausesThePlayingPlayerAndResumesItAfte
     engine.shutdown();
 }
 
+// A slow player and a dictation so short that its resume is given while the player still works on
+// the pause: the resume comes as the speech process has drained (0.8 s after the stop), the pause
+// takes the player 1.2 s, within the 1.5 s a player call may take. The play reaches the player only
+// after the pause, and the music ends up playing.
+class MediaServiceAtTheUsualTimeout : public MediaServiceIntegration {
+protected:
+    MediaServiceAtTheUsualTimeout() : MediaServiceIntegration(1500) {}
+};
+
+TEST_F(MediaServiceAtTheUsualTimeout, TheResumeOfAShortDictationNeverOvertakesItsPause) {
+    Dictations rig{live.runtime(), media};
+    StandInPlayer spotify({QStringLiteral("--title"), QStringLiteral("Song"), QStringLiteral("--pause-delay"),
+                           QStringLiteral("1200")});
+    ASSERT_TRUE(spotify.waitForLine("ready"));
+    media.startMonitoring();
+    ASSERT_TRUE(processEventsUntil([&] { return media.isPlaying(); }));
+
+    rig.engine.startRecording([](const QString&) {});
+    ASSERT_TRUE(spotify.waitForLine("call Pause"));
+    ASSERT_TRUE(processEventsUntil([&] { return !rig.capture.made().empty() && rig.capture.made().back()->isRunning(); }));
+    rig.engine.stopRecording();
+    ASSERT_TRUE(spotify.waitForLine("call Play"));
+    ASSERT_TRUE(spotify.waitForLine("answer Pause"));
+    ASSERT_TRUE(processEventsUntil([&] { return rig.engine.state() == RecordingState::idle; }));
+    QStringList heard;
+    for (const QString& line : spotify.lines())
+        if (line.startsWith(QLatin1String("call ")) || line.startsWith(QLatin1String("answer "))) heard << line;
+    EXPECT_EQ(heard, QStringList({QStringLiteral("call Pause"), QStringLiteral("answer Pause"), QStringLiteral("call Play")}));
+    const std::optional<PlayerTrack> track = musicPlayers.status(kSpotifyPlayer);
+    ASSERT_TRUE(track);
+    EXPECT_TRUE(track->playing) << "the music was left paused";
+}
+
 // "Music" is the first other player by name, so by the time a dictation ends it may stand for
 // another player than the one the dictation paused. The resume reaches the paused player, and no
 // player at all once that one has gone: a player that came up meanwhile is never started.
 TEST_F(MediaServiceIntegration, TheResumeReachesOnlyThePlayerTheDictationPaused) {
-    const QString home = live.runtime().paths.home;
-    prepareStandInHome(home);
-    ConfigStore config{live.runtime()};
-    FakeSoundOutput soundOutput;
-    SoundFeedback sounds{config, soundOutput};
-    FakeCaptureSystem capture;
-    PosixProcessLauncher launcher;
-    WhisperEngine engine{{live.runtime(), config, sounds, nullptr, &media, &capture, nullptr, &launcher}};
+    Dictations rig{live.runtime(), media};
+    FakeCaptureSystem& capture = rig.capture;
+    WhisperEngine& engine = rig.engine;
     const struct {
         const char* name;
         bool pausedQuits;

@@ -4,8 +4,10 @@
 // address), and carries out PlayPause, Play, Pause, Next, Previous and Stop.
 //
 //   mpris_stand_in_player [--name BUS] [--title T] [--artist A] [--album L] [--art-url URL]
-//                         [--status Playing|Paused|Stopped] [--relay-to BUS]
+//                         [--status Playing|Paused|Stopped] [--relay-to BUS] [--pause-delay MS]
 //
+// With --pause-delay it is a slow player: a Pause takes effect, and is answered, only that many
+// milliseconds after it arrived ("answer Pause" then), while other calls are carried out at once.
 // With --relay-to it passes each command on to the player with that bus name, as a player proxy
 // does, and answers once that player has.
 //
@@ -26,6 +28,7 @@
 #include <QDBusVirtualObject>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 #include <cstdio>
 #include <unistd.h>
 
@@ -50,6 +53,7 @@ public:
     QString title, artist, album, artUrl;
     QString metadataSignature = QStringLiteral("a{sv}");
     QString relayTo;
+    int pauseDelayMs = 0;
 
     // The metadata in the shape asked for; a{sv} unless told otherwise.
     QVariant metadataValue() const {
@@ -122,6 +126,15 @@ public:
             return true;
         }
         if (message.interface() == kPlayer || message.interface().isEmpty()) {
+            if (member == QLatin1String("Pause") && pauseDelayMs > 0) {
+                say(QStringLiteral("call Pause"));
+                QTimer::singleShot(pauseDelayMs, [this, message, connection] {
+                    status = QStringLiteral("Paused");
+                    say(QStringLiteral("answer Pause"));
+                    connection.send(message.createReply());
+                });
+                return true;
+            }
             if (member == QLatin1String("PlayPause"))
                 status = status == QLatin1String("Playing") ? QStringLiteral("Paused") : QStringLiteral("Playing");
             else if (member == QLatin1String("Play") || member == QLatin1String("Next") || member == QLatin1String("Previous"))
@@ -159,7 +172,9 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Playing"));
     const QCommandLineOption relayTo(QStringLiteral("relay-to"), QStringLiteral("player to pass commands on to"),
                                      QStringLiteral("bus"));
-    parser.addOptions({name, title, artist, album, artUrl, status, relayTo});
+    const QCommandLineOption pauseDelay(QStringLiteral("pause-delay"), QStringLiteral("milliseconds a Pause takes"),
+                                        QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({name, title, artist, album, artUrl, status, relayTo, pauseDelay});
     parser.process(app);
 
     StandInPlayer player;
@@ -169,6 +184,7 @@ int main(int argc, char** argv) {
     player.artUrl = parser.value(artUrl);
     player.status = parser.value(status);
     player.relayTo = parser.value(relayTo);
+    player.pauseDelayMs = parser.value(pauseDelay).toInt();
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.registerVirtualObject(kPath, &player, QDBusConnection::SubPath) ||

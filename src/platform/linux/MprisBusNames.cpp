@@ -29,4 +29,31 @@ QSet<QString> runningPlayers(const QStringList& busNames) {
     return players;
 }
 
+QString OwnedPlayerNames::add(const QString& busName) {
+    const QString player = playerNameForBusName(busName);
+    if (player.isEmpty() || names_.contains(busName)) return QString();
+    names_.insert(busName);
+    return ++counts_[player] == 1 ? player : QString();
+}
+
+QString OwnedPlayerNames::remove(const QString& busName) {
+    if (!names_.remove(busName)) return QString();
+    const QString player = playerNameForBusName(busName);
+    const auto count = counts_.find(player);
+    if (--count.value() > 0) return QString();
+    counts_.erase(count);
+    return player;
+}
+
+void OwnedPlayerNames::clear() {
+    names_.clear();
+    counts_.clear();
+}
+
+QSet<QString> OwnedPlayerNames::players() const {
+    QSet<QString> players;
+    for (auto it = counts_.cbegin(); it != counts_.cend(); ++it) players.insert(it.key());
+    return players;
+}
+
 }  // namespace vocalynx::mpris

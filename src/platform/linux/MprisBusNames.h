@@ -4,6 +4,7 @@
 // player never counts as either, nor does a player proxy: playerctld passes whatever it is sent on
 // to the player it thinks active, which is often ours.
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -23,5 +24,21 @@ QString playerNameForBusName(const QString& busName);
 QStringList busNamesForPlayer(const QString& player, QStringList busNames);
 // The supported players the given bus names stand for.
 QSet<QString> runningPlayers(const QStringList& busNames);
+
+// The owned bus names that stand for a supported player, counted per player, so that a name
+// gained or lost costs the same however many names the bus holds.
+class OwnedPlayerNames {
+public:
+    // The player that starts running with this name, or empty.
+    QString add(const QString& busName);
+    // The player that stops running without this name, or empty.
+    QString remove(const QString& busName);
+    void clear();
+    QSet<QString> players() const;
+
+private:
+    QSet<QString> names_;
+    QHash<QString, qsizetype> counts_;  // never holds a zero
+};
 
 }  // namespace vocalynx::mpris

@@ -2,8 +2,6 @@
 
 #include <QDBusConnectionInterface>
 
-#include "platform/linux/MprisBusNames.h"
-
 namespace vocalynx {
 
 MprisRunningPlayers::MprisRunningPlayers(QDBusConnection connection, QObject* parent)
@@ -15,36 +13,29 @@ MprisRunningPlayers::MprisRunningPlayers(QDBusConnection connection, QObject* pa
 }
 
 QSet<QString> MprisRunningPlayers::scanRunningPlayers() {
-    busNames_.clear();
+    owned_.clear();
     if (QDBusConnectionInterface* bus = connection_.interface()) {
         const QDBusReply<QStringList> names = bus->registeredServiceNames();
         if (names.isValid())
-            for (const QString& name : names.value())
-                if (name.startsWith(mpris::kBusNamePrefix)) busNames_ << name;
+            for (const QString& name : names.value()) owned_.add(name);
     }
-    return mpris::runningPlayers(busNames_);
+    return owned_.players();
 }
 
 void MprisRunningPlayers::nameOwnerChanged(const QString& name, const QString&, const QString& newOwner) {
-    if (!name.startsWith(mpris::kBusNamePrefix)) return;
-    const QSet<QString> before = mpris::runningPlayers(busNames_);
-    busNames_.removeAll(name);
-    if (!newOwner.isEmpty()) busNames_ << name;
-    notify(before);
+    // A name passed from one owner to another stays as it was.
+    if (!newOwner.isEmpty()) {
+        if (const QString started = owned_.add(name); !started.isEmpty()) notify(launchHandlers_, started);
+    } else if (const QString stopped = owned_.remove(name); !stopped.isEmpty()) {
+        notify(terminationHandlers_, stopped);
+    }
 }
 
-void MprisRunningPlayers::notify(const QSet<QString>& before) {
-    const QSet<QString> after = mpris::runningPlayers(busNames_);
-    auto call = [](std::vector<std::weak_ptr<Handler>>& list, const QString& player) {
-        std::erase_if(list, [](const std::weak_ptr<Handler>& h) { return h.expired(); });
-        const auto snapshot = list;  // a handler may add or drop observers
-        for (const auto& weak : snapshot)
-            if (auto handler = weak.lock()) (*handler)(player);
-    };
-    for (const QString& player : after)
-        if (!before.contains(player)) call(launchHandlers_, player);
-    for (const QString& player : before)
-        if (!after.contains(player)) call(terminationHandlers_, player);
+void MprisRunningPlayers::notify(std::vector<std::weak_ptr<Handler>>& list, const QString& player) {
+    std::erase_if(list, [](const std::weak_ptr<Handler>& h) { return h.expired(); });
+    const auto snapshot = list;  // a handler may add or drop observers
+    for (const auto& weak : snapshot)
+        if (auto handler = weak.lock()) (*handler)(player);
 }
 
 RunningPlayerSource::ObserverToken MprisRunningPlayers::add(std::vector<std::weak_ptr<Handler>>& list, Handler handler) {

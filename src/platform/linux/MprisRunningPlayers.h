@@ -1,13 +1,15 @@
 #pragma once
 // The running supported players, taken from the MPRIS names on the session bus and followed
 // through the bus's name-owner changes (MprisBusNames.h maps names to players). Lives on the main
-// thread; handlers run there.
+// thread; handlers run there. A name change costs the same however many names the bus holds: any
+// program may register thousands.
 
 #include <QDBusConnection>
 #include <QObject>
 #include <vector>
 
 #include "platform/RunningPlayers.h"
+#include "platform/linux/MprisBusNames.h"
 
 namespace vocalynx {
 
@@ -25,11 +27,11 @@ private slots:
     void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
-    void notify(const QSet<QString>& before);
+    static void notify(std::vector<std::weak_ptr<Handler>>& list, const QString& player);
     ObserverToken add(std::vector<std::weak_ptr<Handler>>& list, Handler handler);
 
     QDBusConnection connection_;
-    QStringList busNames_;  // the MPRIS names that have an owner now
+    mpris::OwnedPlayerNames owned_;  // the players' names that have an owner now
     std::vector<std::weak_ptr<Handler>> launchHandlers_;
     std::vector<std::weak_ptr<Handler>> terminationHandlers_;
 };

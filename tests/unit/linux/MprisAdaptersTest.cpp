@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <random>
 
 #include "platform/MusicPlayers.h"
 #include "platform/linux/MprisBusNames.h"
@@ -49,6 +50,39 @@ TEST(MprisBusNames, MusicIsTheFirstOtherPlayerByName) {
     EXPECT_TRUE(mpris::busNamesForPlayer(QStringLiteral(""), names).isEmpty());
     EXPECT_EQ(mpris::runningPlayers(names), (QSet<QString>{kMusicPlayer, kSpotifyPlayer}));
     EXPECT_TRUE(mpris::runningPlayers({QStringLiteral("org.mpris.MediaPlayer2.vocalynx")}).isEmpty());
+}
+
+// Hundreds of names gained and lost in a scrambled order, names gained twice (a new owner) and
+// lost when never held: after each change the counted names report what a reading of all the
+// names held would, and a player starts or stops exactly when that reading changes.
+TEST(MprisBusNames, OwnedNamesFollowEveryGainAndLoss) {
+    QStringList pool{QStringLiteral("org.mpris.MediaPlayer2.spotify"), QStringLiteral("org.mpris.MediaPlayer2.vocalynx"),
+                     QStringLiteral("org.mpris.MediaPlayer2.playerctld"), QStringLiteral("org.freedesktop.Notifications"),
+                     QStringLiteral(":1.7")};
+    for (int i = 0; i < 400; ++i) pool << QStringLiteral("org.mpris.MediaPlayer2.flood%1").arg(i);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<qsizetype> pick(0, pool.size() - 1);
+    mpris::OwnedPlayerNames owned;
+    QSet<QString> held;
+    for (int step = 0; step < 6000; ++step) {
+        // The first half mostly gains names, the second mostly loses them, down to none.
+        const QString name = step % 11 == 0 ? pool.first() : pool.at(pick(rng));
+        const bool gain = step < 3000 ? rng() % 4 != 0 : rng() % 4 == 0;
+        const QSet<QString> before = mpris::runningPlayers(QStringList(held.begin(), held.end()));
+        const QString changed = gain ? owned.add(name) : owned.remove(name);
+        if (gain) held.insert(name);
+        else held.remove(name);
+        const QSet<QString> after = mpris::runningPlayers(QStringList(held.begin(), held.end()));
+        ASSERT_EQ(owned.players(), after) << "step " << step;
+        const QSet<QString> difference = gain ? after - before : before - after;
+        ASSERT_EQ(changed.isEmpty() ? QSet<QString>() : QSet<QString>{changed}, difference) << "step " << step;
+    }
+    for (const QString& name : pool) owned.remove(name);
+    EXPECT_TRUE(owned.players().isEmpty());
+    owned.add(QStringLiteral("org.mpris.MediaPlayer2.vlc"));
+    owned.clear();
+    EXPECT_TRUE(owned.players().isEmpty());
+    EXPECT_EQ(owned.add(QStringLiteral("org.mpris.MediaPlayer2.vlc")), kMusicPlayer) << "a clear forgets every name";
 }
 
 TEST(MprisRelays, OnlyACallFromAConnectionJustCommandedIsAnEcho) {
