@@ -44,7 +44,9 @@ public:
     static bool startDetached(const QString& program, const QStringList& arguments = {});
 
     QProcess::ProcessState state();
-    qint64 processId() const { return finished_ ? 0 : pid_; }
+    // The child's pid, kept after its end (0 before a start): a signal sent to a child that has
+    // already ended never reaches our own process group, as a 0 would.
+    qint64 processId() const { return started_ ? pid_ : 0; }
     QProcess::ExitStatus exitStatus() const { return crashed_ ? QProcess::CrashExit : QProcess::NormalExit; }
     // The exit code, or the signal that ended the child.
     int exitCode() const { return exitCode_; }
@@ -63,6 +65,9 @@ public:
     bool waitForFinished(int timeoutMs = 30000);
     QByteArray readAll();
     QByteArray readAllStandardOutput() { return readAll(); }
+    // The reading end of standard output while it is open (-1 after its end), for a caller that
+    // watches it with an event loop.
+    int standardOutputDescriptor() const { return out_; }
 
 private:
     // Reads what the pipe holds now; false at its end.
