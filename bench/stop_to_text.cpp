@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -75,8 +76,10 @@ double median(std::vector<double> v) {
 // The application's output, line by line, each with the time it arrived.
 class OutputReader {
 public:
-    explicit OutputReader(QProcess& process, QElapsedTimer& clock) : process_(process), clock_(clock) {
-        QObject::connect(&process_, &QProcess::readyRead, [this] { read(); });
+    explicit OutputReader(test::ForkedProcess& process, QElapsedTimer& clock)
+        : process_(process), clock_(clock),
+          notifier_(process.standardOutputDescriptor(), QSocketNotifier::Read) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { read(); });
     }
     // The arrival time of the first line at or after from that contains part.
     std::optional<double> find(const QString& part, size_t from, size_t* index = nullptr) {
@@ -94,6 +97,7 @@ public:
 private:
     void read() {
         pending_ += process_.readAll();
+        if (process_.standardOutputDescriptor() < 0) notifier_.setEnabled(false);  // at its end
         qsizetype nl;
         while ((nl = pending_.indexOf('\n')) >= 0) {
             lines_.emplace_back(clock_.nsecsElapsed() / 1e6, QString::fromUtf8(pending_.left(nl)));
@@ -101,8 +105,9 @@ private:
             pending_.remove(0, nl + 1);
         }
     }
-    QProcess& process_;
+    test::ForkedProcess& process_;
     QElapsedTimer& clock_;
+    QSocketNotifier notifier_;
     QByteArray pending_;
     std::vector<std::pair<double, QString>> lines_;
 };

@@ -83,7 +83,7 @@ public:
     }
 
 private:
-    QProcess process_;
+    ForkedProcess process_;
 };
 
 // Collects what a session delivers, on a serial queue as the engine's audio queue would.

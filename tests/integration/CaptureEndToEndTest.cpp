@@ -136,7 +136,7 @@ public:
     }
 
 private:
-    QProcess process_;
+    ForkedProcess process_;
 };
 
 class CaptureEndToEnd : public ::testing::Test {

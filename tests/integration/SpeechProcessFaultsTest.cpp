@@ -365,7 +365,7 @@ protected:
         return (cpuSeconds(pid()) - start) / (milliseconds / 1000.0);
     }
 
-    QProcess tone;
+    ForkedProcess tone;
     AppProcess app;
 };
 
@@ -464,7 +464,7 @@ TEST(SpeechProgramMissing, PressesOpenOneAlertAndRecordNothingUntilTheProgramIsT
     }
     // One alert (alerts are 440 wide) among the application's windows.
     auto visibleAlerts = [] {
-        QProcess p;
+        ForkedProcess p;
         p.start(QStringLiteral("sh"), {QStringLiteral("-c"),
                                        QStringLiteral("for w in $(xdotool search --onlyvisible --class vocalynx); do "
                                                       "xwininfo -id $w; done")});

@@ -20,7 +20,7 @@ AppProcess::AppProcess(QString home) : env_(QProcessEnvironment::systemEnvironme
     env_.insert(QStringLiteral("XDG_STATE_HOME"), home_ + QStringLiteral("/.local/state"));
     env_.remove(QStringLiteral("VOCALYNX_SCREENSHOT_MODE"));
     env_.remove(QStringLiteral("VOCALYNX_SCREENSHOT_OUTPUT_DIR"));
-    process_ = std::make_unique<QProcess>();
+    process_ = std::make_unique<ForkedProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
 }
 

@@ -2,11 +2,12 @@
 // Runs the built application as a child process with its own home and XDG folders, and waits for
 // lines of its output with a deadline.
 
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+
+#include "ForkedProcess.h"
 
 namespace vocalynx::test {
 
@@ -27,7 +28,7 @@ public:
     }
     bool waitForExit(int timeoutMs = 15000);
     QString output() const { return output_; }
-    QProcess& process() { return *process_; }
+    ForkedProcess& process() { return *process_; }
     QString home() const { return home_; }
 
 private:
@@ -35,7 +36,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString home_;
     QProcessEnvironment env_;
-    std::unique_ptr<QProcess> process_;
+    std::unique_ptr<ForkedProcess> process_;
     QString output_;
 };
 

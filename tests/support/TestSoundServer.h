@@ -11,13 +11,14 @@
 #include <initializer_list>
 #include <signal.h>
 
+#include "ForkedProcess.h"
 #include "LiteralList.h"
 
 namespace vocalynx::test {
 
 // What pactl prints for the arguments, trimmed.
 inline QString pactl(const QStringList& args) {
-    QProcess p;
+    ForkedProcess p;
     p.start(QStringLiteral("pactl"), args);
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
@@ -26,7 +27,7 @@ inline QString pactl(std::initializer_list<const char*> args) { return pactl(lit
 
 // Whether the sound server answers at its socket.
 inline bool soundServerAnswers() {
-    QProcess p;
+    ForkedProcess p;
     p.start(QStringLiteral("pactl"), {QStringLiteral("info")});
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -49,7 +50,7 @@ inline bool killSoundServer() {
 // desktop's audio service comes back after a crash or an update; returns once it answers, with its
 // defaults set as before.
 inline bool startSoundServer() {
-    if (!QProcess::startDetached(qEnvironmentVariable("VOCALYNX_PULSE_START"), {})) return false;
+    if (!ForkedProcess::startDetached(qEnvironmentVariable("VOCALYNX_PULSE_START"), {})) return false;
     const QDeadlineTimer deadline(10000);
     while (!soundServerAnswers()) {
         if (deadline.hasExpired()) return false;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <mutex>
 
 namespace vocalynx {
 
@@ -69,30 +70,39 @@ private:
     bool running_ = false;
 };
 
-// A posted task travels as an event of its own that the receiver runs and Qt then deletes, both on
-// the main thread. (A queued functor call instead drops its last reference on whichever thread
-// finishes last, so a task could be destroyed on the posting thread while the main thread had
-// just run it, ordered only by Qt's internal reference count.)
+// A posted task waits in a queue of the receiver's under a mutex of ours, and a bare event posted
+// with it has the main thread take the oldest one and run it; the task is destroyed there too.
+// (Carried inside the event, a task's hand-over would be ordered only by Qt's own event-queue lock,
+// which a thread sanitizer does not see. A queued functor call instead drops its last reference on
+// whichever thread finishes last, so a task could be destroyed on the posting thread while the main
+// thread had just run it.) One event runs one task, so tasks keep their order among Qt's own events.
 namespace {
 const QEvent::Type kTaskEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-class TaskEvent final : public QEvent {
-public:
-    explicit TaskEvent(Task task) : QEvent(kTaskEvent), task_(std::move(task)) {}
-    void run() { task_(); }
-
-private:
-    Task task_;
-};
 }  // namespace
 
 class QtMainQueue::Receiver final : public QObject {
-protected:
-    bool event(QEvent* event) override {
-        if (event->type() != kTaskEvent) return QObject::event(event);
-        static_cast<TaskEvent*>(event)->run();
-        return true;
+public:
+    void push(Task task) {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
     }
+
+protected:
+    // Only the events posted with a task reach here; the event itself is not looked at.
+    void customEvent(QEvent*) override {
+        Task task;
+        {
+            std::lock_guard lock(mutex_);
+            if (tasks_.empty()) return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<Task> tasks_;
 };
 
 QtMainQueue::QtMainQueue() : context_(new Receiver), steps_(new StepTimer) {}
@@ -104,7 +114,10 @@ QtMainQueue::~QtMainQueue() {
 
 void QtMainQueue::post(Task task) { hop(std::move(task)); }
 
-void QtMainQueue::hop(Task task) { QCoreApplication::postEvent(context_, new TaskEvent(std::move(task))); }
+void QtMainQueue::hop(Task task) {
+    context_->push(std::move(task));
+    QCoreApplication::postEvent(context_, new QEvent(kTaskEvent));
+}
 
 TaskHandle QtMainQueue::postAfter(Duration delay, Task task) {
     return startTimer(delay, Qt::PreciseTimer, std::move(task));
